@@ -1,0 +1,135 @@
+#include "cli/job.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "cli/output.h"
+#include "host/memstream.h"
+#include "render/render.h"
+
+namespace mwconv {
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE *f) const {
+        if (f != nullptr) std::fclose(f);
+    }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+constexpr size_t kHeadSize = 4096;
+
+std::string display_name(const std::string &path) { return path == "-" ? "<stdin>" : path; }
+
+Status fail(const Job &job, Status status, const std::string &what) {
+    std::fprintf(stderr, "mwconv: %s: %s\n", display_name(job.input).c_str(), what.c_str());
+    return status;
+}
+
+void copy_all(std::FILE *from, std::FILE *to) {
+    char buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, from)) > 0) std::fwrite(buffer, 1, n, to);
+}
+
+// Converters need a seekable stream: a pipe or a terminal is read into memory.
+File open_input(const std::string &path, std::string &error) {
+    File file(path == "-" ? nullptr : std::fopen(path.c_str(), "rb"));
+    std::FILE *source = path == "-" ? stdin : file.get();
+    if (source == nullptr) {
+        error = std::strerror(errno);
+        return nullptr;
+    }
+    if (path != "-" && std::fseek(source, 0, SEEK_SET) == 0) return file;
+    File memory(kavrel::open_memory_stream());
+    copy_all(source, memory.get());
+    if (std::ferror(source)) {
+        error = std::strerror(errno);
+        return nullptr;
+    }
+    std::rewind(memory.get());
+    return memory;
+}
+
+const char *catalogue_name(From from) {
+    switch (from) {
+    case From::MacWriteII: return "MacWrite II";
+    case From::MacWrite5: return "MacWrite 4.6/5";
+    case From::MacWrite22: return "MacWrite 2.2";
+    default: return nullptr;
+    }
+}
+
+// The import whose recognition bids highest for the first bytes, or null.
+const Converter *recognise(const Plugin &plugin, std::FILE *in) {
+    std::vector<uint8_t> head(kHeadSize);
+    head.resize(std::fread(head.data(), 1, head.size(), in));
+    std::rewind(in);
+    const Converter *best = nullptr;
+    int32_t best_bid = 0;
+    for (From from : {From::MacWriteII, From::MacWrite5, From::MacWrite22}) {
+        const Converter *c = plugin.find_import(catalogue_name(from));
+        if (c == nullptr || c->bid == nullptr) continue;
+        const int32_t bid = c->bid(head.data(), head.size());
+        if (bid > best_bid) {
+            best_bid = bid;
+            best = c;
+        }
+    }
+    return best;
+}
+
+// Produces the internal stream of the input, or fails.
+Status import_stream(const Plugin &plugin, const Options &options, const Job &job, std::FILE *in, File &stream) {
+    const Converter *importer = nullptr;
+    if (options.from == From::Auto) {
+        importer = recognise(plugin, in);
+        if (importer == nullptr) return fail(job, kNotADocument, "not a MacWrite document");
+    } else {
+        importer = plugin.find_import(catalogue_name(options.from));
+        if (importer == nullptr) return fail(job, kFailed, "the plug-in has no converter for this format");
+    }
+    stream.reset(kavrel::open_memory_stream());
+    const int32_t rc = importer->convert(in, stream.get());
+    if (rc == -1) return fail(job, kNotADocument, "not a " + importer->name + " document");
+    if (rc != 0) return fail(job, kFailed, "the " + importer->name + " converter refused the input");
+    std::rewind(stream.get());
+    return kOk;
+}
+
+Status render_output(const Options &options, const Job &job, std::FILE *stream, std::FILE *result) {
+    switch (options.to) {
+    case To::Text:
+        if (!render::to_text(stream, result)) return fail(job, kFailed, "cannot write the text");
+        return kOk;
+    case To::Stream: copy_all(stream, result); return kOk;
+    default: return fail(job, kFailed, "this output format is not available");
+    }
+}
+
+}  // namespace
+
+Status run_job(const Plugin &plugin, const Options &options, const Job &job) {
+    std::string error;
+    File in = open_input(job.input, error);
+    if (!in) return fail(job, kFailed, "cannot read: " + error);
+    File stream;
+    if (options.from == From::Stream) {
+        stream = std::move(in);
+    } else {
+        const Status status = import_stream(plugin, options, job, in.get(), stream);
+        if (status != kOk) return status;
+    }
+    File result(kavrel::open_memory_stream());
+    const Status status = render_output(options, job, stream.get(), result.get());
+    if (status != kOk) return status;
+    std::rewind(result.get());
+    if (!deliver(result.get(), job.output, error)) return fail(job, kFailed, error);
+    return kOk;
+}
+
+}  // namespace mwconv

@@ -1,0 +1,24 @@
+// One conversion: an input file (or standard input) to one output, through
+// the plug-in's converters and the renderers.
+#pragma once
+
+#include <string>
+
+#include "cli/options.h"
+#include "cli/plugin.h"
+
+namespace mwconv {
+
+// Exit statuses.
+enum Status { kOk = 0, kBadUsage = 1, kNotADocument = 2, kFailed = 3 };
+
+struct Job {
+    std::string input;    // "-" for standard input
+    std::string output;   // "-" for standard output
+};
+
+// Runs one job; on failure prints "mwconv: FILE: problem" to standard error
+// and leaves no output behind.
+Status run_job(const Plugin &plugin, const Options &options, const Job &job);
+
+}  // namespace mwconv

@@ -1,0 +1,40 @@
+#include "host/macbinary.h"
+
+#include <cstring>
+
+#include "host/bytes.h"
+
+namespace kavrel::macbinary {
+
+long data_offset(const uint8_t *head, size_t length, const char *type_creator) {
+    constexpr size_t kTypeAt = 65;
+    if (length < kHeaderSize) return 0;
+    return std::memcmp(head + kTypeAt, type_creator, 8) == 0 ? kHeaderSize : 0;
+}
+
+uint16_t header_crc(const uint8_t *header) {
+    uint16_t crc = 0;
+    for (size_t i = 0; i < 124; ++i) {
+        crc ^= static_cast<uint16_t>(header[i] << 8);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+    }
+    return crc;
+}
+
+std::vector<uint8_t> make_header(const std::string &name, const char *type, const char *creator,
+                                 uint32_t data_length) {
+    std::vector<uint8_t> h(kHeaderSize, 0);
+    const size_t n = name.size() < 63 ? name.size() : 63;
+    h[1] = static_cast<uint8_t>(n);
+    std::memcpy(&h[2], name.data(), n);
+    std::memcpy(&h[65], type, 4);
+    std::memcpy(&h[69], creator, 4);
+    put_be32(&h[83], data_length);
+    h[122] = 129;  // written by MacBinary II
+    h[123] = 129;  // readable by MacBinary II
+    put_be16(&h[124], header_crc(h.data()));
+    return h;
+}
+
+}  // namespace kavrel::macbinary

@@ -1,0 +1,25 @@
+// MacBinary II: the 128-byte header that carries a Macintosh file's name,
+// type, creator and forks through systems that know only data.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kavrel::macbinary {
+
+inline constexpr long kHeaderSize = 128;
+
+// 128 when the first bytes are a MacBinary header of a file whose type and
+// creator read `type_creator` (8 characters, e.g. "WORDMACA"), else 0.
+long data_offset(const uint8_t *head, size_t length, const char *type_creator);
+
+// The CRC-16/XMODEM of the first 124 bytes that MacBinary II stores at 124.
+uint16_t header_crc(const uint8_t *header);
+
+// A MacBinary II header for a data fork of `data_length` bytes.
+std::vector<uint8_t> make_header(const std::string &name, const char *type, const char *creator,
+                                 uint32_t data_length);
+
+}  // namespace kavrel::macbinary

@@ -1,0 +1,61 @@
+// Codes of the internal stream.  A tag is 0x5C, a code byte and as many
+// parameter bytes as the code's range decides (tag_param_count); an insert
+// (0xC0) carries a 32-bit big-endian length and that many bytes.
+#pragma once
+
+#include <cstdint>
+
+namespace kavrel::code {
+
+inline constexpr uint8_t kParagraphEnd = 13;
+inline constexpr uint8_t kLineEnd = 10;   // stands in place of a space
+inline constexpr uint8_t kTab = 9;
+inline constexpr uint8_t kPageBreak = 12;
+inline constexpr uint8_t kEscape = 0x5C;  // opens every tag
+
+// Tags written by the converters.
+inline constexpr uint8_t kExtendedChar = 0x20;  // set, code
+inline constexpr uint8_t kBackslash = 0x5C;     // the character itself
+inline constexpr uint8_t kBlockEnd = 0x7F;
+inline constexpr uint8_t kTabSet = 0x80;        // kind, column
+inline constexpr uint8_t kTabClear = 0x81;      // kind, column
+inline constexpr uint8_t kNoteCall = 0xA2;      // 0, number
+inline constexpr uint8_t kNoteText = 0xA3;      // 0x5C, 0xA3 (first note pass only)
+
+// Tags written by the host's operations.
+inline constexpr uint8_t kBoldOn = 0x23, kBoldOff = 0x24;
+inline constexpr uint8_t kUnderlineOn = 0x25, kUnderlineOff = 0x26;
+inline constexpr uint8_t kSubscriptOn = 0x27, kSubscriptOff = 0x28;
+inline constexpr uint8_t kSuperscriptOn = 0x29, kSuperscriptOff = 0x2A;
+inline constexpr uint8_t kCentre = 0x2B, kLeft = 0x2C, kJustify = 0x2D, kRight = 0x2E;
+inline constexpr uint8_t kItalicOn = 0x2F, kItalicOff = 0x30;
+inline constexpr uint8_t kOutlineOn = 0x31, kOutlineOff = 0x32;
+inline constexpr uint8_t kNonBreakingSpace = 0x34;
+inline constexpr uint8_t kShadowOn = 0x35, kShadowOff = 0x36;
+inline constexpr uint8_t kStrikeoutOn = 0x37, kStrikeoutOff = 0x38;
+inline constexpr uint8_t kAllCapsOn = 0x39, kAllCapsOff = 0x3A;
+inline constexpr uint8_t kDoubleUnderlineOn = 0x3B, kDoubleUnderlineOff = 0x3C;
+inline constexpr uint8_t kSmallCapsOn = 0x3D, kSmallCapsOff = 0x3E;
+inline constexpr uint8_t kBoldOn2 = 0x3F, kBoldOff2 = 0x40;
+inline constexpr uint8_t kUnderlineOn2 = 0x41, kUnderlineOff2 = 0x42;
+inline constexpr uint8_t kSize = 0x4C;          // points
+inline constexpr uint8_t kInterline = 0x4D;     // host units, 8 = single
+inline constexpr uint8_t kFont = 0x88;          // font number, high, low
+inline constexpr uint8_t kHeaderBlock = 0x9E;   // 0, 0
+inline constexpr uint8_t kFooterBlock = 0xA1;   // 0, 0
+inline constexpr uint8_t kInsert = 0xC0;
+
+// Number of parameter bytes after a code; -1 for the insert's own body.
+constexpr int tag_param_count(uint8_t c) {
+    if (c <= 0x1F) return 1;
+    if (c == 0x20) return 2;
+    if (c <= 0x4A) return 0;
+    if (c <= 0x5B) return 1;
+    if (c == 0x5C) return 0;
+    if (c <= 0x7E) return 1;
+    if (c == 0x7F) return 0;
+    if (c == 0xC0) return -1;
+    return 2;
+}
+
+}  // namespace kavrel::code

@@ -1,0 +1,46 @@
+// The one place where bytes of the internal stream are written: a character,
+// a tag.  Every writer goes through these, so the stream stays well-formed
+// (a character 0x5C never appears as a lone tag opener).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "host/stream_codes.h"
+
+namespace kavrel::stream {
+
+inline void put_tag(std::FILE *out, uint8_t code) {
+    std::fputc(code::kEscape, out);
+    std::fputc(code, out);
+}
+
+inline void put_tag(std::FILE *out, uint8_t code, uint8_t p1) {
+    put_tag(out, code);
+    std::fputc(p1, out);
+}
+
+inline void put_tag(std::FILE *out, uint8_t code, uint8_t p1, uint8_t p2) {
+    put_tag(out, code);
+    std::fputc(p1, out);
+    std::fputc(p2, out);
+}
+
+// A character given as a table entry: internal set in the high byte, code in
+// the low byte.  The backslash of the base set becomes its own tag.
+inline void put_char(std::FILE *out, uint16_t entry) {
+    const auto set = static_cast<uint8_t>(entry >> 8);
+    const auto c = static_cast<uint8_t>(entry & 0xFF);
+    if (set != 0) {
+        put_tag(out, code::kExtendedChar, set, c);
+    } else if (c == code::kEscape) {
+        put_tag(out, code::kBackslash);
+    } else {
+        std::fputc(c, out);
+    }
+}
+
+// A control byte of the stream's structure (paragraph end, tab, ...).
+inline void put_control(std::FILE *out, uint8_t byte) { std::fputc(byte, out); }
+
+}  // namespace kavrel::stream

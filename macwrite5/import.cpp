@@ -1,0 +1,118 @@
+// The MacWrite 4.6/5 import: recognition, the three areas and the walk over
+// their information arrays.
+#include <cstring>
+
+#include "catalogue/catalogue.h"
+#include "host/bytes.h"
+#include "host/macbinary.h"
+#include "host/stream_writer.h"
+#include "macwrite5/import_context.h"
+#include "macwrite5/layout.h"
+
+namespace macwrite5 {
+
+namespace {
+
+using kavrel::be16;
+using kavrel::be16s;
+using kavrel::be32;
+
+struct Area {
+    int count_at;
+    int window_at;
+    int open_block;   // block tag written before the area, 0 for none
+};
+
+constexpr Area kAreas[] = {
+    {kHeaderCountAt, kHeaderWindowAt, kavrel::code::kHeaderBlock},
+    {kFooterCountAt, kFooterWindowAt, kavrel::code::kFooterBlock},
+    {kMainCountAt, kMainWindowAt, 0},
+};
+
+long file_length(std::FILE *f) {
+    const long here = std::ftell(f);
+    std::fseek(f, 0, SEEK_END);
+    const long end = std::ftell(f);
+    std::fseek(f, here, SEEK_SET);
+    return end < 0 ? 0 : end;
+}
+
+// Copies an area's information array into a scratch stream.  The length is a
+// signed 16-bit count; a negative one copies nothing.
+std::FILE *copy_info_array(const ImportContext &ctx, const uint8_t *window) {
+    std::FILE *info = sec_fopen("PAR.###", "w+b");
+    const long pos = static_cast<long>(be32(window + kInfoArrayPosAt)) + ctx.mac_binary_offset;
+    const int16_t length = be16s(window + kInfoArrayLengthAt);
+    if (length > 0 && pos >= 0 && std::fseek(ctx.in, pos, SEEK_SET) == 0) frecopie(ctx.in, info, length);
+    std::rewind(info);
+    return info;
+}
+
+void convert_entry(ImportContext &ctx, const uint8_t *entry) {
+    const int16_t height = be16s(entry + kHeightAt);
+    if (height < 0) {
+        if (be16(entry + kDataLengthAt) == kPageBreakLength) kavrel::stream::put_control(ctx.out, kavrel::code::kPageBreak);
+        return;
+    }
+    const uint32_t word = be32(entry + kDataWordAt);
+    const long pos = static_cast<long>(word & kDataOffsetMask) + ctx.mac_binary_offset;
+    repos_fs(0, static_cast<int32_t>(pos), ctx.in);
+    if (height == 0)
+        convert_ruler(ctx);
+    else
+        convert_text_paragraph(ctx, static_cast<uint8_t>(word >> 24));
+}
+
+// Walks `count` entries; an array shorter than its count ends the walk, since
+// entries past it are not part of the document.
+void convert_paragraphs(ImportContext &ctx, uint16_t count, std::FILE *info) {
+    uint8_t entry[kEntrySize];
+    for (uint32_t i = 0; i < count && ctx.text_budget > 0; ++i) {
+        if (std::fread(entry, 1, kEntrySize, info) != kEntrySize) return;
+        convert_entry(ctx, entry);
+    }
+}
+
+void convert_area(ImportContext &ctx, const Area &area) {
+    std::FILE *info = copy_info_array(ctx, ctx.header.data() + area.window_at);
+    if (area.open_block != 0) pose_bloc_format(area.open_block, ctx.out);
+    convert_paragraphs(ctx, be16(ctx.header.data() + area.count_at), info);
+    if (area.open_block != 0) kavrel::stream::put_tag(ctx.out, kavrel::code::kBlockEnd);
+    std::fclose(info);
+}
+
+// Reads the header image at the input's position; the rest of a short file
+// reads as zeros.
+void read_header(ImportContext &ctx) {
+    ctx.header.fill(0);
+    (void)std::fread(ctx.header.data(), 1, ctx.header.size(), ctx.in);
+}
+
+}  // namespace
+
+int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
+    ImportContext ctx;
+    if (init_format(input, &ctx.ca, &ctx.pf, &ctx.tc) == -2) return -2;
+    ctx.in = input;
+    ctx.out = output;
+    std::memset(&ctx.tc, 0, sizeof ctx.tc);
+    ctx.ca.size = -10;
+    read_header(ctx);
+    ctx.mac_binary_offset = kavrel::macbinary::data_offset(ctx.header.data(), ctx.header.size(), kMacBinaryTypeCreator);
+    if (ctx.mac_binary_offset != 0) {
+        std::fseek(input, ctx.mac_binary_offset, SEEK_SET);
+        read_header(ctx);
+    }
+    const uint8_t version = ctx.header[kVersionAt + 1];
+    if (version != kVersion) {
+        if (version == kVersion22 && hand_overs > 0) return macwrite22::import(input, output, hand_overs - 1);
+        return -1;
+    }
+    ctx.text_budget = 4LL * file_length(input) + 65536;
+    for (const Area &area : kAreas) convert_area(ctx, area);
+    return 0;
+}
+
+}  // namespace macwrite5
+
+extern "C" int32_t import_macwrite_5(FILE *input, FILE *output) { return macwrite5::import(input, output, 1); }

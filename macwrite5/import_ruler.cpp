@@ -1,0 +1,64 @@
+// MacWrite 4.6/5 rulers: left margin, justification, line spacing and tab
+// stops, kept in step with the host's tab columns.
+#include <cstring>
+
+#include "host/bytes.h"
+#include "host/stream_writer.h"
+#include "macwrite5/import_context.h"
+#include "macwrite5/layout.h"
+
+namespace macwrite5 {
+
+namespace {
+
+using kavrel::be16s;
+using kavrel::stream::put_tag;
+namespace code = kavrel::code;
+
+// Columns an inch.  The host keeps the size negative; a size that is not
+// (never the case after init_format) is read as 10 rather than dividing by 0.
+int32_t pitch(const CharAttributes &ca) { return ca.size < 0 ? -ca.size : 10; }
+
+// A tag carries its column in one byte: stops beyond column 255 are dropped.
+constexpr int32_t kLastTabColumn = 255;
+
+// A decimal stop stores its position negated, with bit 15 set.
+int32_t stop_position(uint16_t word) {
+    return (word & kDecimalTabBit) ? -static_cast<int32_t>(static_cast<int16_t>(word)) : word;
+}
+
+void set_tab(ImportContext &ctx, int32_t column, int32_t kind) {
+    int32_t &entry = ctx.tc.kind[column];
+    entry &= ~KAVREL_TAB_MARK;
+    if (entry == kind) return;
+    if (entry != 0) put_tag(ctx.out, code::kTabClear, static_cast<uint8_t>(entry), static_cast<uint8_t>(column));
+    put_tag(ctx.out, code::kTabSet, static_cast<uint8_t>(kind), static_cast<uint8_t>(column));
+    entry = kind;
+}
+
+void convert_tabs(ImportContext &ctx, const uint8_t *ruler) {
+    const int count = ruler[kTabCountAt] > kMaxTabs ? kMaxTabs : ruler[kTabCountAt];
+    armement_regle(&ctx.tc);
+    for (int i = 0; i < count; ++i) {
+        const uint16_t word = kavrel::be16(ruler + kTabStopsAt + 2 * i);
+        const int64_t column = int64_t{stop_position(word)} * pitch(ctx.ca) / 72 - ctx.pf.left_column;
+        if (column <= 0 || column > kLastTabColumn) continue;
+        set_tab(ctx, static_cast<int32_t>(column), (word & kDecimalTabBit) ? KAVREL_TAB_DECIMAL : KAVREL_TAB_ORDINARY);
+    }
+    nettoyage_regle(ctx.out, &ctx.tc);
+}
+
+}  // namespace
+
+void convert_ruler(ImportContext &ctx) {
+    uint8_t ruler[kRulerSize] = {};
+    if (std::fread(ruler, 1, kRulerSize, ctx.in) == 0) return;
+    ctx.pf.left_column = be16s(ruler + kLeftMarginAt) * 5 / (pitch(ctx.ca) * 3);
+    ctx.ruler_justification = static_cast<int8_t>(ruler[kJustificationAt]);
+    const int32_t spacing = be16s(ruler + kLineSpacingAt);
+    const auto interline = static_cast<int16_t>((spacing / 2 + 1) * 8);
+    if (interline != ctx.pf.interline) change_interl(&ctx.pf, interline, ctx.out);
+    convert_tabs(ctx, ruler);
+}
+
+}  // namespace macwrite5

@@ -1,0 +1,66 @@
+// The MacWrite 4.6/5 file layout, shared by the import and the export.
+// Every integer is big-endian; offsets count from the document header.
+#pragma once
+
+#include <cstdint>
+
+namespace macwrite5 {
+
+inline constexpr uint8_t kVersion = 6;
+inline constexpr uint8_t kVersion22 = 3;  // the older generation's version word
+inline constexpr const char *kMacBinaryTypeCreator = "WORDMACA";
+
+// Document header.
+inline constexpr int kHeaderImageSize = 512;
+inline constexpr int kVersionAt = 0;
+inline constexpr int kMainCountAt = 2;
+inline constexpr int kHeaderCountAt = 4;
+inline constexpr int kFooterCountAt = 6;
+inline constexpr int kClosingRecordPosAt = 18;
+inline constexpr int kFooterWindowAt = 160;
+inline constexpr int kHeaderWindowAt = 206;
+inline constexpr int kMainWindowAt = 252;
+inline constexpr int kWindowSize = 46;
+
+// Window record.
+inline constexpr int kInfoArrayPosAt = 12;
+inline constexpr int kInfoArrayLengthAt = 16;
+inline constexpr int kLineHeightsPosAt = 18;
+inline constexpr int kLineHeightsLengthAt = 22;
+
+// Information entry.
+inline constexpr int kEntrySize = 16;
+inline constexpr int kHeightAt = 0;
+inline constexpr int kDataWordAt = 8;     // flags in the top byte, offset below
+inline constexpr int kDataLengthAt = 12;
+inline constexpr uint8_t kFlagOwnJustification = 0x40;
+inline constexpr uint8_t kFlagCompressed = 0x08;
+inline constexpr uint8_t kJustificationMask = 0x03;
+inline constexpr uint32_t kDataOffsetMask = 0x00FFFFFF;
+inline constexpr uint16_t kPageBreakLength = 22;
+
+// Format run.
+inline constexpr int kRunSize = 6;
+inline constexpr uint8_t kStyleBold = 0x01, kStyleItalic = 0x02, kStyleUnderline = 0x04,
+                         kStyleOutline = 0x08, kStyleShadow = 0x10, kStyleSuperscript = 0x20,
+                         kStyleSubscript = 0x40;
+
+// Ruler.
+inline constexpr int kRulerSize = 34;
+inline constexpr int kLeftMarginAt = 0;
+inline constexpr int kRightMarginAt = 2;
+inline constexpr int kJustificationAt = 4;
+inline constexpr int kTabCountAt = 5;
+inline constexpr int kLineSpacingAt = 6;
+inline constexpr int kTabStopsAt = 10;
+inline constexpr int kMaxTabs = 10;
+inline constexpr uint16_t kDecimalTabBit = 0x8000;
+
+// Ruler justification codes.
+enum Justification : uint8_t { kLeft = 0, kCentred = 1, kRight = 2, kFull = 3 };
+
+// Compressed text: nibbles 0-14 stand for these characters, 15 escapes a byte.
+inline constexpr char kNibbleTable[] = " etnroaisdlhcfp";
+inline constexpr uint8_t kNibbleEscape = 15;
+
+}  // namespace macwrite5

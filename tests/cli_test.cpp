@@ -1,0 +1,107 @@
+// mwconv end to end: the real plug-in through dlopen, files, statuses.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/support/mw22_builder.h"
+#include "tests/support/mw5_builder.h"
+#include "tests/support/run.h"
+
+namespace {
+
+using namespace testing_support;
+
+std::string sample() {
+    Mw5Builder doc;
+    doc.text(Area::Header, "Page head\r").text(Area::Main, "Caf\x8E \\o/\r", {{0, 12, 1, 3}}).picture(Area::Main, 22)
+        .compressed(Area::Main, "the end\r");
+    return doc.build();
+}
+
+TEST(Cli, ListsTheCatalogueInBothLanguages) {
+    ScratchDir dir;
+    for (const char *lang : {"en", "fr"}) {
+        const RunResult r = run_mwconv(dir, std::string("--list-converters --lang ") + lang);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, "import\tMacWrite II\nimport\tMacWrite 4.6/5\nimport\tMacWrite 2.2\nexport\tMacWrite 4.6/5\n");
+    }
+    EXPECT_EQ(run_mwconv(dir, "--list-converters --lang de").status, 1);
+}
+
+TEST(Cli, ConvertsADocumentToTextOnStandardOutput) {
+    ScratchDir dir;
+    const std::string in = dir.write("memo", sample());
+    const RunResult r = run_mwconv(dir, "'" + in + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Page head\n\nCaf\xC3\xA9 \\o/\n\fthe end\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(Cli, StandardInputAndAFileGiveTheSameOutputWrappedOrNot) {
+    ScratchDir dir;
+    const std::string in = dir.write("memo", sample());
+    const std::string wrapped = dir.write("memo.bin", macbinary_wrap(sample(), "WORDMACA"));
+    const RunResult a = run_mwconv(dir, "-t stream '" + in + "'");
+    const RunResult b = run_mwconv(dir, "-t stream -", wrapped);
+    EXPECT_EQ(a.status, 0);
+    EXPECT_EQ(b.status, 0);
+    EXPECT_EQ(a.out, b.out);
+    const RunResult c = run_mwconv(dir, "-f stream -", dir.write("s", a.out));
+    EXPECT_EQ(c.out, run_mwconv(dir, "'" + in + "'").out);
+}
+
+TEST(Cli, ForcedFormatsAndOldDocuments) {
+    ScratchDir dir;
+    const std::string old = dir.write("old", Mw22Builder().paragraph("Old\r").build());
+    EXPECT_EQ(run_mwconv(dir, "'" + old + "'").out, "Old\n");
+    EXPECT_EQ(run_mwconv(dir, "-f macwrite22 '" + old + "'").out, "Old\n");
+    EXPECT_EQ(run_mwconv(dir, "-f macwrite5 '" + old + "'").out, "Old\n");
+}
+
+TEST(Cli, RefusesWhatIsNotADocumentAndWritesNothing) {
+    ScratchDir dir;
+    const std::string junk = dir.write("junk.doc", std::string(1000, 'j'));
+    const std::string target = dir.file("out.txt");
+    const RunResult r = run_mwconv(dir, "-o '" + target + "' '" + junk + "'");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "mwconv: " + junk + ": not a MacWrite document\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(std::filesystem::exists(target));
+    for (const auto &entry : std::filesystem::directory_iterator(dir.path())) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name == "junk.doc" || name == "run.out" || name == "run.err") << name;
+    }
+}
+
+TEST(Cli, WritesTheOutputFileWholeAndLeavesNoTemporaryFile) {
+    ScratchDir dir;
+    const std::string in = dir.write("memo", sample());
+    const std::string target = dir.file("memo.txt");
+    EXPECT_EQ(run_mwconv(dir, "-o '" + target + "' '" + in + "'").status, 0);
+    EXPECT_EQ(read_file(target), "Page head\n\nCaf\xC3\xA9 \\o/\n\fthe end\n");
+    for (const auto &entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().filename().string().find("mwconv-"), std::string::npos);
+}
+
+TEST(Cli, SeveralInputsGoIntoADirectory) {
+    ScratchDir dir;
+    const std::string a = dir.write("a.mw", sample());
+    const std::string b = dir.write("b", Mw22Builder().paragraph("B\r").build());
+    EXPECT_EQ(run_mwconv(dir, "'" + a + "' '" + b + "'").status, 1);
+    std::filesystem::create_directory(dir.file("out"));
+    EXPECT_EQ(run_mwconv(dir, "-o '" + dir.file("out") + "' '" + a + "' '" + b + "'").status, 0);
+    EXPECT_EQ(read_file(dir.file("out/b.txt")), "B\n");
+    EXPECT_TRUE(std::filesystem::exists(dir.file("out/a.txt")));
+}
+
+TEST(Cli, BadUsageAndMissingFiles) {
+    ScratchDir dir;
+    EXPECT_EQ(run_mwconv(dir, "-f nothing x").status, 1);
+    EXPECT_EQ(run_mwconv(dir, "--bogus").status, 1);
+    const RunResult r = run_mwconv(dir, "'" + dir.file("missing") + "'");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find(dir.file("missing")), std::string::npos);
+    EXPECT_EQ(run_mwconv(dir, "--plugin /nonexistent.so x").status, 3);
+}
+
+}  // namespace

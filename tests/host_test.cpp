@@ -1,0 +1,183 @@
+// The host library: records, tags written on change only, tables.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "host/kavrel.h"
+#include "host/stream_writer.h"
+#include "tests/support/bytes_io.h"
+
+namespace {
+
+using testing_support::contents;
+
+struct Host : ::testing::Test {
+    CharAttributes ca;
+    ParaFormat pf;
+    TabColumns tc;
+    std::FILE *in = kavrel::open_memory_stream();
+    std::FILE *out = kavrel::open_memory_stream();
+    void SetUp() override { ASSERT_EQ(init_format(in, &ca, &pf, &tc), 0); }
+    void TearDown() override {
+        std::fclose(in);
+        std::fclose(out);
+    }
+    std::string written() { return contents(out); }
+};
+
+TEST_F(Host, InitFormatGivesTheDocumentedStartingValuesAndRewinds) {
+    std::fputs("abc", in);
+    ASSERT_EQ(init_format(in, &ca, &pf, &tc), 0);
+    EXPECT_EQ(std::ftell(in), 0);
+    EXPECT_EQ(ca.size, -12);
+    EXPECT_EQ(pf.left_column, 0);
+    EXPECT_EQ(pf.right_column, 78);
+    EXPECT_EQ(pf.interline, 8);
+    for (int i = 0; i < 257; ++i) EXPECT_EQ(tc.kind[i], 0);
+}
+
+TEST_F(Host, InitFormatRefusesMissingAndUnseekableStreams) {
+    EXPECT_EQ(init_format(nullptr, &ca, &pf, &tc), -2);
+    std::FILE *pipe = popen("true", "r");
+    ASSERT_NE(pipe, nullptr);
+    EXPECT_EQ(init_format(pipe, &ca, &pf, &tc), -2);
+    pclose(pipe);
+}
+
+TEST_F(Host, StyleTagsAreWrittenOnlyWhenTheStreamSaysOtherwise) {
+    debut_gras(&ca, 1, out);
+    debut_gras(&ca, 1, out);
+    fin_ital(&ca, out);
+    debut_ital(&ca, 1, out);
+    raz_attributs(&ca, out);
+    raz_attributs(&ca, out);
+    EXPECT_EQ(written(), "\\#\\/\\$\\0");
+    EXPECT_EQ(ca.style, 0);
+}
+
+TEST_F(Host, EachStyleOperationHasItsOwnTagPair) {
+    debut_soul(&ca, 1, out);
+    debut_ind(&ca, 1, out);
+    debut_exp(&ca, 1, out);
+    debut_relief(&ca, 1, out);
+    debut_ombre(&ca, 1, out);
+    fin_soul(&ca, out);
+    fin_ind(&ca, out);
+    fin_exp(&ca, out);
+    fin_relief(&ca, out);
+    fin_ombre(&ca, out);
+    EXPECT_EQ(written(), "\\%\\'\\)\\1\\5\\&\\(\\*\\2\\6");
+    EXPECT_EQ(ca.style_extra, 0);
+}
+
+TEST_F(Host, PoseAttributsBringsTheStreamToAStyleSetInTheRecord) {
+    ca.style = KAVREL_BOLD | KAVREL_STRIKEOUT | KAVREL_CARRIED;
+    ca.style_extra = KAVREL_SMALL_CAPS;
+    ca.size = 14;
+    pose_attributs(&ca, out);
+    pose_attributs(&ca, out);
+    EXPECT_EQ(written(), std::string("\\L\x0E\\#\\7\\=", 9));
+}
+
+TEST_F(Host, SizeAndFontTagsFollowChangesOnly) {
+    change_corps(&ca, 12, out);
+    change_corps(&ca, 12, out);
+    pose_corps(&ca, 0, out);   // not a size: nothing
+    EXPECT_EQ(traite_polices_mac(&ca, 0x5C, MAC2INT, out), MAC2INT);
+    traite_polices_mac(&ca, 0x5C, MAC2INT, out);
+    EXPECT_EQ(traite_polices_mac(&ca, 23, MAC2INT, out), SYMBOL2INT);
+    EXPECT_EQ(traite_polices_mac(&ca, 13, MAC2INT, out), DINGBATS2INT);
+    EXPECT_EQ(written(), std::string("\\L\x0C\\\x88\x00\\\\\x88\x00\x17\\\x88\x00\x0D", 15));
+    EXPECT_EQ(ca.font, 13);
+    EXPECT_EQ(ca.size, -12);  // the size field stays the host's pitch
+}
+
+TEST_F(Host, LeavingCentredAlignmentPassesThroughCentringOff) {
+    change_format(&pf, KAVREL_ALIGN_LEFT, out);       // already left: nothing
+    change_format(&pf, KAVREL_ALIGN_CENTRED, out);
+    change_format(&pf, KAVREL_ALIGN_CENTRED, out);
+    change_format(&pf, KAVREL_ALIGN_JUSTIFIED, out);
+    change_format(&pf, KAVREL_ALIGN_RIGHT, out);
+    change_format(&pf, KAVREL_ALIGN_LEFT, out);
+    EXPECT_EQ(written(), "\\+\\,\\-\\.\\,");
+    EXPECT_EQ(pf.centred, 0);
+}
+
+TEST_F(Host, FormatsResetInTheRecordAndApplyOnPose) {
+    change_interl(&pf, 16, out);
+    change_interl(&pf, 16, out);
+    raz_formats(&pf, out);
+    EXPECT_EQ(written(), std::string("\\M\x10", 3));
+    pf.centred = 1;
+    pose_formats(&pf, out);
+    EXPECT_EQ(written(), std::string("\\M\x10\\+\\M\x08", 8));
+}
+
+TEST_F(Host, RulerCleanUpRetiresOnlyStopsStillMarked) {
+    tc.kind[4] = 1;
+    tc.kind[9] = 4;
+    tc.kind[256] = 1;
+    armement_regle(&tc);
+    EXPECT_EQ(tc.kind[4], 0x81);
+    tc.kind[4] &= ~KAVREL_TAB_MARK;
+    nettoyage_regle(out, &tc);
+    EXPECT_EQ(written(), std::string("\\\x81\x04\x09", 4));
+    EXPECT_EQ(tc.kind[4], 1);
+    EXPECT_EQ(tc.kind[9], 0);
+    EXPECT_EQ(tc.kind[256], 0);
+}
+
+TEST_F(Host, BlockTagsCarryTwoZeroParameters) {
+    pose_bloc_format(158, out);
+    pose_bloc_format(161, out);
+    pose_bloc_format(0x30, out);  // a code without two parameters is not a block
+    EXPECT_EQ(written(), std::string("\\\x9E\0\0\\\xA1\0\0", 8));
+}
+
+TEST_F(Host, PasseInsertConsumesExactlyTheInsertBody) {
+    std::fwrite("\0\0\0\3abcZ", 1, 8, in);
+    std::rewind(in);
+    passe_insert(in);
+    EXPECT_EQ(std::fgetc(in), 'Z');
+}
+
+TEST(CharacterWriter, BackslashAndOtherSetsBecomeTags) {
+    std::FILE *out = kavrel::open_memory_stream();
+    kavrel::stream::put_char(out, 0x00E9);
+    kavrel::stream::put_char(out, 0x005C);
+    kavrel::stream::put_char(out, 0x0341);
+    kavrel::stream::put_char(out, 0x0000);
+    EXPECT_EQ(contents(out), std::string("\xE9\\\\\\\x20\x03\x41\x00", 8));
+    std::fclose(out);
+}
+
+TEST(CharacterTables, ImportTablesFollowTheMacFonts) {
+    EXPECT_EQ(MAC2INT[0x41], 0x0041);
+    EXPECT_EQ(MAC2INT[0x5C], 0x005C);
+    EXPECT_EQ(MAC2INT[0x8E], 0x00E9);
+    EXPECT_EQ(MAC2INT[0xD2], 0x201C);
+    EXPECT_EQ(MAC2INT[0xF0], 0xF8FF);
+    EXPECT_EQ(MAC2INT[0xCA], 0x00A0);
+    EXPECT_EQ(SYMBOL2INT[0x61], 0x03B1);
+    EXPECT_EQ(SYMBOL2INT[0x57], 0x03A9);
+    EXPECT_EQ(SYMBOL2INT[0x5C], 0x2234);
+    EXPECT_EQ(DINGBATS2INT[0x21], 0x2701);
+    EXPECT_EQ(DINGBATS2INT[0x48], 0x2605);
+}
+
+TEST(CharacterTables, ExportTablesInvertTheImportTables) {
+    const uint16_t *const *tables = chargement_dpolice(2);
+    auto lookup = [&](uint16_t ch) { return tables[((ch >> 8) - 1) & 0xFF][ch & 0xFF]; };
+    for (int b = 0x20; b < 256; ++b) {
+        if (b == 0x7F) continue;
+        EXPECT_EQ(lookup(MAC2INT[b]), b) << "Mac byte " << b;
+    }
+    EXPECT_EQ(lookup(0x03B1), 0x0161);   // alpha from the Symbol font
+    EXPECT_EQ(lookup(0x2200), 0x0122);   // for all
+    EXPECT_EQ(lookup(0x03C0), 0x00B9);   // pi: the standard font has it
+    EXPECT_EQ(lookup(0x4E00), 0x003F);   // no Mac font: "?"
+    EXPECT_EQ(lookup(0x00A4), 0x003F);
+}
+
+}  // namespace

@@ -1,0 +1,63 @@
+// Builds MacWrite 4.6/5 documents from the file layout, for tests, fuzz seeds
+// and the bundled example.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+enum class Area { Main = 0, Header = 1, Footer = 2 };
+
+struct Run {
+    int16_t position;
+    uint8_t size;
+    uint8_t style;
+    int16_t font;
+};
+
+struct RulerSpec {
+    int16_t left_margin = 0;
+    int16_t right_margin = 468;
+    uint8_t justification = 0;
+    int16_t line_spacing = 0;
+    std::vector<uint16_t> tabs;  // words as stored
+    int tab_count = -1;          // -1: tabs.size()
+};
+
+class Mw5Builder {
+public:
+    // A text paragraph; `text` includes its final carriage return.
+    Mw5Builder &text(Area area, const std::string &text, std::vector<Run> runs = {}, uint8_t flags = 0);
+    // A compressed paragraph (flags gain the compressed bit).
+    Mw5Builder &compressed(Area area, const std::string &text, std::vector<Run> runs = {}, uint8_t flags = 0);
+    Mw5Builder &ruler(Area area, const RulerSpec &ruler);
+    Mw5Builder &picture(Area area, uint16_t data_length, int16_t height = -416);
+    // Raw entry, for damaged documents.
+    Mw5Builder &entry(Area area, int16_t height, uint32_t data_word, uint16_t data_length);
+    // Overrides the paragraph count stored for an area.
+    Mw5Builder &count(Area area, uint16_t n);
+
+    std::string build() const;
+    std::string build_macbinary() const;
+
+    // The nibble stream of `text` (escape for bytes outside the table).
+    static std::string compress(const std::string &text);
+
+private:
+    struct Entry {
+        int16_t height;
+        uint8_t flags;
+        std::string data;     // placed after the header; empty with raw_word
+        bool raw = false;
+        uint32_t raw_word = 0;
+        uint16_t data_length = 0;
+    };
+    std::vector<Entry> areas_[3];
+    int count_override_[3] = {-1, -1, -1};
+};
+
+std::string macbinary_wrap(const std::string &data, const char *type_creator);
+
+}  // namespace testing_support
