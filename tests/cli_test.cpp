@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "tests/support/example_document.h"
 #include "tests/support/mw22_builder.h"
 #include "tests/support/mw5_builder.h"
 #include "tests/support/run.h"
@@ -102,6 +103,15 @@ TEST(Cli, BadUsageAndMissingFiles) {
     EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.err.find(dir.file("missing")), std::string::npos);
     EXPECT_EQ(run_mwconv(dir, "--plugin /nonexistent.so x").status, 3);
+}
+
+TEST(Example, TheBundledExampleIsTheBuildersDocumentAndConverts) {
+    const std::string path = std::string(MWCONV_SOURCE_DIR) + "/examples/welcome.mw5";
+    EXPECT_EQ(read_file(path), example_document()) << "regenerate with build/make_example " << path;
+    ScratchDir dir;
+    const RunResult r = run_mwconv(dir, "'" + path + "'");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("Greek from the Symbol font: \xCE\xB1\xCE\xB2\xCE\xB3."), std::string::npos);
 }
 
 }  // namespace

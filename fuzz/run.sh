@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang's libFuzzer (ASan + UBSan) and runs each
+# for SECONDS seconds (default 30) on the seed documents given as folders.
+#   fuzz/run.sh [SECONDS] [SEED_DIR...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-30}
+shift || true
+out=build-fuzz
+mkdir -p "$out"
+common=(host/*.cpp catalogue/catalogue.cpp macwrite2/import.cpp macwrite5/*.cpp macwrite22/*.cpp render/*.cpp)
+flags=(-std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
+status=0
+for target in fuzz/*_import.cpp; do
+  name=$(basename "$target" .cpp)
+  clang++ "${flags[@]}" "${common[@]}" "$target" -o "$out/$name"
+  work="$out/$name-corpus"
+  mkdir -p "$work"
+  echo "fuzzing $name for ${seconds}s"
+  "$out/$name" -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
+    -artifact_prefix="$out/$name-" "$work" "$@" 2>&1 | tail -n 3 || status=1
+done
+exit $status
