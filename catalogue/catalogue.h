@@ -19,7 +19,8 @@ extern "C" {
 #endif
 
 /* Converts between two open, seekable streams: 0 done, -1 not a document of
- * this kind, -2 refused by init_format. */
+ * this kind, -2 refused by init_format, -3 (the export) the input does not
+ * fit the format: more paragraphs than a document can hold. */
 typedef int32_t (*ConverterFn)(FILE *input, FILE *output);
 
 #pragma pack(push, 1)
@@ -30,6 +31,8 @@ typedef struct ConverterDescriptor {
     int32_t status;
 } ConverterDescriptor;
 #pragma pack(pop)
+
+enum { kExportTooLarge = -3 };
 
 enum { DLL_ENUM_IMPORT = 0, DLL_ENUM_EXPORT = 1 };
 enum { DLL_ENUM_FRENCH = 0, DLL_ENUM_ENGLISH = 1 };

@@ -7,8 +7,11 @@
 #include <vector>
 
 #include "cli/output.h"
-#include "host/memstream.h"
+#include "host/scratch.h"
+#include "host/kavrel.h"
+#include "host/macbinary.h"
 #include "render/render.h"
+#include "render/text_import.h"
 
 namespace mwconv {
 
@@ -45,7 +48,7 @@ File open_input(const std::string &path, std::string &error) {
         return nullptr;
     }
     if (path != "-" && std::fseek(source, 0, SEEK_SET) == 0) return file;
-    File memory(kavrel::open_memory_stream());
+    File memory(kavrel::open_scratch_stream());
     copy_all(source, memory.get());
     if (std::ferror(source)) {
         error = std::strerror(errno);
@@ -93,7 +96,7 @@ Status import_stream(const Plugin &plugin, const Options &options, const Job &jo
         importer = plugin.find_import(catalogue_name(options.from));
         if (importer == nullptr) return fail(job, kFailed, "the plug-in has no converter for this format");
     }
-    stream.reset(kavrel::open_memory_stream());
+    stream.reset(kavrel::open_scratch_stream());
     const int32_t rc = importer->convert(in, stream.get());
     if (rc == -1) return fail(job, kNotADocument, "not a " + importer->name + " document");
     if (rc != 0) return fail(job, kFailed, "the " + importer->name + " converter refused the input");
@@ -101,14 +104,55 @@ Status import_stream(const Plugin &plugin, const Options &options, const Job &jo
     return kOk;
 }
 
-Status render_output(const Options &options, const Job &job, std::FILE *stream, std::FILE *result) {
+Status read_text(const Job &job, std::FILE *in, File &stream) {
+    stream.reset(kavrel::open_scratch_stream());
+    const long bad = render::text_to_stream(in, stream.get());
+    if (bad >= 0) return fail(job, kFailed, "not valid UTF-8 text (byte offset " + std::to_string(bad) + ")");
+    std::rewind(stream.get());
+    return kOk;
+}
+
+std::string file_name_of(const std::string &path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A MacBinary II header in front of the document, named after the output.
+void wrap_macbinary(const Job &job, File &result) {
+    std::rewind(result.get());
+    std::fseek(result.get(), 0, SEEK_END);
+    const auto length = static_cast<uint32_t>(std::ftell(result.get()));
+    std::rewind(result.get());
+    std::string name = job.output == "-" ? (job.input == "-" ? "Untitled" : file_name_of(job.input)) : file_name_of(job.output);
+    const auto header = kavrel::macbinary::make_header(name, "WORD", "MACA", length);
+    File wrapped(kavrel::open_scratch_stream());
+    std::fwrite(header.data(), 1, header.size(), wrapped.get());
+    copy_all(result.get(), wrapped.get());
+    putx(static_cast<int32_t>((128 - length % 128) % 128), 0, wrapped.get());
+    result = std::move(wrapped);
+}
+
+Status export_macwrite5(const Plugin &plugin, const Options &options, const Job &job, std::FILE *stream,
+                        File &result) {
+    const Converter *exporter = plugin.find_export("MacWrite 4.6/5");
+    if (exporter == nullptr) return fail(job, kFailed, "the plug-in has no MacWrite 4.6/5 export");
+    const int32_t rc = exporter->convert(stream, result.get());
+    if (rc == kExportTooLarge)
+        return fail(job, kFailed, "too many paragraphs for a MacWrite 4.6/5 document (at most 2047, rulers and page breaks included)");
+    if (rc != 0) return fail(job, kFailed, "the MacWrite 4.6/5 export refused the input");
+    if (options.macbinary) wrap_macbinary(job, result);
+    return kOk;
+}
+
+Status render_output(const Plugin &plugin, const Options &options, const Job &job, std::FILE *stream, File &result) {
     switch (options.to) {
     case To::Text:
-        if (!render::to_text(stream, result)) return fail(job, kFailed, "cannot write the text");
+        if (!render::to_text(stream, result.get())) return fail(job, kFailed, "cannot write the text");
         return kOk;
-    case To::Stream: copy_all(stream, result); return kOk;
-    default: return fail(job, kFailed, "this output format is not available");
+    case To::Stream: copy_all(stream, result.get()); return kOk;
+    case To::MacWrite5: return export_macwrite5(plugin, options, job, stream, result);
     }
+    return kFailed;
 }
 
 }  // namespace
@@ -120,12 +164,15 @@ Status run_job(const Plugin &plugin, const Options &options, const Job &job) {
     File stream;
     if (options.from == From::Stream) {
         stream = std::move(in);
+    } else if (options.from == From::Text) {
+        const Status status = read_text(job, in.get(), stream);
+        if (status != kOk) return status;
     } else {
         const Status status = import_stream(plugin, options, job, in.get(), stream);
         if (status != kOk) return status;
     }
-    File result(kavrel::open_memory_stream());
-    const Status status = render_output(options, job, stream.get(), result.get());
+    File result(kavrel::open_scratch_stream());
+    const Status status = render_output(plugin, options, job, stream.get(), result);
     if (status != kOk) return status;
     std::rewind(result.get());
     if (!deliver(result.get(), job.output, error)) return fail(job, kFailed, error);

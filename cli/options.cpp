@@ -8,7 +8,6 @@ namespace mwconv {
 const char *const kUsage =
     "usage: mwconv [-f FROM] [-t TO] [-o OUTPUT] [--plugin PATH] [INPUT ...]\n"
     "       mwconv --list-converters [--lang fr|en]\n"
-    "       mwconv --identify FILE...\n"
     "FROM: auto (default), macwrite-ii, macwrite5, macwrite22, stream, text\n"
     "TO:   text (default), stream, macwrite5\n";
 
@@ -68,8 +67,6 @@ std::optional<Options> parse_options(int argc, char **argv, std::string &error) 
             o.help = true;
         } else if (arg == "--list-converters") {
             o.list_converters = true;
-        } else if (arg == "--identify") {
-            o.identify = true;
         } else if (arg == "--macbinary") {
             o.macbinary = true;
         } else if (name == "-f" || name == "--from" || name == "-t" || name == "--to" || name == "-o" ||

@@ -19,7 +19,6 @@ struct Options {
     std::string plugin;            // empty: the default places
     bool list_converters = false;
     bool french = false;
-    bool identify = false;
     bool help = false;
     bool macbinary = false;
 };

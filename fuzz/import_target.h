@@ -6,17 +6,17 @@
 #include <cstdio>
 
 #include "catalogue/catalogue.h"
-#include "host/memstream.h"
+#include "host/scratch.h"
 #include "render/render.h"
 
 inline int fuzz_import(ConverterFn convert, const uint8_t *data, size_t size) {
-    std::FILE *in = kavrel::open_memory_stream();
+    std::FILE *in = kavrel::open_scratch_stream();
     std::fwrite(data, 1, size, in);
     std::rewind(in);
-    std::FILE *stream = kavrel::open_memory_stream();
+    std::FILE *stream = kavrel::open_scratch_stream();
     convert(in, stream);
     std::rewind(stream);
-    std::FILE *text = kavrel::open_memory_stream();
+    std::FILE *text = kavrel::open_scratch_stream();
     render::to_text(stream, text);
     std::fclose(text);
     std::fclose(stream);

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "host/kavrel.h"
-#include "host/memstream.h"
+#include "host/scratch.h"
 
 namespace {
 
@@ -17,13 +17,13 @@ thread_local std::string t_output_name;
 
 extern "C" {
 
-// Scratch streams are anonymous and live in memory: no name ever reaches the
+// Scratch streams are anonymous: no name ever reaches the
 // file system, so two conversions cannot collide and no user file is touched.
 // The name and mode are accepted for the converters' sake; every use is "w+b".
 FILE *sec_fopen(const char *name, const char *mode) {
     (void)name;
     (void)mode;
-    return kavrel::open_memory_stream();
+    return kavrel::open_scratch_stream();
 }
 
 const char *demande_fnom(int32_t which) {

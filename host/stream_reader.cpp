@@ -30,6 +30,7 @@ bool Reader::next(Event &ev) {
     case code::kEscape: return read_tag(ev);
     default:
         ev.kind = EventKind::Char;
+        ev.code = 0;
         ev.ch = static_cast<uint16_t>(c);
         return true;
     }

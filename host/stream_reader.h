@@ -23,7 +23,7 @@ enum class EventKind {
 struct Event {
     EventKind kind = EventKind::End;
     uint16_t ch = 0;
-    uint8_t code = 0;
+    uint8_t code = 0;      // a Char's origin: 0 plain byte, 0x20 other set, 0x5C backslash
     uint8_t param[2] = {0, 0};
     int param_count = 0;
     long offset = 0;       // position of the event's first byte

@@ -43,7 +43,7 @@ std::vector<fs::path> documents(const std::string &folder) {
 
 std::string text_of_stream(const std::string &stream) {
     std::FILE *in = stream_of(stream);
-    std::FILE *out = kavrel::open_memory_stream();
+    std::FILE *out = kavrel::open_scratch_stream();
     render::to_text(in, out);
     const std::string text = contents(out);
     std::fclose(in);

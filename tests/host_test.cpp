@@ -16,8 +16,8 @@ struct Host : ::testing::Test {
     CharAttributes ca;
     ParaFormat pf;
     TabColumns tc;
-    std::FILE *in = kavrel::open_memory_stream();
-    std::FILE *out = kavrel::open_memory_stream();
+    std::FILE *in = kavrel::open_scratch_stream();
+    std::FILE *out = kavrel::open_scratch_stream();
     void SetUp() override { ASSERT_EQ(init_format(in, &ca, &pf, &tc), 0); }
     void TearDown() override {
         std::fclose(in);
@@ -143,7 +143,7 @@ TEST_F(Host, PasseInsertConsumesExactlyTheInsertBody) {
 }
 
 TEST(CharacterWriter, BackslashAndOtherSetsBecomeTags) {
-    std::FILE *out = kavrel::open_memory_stream();
+    std::FILE *out = kavrel::open_scratch_stream();
     kavrel::stream::put_char(out, 0x00E9);
     kavrel::stream::put_char(out, 0x005C);
     kavrel::stream::put_char(out, 0x0341);

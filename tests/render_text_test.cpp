@@ -10,7 +10,7 @@ using namespace testing_support;
 
 std::string text_of(const std::string &stream) {
     std::FILE *in = stream_of(stream);
-    std::FILE *out = kavrel::open_memory_stream();
+    std::FILE *out = kavrel::open_scratch_stream();
     EXPECT_TRUE(render::to_text(in, out));
     const std::string text = contents(out);
     std::fclose(in);

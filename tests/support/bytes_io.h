@@ -6,14 +6,14 @@
 #include <vector>
 
 #include "catalogue/catalogue.h"
-#include "host/memstream.h"
+#include "host/scratch.h"
 
 namespace testing_support {
 
 using Bytes = std::string;
 
 inline std::FILE *stream_of(const Bytes &bytes) {
-    std::FILE *f = kavrel::open_memory_stream();
+    std::FILE *f = kavrel::open_scratch_stream();
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::rewind(f);
     return f;
@@ -35,7 +35,7 @@ struct Converted {
 
 inline Converted convert(ConverterFn fn, const Bytes &input) {
     std::FILE *in = stream_of(input);
-    std::FILE *out = kavrel::open_memory_stream();
+    std::FILE *out = kavrel::open_scratch_stream();
     const int32_t rc = fn(in, out);
     Converted c{rc, contents(out)};
     std::fclose(in);

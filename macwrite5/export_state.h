@@ -1,0 +1,49 @@
+// Working state of one MacWrite 4.6/5 export and the operations that lay the
+// document down: paragraphs, format runs, page breaks, rulers, the trailer.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+
+#include "host/kavrel.h"
+
+namespace macwrite5 {
+
+// The most entries an information array can hold and still be read back: its
+// byte length is read as a signed 16-bit count (2047 x 16 = 32752).
+inline constexpr int32_t kMaxMainEntries = 2047;
+// A paragraph's data (text, pad, runs and their length words) fills at most
+// a 16-bit field; a longer paragraph is continued in a new one.
+inline constexpr int32_t kMaxParagraphData = 65535;
+
+struct ExportState {
+    std::FILE *out = nullptr;
+    std::FILE *entry_file = nullptr;   // main text entries after the first
+    std::FILE *run_file = nullptr;     // format runs of the open paragraph
+    const uint16_t *const *font_tables = nullptr;
+    CharAttributes ca{};
+    ParaFormat pf{};
+    TabColumns tc{};
+    long paragraph_start = 0;
+    int32_t paragraph_chars = 0;
+    int32_t entry_count = 0;
+    uint16_t last_run_position = 0;
+    std::array<uint8_t, 16> pending_entry{};
+    bool too_many_paragraphs = false;
+};
+
+void write_opening(ExportState &s);
+void begin_paragraph(ExportState &s);
+void end_paragraph(ExportState &s, bool final);
+void write_format_run(ExportState &s);
+void write_page_break(ExportState &s);
+void write_ruler(ExportState &s, bool centred);
+void write_trailer(ExportState &s);
+
+// Writes one character of text, writing the pending format run first when
+// the attributes changed (`with_run`), and continuing the paragraph in a new
+// one when it would no longer fit its 16-bit fields.
+void write_text_char(ExportState &s, uint8_t byte, bool with_run);
+
+}  // namespace macwrite5

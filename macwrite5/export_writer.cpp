@@ -1,0 +1,236 @@
+// Laying down a MacWrite 4.6/5 document in one pass: each paragraph's data goes
+// straight to the output; its entry waits in entry_file, its runs in run_file.
+#include <cstring>
+
+#include "host/bytes.h"
+#include "macwrite5/export_state.h"
+#include "macwrite5/layout.h"
+
+namespace macwrite5 {
+
+namespace {
+
+using kavrel::put_be16;
+using kavrel::put_be32;
+
+constexpr uint8_t kHeaderStart[64] = {
+    0x00, 0x06, 0x00, 0x02, 0x00, 0x01, 0x00, 0x01,                          // version, counts
+    0x00, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0xFF, 0xFF, 0x00, 0x01,              // settings
+    0x00, 0x00, 0x01, 0xE6,                                                  // closing record
+    0x00, 0x08, 0x00, 0x08,                                                  // its length, twice
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,                                //
+    0x00, 0x02, 0x00, 0x00, 0x00, 0x48, 0x00, 0x48,                          // printer record
+    0x00, 0x00, 0x00, 0x00, 0x02, 0xF0, 0x02, 0x40,                          //   page
+    0xFF, 0xDC, 0xFF, 0xEE, 0x02, 0xF4, 0x02, 0x52,                          //   paper
+};
+constexpr int kPrinterRecordRest = 96;
+
+constexpr uint8_t kWindowRecord[kWindowSize] = {
+    0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0, 0, 0, 0, 0, 0,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,                                      // arrays: the trailer's
+    0xFF, 0xF2, 0x00, 0x1E, 0xFF, 0xF2, 0x00, 0xEC, 0xFF, 0xF2, 0x01, 0xBA,
+    0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF,
+};
+
+constexpr uint8_t kDefaultRuler[kRulerSize] = {
+    0x00, 0x0D, 0x01, 0xB4, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x0D,
+    0x00, 0x30, 0x00, 0x53, 0x00, 0x77, 0x00, 0x9A, 0x00, 0xBE,
+    0x00, 0xE1, 0x01, 0x05, 0x01, 0x28, 0x01, 0x4C, 0x01, 0x6F,
+    0, 0, 0, 0,
+};
+
+constexpr uint8_t kPageBreakBody[20] = {0x00, 0x00, 0x00, 0x20, 0x03, 0xE8, 0x00, 0x0D, 'M', 'A',
+                                        'G',  'I',  'C',  'P',  'I',  'C',  0x11, 0x01, 0xFF, 0x96};
+
+// Where the opening puts the three default rulers: footer, header, main.
+constexpr uint32_t kFooterRulerAt = 298, kHeaderRulerAt = 332, kMainRulerAt = 366;
+constexpr int16_t kPageBreakHeight = -416;
+constexpr int16_t kTextHeight = 13;
+
+void write_bytes(std::FILE *f, const uint8_t *bytes, size_t n) { std::fwrite(bytes, 1, n, f); }
+
+void write_be16(std::FILE *f, uint16_t v) {
+    uint8_t b[2];
+    put_be16(b, v);
+    write_bytes(f, b, 2);
+}
+
+void write_be32(std::FILE *f, uint32_t v) {
+    uint8_t b[4];
+    put_be32(b, v);
+    write_bytes(f, b, 4);
+}
+
+// An information entry of the header's or footer's one ruler, or the main
+// text's first: height 0, the ruler's offset, length 34.
+void write_ruler_entry(std::FILE *f, uint32_t at) {
+    uint8_t entry[kEntrySize] = {};
+    put_be32(entry + kDataWordAt, at);
+    put_be16(entry + kDataLengthAt, kRulerSize);
+    write_bytes(f, entry, sizeof entry);
+}
+
+void close_entry(ExportState &s, int16_t height, uint16_t data_length) {
+    if (s.entry_count >= kMaxMainEntries) {
+        s.too_many_paragraphs = true;
+        return;
+    }
+    put_be16(s.pending_entry.data() + kHeightAt, static_cast<uint16_t>(height));
+    put_be16(s.pending_entry.data() + kDataLengthAt, data_length);
+    write_bytes(s.entry_file, s.pending_entry.data(), s.pending_entry.size());
+    ++s.entry_count;
+}
+
+uint8_t run_style(uint8_t style) {
+    uint8_t out = 0;
+    if (style & KAVREL_BOLD) out |= kStyleBold;
+    if (style & KAVREL_ITALIC) out |= kStyleItalic;
+    if (style & KAVREL_UNDERLINE) out |= kStyleUnderline;
+    if (style & KAVREL_SUPERSCRIPT) out |= kStyleSuperscript;
+    if (style & KAVREL_SUBSCRIPT) out |= kStyleSubscript;
+    return out;
+}
+
+// Pad, run-list length and runs behind the text; returns the bytes written
+// after the pad, which it counts in paragraph_chars itself.
+int32_t append_format_runs(ExportState &s) {
+    if (std::ftell(s.out) & 1) {
+        std::fputc(0xFF, s.out);
+        ++s.paragraph_chars;
+    }
+    const long n = std::ftell(s.run_file);
+    write_be16(s.out, static_cast<uint16_t>(n));
+    std::rewind(s.run_file);
+    frecopie(s.run_file, s.out, static_cast<int32_t>(n));
+    std::rewind(s.run_file);
+    return static_cast<int32_t>(n) + 2;
+}
+
+// The paragraph's data if one more character and one more run were added and
+// the paragraph then closed: length word, text, CR, pad, runs and their word.
+bool paragraph_full(const ExportState &s) {
+    const long runs = std::ftell(s.run_file);
+    return 2 + s.paragraph_chars + 2 + 1 + 2 + runs + 2 * kRunSize > kMaxParagraphData;
+}
+
+}  // namespace
+
+void write_opening(ExportState &s) {
+    write_bytes(s.out, kHeaderStart, sizeof kHeaderStart);
+    putx(kPrinterRecordRest, 0, s.out);
+    for (int i = 0; i < 3; ++i) write_bytes(s.out, kWindowRecord, sizeof kWindowRecord);
+    for (int i = 0; i < 3; ++i) write_bytes(s.out, kDefaultRuler, sizeof kDefaultRuler);
+    s.entry_count = 1;  // the main text's ruler, whose entry the trailer writes
+    begin_paragraph(s);
+    write_format_run(s);
+}
+
+void begin_paragraph(ExportState &s) {
+    s.last_run_position = 0;
+    s.paragraph_chars = 0;
+    s.pending_entry.fill(0);
+    s.paragraph_start = std::ftell(s.out);
+    put_be32(s.pending_entry.data() + kDataWordAt, static_cast<uint32_t>(s.paragraph_start) & kDataOffsetMask);
+    write_be16(s.out, 0);
+}
+
+void end_paragraph(ExportState &s, bool final) {
+    std::fputc(13, s.out);
+    ++s.paragraph_chars;
+    std::fseek(s.out, s.paragraph_start, SEEK_SET);
+    write_be16(s.out, static_cast<uint16_t>(s.paragraph_chars));
+    std::fseek(s.out, s.paragraph_chars, SEEK_CUR);
+    s.paragraph_chars += append_format_runs(s);
+    close_entry(s, kTextHeight, static_cast<uint16_t>(s.paragraph_chars + 2));
+    if (final) return;
+    begin_paragraph(s);
+    write_format_run(s);
+}
+
+// A run where the last one was written replaces it: a paragraph never holds
+// two runs at one position.
+void write_format_run(ExportState &s) {
+    uint8_t run[kRunSize];
+    put_be16(run, static_cast<uint16_t>(s.paragraph_chars));
+    run[2] = static_cast<uint8_t>(-static_cast<int8_t>(s.ca.size & 0xFF));
+    run[3] = run_style(s.ca.style);
+    run[4] = 0;
+    run[5] = s.ca.special_font != 0 ? s.ca.special_font : 2;
+    if (s.last_run_position == s.paragraph_chars) {
+        if (s.paragraph_chars == 0)
+            std::rewind(s.run_file);
+        else
+            std::fseek(s.run_file, -kRunSize, SEEK_CUR);
+    }
+    write_bytes(s.run_file, run, sizeof run);
+    s.ca.changed = 0;
+    s.last_run_position = static_cast<uint16_t>(s.paragraph_chars);
+}
+
+void write_text_char(ExportState &s, uint8_t byte, bool with_run) {
+    if (paragraph_full(s)) end_paragraph(s, false);
+    if (with_run && s.ca.changed) write_format_run(s);
+    std::fputc(byte, s.out);
+    ++s.paragraph_chars;
+}
+
+void write_page_break(ExportState &s) {
+    write_bytes(s.out, kPageBreakBody, sizeof kPageBreakBody);
+    close_entry(s, kPageBreakHeight, kPageBreakLength);
+    begin_paragraph(s);
+}
+
+// The ruler takes the place of the open paragraph's length word.
+void write_ruler(ExportState &s, bool centred) {
+    std::fseek(s.out, -2, SEEK_CUR);
+    uint8_t ruler[kRulerSize];
+    std::memcpy(ruler, kDefaultRuler, sizeof ruler);
+    ruler[kJustificationAt] = centred ? kCentred : kLeft;
+    write_bytes(s.out, ruler, sizeof ruler);
+    close_entry(s, 0, kRulerSize);
+    begin_paragraph(s);
+}
+
+void write_trailer(ExportState &s) {
+    const auto a = static_cast<uint32_t>(std::ftell(s.out));
+    write_be16(s.out, 0);                    // footer's line heights
+    write_ruler_entry(s.out, kFooterRulerAt);
+    write_be16(s.out, 0);                    // header's line heights
+    write_ruler_entry(s.out, kHeaderRulerAt);
+    const auto b = static_cast<uint32_t>(std::ftell(s.out));
+    const uint8_t heights_start[6] = {0, 0, 0, 0x01, 0x10, 0x00};
+    const uint8_t height_group[4] = {0x00, 0x01, 0x0D, 0x00};
+    write_bytes(s.out, heights_start, sizeof heights_start);
+    for (int32_t i = 0; i < s.entry_count; ++i) write_bytes(s.out, height_group, sizeof height_group);
+    const auto c = static_cast<uint32_t>(std::ftell(s.out));
+    write_ruler_entry(s.out, kMainRulerAt);
+    const auto p = static_cast<uint32_t>(std::ftell(s.entry_file));
+    std::rewind(s.entry_file);
+    frecopie(s.entry_file, s.out, static_cast<int32_t>(p));
+    const auto e = static_cast<uint32_t>(std::ftell(s.out));
+    write_be32(s.out, e + 8);
+    write_be32(s.out, 0);
+    insertion_longueur(static_cast<int32_t>(e + 8), s.out);
+
+    struct Patch {
+        long at;
+        uint32_t info_pos;
+        uint16_t info_length;
+        uint32_t heights_pos;
+        uint16_t heights_length;
+    };
+    std::fseek(s.out, kMainCountAt, SEEK_SET);
+    write_be16(s.out, static_cast<uint16_t>(s.entry_count));
+    std::fseek(s.out, kClosingRecordPosAt, SEEK_SET);
+    write_be32(s.out, e);
+    for (const Patch &w : {Patch{kFooterWindowAt, a + 2, 16, a, 2}, Patch{kHeaderWindowAt, a + 20, 16, a + 18, 2},
+                           Patch{kMainWindowAt, c, static_cast<uint16_t>(p + 16), b, static_cast<uint16_t>(c - b)}}) {
+        std::fseek(s.out, w.at + kInfoArrayPosAt, SEEK_SET);
+        write_be32(s.out, w.info_pos);
+        write_be16(s.out, w.info_length);
+        write_be32(s.out, w.heights_pos);
+        write_be16(s.out, w.heights_length);
+    }
+}
+
+}  // namespace macwrite5
