@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <vector>
 
@@ -117,14 +118,24 @@ std::string file_name_of(const std::string &path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The Macintosh name of an output: its file name without a ".bin" that only
+// says the file is MacBinary.
+std::string mac_name(const Job &job) {
+    if (job.output == "-") return job.input == "-" ? "Untitled" : file_name_of(job.input);
+    std::string name = file_name_of(job.output);
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".bin") == 0) name.erase(name.size() - 4);
+    return name;
+}
+
 // A MacBinary II header in front of the document, named after the output.
 void wrap_macbinary(const Job &job, File &result) {
     std::rewind(result.get());
     std::fseek(result.get(), 0, SEEK_END);
     const auto length = static_cast<uint32_t>(std::ftell(result.get()));
     std::rewind(result.get());
-    std::string name = job.output == "-" ? (job.input == "-" ? "Untitled" : file_name_of(job.input)) : file_name_of(job.output);
-    const auto header = kavrel::macbinary::make_header(name, "WORD", "MACA", length);
+    const std::string name = mac_name(job);
+    const auto header =
+        kavrel::macbinary::make_header(name, "WORD", "MACA", length, kavrel::macbinary::mac_time(std::time(nullptr)));
     File wrapped(kavrel::open_scratch_stream());
     std::fwrite(header.data(), 1, header.size(), wrapped.get());
     copy_all(result.get(), wrapped.get());

@@ -22,8 +22,13 @@ uint16_t header_crc(const uint8_t *header) {
     return crc;
 }
 
+uint32_t mac_time(long long unix_seconds) {
+    constexpr long long kMacEpochToUnix = 2082844800;  // 1904-01-01 to 1970-01-01
+    return static_cast<uint32_t>(unix_seconds + kMacEpochToUnix);
+}
+
 std::vector<uint8_t> make_header(const std::string &name, const char *type, const char *creator,
-                                 uint32_t data_length) {
+                                 uint32_t data_length, uint32_t time) {
     std::vector<uint8_t> h(kHeaderSize, 0);
     const size_t n = name.size() < 63 ? name.size() : 63;
     h[1] = static_cast<uint8_t>(n);
@@ -31,6 +36,8 @@ std::vector<uint8_t> make_header(const std::string &name, const char *type, cons
     std::memcpy(&h[65], type, 4);
     std::memcpy(&h[69], creator, 4);
     put_be32(&h[83], data_length);
+    put_be32(&h[91], time);  // created
+    put_be32(&h[95], time);  // modified
     h[122] = 129;  // written by MacBinary II
     h[123] = 129;  // readable by MacBinary II
     put_be16(&h[124], header_crc(h.data()));

@@ -18,8 +18,12 @@ long data_offset(const uint8_t *head, size_t length, const char *type_creator);
 // The CRC-16/XMODEM of the first 124 bytes that MacBinary II stores at 124.
 uint16_t header_crc(const uint8_t *header);
 
-// A MacBinary II header for a data fork of `data_length` bytes.
+// Seconds since 1904-01-01, the Macintosh clock, for a Unix time.
+uint32_t mac_time(long long unix_seconds);
+
+// A MacBinary II header for a data fork of `data_length` bytes, created and
+// modified at `time` (Macintosh clock).
 std::vector<uint8_t> make_header(const std::string &name, const char *type, const char *creator,
-                                 uint32_t data_length);
+                                 uint32_t data_length, uint32_t time);
 
 }  // namespace kavrel::macbinary
