@@ -3,6 +3,8 @@
 
 #include <filesystem>
 
+#include "host/macbinary.h"
+
 #include "tests/support/example_document.h"
 #include "tests/support/mw22_builder.h"
 #include "tests/support/mw5_builder.h"
@@ -103,6 +105,70 @@ TEST(Cli, BadUsageAndMissingFiles) {
     EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.err.find(dir.file("missing")), std::string::npos);
     EXPECT_EQ(run_mwconv(dir, "--plugin /nonexistent.so x").status, 3);
+}
+
+TEST(CliExport, TextBecomesAMacWriteDocumentThatReadsBack) {
+    ScratchDir dir;
+    const std::string text = "Caf\xC3\xA9 \xE2\x80\x9Cq\xE2\x80\x9D\tend\n\fnext\n";
+    const std::string in = dir.write("note.txt", text);
+    const std::string doc = dir.file("note.mw");
+    const RunResult r = run_mwconv(dir, "-f text -t macwrite5 -o '" + doc + "' '" + in + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(doc).substr(0, 2), std::string("\0\x06", 2));
+    EXPECT_EQ(run_mwconv(dir, "'" + doc + "'").out, text);
+}
+
+TEST(CliExport, EveryMacWriteInputUpgradesInOneRun) {
+    ScratchDir dir;
+    const std::string old = dir.write("old", Mw22Builder().paragraph("From 1984\r").build());
+    const RunResult r = run_mwconv(dir, "-t macwrite5 -o '" + dir.file("new") + "' '" + old + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(run_mwconv(dir, "-f macwrite5 '" + dir.file("new") + "'").out, "From 1984\n");
+    const std::string stream = dir.write("s", "x\\#y\r");
+    EXPECT_EQ(run_mwconv(dir, "-f stream -t macwrite5 -o '" + dir.file("s.mw") + "' '" + stream + "'").status, 0);
+    EXPECT_EQ(run_mwconv(dir, "'" + dir.file("s.mw") + "'").out, "xy\n");
+}
+
+TEST(CliExport, MacBinaryWrappingCarriesTypeCreatorNameAndCrc) {
+    ScratchDir dir;
+    const std::string in = dir.write("t.txt", "Hello\n");
+    const std::string out = dir.file("Letter.bin");
+    ASSERT_EQ(run_mwconv(dir, "-f text -t macwrite5 --macbinary -o '" + out + "' '" + in + "'").status, 0);
+    const std::string bin = read_file(out);
+    ASSERT_GT(bin.size(), 128u);
+    EXPECT_EQ(bin.size() % 128, 0u);
+    EXPECT_EQ(bin.substr(65, 8), "WORDMACA");
+    EXPECT_EQ(bin.substr(1, 7), std::string("\x06Letter", 7));
+    const auto crc = kavrel::macbinary::header_crc(reinterpret_cast<const uint8_t *>(bin.data()));
+    EXPECT_EQ(static_cast<uint8_t>(bin[124]), crc >> 8);
+    EXPECT_EQ(static_cast<uint8_t>(bin[125]), crc & 0xFF);
+    const uint32_t length = static_cast<uint8_t>(bin[83]) << 24 | static_cast<uint8_t>(bin[84]) << 16 |
+                            static_cast<uint8_t>(bin[85]) << 8 | static_cast<uint8_t>(bin[86]);
+    const RunResult bare = run_mwconv(dir, "-f text -t macwrite5 '" + in + "'");
+    EXPECT_EQ(bin.substr(128, length), bare.out);
+    EXPECT_EQ(run_mwconv(dir, "'" + out + "'").out, "Hello\n");
+    EXPECT_EQ(run_mwconv(dir, "--macbinary -t text '" + in + "'").status, 1);
+}
+
+TEST(CliExport, InvalidUtf8IsRefusedWithItsOffsetAndNoOutput) {
+    ScratchDir dir;
+    const std::string in = dir.write("bad.txt", "fine\nbad \xC3(\n");
+    const std::string out = dir.file("bad.mw");
+    const RunResult r = run_mwconv(dir, "-f text -t macwrite5 -o '" + out + "' '" + in + "'");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "mwconv: " + in + ": not valid UTF-8 text (byte offset 9)\n");
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST(CliExport, TooManyParagraphsAreRefusedWithNoOutput) {
+    ScratchDir dir;
+    std::string text;
+    for (int i = 0; i < 2100; ++i) text += "line\n";
+    const std::string in = dir.write("long.txt", text);
+    const RunResult r = run_mwconv(dir, "-f text -t macwrite5 '" + in + "'");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("too many paragraphs"), std::string::npos);
 }
 
 TEST(Example, TheBundledExampleIsTheBuildersDocumentAndConverts) {
