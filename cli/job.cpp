@@ -1,6 +1,9 @@
 #include "cli/job.h"
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -68,6 +71,28 @@ const char *catalogue_name(From from) {
     }
 }
 
+// Runs an import into a scratch file that has a name for the time of the
+// call: a converter may rebuild its output by that name (the host library
+// then hands back the stream that holds it).  The name is gone afterwards.
+int32_t convert_into_named_file(ConverterFn convert, std::FILE *in, File &stream, std::string &error) {
+    const char *dir = std::getenv("TMPDIR");
+    std::string path = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/mwconv-XXXXXX";
+    const int fd = ::mkstemp(path.data());
+    std::FILE *out = fd < 0 ? nullptr : ::fdopen(fd, "w+b");
+    if (out == nullptr) {
+        error = std::string("cannot create a scratch file: ") + std::strerror(errno);
+        if (fd >= 0) ::close(fd);
+        if (fd >= 0) ::unlink(path.c_str());
+        return 0;
+    }
+    kavrel_set_output_name(path.c_str());
+    const int32_t rc = convert(in, out);
+    stream.reset(kavrel_take_output(out));
+    ::unlink(path.c_str());
+    if (!stream) error = "the converter lost its output";
+    return rc;
+}
+
 // The import whose recognition bids highest for the first bytes, or null.
 const Converter *recognise(const Plugin &plugin, std::FILE *in) {
     std::vector<uint8_t> head(kHeadSize);
@@ -97,8 +122,9 @@ Status import_stream(const Plugin &plugin, const Options &options, const Job &jo
         importer = plugin.find_import(catalogue_name(options.from));
         if (importer == nullptr) return fail(job, kFailed, "the plug-in has no converter for this format");
     }
-    stream.reset(kavrel::open_scratch_stream());
-    const int32_t rc = importer->convert(in, stream.get());
+    std::string error;
+    const int32_t rc = convert_into_named_file(importer->convert, in, stream, error);
+    if (!error.empty()) return fail(job, kFailed, error);
     if (rc == -1) return fail(job, kNotADocument, "not a " + importer->name + " document");
     if (rc != 0) return fail(job, kFailed, "the " + importer->name + " converter refused the input");
     std::rewind(stream.get());

@@ -8,7 +8,7 @@ seconds=${1:-30}
 shift || true
 out=build-fuzz
 mkdir -p "$out"
-common=(host/*.cpp catalogue/catalogue.cpp macwrite2/import.cpp macwrite5/*.cpp macwrite22/*.cpp render/*.cpp)
+common=(host/*.cpp catalogue/catalogue.cpp macwrite2/*.cpp macwrite5/*.cpp macwrite22/*.cpp render/*.cpp)
 flags=(-std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
 status=0
 for target in fuzz/*_import.cpp; do

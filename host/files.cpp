@@ -1,4 +1,6 @@
 // Scratch streams, file helpers, memory and byte order.
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -9,9 +11,15 @@
 
 namespace {
 
-// The name of the output of the conversion running on this thread.  Thread
-// scoped so that conversions in parallel threads never see each other's.
-thread_local std::string t_output_name;
+// The output of the conversion running on this thread: its file name, and
+// whether a converter replaced the host's stream.  Thread scoped so that
+// conversions in parallel threads never see each other's.
+struct OutputState {
+    std::string name;
+    bool replaced = false;
+    FILE *stream = nullptr;
+};
+thread_local OutputState t_output;
 
 }  // namespace
 
@@ -27,11 +35,30 @@ FILE *sec_fopen(const char *name, const char *mode) {
 }
 
 const char *demande_fnom(int32_t which) {
-    if (which == 1) return t_output_name.c_str();
+    if (which == 1) return t_output.name.c_str();
     return "mwconv-scratch";
 }
 
-void kavrel_set_output_name(const char *path) { t_output_name = path ? path : ""; }
+void kavrel_set_output_name(const char *path) { t_output = OutputState{path ? path : "", false, nullptr}; }
+
+FILE *kavrel_reopen_output(FILE *output) {
+    if (t_output.name.empty()) {
+        std::fflush(output);
+        if (ftruncate(fileno(output), 0) != 0) return nullptr;
+        std::rewind(output);
+        return output;
+    }
+    std::fclose(output);
+    t_output.replaced = true;
+    t_output.stream = std::fopen(t_output.name.c_str(), "w+b");
+    return t_output.stream;
+}
+
+FILE *kavrel_take_output(FILE *original) {
+    FILE *result = t_output.replaced ? t_output.stream : original;
+    t_output = OutputState{};
+    return result;
+}
 
 void extension(char *path, const char *ext) {
     char *slash = std::strrchr(path, '/');

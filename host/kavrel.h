@@ -156,9 +156,17 @@ KAVREL_API void putx(int32_t count, int32_t byte, FILE *stream);
 KAVREL_API extern const uint16_t SYMBOL2INT[256];
 KAVREL_API extern const uint16_t DINGBATS2INT[256];
 
-/* The output file name that demande_fnom(1) reports, for the conversion
- * running on the calling thread (NULL: none). */
+/* The output of the conversion running on the calling thread.  A host that
+ * names its output file (kavrel_set_output_name, before the call) lets a
+ * converter rebuild the output by that name: kavrel_reopen_output closes the
+ * host's stream and opens the file anew, emptied.  Without a name it empties
+ * the stream in place and returns it.  NULL: the file could not be opened.
+ * After the call the host asks kavrel_take_output which stream now holds the
+ * output: its own, the reopened one (its own is then closed already), or
+ * NULL when the output was lost; it closes what it gets, once. */
 KAVREL_API void kavrel_set_output_name(const char *path);
+KAVREL_API FILE *kavrel_reopen_output(FILE *output);
+KAVREL_API FILE *kavrel_take_output(FILE *original);
 
 #ifdef __cplusplus
 }

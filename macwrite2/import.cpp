@@ -1,13 +1,100 @@
-// The MacWrite II import.  Until its reader lands, it refuses every document
-// as not its own, after honouring init_format like every converter.
-#include "catalogue/catalogue.h"
-#include "host/kavrel.h"
+// The MacWrite II import: the document chain, its style tables and the
+// directory walk over its text areas, then the note pass.
+#include <cstring>
 
-extern "C" int32_t import_macwrite_ii(FILE *input, FILE *output) {
-    (void)output;
-    CharAttributes ca;
-    ParaFormat pf;
-    TabColumns tc;
-    if (init_format(input, &ca, &pf, &tc) == -2) return -2;
-    return -1;
+#include "catalogue/catalogue.h"
+#include "host/bytes.h"
+#include "host/macbinary.h"
+#include "macwrite2/context.h"
+#include "macwrite2/layout.h"
+
+namespace macwrite2 {
+
+namespace {
+
+long length_of(std::FILE *f) {
+    std::fseek(f, 0, SEEK_END);
+    const long n = std::ftell(f);
+    std::rewind(f);
+    return n < 0 ? 0 : n;
 }
+
+// A count taken from a measure: negative counts are none, and a table never
+// holds more than the format allows.
+int32_t table_count(int32_t measure, int32_t unit, int32_t limit) {
+    const int32_t count = measure / unit;
+    return count < 0 ? 0 : (count > limit ? limit : count);
+}
+
+void read_tables(ImportContext &ctx, Cursor &chain) {
+    int32_t skip = 0, measure = 0;
+    int16_t entries = 0;
+    chain.read_be32(skip);
+    chain.skip(skip);
+    chain.skip(4);
+    chain.read_be16(entries);
+    chain.skip(int64_t{kSkippedEntrySize} * entries);
+    chain.read_be32(measure);
+    read_char_styles(chain, ctx.char_styles, table_count(measure, kCharStyleMeasureUnit, kMaxCharStyles));
+    chain.skip(int64_t{kCharStyleRecordSize} * (measure / kCharStyleMeasureUnit - int64_t(ctx.char_styles.size())));
+    measure = 0;
+    chain.read_be32(measure);
+    read_para_formats(chain, ctx.para_formats, table_count(measure, kParaFormatMeasureUnit, kMaxParaFormats));
+    chain.skip(int64_t{kParaFormatRecordSize} * (measure / kParaFormatMeasureUnit - int64_t(ctx.para_formats.size())));
+}
+
+// One group of area records, up to a record that ends it or cannot be read
+// whole.  A record of the next group's kind is left to be read again.
+void walk_group(ImportContext &ctx, Cursor &chain) {
+    chain.skip(kGroupHeaderSize);
+    for (;;) {
+        const size_t at = chain.position();
+        uint8_t record[kAreaRecordSize];
+        if (chain.read(record, sizeof record) != sizeof record) return;
+        const int16_t kind = kavrel::be16s(record);
+        if (kind == kKindNextGroup) chain.seek(at);
+        if (kind >= kKindNextGroup) return;
+        const int16_t first_block = kavrel::be16s(record + kAreaFirstBlockAt);
+        const bool flagged = kavrel::be32(record + kAreaFlagAt) != 0;
+        if (!flagged && first_block != 0) {
+            const auto at_block = static_cast<uint32_t>((first_block - 1) * kBlockSize + ctx.mac_binary_offset);
+            if (static_cast<uint32_t>(ctx.file_length) < at_block) return;
+            emit_text_area(ctx, first_block);
+        }
+        if (!flagged) chain.skip(first_block == 0 ? 15 : 3);
+    }
+}
+
+void walk_directory(ImportContext &ctx, Cursor &chain) {
+    for (;;) {
+        walk_group(ctx, chain);
+        uint8_t two[2];
+        if (chain.read(two, 2) < 2) return;
+    }
+}
+
+}  // namespace
+
+int32_t import(std::FILE *input, std::FILE *output) {
+    ImportContext ctx;
+    if (init_format(input, &ctx.ca, &ctx.pf, &ctx.tc) == -2) return -2;
+    ctx.in = input;
+    ctx.out = output;
+    ctx.file_length = length_of(input);
+    uint8_t head[kavrel::macbinary::kHeaderSize + 4] = {};
+    const size_t got = std::fread(head, 1, sizeof head, input);
+    ctx.mac_binary_offset = kavrel::macbinary::data_offset(head, got, kMacBinaryTypeCreator);
+    const uint8_t *doc = head + ctx.mac_binary_offset;
+    if (doc[1] != kSignature && doc[3] != kSignature) return -1;
+    Cursor chain(copy_block_chain(ctx, kDocumentChainBlock));
+    read_tables(ctx, chain);
+    walk_directory(ctx, chain);
+    // A host that loses the output in the note pass learns of it when it
+    // takes the output back.
+    if (ctx.note_count != 0) relink_notes(ctx);
+    return 0;
+}
+
+}  // namespace macwrite2
+
+extern "C" int32_t import_macwrite_ii(FILE *input, FILE *output) { return macwrite2::import(input, output); }

@@ -1,0 +1,64 @@
+// Working state of one MacWrite II import, owned by the call.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "host/kavrel.h"
+
+namespace macwrite2 {
+
+// A byte string read front to back; reads past its end come back short.
+class Cursor {
+public:
+    explicit Cursor(std::string bytes) : bytes_(std::move(bytes)) {}
+    // Copies up to n bytes; returns how many there were.
+    size_t read(void *out, size_t n);
+    void skip(long long n);
+    bool read_be16(int16_t &v);
+    bool read_be32(int32_t &v);
+    std::string take(long long n);   // the next n bytes (fewer at the end)
+    size_t position() const { return pos_; }
+    void seek(size_t pos) { pos_ = pos; }
+    bool at_end() const { return pos_ >= bytes_.size(); }
+
+private:
+    std::string bytes_;
+    size_t pos_ = 0;
+};
+
+struct ImportContext {
+    std::FILE *in = nullptr;
+    std::FILE *out = nullptr;
+    CharAttributes ca{};
+    ParaFormat pf{};
+    TabColumns tc{};
+    const uint16_t *table = MAC2INT;
+    long mac_binary_offset = 0;
+    long file_length = 0;
+    int32_t note_count = 0;
+    int32_t chars_on_line = 0;
+    std::vector<CharAttributes> char_styles;
+    std::vector<ParaFormat> para_formats;
+};
+
+// The chain that begins at `first_block`, its blocks' data in link order.  It
+// ends at a link of 0, at a block outside the file, at a block met a second
+// time, or at a block run that counts fewer than two blocks.
+std::string copy_block_chain(const ImportContext &ctx, long first_block);
+
+// Style tables, read from the document chain; runs applied through the host.
+void read_char_styles(Cursor &chain, std::vector<CharAttributes> &table, int32_t count);
+void read_para_formats(Cursor &chain, std::vector<ParaFormat> &table, int32_t count);
+int32_t apply_char_run(ImportContext &ctx, Cursor &runs);
+int32_t apply_para_run(ImportContext &ctx, Cursor &runs);
+
+// Writes one text area whose chain begins at `first_block`.
+void emit_text_area(ImportContext &ctx, long first_block);
+
+// Rebuilds the output so that each note call carries its note's text.
+void relink_notes(ImportContext &ctx);
+
+}  // namespace macwrite2

@@ -1,0 +1,20 @@
+// Recognition of a MacWrite II document.  Its first block carries "." at
+// byte 1 or 3, which a MacWrite 4.6/5 document can also show (byte 3 is the
+// low byte of its paragraph count): a bare document therefore bids low, and
+// not at all when its first word is a version word of the older generations.
+#include "catalogue/catalogue.h"
+#include "host/bytes.h"
+#include "host/macbinary.h"
+#include "macwrite2/layout.h"
+
+extern "C" int32_t macwrite_bid_ii(const uint8_t *head, size_t length) {
+    using namespace macwrite2;
+    const long offset = kavrel::macbinary::data_offset(head, length, kMacBinaryTypeCreator);
+    if (length < static_cast<size_t>(offset) + 4) return 0;
+    const uint8_t *doc = head + offset;
+    if (doc[1] != kSignature && doc[3] != kSignature) return 0;
+    if (offset != 0) return 100;
+    const uint16_t word = kavrel::be16(doc);
+    if (word == 6 || word == 3) return 0;
+    return 40;
+}

@@ -1,0 +1,104 @@
+// A MacWrite II text area: its block list and run lists, and the characters
+// of its blocks with the runs applied where they begin.
+#include "host/bytes.h"
+#include "host/stream_writer.h"
+#include "macwrite2/context.h"
+#include "macwrite2/layout.h"
+
+namespace macwrite2 {
+
+namespace {
+
+using kavrel::stream::put_char;
+using kavrel::stream::put_control;
+using kavrel::stream::put_tag;
+namespace code = kavrel::code;
+
+struct TextArea {
+    Cursor blocks, char_runs, para_runs;
+    int32_t chars_left_in_run = 0;
+    int32_t chars_left_in_format = 0;
+};
+
+// Reads a length word and that many bytes of the chain (fewer at its end).
+std::string take_list(Cursor &chain) {
+    int32_t length = 0;
+    if (!chain.read_be32(length)) return {};
+    return chain.take(length);
+}
+
+void write_byte(ImportContext &ctx, TextArea &area, uint8_t b) {
+    switch (b) {
+    case kIgnored1:
+    case kIgnored2: return;
+    case kNoteTextStart:
+        if (ctx.note_count != 0) put_tag(ctx.out, code::kBlockEnd);
+        put_tag(ctx.out, code::kNoteText, code::kEscape, code::kNoteText);
+        ++ctx.note_count;
+        return;
+    case kNoteCall:
+        put_tag(ctx.out, code::kNoteCall, 0, 0);
+        put_tag(ctx.out, code::kBlockEnd);
+        return;
+    case code::kTab:
+    case code::kPageBreak: put_control(ctx.out, b); return;
+    case code::kParagraphEnd:
+        if (area.chars_left_in_run == 1) raz_attributs(&ctx.ca, ctx.out);
+        if (area.chars_left_in_format == 1) raz_formats(&ctx.pf, ctx.out);
+        put_control(ctx.out, code::kParagraphEnd);
+        ctx.chars_on_line = 0;
+        return;
+    case ' ':
+        // A space past the line's width becomes the line end it stood for.
+        if (ctx.pf.right_column - ctx.pf.left_column < ctx.chars_on_line) {
+            ctx.chars_on_line = 0;
+            put_control(ctx.out, code::kLineEnd);
+        } else {
+            put_control(ctx.out, ' ');
+        }
+        return;
+    default:
+        put_char(ctx.out, ctx.table[b]);
+        ++ctx.chars_on_line;
+        return;
+    }
+}
+
+void emit_block(ImportContext &ctx, TextArea &area, const uint8_t *text, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        if (area.chars_left_in_run == 0) area.chars_left_in_run = apply_char_run(ctx, area.char_runs);
+        if (area.chars_left_in_format == 0) area.chars_left_in_format = apply_para_run(ctx, area.para_runs);
+        write_byte(ctx, area, text[i]);
+        --area.chars_left_in_run;
+        --area.chars_left_in_format;
+    }
+}
+
+// A reference to block 0 or to a block outside the file has no text to give;
+// a count beyond the block is cut to the block.
+size_t read_text_block(const ImportContext &ctx, uint16_t block, int16_t count, uint8_t *text) {
+    if (block == 0 || count <= 0) return 0;
+    const long at = (static_cast<long>(block) - 1) * kBlockSize + ctx.mac_binary_offset;
+    if (at >= ctx.file_length || std::fseek(ctx.in, at, SEEK_SET) != 0) return 0;
+    const size_t got = std::fread(text, 1, kBlockSize, ctx.in);
+    return static_cast<size_t>(count) < got ? static_cast<size_t>(count) : got;
+}
+
+}  // namespace
+
+void emit_text_area(ImportContext &ctx, long first_block) {
+    Cursor chain(copy_block_chain(ctx, first_block));
+    chain.skip(4);
+    std::string blocks = take_list(chain);
+    std::string char_runs = take_list(chain);
+    std::string para_runs = take_list(chain);
+    TextArea area{Cursor(std::move(blocks)), Cursor(std::move(char_runs)), Cursor(std::move(para_runs))};
+    uint8_t ref[kTextBlockRefSize];
+    uint8_t text[kBlockSize];
+    while (area.blocks.read(ref, sizeof ref) == sizeof ref) {
+        const size_t count = read_text_block(ctx, kavrel::be16(ref), kavrel::be16s(ref + 2), text);
+        emit_block(ctx, area, text, count);
+    }
+}
+
+}  // namespace macwrite2
