@@ -7,6 +7,7 @@
 
 #include "tests/support/example_document.h"
 #include "tests/support/mw22_builder.h"
+#include "tests/support/mw2_builder.h"
 #include "tests/support/mw5_builder.h"
 #include "tests/support/run.h"
 
@@ -169,6 +170,35 @@ TEST(CliExport, TooManyParagraphsAreRefusedWithNoOutput) {
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("too many paragraphs"), std::string::npos);
+}
+
+Mw2Builder footnoted() {
+    Mw2Builder doc;
+    doc.char_style(3, 12);
+    doc.area({"Old files\x05 matter\x05.\r", {{0, 21}}, {}});
+    doc.area({"\x03" "First note.\r\x03" "Second note.\r", {{0, 26}}, {}});
+    return doc;
+}
+
+TEST(CliMacWrite2, FootnotesComeThroughEveryOutputAndNoScratchFileStays) {
+    ScratchDir dir, tmp;
+    const std::string in = dir.write("notes", footnoted().build());
+    const std::string wrapped = dir.write("notes.bin", footnoted().build_macbinary());
+    const std::string env = "TMPDIR='" + tmp.path() + "' ";
+    const std::string expected = "Old files[1] matter[2].\n\n[1] First note.\n[2] Second note.\n";
+    for (const std::string &args : {"'" + in + "'", "-f macwrite-ii '" + in + "'", "'" + wrapped + "'", "- <'" + in + "'"}) {
+        const std::string cmd = "sh -c \"" + env + "'" + MWCONV_BINARY + "' " + args + "\"";
+        std::FILE *p = popen(cmd.c_str(), "r");
+        ASSERT_NE(p, nullptr);
+        const std::string out = contents(p);
+        EXPECT_EQ(pclose(p), 0) << args;
+        EXPECT_EQ(out, expected) << args;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));
+    const std::string upgraded = dir.file("notes.mw");
+    ASSERT_EQ(run_mwconv(dir, "-t macwrite5 -o '" + upgraded + "' '" + in + "'").status, 0);
+    // a MacWrite 4.6/5 document has no notes: their texts stand where the calls were
+    EXPECT_EQ(run_mwconv(dir, "'" + upgraded + "'").out, "Old filesFirst note.\n matterSecond note.\n.\n");
 }
 
 TEST(Example, TheBundledExampleIsTheBuildersDocumentAndConverts) {
