@@ -14,17 +14,13 @@
 #include "host/stream_reader.h"
 #include "render/render.h"
 #include "tests/support/bytes_io.h"
+#include "tests/support/corpus.h"
 #include "tests/support/run.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace testing_support;
-
-fs::path corpus_dir() {
-    if (const char *env = std::getenv("MWCONV_CORPUS")) return env;
-    return MWCONV_CORPUS_DIR;
-}
 
 fs::path golden_dir() { return fs::path(MWCONV_SOURCE_DIR) / "tests" / "golden"; }
 

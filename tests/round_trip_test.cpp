@@ -8,6 +8,7 @@
 #include "catalogue/catalogue.h"
 #include "render/text_import.h"
 #include "tests/support/bytes_io.h"
+#include "tests/support/corpus.h"
 #include "tests/support/mw22_builder.h"
 #include "tests/support/mw5_builder.h"
 #include "tests/support/run.h"
@@ -17,11 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace testing_support;
-
-fs::path corpus_dir() {
-    if (const char *env = std::getenv("MWCONV_CORPUS")) return env;
-    return MWCONV_CORPUS_DIR;
-}
 
 std::string import_any(const std::string &doc) {
     Converted c = convert(import_macwrite_5, doc);
