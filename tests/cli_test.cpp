@@ -201,6 +201,22 @@ TEST(CliMacWrite2, FootnotesComeThroughEveryOutputAndNoScratchFileStays) {
     EXPECT_EQ(run_mwconv(dir, "'" + upgraded + "'").out, "Old filesFirst note.\n matterSecond note.\n.\n");
 }
 
+TEST(CliMacWrite2, ANoteRebuildWorksWhateverTheLengthOfTheOutputsName) {
+    ScratchDir dir;
+    std::string tmp = dir.path();
+    for (int i = 0; i < 3; ++i) {
+        tmp += "/" + std::string(120, static_cast<char>('a' + i));
+        std::filesystem::create_directory(tmp);
+    }
+    const std::string in = dir.write("notes", footnoted().build());
+    const std::string cmd = "TMPDIR='" + tmp + "' '" + std::string(MWCONV_BINARY) + "' '" + in + "'";
+    std::FILE *p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(contents(p), "Old files[1] matter[2].\n\n[1] First note.\n[2] Second note.\n");
+    EXPECT_EQ(pclose(p), 0);
+    EXPECT_TRUE(std::filesystem::is_empty(tmp));
+}
+
 TEST(Example, TheBundledExampleIsTheBuildersDocumentAndConverts) {
     const std::string path = std::string(MWCONV_SOURCE_DIR) + "/examples/welcome.mw5";
     EXPECT_EQ(read_file(path), example_document()) << "regenerate with build/make_example " << path;
