@@ -16,8 +16,9 @@ namespace code = kavrel::code;
 
 struct TextArea {
     Cursor blocks, char_runs, para_runs;
-    int32_t chars_left_in_run = 0;
-    int32_t chars_left_in_format = 0;
+    // Wide enough that counting down from any stored length never overflows.
+    int64_t chars_left_in_run = 0;
+    int64_t chars_left_in_format = 0;
 };
 
 // Reads a length word and that many bytes of the chain (fewer at its end).

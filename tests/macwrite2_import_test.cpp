@@ -1,6 +1,8 @@
 // The MacWrite II import on documents built from the file layout.
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "catalogue/catalogue.h"
 #include "tests/support/bytes_io.h"
 #include "tests/support/mw2_builder.h"
@@ -194,6 +196,16 @@ TEST(MacWrite2Damaged, HugeOrNegativeCountsAndIndicesOutsideTheTables) {
     doc.char_style(3, 12);
     doc.area({"abc\r", {{5, 1}, {-1, 1}, {0, 2}}, {{9, 4}}});
     EXPECT_EQ(imported(doc.build()), "\\\x88\0\0ab"s + kPlain12Font3 + "c\r");
+}
+
+// Found by the fuzzer: a run of the most negative length made the count of
+// characters left in it overflow.
+TEST(MacWrite2Damaged, RunLengthAtTheMostNegativeValueStaysInForce) {
+    Mw2Builder doc;
+    doc.char_style(3, 12);
+    doc.char_style(3, 12, 1);
+    doc.area({"abc\r", {{0, INT32_MIN}, {1, 1}}, {{0, INT32_MIN}}});
+    EXPECT_EQ(imported(doc.build()), kPlain12Font3 + "abc\r");
 }
 
 TEST(MacWrite2Damaged, TextBlockReferencesOutsideTheDocument) {
