@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/kavrel.h"
+#include "host/conversion.h"
 
 namespace macwrite2 {
 
@@ -29,14 +29,7 @@ private:
     size_t pos_ = 0;
 };
 
-struct ImportContext {
-    std::FILE *in = nullptr;
-    std::FILE *out = nullptr;
-    CharAttributes ca{};
-    ParaFormat pf{};
-    TabColumns tc{};
-    const uint16_t *table = MAC2INT;
-    long mac_binary_offset = 0;
+struct ImportContext : kavrel::ImportState {
     long file_length = 0;
     int32_t note_count = 0;
     int32_t chars_on_line = 0;

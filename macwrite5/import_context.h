@@ -6,18 +6,11 @@
 #include <cstdio>
 #include <vector>
 
-#include "host/kavrel.h"
+#include "host/conversion.h"
 
 namespace macwrite5 {
 
-struct ImportContext {
-    std::FILE *in = nullptr;
-    std::FILE *out = nullptr;
-    CharAttributes ca{};
-    ParaFormat pf{};
-    TabColumns tc{};
-    const uint16_t *table = MAC2INT;
-    long mac_binary_offset = 0;
+struct ImportContext : kavrel::ImportState {
     int8_t ruler_justification = 0;
     std::array<uint8_t, 512> header{};
     // Characters the conversion may still read.  A document whose entries
