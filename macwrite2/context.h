@@ -22,7 +22,6 @@ public:
     std::string take(long long n);   // the next n bytes (fewer at the end)
     size_t position() const { return pos_; }
     void seek(size_t pos) { pos_ = pos; }
-    bool at_end() const { return pos_ >= bytes_.size(); }
 
 private:
     std::string bytes_;
@@ -30,7 +29,6 @@ private:
 };
 
 struct ImportContext : kavrel::ImportState {
-    long file_length = 0;
     int32_t note_count = 0;
     int32_t chars_on_line = 0;
     std::vector<CharAttributes> char_styles;

@@ -12,13 +12,6 @@ namespace macwrite2 {
 
 namespace {
 
-long length_of(std::FILE *f) {
-    std::fseek(f, 0, SEEK_END);
-    const long n = std::ftell(f);
-    std::rewind(f);
-    return n < 0 ? 0 : n;
-}
-
 // A count taken from a measure: negative counts are none, and a table never
 // holds more than the format allows.
 int32_t table_count(int32_t measure, int32_t unit, int32_t limit) {
@@ -80,7 +73,7 @@ int32_t import(std::FILE *input, std::FILE *output) {
     if (init_format(input, &ctx.ca, &ctx.pf, &ctx.tc) == -2) return -2;
     ctx.in = input;
     ctx.out = output;
-    ctx.file_length = length_of(input);
+    ctx.file_length = kavrel::stream_length(input);
     uint8_t head[kavrel::macbinary::kHeaderSize + 4] = {};
     const size_t got = std::fread(head, 1, sizeof head, input);
     ctx.mac_binary_offset = kavrel::macbinary::data_offset(head, got, kMacBinaryTypeCreator);

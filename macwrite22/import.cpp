@@ -6,7 +6,7 @@
 #include "host/macbinary.h"
 #include "host/stream_writer.h"
 #include "macwrite22/layout.h"
-#include "macwrite5/import_context.h"
+#include "macwrite5/hand_over.h"
 
 namespace macwrite22 {
 

@@ -6,6 +6,7 @@
 #include "host/bytes.h"
 #include "host/macbinary.h"
 #include "host/stream_writer.h"
+#include "macwrite5/hand_over.h"
 #include "macwrite5/import_context.h"
 #include "macwrite5/layout.h"
 
@@ -28,14 +29,6 @@ constexpr Area kAreas[] = {
     {kFooterCountAt, kFooterWindowAt, kavrel::code::kFooterBlock},
     {kMainCountAt, kMainWindowAt, 0},
 };
-
-long file_length(std::FILE *f) {
-    const long here = std::ftell(f);
-    std::fseek(f, 0, SEEK_END);
-    const long end = std::ftell(f);
-    std::fseek(f, here, SEEK_SET);
-    return end < 0 ? 0 : end;
-}
 
 // Copies an area's information array into a scratch stream.  The length is a
 // signed 16-bit count; a negative one copies nothing.
@@ -108,7 +101,8 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
         if (version == kVersion22 && hand_overs > 0) return macwrite22::import(input, output, hand_overs - 1);
         return -1;
     }
-    ctx.text_budget = 4LL * file_length(input) + 65536;
+    ctx.file_length = kavrel::stream_length(input);
+    ctx.text_budget = 4LL * ctx.file_length + 65536;
     for (const Area &area : kAreas) convert_area(ctx, area);
     return 0;
 }

@@ -40,12 +40,4 @@ std::vector<uint8_t> expand_compressed_text(std::FILE *in, uint16_t count);
 
 FormatRun decode_format_run(const uint8_t *bytes);
 
-// The MacWrite 4.6/5 reader with the number of hand-overs to the MacWrite 2.2
-// reader still allowed, so that a chain between the two always ends.
-int32_t import(std::FILE *input, std::FILE *output, int hand_overs);
-
 }  // namespace macwrite5
-
-namespace macwrite22 {
-int32_t import(std::FILE *input, std::FILE *output, int hand_overs);
-}
