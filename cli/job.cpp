@@ -1,5 +1,7 @@
 #include "cli/job.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,8 +10,11 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <new>
 #include <vector>
 
+#include "cli/cleanup.h"
+#include "cli/mac_name.h"
 #include "cli/output.h"
 #include "host/scratch.h"
 #include "host/kavrel.h"
@@ -37,18 +42,31 @@ Status fail(const Job &job, Status status, const std::string &what) {
     return status;
 }
 
+// Rewinds a stream the host wrote, after noting any write it lost: rewinding
+// clears the stream's error indicator.
+void rewind_checked(std::FILE *f) {
+    kavrel::check_stream(f);
+    std::rewind(f);
+}
+
 void copy_all(std::FILE *from, std::FILE *to) {
     char buffer[65536];
     size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, from)) > 0) std::fwrite(buffer, 1, n, to);
 }
 
-// Converters need a seekable stream: a pipe or a terminal is read into memory.
+// Converters need a seekable stream: a pipe or a terminal is read into a
+// scratch file first.
 File open_input(const std::string &path, std::string &error) {
     File file(path == "-" ? nullptr : std::fopen(path.c_str(), "rb"));
     std::FILE *source = path == "-" ? stdin : file.get();
     if (source == nullptr) {
         error = std::strerror(errno);
+        return nullptr;
+    }
+    struct stat st;
+    if (::fstat(fileno(source), &st) == 0 && S_ISDIR(st.st_mode)) {
+        error = "it is a folder";
         return nullptr;
     }
     if (path != "-" && std::fseek(source, 0, SEEK_SET) == 0) return file;
@@ -58,7 +76,7 @@ File open_input(const std::string &path, std::string &error) {
         error = std::strerror(errno);
         return nullptr;
     }
-    std::rewind(memory.get());
+    rewind_checked(memory.get());
     return memory;
 }
 
@@ -75,14 +93,18 @@ const char *catalogue_name(From from) {
 // call: a converter may rebuild its output by that name (the host library
 // then hands back the stream that holds it).  The name is gone afterwards.
 int32_t convert_into_named_file(ConverterFn convert, std::FILE *in, File &stream, std::string &error) {
-    const char *dir = std::getenv("TMPDIR");
-    std::string path = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/mwconv-XXXXXX";
-    const int fd = ::mkstemp(path.data());
-    std::FILE *out = fd < 0 ? nullptr : ::fdopen(fd, "w+b");
+    std::string path = kavrel::scratch_folder() + "/mwconv-XXXXXX";
+    const int fd = ::mkostemp(path.data(), O_CLOEXEC);
+    if (fd < 0) {
+        error = "cannot create a scratch file in " + kavrel::scratch_folder() + ": " + std::strerror(errno);
+        return 0;
+    }
+    PendingFile guard(path);
+    std::FILE *out = ::fdopen(fd, "w+b");
     if (out == nullptr) {
-        error = std::string("cannot create a scratch file: ") + std::strerror(errno);
-        if (fd >= 0) ::close(fd);
-        if (fd >= 0) ::unlink(path.c_str());
+        ::close(fd);
+        ::unlink(path.c_str());
+        error = "out of memory";
         return 0;
     }
     kavrel_set_output_name(path.c_str());
@@ -97,7 +119,7 @@ int32_t convert_into_named_file(ConverterFn convert, std::FILE *in, File &stream
 const Converter *recognise(const Plugin &plugin, std::FILE *in) {
     std::vector<uint8_t> head(kHeadSize);
     head.resize(std::fread(head.data(), 1, head.size(), in));
-    std::rewind(in);
+    std::fseek(in, 0, SEEK_SET);  // keeps a read error in sight
     const Converter *best = nullptr;
     int32_t best_bid = 0;
     for (From from : {From::MacWriteII, From::MacWrite5, From::MacWrite22}) {
@@ -127,39 +149,26 @@ Status import_stream(const Plugin &plugin, const Options &options, const Job &jo
     if (!error.empty()) return fail(job, kFailed, error);
     if (rc == -1) return fail(job, kNotADocument, "not a " + importer->name + " document");
     if (rc != 0) return fail(job, kFailed, "the " + importer->name + " converter refused the input");
-    std::rewind(stream.get());
+    rewind_checked(stream.get());
     return kOk;
 }
 
 Status read_text(const Job &job, std::FILE *in, File &stream) {
     stream.reset(kavrel::open_scratch_stream());
     const long bad = render::text_to_stream(in, stream.get());
+    if (std::ferror(in)) return fail(job, kFailed, std::string("cannot read: ") + std::strerror(errno));
     if (bad >= 0) return fail(job, kFailed, "not valid UTF-8 text (byte offset " + std::to_string(bad) + ")");
-    std::rewind(stream.get());
+    rewind_checked(stream.get());
     return kOk;
-}
-
-std::string file_name_of(const std::string &path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The Macintosh name of an output: its file name without a ".bin" that only
-// says the file is MacBinary.
-std::string mac_name(const Job &job) {
-    if (job.output == "-") return job.input == "-" ? "Untitled" : file_name_of(job.input);
-    std::string name = file_name_of(job.output);
-    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".bin") == 0) name.erase(name.size() - 4);
-    return name;
 }
 
 // A MacBinary II header in front of the document, named after the output.
 void wrap_macbinary(const Job &job, File &result) {
-    std::rewind(result.get());
+    rewind_checked(result.get());
     std::fseek(result.get(), 0, SEEK_END);
     const auto length = static_cast<uint32_t>(std::ftell(result.get()));
-    std::rewind(result.get());
-    const std::string name = mac_name(job);
+    rewind_checked(result.get());
+    const std::string name = mac_file_name(job.input, job.output);
     const auto header =
         kavrel::macbinary::make_header(name, "WORD", "MACA", length, kavrel::macbinary::mac_time(std::time(nullptr)));
     File wrapped(kavrel::open_scratch_stream());
@@ -192,9 +201,27 @@ Status render_output(const Plugin &plugin, const Options &options, const Job &jo
     return kFailed;
 }
 
-}  // namespace
+// Everything that can go wrong around a conversion rather than in it: a read
+// error of the input (never taken for its end) and a scratch file that could
+// not be written (a full disk, a file size limit).
+Status check_streams(const Job &job, std::FILE *in, std::FILE *out) {
+    if (in != nullptr && std::ferror(in)) return fail(job, kFailed, "cannot read: input/output error");
+    kavrel::check_stream(out);
+    if (const int e = kavrel::scratch_failure())
+        return fail(job, kFailed, "cannot write a scratch file in " + kavrel::scratch_folder() + ": " + std::strerror(e));
+    return kOk;
+}
 
-Status run_job(const Plugin &plugin, const Options &options, const Job &job) {
+bool is_an_input(const Job &job) {
+    FileId target;
+    if (job.output == "-" || job.inputs == nullptr || !file_id(job.output, target)) return false;
+    for (const FileId &id : *job.inputs)
+        if (id == target) return true;
+    return false;
+}
+
+Status convert(const Plugin &plugin, const Options &options, const Job &job) {
+    if (is_an_input(job)) return fail(job, kFailed, "the output " + job.output + " is an input of this run; nothing written");
     std::string error;
     File in = open_input(job.input, error);
     if (!in) return fail(job, kFailed, "cannot read: " + error);
@@ -208,12 +235,27 @@ Status run_job(const Plugin &plugin, const Options &options, const Job &job) {
         const Status status = import_stream(plugin, options, job, in.get(), stream);
         if (status != kOk) return status;
     }
+    if (const Status status = check_streams(job, in.get(), stream.get()); status != kOk) return status;
     File result(kavrel::open_scratch_stream());
     const Status status = render_output(plugin, options, job, stream.get(), result);
     if (status != kOk) return status;
-    std::rewind(result.get());
+    if (const Status checked = check_streams(job, stream.get(), result.get()); checked != kOk) return checked;
+    rewind_checked(result.get());
     if (!deliver(result.get(), job.output, error)) return fail(job, kFailed, error);
     return kOk;
+}
+
+}  // namespace
+
+Status run_job(const Plugin &plugin, const Options &options, const Job &job) {
+    kavrel::reset_scratch_failure();
+    try {
+        return convert(plugin, options, job);
+    } catch (const std::bad_alloc &) {
+        return fail(job, kFailed, "out of memory");
+    } catch (const std::exception &e) {
+        return fail(job, kFailed, e.what());
+    }
 }
 
 }  // namespace mwconv

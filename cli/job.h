@@ -3,8 +3,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "cli/options.h"
+#include "cli/output.h"
 #include "cli/plugin.h"
 
 namespace mwconv {
@@ -15,6 +17,7 @@ enum Status { kOk = 0, kBadUsage = 1, kNotADocument = 2, kFailed = 3 };
 struct Job {
     std::string input;    // "-" for standard input
     std::string output;   // "-" for standard output
+    const std::vector<FileId> *inputs = nullptr;  // every input of the run, never to be written
 };
 
 // Runs one job; on failure prints "mwconv: FILE: problem" to standard error

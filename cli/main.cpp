@@ -1,9 +1,11 @@
 // mwconv: converts classic Macintosh MacWrite documents.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
 
+#include "cli/cleanup.h"
 #include "cli/job.h"
 #include "cli/options.h"
 #include "cli/plugin.h"
@@ -48,6 +50,13 @@ int list_converters(const Plugin &plugin, const Options &options) {
     return kOk;
 }
 
+bool fstat_id(int fd, FileId &id) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    id = FileId{st.st_dev, st.st_ino};
+    return true;
+}
+
 bool is_directory(const std::string &path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -69,9 +78,15 @@ int convert_all(const Plugin &plugin, const Options &options) {
         std::fprintf(stderr, "mwconv: several inputs need -o DIRECTORY\n%s", kUsage);
         return kBadUsage;
     }
+    // No output of the run may land on one of its inputs, by whatever name.
+    std::vector<FileId> input_ids;
+    for (const std::string &input : inputs) {
+        FileId id;
+        if (input == "-" ? fstat_id(STDIN_FILENO, id) : file_id(input, id)) input_ids.push_back(id);
+    }
     int worst = kOk;
     for (const std::string &input : inputs) {
-        Job job{input, options.output};
+        Job job{input, options.output, &input_ids};
         if (to_directory) {
             const std::string stem = input == "-" ? "stdin" : base_name_without_extension(input);
             job.output = options.output + "/" + stem + "." + output_extension(options.to);
@@ -98,6 +113,7 @@ int main(int argc, char **argv) {
         std::fputs(kUsage, stdout);
         return kOk;
     }
+    install_cleanup_handlers();
     Plugin plugin;
     if (!load_plugin(*options, plugin)) return kFailed;
     if (options->list_converters) return list_converters(plugin, *options);

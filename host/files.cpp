@@ -48,6 +48,7 @@ FILE *kavrel_reopen_output(FILE *output) {
         std::rewind(output);
         return output;
     }
+    kavrel::check_stream(output);
     std::fclose(output);
     t_output.replaced = true;
     t_output.stream = std::fopen(t_output.name.c_str(), "w+b");

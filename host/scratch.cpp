@@ -1,18 +1,80 @@
 #include "host/scratch.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 
 namespace kavrel {
 
-// A real file rather than a memory stream: the C library's memory streams do
-// not all keep their position right across seeks relative to the current one,
-// and a file keeps memory use flat however large a document is.
+namespace {
+
+// One conversion runs on a thread at a time, so the thread is the conversion.
+thread_local int t_failure = 0;
+
+int unnamed_file(const std::string &folder) {
+#ifdef O_TMPFILE
+    const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) return fd;
+#endif
+    std::string path = folder + "/mwconv-XXXXXX";
+    const int named = ::mkostemp(path.data(), O_CLOEXEC);
+    if (named >= 0) ::unlink(path.c_str());
+    return named;
+}
+
+#if defined(__GLIBC__)
+
+// The stand-in for a scratch file that could not be made: it holds nothing.
+ssize_t read_nothing(void *, char *, size_t) { return 0; }
+ssize_t refuse_write(void *, const char *, size_t) {
+    record_scratch_failure(ENOSPC);
+    return 0;
+}
+int refuse_seek(void *, off64_t *, int) { return -1; }
+
+std::FILE *dead_stream() {
+    const cookie_io_functions_t io{read_nothing, refuse_write, refuse_seek, nullptr};
+    return ::fopencookie(nullptr, "w+", io);
+}
+
+#else
+
+std::FILE *dead_stream() { return std::tmpfile(); }
+
+#endif
+
+}  // namespace
+
+std::string scratch_folder() {
+    const char *dir = std::getenv("TMPDIR");
+    return dir != nullptr && *dir != '\0' ? dir : "/tmp";
+}
+
+int scratch_failure() { return t_failure; }
+
+void reset_scratch_failure() { t_failure = 0; }
+
+void record_scratch_failure(int error) {
+    if (t_failure == 0) t_failure = error != 0 ? error : EIO;
+}
+
+bool check_stream(std::FILE *f) {
+    errno = 0;
+    if (std::fflush(f) == 0 && std::ferror(f) == 0) return true;
+    record_scratch_failure(errno);
+    return false;
+}
+
 std::FILE *open_scratch_stream() {
-    std::FILE *f = std::tmpfile();
-    if (f == nullptr) {
-        std::perror("cannot create a scratch file");
-        std::abort();
-    }
+    const int fd = unnamed_file(scratch_folder());
+    std::FILE *f = fd < 0 ? nullptr : ::fdopen(fd, "w+b");
+    if (f != nullptr) return f;
+    record_scratch_failure(errno);
+    if (fd >= 0) ::close(fd);
+    f = dead_stream();
+    if (f == nullptr) std::abort();  // not even a few bytes of memory left
     return f;
 }
 

@@ -1,13 +1,29 @@
-// Anonymous scratch streams: seekable, readable and writable, with no name in
-// the file system (an unlinked temporary file), removed when closed.
+// Scratch streams: seekable, readable and writable, with no name in the file
+// system (an unlinked temporary file in $TMPDIR), removed when closed.
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 namespace kavrel {
 
-// Never null: a host without room for a scratch file cannot convert at all,
-// and stops with a message (as salloc does when memory runs out).
+// Never null.  When no scratch file can be made at all, the stream refuses
+// every write and reads as empty, and the failure is recorded for the calling
+// thread (scratch_failure), so a converter runs to its end and the host
+// reports the failure instead of the process dying.
 std::FILE *open_scratch_stream();
+
+// The folder scratch files go in: $TMPDIR when set, else /tmp.
+std::string scratch_folder();
+
+// Converters write into their streams without looking at the result, so the
+// host looks for them: the errno of the first failure recorded on this thread
+// since the last reset, or 0.  A stream the host holds has its error
+// indicator checked with check_stream before it is closed.
+int scratch_failure();
+void reset_scratch_failure();
+void record_scratch_failure(int error);
+// Flushes `f` and records a failure when it has seen one; false then.
+bool check_stream(std::FILE *f);
 
 }  // namespace kavrel

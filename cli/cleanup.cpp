@@ -1,0 +1,59 @@
+#include "cli/cleanup.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+
+namespace mwconv {
+
+namespace {
+
+// A signal handler can reach only static storage, and may neither lock nor
+// allocate: the registry is a fixed array of atomic slots, each holding a
+// path that the handler unlinks.  One slot or two per running conversion.
+constexpr int kSlots = 512;
+std::atomic<char *> g_pending[kSlots];
+
+extern "C" void remove_pending_and_die(int sig) {
+    for (auto &slot : g_pending) {
+        if (char *path = slot.load()) ::unlink(path);
+    }
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+}  // namespace
+
+void install_cleanup_handlers() {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        struct sigaction action {};
+        action.sa_handler = remove_pending_and_die;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(sig, &action, nullptr);
+    }
+    // Past a file size limit a write fails (and is reported) instead of the
+    // signal ending the process with a partial file.
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+PendingFile::PendingFile(const std::string &path) : slot_(-1) {
+    char *copy = ::strdup(path.c_str());
+    if (copy == nullptr) return;
+    for (int i = 0; i < kSlots; ++i) {
+        char *expected = nullptr;
+        if (g_pending[i].compare_exchange_strong(expected, copy)) {
+            slot_ = i;
+            return;
+        }
+    }
+    std::free(copy);  // full: this file goes unguarded
+}
+
+PendingFile::~PendingFile() {
+    if (slot_ >= 0) std::free(g_pending[slot_].exchange(nullptr));
+}
+
+}  // namespace mwconv
