@@ -38,7 +38,7 @@ constexpr size_t kHeadSize = 4096;
 std::string display_name(const std::string &path) { return path == "-" ? "<stdin>" : path; }
 
 Status fail(const Job &job, Status status, const std::string &what) {
-    std::fprintf(stderr, "mwconv: %s: %s\n", display_name(job.input).c_str(), what.c_str());
+    if (job.message != nullptr) *job.message = "mwconv: " + display_name(job.input) + ": " + what;
     return status;
 }
 
@@ -247,15 +247,18 @@ Status convert(const Plugin &plugin, const Options &options, const Job &job) {
 
 }  // namespace
 
-Status run_job(const Plugin &plugin, const Options &options, const Job &job) {
+Outcome run_job(const Plugin &plugin, const Options &options, Job job) {
     kavrel::reset_scratch_failure();
+    Outcome outcome;
+    job.message = &outcome.message;
     try {
-        return convert(plugin, options, job);
+        outcome.status = convert(plugin, options, job);
     } catch (const std::bad_alloc &) {
-        return fail(job, kFailed, "out of memory");
+        outcome.status = fail(job, kFailed, "out of memory");
     } catch (const std::exception &e) {
-        return fail(job, kFailed, e.what());
+        outcome.status = fail(job, kFailed, e.what());
     }
+    return outcome;
 }
 
 }  // namespace mwconv

@@ -18,10 +18,16 @@ struct Job {
     std::string input;    // "-" for standard input
     std::string output;   // "-" for standard output
     const std::vector<FileId> *inputs = nullptr;  // every input of the run, never to be written
+    std::string *message = nullptr;               // where a failure is described
 };
 
-// Runs one job; on failure prints "mwconv: FILE: problem" to standard error
-// and leaves no output behind.
-Status run_job(const Plugin &plugin, const Options &options, const Job &job);
+struct Outcome {
+    Status status = kOk;
+    std::string message;  // on failure: "mwconv: FILE: problem", without a line end
+};
+
+// Runs one job; on failure leaves no output behind.  Safe to call from
+// several threads at once.
+Outcome run_job(const Plugin &plugin, const Options &options, Job job);
 
 }  // namespace mwconv

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/batch.h"
 #include "cli/cleanup.h"
 #include "cli/job.h"
 #include "cli/options.h"
@@ -50,53 +51,6 @@ int list_converters(const Plugin &plugin, const Options &options) {
     return kOk;
 }
 
-bool fstat_id(int fd, FileId &id) {
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    id = FileId{st.st_dev, st.st_ino};
-    return true;
-}
-
-bool is_directory(const std::string &path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::string base_name_without_extension(const std::string &path) {
-    const auto slash = path.rfind('/');
-    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    const auto dot = base.rfind('.');
-    if (dot != std::string::npos && dot > 0) base.erase(dot);
-    return base;
-}
-
-int convert_all(const Plugin &plugin, const Options &options) {
-    std::vector<std::string> inputs = options.inputs;
-    if (inputs.empty()) inputs.push_back("-");
-    const bool to_directory = inputs.size() > 1 || (options.output_given && is_directory(options.output));
-    if (inputs.size() > 1 && !(options.output_given && is_directory(options.output))) {
-        std::fprintf(stderr, "mwconv: several inputs need -o DIRECTORY\n%s", kUsage);
-        return kBadUsage;
-    }
-    // No output of the run may land on one of its inputs, by whatever name.
-    std::vector<FileId> input_ids;
-    for (const std::string &input : inputs) {
-        FileId id;
-        if (input == "-" ? fstat_id(STDIN_FILENO, id) : file_id(input, id)) input_ids.push_back(id);
-    }
-    int worst = kOk;
-    for (const std::string &input : inputs) {
-        Job job{input, options.output, &input_ids};
-        if (to_directory) {
-            const std::string stem = input == "-" ? "stdin" : base_name_without_extension(input);
-            job.output = options.output + "/" + stem + "." + output_extension(options.to);
-        }
-        const Status status = run_job(plugin, options, job);
-        if (status > worst) worst = status;
-    }
-    return worst;
-}
-
 }  // namespace
 
 }  // namespace mwconv
@@ -110,12 +64,16 @@ int main(int argc, char **argv) {
         return kBadUsage;
     }
     if (options->help) {
-        std::fputs(kUsage, stdout);
+        std::fputs(help_text().c_str(), stdout);
+        return kOk;
+    }
+    if (options->version) {
+        std::printf("mwconv %s\n", MWCONV_VERSION);
         return kOk;
     }
     install_cleanup_handlers();
     Plugin plugin;
     if (!load_plugin(*options, plugin)) return kFailed;
     if (options->list_converters) return list_converters(plugin, *options);
-    return convert_all(plugin, *options);
+    return run_conversions(plugin, *options);
 }

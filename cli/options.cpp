@@ -1,15 +1,13 @@
 #include "cli/options.h"
 
-#include <cstring>
+#include <CLI/CLI.hpp>
 #include <map>
 
 namespace mwconv {
 
 const char *const kUsage =
-    "usage: mwconv [-f FROM] [-t TO] [-o OUTPUT] [--plugin PATH] [INPUT ...]\n"
-    "       mwconv --list-converters [--lang fr|en]\n"
-    "FROM: auto (default), macwrite-ii, macwrite5, macwrite22, stream, text\n"
-    "TO:   text (default), stream, macwrite5\n";
+    "usage: mwconv [-f FROM] [-t TO] [-o OUTPUT] [options] [INPUT ...]\n"
+    "Try 'mwconv --help' for every option.\n";
 
 namespace {
 
@@ -23,6 +21,13 @@ const std::map<std::string, To> kTo = {
 };
 
 template <typename T>
+std::string names_of(const std::map<std::string, T> &names) {
+    std::string out;
+    for (const auto &[name, value] : names) out += (out.empty() ? "" : ", ") + name;
+    return out;
+}
+
+template <typename T>
 bool lookup(const std::map<std::string, T> &names, const std::string &value, T &out) {
     const auto it = names.find(value);
     if (it == names.end()) return false;
@@ -30,16 +35,41 @@ bool lookup(const std::map<std::string, T> &names, const std::string &value, T &
     return true;
 }
 
-// Takes the value of an option given as "-o VALUE", "--opt VALUE" or "--opt=VALUE".
-bool take_value(int argc, char **argv, int &i, const std::string &arg, std::string &value) {
-    const auto eq = arg.find('=');
-    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-        value = arg.substr(eq + 1);
-        return true;
-    }
-    if (i + 1 >= argc) return false;
-    value = argv[++i];
-    return true;
+struct Raw {
+    std::string from = "auto", to = "text", lang = "en";
+};
+
+void describe(CLI::App &app, Options &o, Raw &raw) {
+    app.description("Converts classic Macintosh MacWrite documents (MacWrite II, 4.6/5 and 2.2, with or\n"
+                    "without a MacBinary header) to text and other formats, and writes MacWrite 4.6/5.");
+    app.set_help_flag("-h,--help", "Print this help and exit");
+    app.add_flag("--version", o.version, "Print mwconv's version and exit");
+    app.add_option("-f,--from", raw.from, "Input format: " + names_of(kFrom) + " (auto: recognised by content)");
+    app.add_option("-t,--to", raw.to, "Output format: " + names_of(kTo) + " (default text)");
+    app.add_option("-o,--output", o.output,
+                   "Output file, or folder for several inputs or a folder (created when missing); - is standard output");
+    app.add_flag("--macbinary", o.macbinary, "With -t macwrite5: wrap the document in a MacBinary II header");
+    app.add_flag("--force", o.force, "Let a batch replace files that already exist in the output folder");
+    app.add_option("-j,--jobs", o.jobs, "Convert N files at once (default: one per core)")
+        ->check(CLI::Range(1u, 256u));
+    app.add_flag("-q,--quiet", o.quiet, "No progress line, no notes on skipped files, no summary");
+    app.add_flag("--identify", o.identify,
+                 "Describe each file (generation, MacBinary header, paragraph counts) instead of converting");
+    app.add_flag("--json", o.json, "With --identify: one JSON object a line");
+    app.add_flag("--list-converters", o.list_converters, "Print the plug-in's catalogue and exit");
+    app.add_option("--lang", raw.lang, "With --list-converters: fr or en (default en)");
+    app.add_option("--plugin", o.plugin, "Load the converter plug-in from PATH");
+    app.add_option("inputs", o.inputs, "Files or folders (walked recursively); none or - is standard input");
+}
+
+bool settle(Options &o, const Raw &raw, std::string &error) {
+    if (!lookup(kFrom, raw.from, o.from)) error = "unknown input format: " + raw.from + " (" + names_of(kFrom) + ")";
+    else if (!lookup(kTo, raw.to, o.to)) error = "unknown output format: " + raw.to + " (" + names_of(kTo) + ")";
+    else if (raw.lang != "fr" && raw.lang != "en") error = "unknown language: " + raw.lang + " (fr or en)";
+    else if (o.macbinary && o.to != To::MacWrite5) error = "--macbinary needs -t macwrite5";
+    else if (o.json && !o.identify) error = "--json goes with --identify";
+    o.french = raw.lang == "fr";
+    return error.empty();
 }
 
 }  // namespace
@@ -54,57 +84,29 @@ const char *output_extension(To to) {
 
 std::optional<Options> parse_options(int argc, char **argv, std::string &error) {
     Options o;
-    bool only_inputs = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const std::string name = arg.substr(0, arg.find('='));
-        std::string value;
-        if (only_inputs || arg == "-" || arg[0] != '-') {
-            o.inputs.push_back(arg);
-        } else if (arg == "--") {
-            only_inputs = true;
-        } else if (arg == "-h" || arg == "--help") {
-            o.help = true;
-        } else if (arg == "--list-converters") {
-            o.list_converters = true;
-        } else if (arg == "--macbinary") {
-            o.macbinary = true;
-        } else if (name == "-f" || name == "--from" || name == "-t" || name == "--to" || name == "-o" ||
-                   name == "--output" || name == "--plugin" || name == "--lang") {
-            if (!take_value(argc, argv, i, arg, value)) {
-                error = "option " + name + " needs a value";
-                return std::nullopt;
-            }
-            if ((name == "-f" || name == "--from") && !lookup(kFrom, value, o.from)) {
-                error = "unknown input format: " + value;
-                return std::nullopt;
-            }
-            if ((name == "-t" || name == "--to") && !lookup(kTo, value, o.to)) {
-                error = "unknown output format: " + value;
-                return std::nullopt;
-            }
-            if (name == "-o" || name == "--output") {
-                o.output = value;
-                o.output_given = true;
-            }
-            if (name == "--plugin") o.plugin = value;
-            if (name == "--lang") {
-                if (value != "fr" && value != "en") {
-                    error = "unknown language: " + value + " (fr or en)";
-                    return std::nullopt;
-                }
-                o.french = value == "fr";
-            }
-        } else {
-            error = "unknown option: " + arg;
-            return std::nullopt;
-        }
-    }
-    if (o.macbinary && o.to != To::MacWrite5) {
-        error = "--macbinary needs -t macwrite5";
+    Raw raw;
+    CLI::App app{"", "mwconv"};
+    describe(app, o, raw);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp &) {
+        o.help = true;
+        return o;
+    } catch (const CLI::ParseError &e) {
+        error = e.what();
         return std::nullopt;
     }
+    o.output_given = app.count("--output") > 0;
+    if (!settle(o, raw, error)) return std::nullopt;
     return o;
+}
+
+std::string help_text() {
+    Options o;
+    Raw raw;
+    CLI::App app{"", "mwconv"};
+    describe(app, o, raw);
+    return app.help();
 }
 
 }  // namespace mwconv

@@ -20,15 +20,26 @@ struct Options {
     bool list_converters = false;
     bool french = false;
     bool help = false;
+    bool version = false;
     bool macbinary = false;
+    bool force = false;            // a batch may replace files it did not write
+    unsigned jobs = 0;             // 0: one per core
+    bool quiet = false;
+    bool identify = false;
+    bool json = false;
 };
 
-// Parses argv; on bad usage returns nullopt with `error` set.
+// Parses argv; on bad usage returns nullopt with `error` set.  Options may
+// come before or after the inputs; "--" ends them.
 std::optional<Options> parse_options(int argc, char **argv, std::string &error);
+
+// Every option with what it does, for --help.
+std::string help_text();
 
 // The extension given to an output named after its input.
 const char *output_extension(To to);
 
+// One line for messages about bad usage.
 extern const char *const kUsage;
 
 }  // namespace mwconv

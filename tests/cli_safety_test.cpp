@@ -129,19 +129,22 @@ TEST(CliSafety, NoOutputLandsOnAnInputOfTheSameRun) {
     ScratchDir dir;
     const std::string doc = Mw5Builder().text(Area::Main, "Original\r").build();
     fs::create_directory(dir.file("D"));
-    const std::string about = dir.write("D/About.mw5", doc);
-    const std::string memo = dir.write("D/Memo.mw5", doc);
+    const std::string about = dir.write("D/About", doc);
+    const std::string again = dir.write("D/About.mw5", doc);
     fs::create_hard_link(about, dir.file("alias"));
-    // A batch into the inputs' own folder, then one file onto itself by another name.
-    EXPECT_EQ(run_mwconv(dir, "-t macwrite5 -o " + quoted(dir.file("D")) + " " + quoted(about) + " " + quoted(memo)).status, 3);
+    // D/About's output in D is D/About.mw5, the other input: refused even with --force.
+    const RunResult batch = run_mwconv(dir, "--force -t macwrite5 -o " + quoted(dir.file("D")) + " " + quoted(about) + " " + quoted(again));
+    EXPECT_EQ(batch.status, 3);
+    EXPECT_NE(batch.err.find("is an input of this run"), std::string::npos) << batch.err;
+    // One file onto itself by another name.
     EXPECT_EQ(run_mwconv(dir, "-t macwrite5 -o " + quoted(dir.file("alias")) + " " + quoted(about)).status, 3);
     EXPECT_EQ(read_file(about), doc);
-    EXPECT_EQ(read_file(memo), doc);
+    EXPECT_EQ(read_file(again), doc);
 }
 
-TEST(CliSafety, AFolderIsNotReadAsAnEmptyText) {
+TEST(CliSafety, AFolderOnStandardInputIsNotReadAsAnEmptyText) {
     ScratchDir dir;
-    const RunResult r = run_mwconv(dir, "-f text -t macwrite5 -o " + quoted(dir.file("x.mw5")) + " " + quoted(dir.path()));
+    const RunResult r = run_mwconv(dir, "-f text -t macwrite5 -o " + quoted(dir.file("x.mw5")) + " -", dir.path());
     EXPECT_EQ(r.status, 3);
     EXPECT_FALSE(fs::exists(dir.file("x.mw5")));
 }

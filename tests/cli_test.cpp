@@ -95,7 +95,7 @@ TEST(Cli, SeveralInputsGoIntoADirectory) {
     std::filesystem::create_directory(dir.file("out"));
     EXPECT_EQ(run_mwconv(dir, "-o '" + dir.file("out") + "' '" + a + "' '" + b + "'").status, 0);
     EXPECT_EQ(read_file(dir.file("out/b.txt")), "B\n");
-    EXPECT_TRUE(std::filesystem::exists(dir.file("out/a.txt")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("out/a.mw.txt")));
 }
 
 TEST(Cli, BadUsageAndMissingFiles) {

@@ -1,0 +1,159 @@
+#include "cli/batch.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <set>
+#include <thread>
+
+#include "cli/inputs.h"
+#include "cli/job.h"
+#include "cli/output.h"
+#include "cli/progress.h"
+
+namespace mwconv {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A batch this short needs no progress line.
+constexpr size_t kProgressFrom = 5;
+
+struct Planned {
+    InputFile input;
+    std::string output;
+    std::string refusal;  // set: not converted, for this reason
+    Outcome outcome;
+};
+
+std::string normal(const std::string &path) { return fs::absolute(path).lexically_normal().string(); }
+
+// Names every output under the folder and refuses, before anything is
+// written, an output that another input of the run already takes or that
+// exists and is not to be replaced.
+std::vector<Planned> plan(const std::vector<InputFile> &inputs, const Options &options) {
+    std::vector<Planned> jobs;
+    std::set<std::string> taken;
+    for (const InputFile &input : inputs) {
+        Planned p{input, (fs::path(options.output) / input.relative).string() + "." + output_extension(options.to), {}, {}};
+        std::error_code ec;
+        if (!taken.insert(normal(p.output)).second)
+            p.refusal = "its output " + p.output + " is another input's output too; not converted";
+        else if (!options.force && fs::exists(fs::symlink_status(p.output, ec)))
+            p.refusal = p.output + " exists already (--force replaces it); not converted";
+        jobs.push_back(std::move(p));
+    }
+    return jobs;
+}
+
+std::vector<FileId> identities(const std::vector<InputFile> &inputs) {
+    std::vector<FileId> ids;
+    for (const InputFile &input : inputs) {
+        FileId id;
+        if (input.path != "-" && file_id(input.path, id)) ids.push_back(id);
+    }
+    return ids;
+}
+
+unsigned worker_count(const Options &options, size_t jobs) {
+    unsigned n = options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+    return static_cast<unsigned>(std::min<size_t>(n, std::max<size_t>(jobs, 1)));
+}
+
+struct Tally {
+    size_t converted = 0, skipped = 0, failed = 0;
+    int worst = kOk;
+};
+
+// Counts one finished job and says what to print about it.
+std::string count(const Planned &p, Tally &tally, bool quiet) {
+    const Status status = p.outcome.status;
+    if (status == kOk) {
+        ++tally.converted;
+        return {};
+    }
+    if (status == kNotADocument && p.input.found) {
+        ++tally.skipped;
+        return quiet ? std::string() : "mwconv: " + p.input.path + ": skipped: not a MacWrite document";
+    }
+    if (status == kNotADocument) ++tally.skipped;
+    else ++tally.failed;
+    tally.worst = std::max<int>(tally.worst, status);
+    return p.outcome.message;
+}
+
+void run_one(const Plugin &plugin, const Options &options, const std::vector<FileId> &ids, Planned &p) {
+    if (!p.refusal.empty()) {
+        p.outcome = Outcome{kFailed, "mwconv: " + p.input.path + ": " + p.refusal};
+        return;
+    }
+    std::error_code ec;
+    fs::create_directories(fs::path(p.output).parent_path(), ec);
+    p.outcome = run_job(plugin, options, Job{p.input.path, p.output, &ids});
+}
+
+int run_batch(const Plugin &plugin, const Options &options, const std::vector<InputFile> &inputs) {
+    std::vector<Planned> jobs = plan(inputs, options);
+    const std::vector<FileId> ids = identities(inputs);
+    Progress progress(jobs.size(), !options.quiet && jobs.size() >= kProgressFrom && ::isatty(STDERR_FILENO));
+    Tally tally;
+    std::mutex tally_mutex;
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t i; (i = next++) < jobs.size();) {
+            progress.started(jobs[i].input.path);
+            run_one(plugin, options, ids, jobs[i]);
+            std::string note;
+            {
+                std::lock_guard<std::mutex> lock(tally_mutex);
+                note = count(jobs[i], tally, options.quiet);
+            }
+            if (!note.empty()) progress.line(note);
+            progress.finished(jobs[i].outcome.status != kOk);
+        }
+    };
+    std::vector<std::thread> workers;
+    for (unsigned w = 1; w < worker_count(options, jobs.size()); ++w) workers.emplace_back(work);
+    work();
+    for (std::thread &t : workers) t.join();
+    progress.close();
+    if (!options.quiet)
+        std::fprintf(stderr, "%zu converted, %zu not MacWrite, %zu failed\n", tally.converted, tally.skipped, tally.failed);
+    return tally.worst;
+}
+
+bool output_is_folder(const Options &options) {
+    if (!options.output_given || options.output == "-") return false;
+    return is_folder(options.output) || options.output.back() == '/';
+}
+
+}  // namespace
+
+int run_conversions(const Plugin &plugin, const Options &options) {
+    std::vector<std::string> given = options.inputs;
+    if (given.empty()) given.push_back("-");
+    const bool batch = given.size() > 1 || is_folder(given[0]) || output_is_folder(options);
+    if (!batch) {
+        const std::vector<FileId> ids = identities({InputFile{given[0], "", false}});
+        const Outcome outcome = run_job(plugin, options, Job{given[0], options.output, &ids});
+        if (!outcome.message.empty()) std::fprintf(stderr, "%s\n", outcome.message.c_str());
+        return outcome.status;
+    }
+    if (!options.output_given || options.output == "-") {
+        std::fprintf(stderr, "mwconv: several inputs or a folder need -o FOLDER\n");
+        return kBadUsage;
+    }
+    std::error_code ec;
+    fs::create_directories(options.output, ec);
+    if (!is_folder(options.output)) {
+        std::fprintf(stderr, "mwconv: %s: cannot make this folder: %s\n", options.output.c_str(), ec.message().c_str());
+        return kFailed;
+    }
+    return run_batch(plugin, options, expand_inputs(given));
+}
+
+}  // namespace mwconv

@@ -1,0 +1,55 @@
+#include "cli/inputs.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace mwconv {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool hidden(const fs::path &p) {
+    const std::string name = p.filename().string();
+    return (!name.empty() && name[0] == '.') || name == "__MACOSX";
+}
+
+void walk(const std::string &root, std::vector<InputFile> &out) {
+    std::vector<InputFile> found;
+    std::error_code ec;
+    fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        const fs::directory_entry &entry = *it;
+        if (hidden(entry.path())) {
+            if (entry.is_directory(ec)) it.disable_recursion_pending();
+            continue;
+        }
+        if (!entry.is_regular_file(ec)) continue;
+        found.push_back(InputFile{entry.path().string(), entry.path().lexically_relative(root).string(), true});
+    }
+    std::sort(found.begin(), found.end(), [](const InputFile &a, const InputFile &b) { return a.relative < b.relative; });
+    out.insert(out.end(), found.begin(), found.end());
+}
+
+}  // namespace
+
+bool is_folder(const std::string &path) {
+    std::error_code ec;
+    return path != "-" && fs::is_directory(path, ec);
+}
+
+std::vector<InputFile> expand_inputs(const std::vector<std::string> &inputs) {
+    std::vector<InputFile> files;
+    for (const std::string &input : inputs) {
+        if (is_folder(input)) {
+            walk(input, files);
+        } else {
+            const std::string name = input == "-" ? "stdin" : fs::path(input).filename().string();
+            files.push_back(InputFile{input, name, false});
+        }
+    }
+    return files;
+}
+
+}  // namespace mwconv
