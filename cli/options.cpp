@@ -44,22 +44,27 @@ void describe(CLI::App &app, Options &o, Raw &raw) {
                     "without a MacBinary header) to text and other formats, and writes MacWrite 4.6/5.");
     app.set_help_flag("-h,--help", "Print this help and exit");
     app.add_flag("--version", o.version, "Print mwconv's version and exit");
-    app.add_option("-f,--from", raw.from, "Input format: " + names_of(kFrom) + " (auto: recognised by content)");
-    app.add_option("-t,--to", raw.to, "Output format: " + names_of(kTo) + " (default text)");
+    app.add_option("-f,--from", raw.from, "Input format: " + names_of(kFrom) + " (auto: recognised by content)")
+        ->type_name("FROM");
+    app.add_option("-t,--to", raw.to, "Output format: " + names_of(kTo) + " (default text)")
+        ->type_name("TO");
     app.add_option("-o,--output", o.output,
-                   "Output file, or folder for several inputs or a folder (created when missing); - is standard output");
+                   "Output file, or folder for several inputs or a folder (created when missing); - is standard output")
+        ->type_name("OUTPUT");
     app.add_flag("--macbinary", o.macbinary, "With -t macwrite5: wrap the document in a MacBinary II header");
     app.add_flag("--force", o.force, "Let a batch replace files that already exist in the output folder");
     app.add_option("-j,--jobs", o.jobs, "Convert N files at once (default: one per core)")
+        ->type_name("N")
         ->check(CLI::Range(1u, 256u));
     app.add_flag("-q,--quiet", o.quiet, "No progress line, no notes on skipped files, no summary");
     app.add_flag("--identify", o.identify,
                  "Describe each file (generation, MacBinary header, paragraph counts) instead of converting");
     app.add_flag("--json", o.json, "With --identify: one JSON object a line");
     app.add_flag("--list-converters", o.list_converters, "Print the plug-in's catalogue and exit");
-    app.add_option("--lang", raw.lang, "With --list-converters: fr or en (default en)");
-    app.add_option("--plugin", o.plugin, "Load the converter plug-in from PATH");
-    app.add_option("inputs", o.inputs, "Files or folders (walked recursively); none or - is standard input");
+    app.add_option("--lang", raw.lang, "With --list-converters: fr or en (default en)")->type_name("LANG");
+    app.add_option("--plugin", o.plugin, "Load the converter plug-in from PATH")->type_name("PATH");
+    app.add_option("inputs", o.inputs, "Files or folders (walked recursively); none or - is standard input")
+        ->type_name("INPUT");
 }
 
 bool settle(Options &o, const Raw &raw, std::string &error) {
@@ -106,7 +111,15 @@ std::string help_text() {
     Raw raw;
     CLI::App app{"", "mwconv"};
     describe(app, o, raw);
-    return app.help();
+    // CLI11's own usage line does not show the common options; ours does.
+    std::string text = app.help();
+    const auto usage = text.find("Usage:");
+    if (usage != std::string::npos) text.erase(usage, text.find('\n', usage) + 1 - usage);
+    return "usage: mwconv [-f FROM] [-t TO] [-o OUTPUT] [options] [INPUT ...]\n"
+           "       mwconv --identify [--json] INPUT ...\n"
+           "       mwconv --list-converters [--lang fr|en]\n\n" + text +
+           "\nExit status: 0 all converted, 1 bad usage, 2 an input was not a document of the\n"
+           "requested kind, 3 an input could not be read or converted or an output not written.\n";
 }
 
 }  // namespace mwconv

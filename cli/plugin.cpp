@@ -96,7 +96,8 @@ const Converter *Plugin::find_export(const std::string &name) const {
 
 std::vector<std::string> default_plugin_paths() {
     const std::string dir = executable_dir();
-    return {dir + "/libmacwrite.so", dir + "/../lib/mwconv/libmacwrite.so", dir + "/../lib/libmacwrite.so"};
+    return {dir + "/libmacwrite.so", dir + "/" MWCONV_PLUGIN_FROM_BIN "/libmacwrite.so",
+            dir + "/../lib/mwconv/libmacwrite.so", dir + "/../lib/libmacwrite.so"};
 }
 
 }  // namespace mwconv
