@@ -49,12 +49,14 @@ void walk_group(ImportContext &ctx, Cursor &chain) {
         if (kind >= kKindNextGroup) return;
         const int16_t first_block = kavrel::be16s(record + kAreaFirstBlockAt);
         const bool flagged = kavrel::be32(record + kAreaFlagAt) != 0;
-        if (!flagged && first_block != 0) {
-            const auto at_block = static_cast<uint32_t>((first_block - 1) * kBlockSize + ctx.mac_binary_offset);
-            if (static_cast<uint32_t>(ctx.file_length) < at_block) return;
-            emit_text_area(ctx, first_block);
-        }
-        if (!flagged) chain.skip(first_block == 0 ? 15 : 3);
+        if (flagged) continue;
+        // The record's trailing bytes go first: a text area past the end of
+        // the file ends its group, and the next group must start in step.
+        chain.skip(first_block == 0 ? 15 : 3);
+        if (first_block == 0) continue;
+        const auto at_block = static_cast<uint32_t>((first_block - 1) * kBlockSize + ctx.mac_binary_offset);
+        if (static_cast<uint32_t>(ctx.file_length) < at_block) return;
+        emit_text_area(ctx, first_block);
     }
 }
 

@@ -105,6 +105,19 @@ TEST(MacWrite2, GroupsAndRecordsWithoutTextAreWalkedOver) {
     EXPECT_EQ(imported(doc.build()), kPlain12Font3 + "first\rsecond\rthird\r");
 }
 
+TEST(MacWrite2Damaged, AnAreaPastTheEndEndsOnlyItsGroup) {
+    Mw2Builder doc;
+    doc.char_style(3, 12);
+    doc.area({"first\r", {{0, 6}}, {}, 200, 0});
+    Mw2Area lost{"lost\r", {{0, 5}}, {}, 200, 1};
+    lost.stored_first_block = 0x7000;
+    doc.area(lost);
+    doc.area({"third\r", {{0, 6}}, {}, 200, 2});
+    const Converted c = convert(import_macwrite_ii, doc.build());
+    EXPECT_EQ(c.result, 0);
+    EXPECT_EQ(c.output, kPlain12Font3 + "first\rthird\r");
+}
+
 TEST(MacWrite2, ASpacePastTheLineWidthBecomesALineEnd) {
     // the line is 78 columns: after 79 characters a space ends the line;
     // after 78 it stays, and spaces never count

@@ -156,7 +156,10 @@ std::string Mw2Builder::document_chain(const std::vector<int> &first_blocks) con
         for (int e : empty_groups_)
             if (e == g) c += area_record(5, true) + area_record(0, false) + std::string(15, '\0');
         for (size_t i = 0; i < areas_.size(); ++i)
-            if (areas_[i].group == g) c += area_record(first_blocks[i], false) + std::string(3, '\0');
+            if (areas_[i].group == g) {
+                const int stored = areas_[i].stored_first_block != 0 ? areas_[i].stored_first_block : first_blocks[i];
+                c += area_record(stored, false) + std::string(3, '\0');
+            }
     }
     std::string end(80, '\0');
     end[1] = 3;

@@ -21,6 +21,7 @@ struct Mw2Area {
     std::vector<Mw2Run> char_runs, para_runs;
     size_t chars_per_block = 200;      // how the text is cut into blocks
     int group = 0;                     // directory group of the area
+    int16_t stored_first_block = 0;    // non-zero: the record names this block instead (damage)
 };
 
 enum class ChainLinks { Forward, Backward, BlockRuns };
