@@ -47,8 +47,9 @@ MACWRITE_API int32_t import_macwrite_22(FILE *input, FILE *output);
 MACWRITE_API int32_t export_macwrite_5(FILE *input, FILE *output);
 
 /* Recognition, for hosts that identify a file before converting it: each looks
- * at the first bytes of a file (as many as given, 4096 suffice), consumes
- * nothing, and returns a confidence from 0 (not this format) to 100. */
+ * at the first 4096 bytes of a file (all of it when it is shorter; a head of
+ * fewer bytes is taken for the whole file), consumes nothing, and returns a
+ * confidence from 0 (not this format) to 100. */
 MACWRITE_API int32_t macwrite_bid_ii(const uint8_t *head, size_t length);
 MACWRITE_API int32_t macwrite_bid_5(const uint8_t *head, size_t length);
 MACWRITE_API int32_t macwrite_bid_22(const uint8_t *head, size_t length);

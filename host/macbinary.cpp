@@ -6,10 +6,18 @@
 
 namespace kavrel::macbinary {
 
-long data_offset(const uint8_t *head, size_t length, const char *type_creator) {
-    constexpr size_t kTypeAt = 65;
-    if (length < kHeaderSize) return 0;
+long data_offset(const uint8_t *head, size_t head_length, uint64_t file_length, const char *type_creator) {
+    constexpr size_t kNameLengthAt = 1, kTypeAt = 65, kZeroAt = 74, kZero2At = 82, kDataLengthAt = 83;
+    constexpr uint8_t kMaxName = 63;
+    if (head_length < kHeaderSize || file_length < kHeaderSize) return 0;
+    if (head[0] != 0 || head[kZeroAt] != 0 || head[kZero2At] != 0) return 0;
+    if (head[kNameLengthAt] < 1 || head[kNameLengthAt] > kMaxName) return 0;
+    if (be32(head + kDataLengthAt) > file_length - kHeaderSize) return 0;
     return std::memcmp(head + kTypeAt, type_creator, 8) == 0 ? kHeaderSize : 0;
+}
+
+long data_offset_in_head(const uint8_t *head, size_t length, const char *type_creator) {
+    return data_offset(head, length, length < kRecognitionHead ? length : kUnknownLength, type_creator);
 }
 
 uint16_t header_crc(const uint8_t *header) {

@@ -11,9 +11,20 @@ namespace kavrel::macbinary {
 
 inline constexpr long kHeaderSize = 128;
 
-// 128 when the first bytes are a MacBinary header of a file whose type and
-// creator read `type_creator` (8 characters, e.g. "WORDMACA"), else 0.
-long data_offset(const uint8_t *head, size_t length, const char *type_creator);
+// Recognition sees the first 4096 bytes of a file, or all of a shorter one.
+inline constexpr size_t kRecognitionHead = 4096;
+inline constexpr uint64_t kUnknownLength = UINT64_MAX;
+
+// 128 when `head`, the first `head_length` bytes of a file of `file_length`
+// bytes, is a MacBinary header of a file whose type and creator read
+// `type_creator` (8 characters, e.g. "WORDMACA"), else 0.  The type and
+// creator alone are not enough: a document's own bytes can spell them, so the
+// header's fixed zeros, its name length and its data fork must agree too.
+long data_offset(const uint8_t *head, size_t head_length, uint64_t file_length, const char *type_creator);
+
+// The same for recognition, which has only the first bytes: a head shorter
+// than kRecognitionHead is the whole file.
+long data_offset_in_head(const uint8_t *head, size_t length, const char *type_creator);
 
 // The CRC-16/XMODEM of the first 124 bytes that MacBinary II stores at 124.
 uint16_t header_crc(const uint8_t *header);

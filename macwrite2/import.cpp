@@ -78,7 +78,7 @@ int32_t import(std::FILE *input, std::FILE *output) {
     ctx.file_length = kavrel::stream_length(input);
     uint8_t head[kavrel::macbinary::kHeaderSize + 4] = {};
     const size_t got = std::fread(head, 1, sizeof head, input);
-    ctx.mac_binary_offset = kavrel::macbinary::data_offset(head, got, kMacBinaryTypeCreator);
+    ctx.mac_binary_offset = kavrel::macbinary::data_offset(head, got, static_cast<uint64_t>(ctx.file_length), kMacBinaryTypeCreator);
     const uint8_t *doc = head + ctx.mac_binary_offset;
     if (doc[1] != kSignature && doc[3] != kSignature) return -1;
     Cursor chain(copy_block_chain(ctx, kDocumentChainBlock));

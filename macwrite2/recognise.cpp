@@ -9,7 +9,7 @@
 
 extern "C" int32_t macwrite_bid_ii(const uint8_t *head, size_t length) {
     using namespace macwrite2;
-    const long offset = kavrel::macbinary::data_offset(head, length, kMacBinaryTypeCreator);
+    const long offset = kavrel::macbinary::data_offset_in_head(head, length, kMacBinaryTypeCreator);
     if (length < static_cast<size_t>(offset) + 4) return 0;
     const uint8_t *doc = head + offset;
     if (doc[1] != kSignature && doc[3] != kSignature) return 0;

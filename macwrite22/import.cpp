@@ -2,6 +2,7 @@
 // the Macintosh set; rulers and formats of this generation are not read.
 #include "catalogue/catalogue.h"
 #include "host/bytes.h"
+#include "host/conversion.h"
 #include "host/kavrel.h"
 #include "host/macbinary.h"
 #include "host/stream_writer.h"
@@ -58,7 +59,8 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
     if (init_format(input, &ca, &pf, &tc) == -2) return -2;
     uint8_t head[kavrel::macbinary::kHeaderSize + kHeaderSize] = {};
     const size_t got = std::fread(head, 1, sizeof head, input);
-    const long base = kavrel::macbinary::data_offset(head, got, kMacBinaryTypeCreator);
+    const auto file_length = static_cast<uint64_t>(kavrel::stream_length(input));
+    const long base = kavrel::macbinary::data_offset(head, got, file_length, kMacBinaryTypeCreator);
     const uint8_t *doc = head + base;
     const uint16_t version = kavrel::be16(doc);
     if (got < static_cast<size_t>(base) + kHeaderSize || version != kVersion) {

@@ -8,7 +8,7 @@
 
 extern "C" int32_t macwrite_bid_22(const uint8_t *head, size_t length) {
     using namespace macwrite22;
-    const long offset = kavrel::macbinary::data_offset(head, length, kMacBinaryTypeCreator);
+    const long offset = kavrel::macbinary::data_offset_in_head(head, length, kMacBinaryTypeCreator);
     if (length < static_cast<size_t>(offset) + kHeaderSize) return 0;
     const uint8_t *doc = head + offset;
     if (kavrel::be16(doc) != kVersion) return 0;

@@ -90,8 +90,10 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
     ctx.out = output;
     std::memset(&ctx.tc, 0, sizeof ctx.tc);
     ctx.ca.size = -10;
+    ctx.file_length = kavrel::stream_length(input);
     read_header(ctx);
-    ctx.mac_binary_offset = kavrel::macbinary::data_offset(ctx.header.data(), ctx.header.size(), kMacBinaryTypeCreator);
+    ctx.mac_binary_offset = kavrel::macbinary::data_offset(ctx.header.data(), ctx.header.size(),
+                                                           static_cast<uint64_t>(ctx.file_length), kMacBinaryTypeCreator);
     if (ctx.mac_binary_offset != 0) {
         std::fseek(input, ctx.mac_binary_offset, SEEK_SET);
         read_header(ctx);
@@ -101,7 +103,6 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
         if (version == kVersion22 && hand_overs > 0) return macwrite22::import(input, output, hand_overs - 1);
         return -1;
     }
-    ctx.file_length = kavrel::stream_length(input);
     ctx.text_budget = 4LL * ctx.file_length + 65536;
     for (const Area &area : kAreas) convert_area(ctx, area);
     return 0;

@@ -20,7 +20,7 @@ bool window_matches(const uint8_t *doc, int count_at, int window_at) {
 }  // namespace
 
 extern "C" int32_t macwrite_bid_5(const uint8_t *head, size_t length) {
-    const long offset = kavrel::macbinary::data_offset(head, length, kMacBinaryTypeCreator);
+    const long offset = kavrel::macbinary::data_offset_in_head(head, length, kMacBinaryTypeCreator);
     constexpr size_t kNeeded = kMainWindowAt + kWindowSize;
     if (length < static_cast<size_t>(offset) + kNeeded) return 0;
     const uint8_t *doc = head + offset;

@@ -49,4 +49,15 @@ TEST(MacWrite22, CountsBeyondTheRecordsEndAtTheEndOfTheFile) {
     EXPECT_EQ(c.output, "only\r");
 }
 
+TEST(MacWrite22, TextThatSpellsTheMacBinaryTypeIsNoMacBinaryHeader) {
+    // records from byte 6, so the text covers bytes 65-72 of the file
+    const std::string text = std::string(53, 'a') + "WORDMACA" + std::string(100, 'z') + "\r";
+    const std::string doc = Mw22Builder().list_position(6).paragraph(text).build();
+    ASSERT_EQ(doc.substr(65, 8), "WORDMACA");
+    const Converted c = convert(import_macwrite_22, doc);
+    EXPECT_EQ(c.result, 0);
+    EXPECT_EQ(c.output, text);
+    EXPECT_EQ(macwrite_bid_22(reinterpret_cast<const uint8_t *>(doc.data()), doc.size()), 50);
+}
+
 }  // namespace

@@ -29,12 +29,17 @@ public:
         count_ = n;
         return *this;
     }
+    // Where the records start (even, 6 at the least).
+    Mw22Builder &list_position(uint16_t at) {
+        list_pos_ = at;
+        return *this;
+    }
     std::string build() const {
         std::string doc;
         be16(doc, 3);
-        be16(doc, kListPos);
+        be16(doc, list_pos_);
         be16(doc, count_ >= 0 ? static_cast<uint16_t>(count_) : static_cast<uint16_t>(records_.size()));
-        doc.resize(kListPos, '\0');
+        doc.resize(list_pos_, '\0');
         for (const Record &r : records_) {
             doc += r.head_and_text;
             if (!r.text) continue;
@@ -49,7 +54,6 @@ public:
     }
 
 private:
-    static constexpr uint16_t kListPos = 0x40;
     static void be16(std::string &s, uint16_t v) {
         s += static_cast<char>(v >> 8);
         s += static_cast<char>(v & 0xFF);
@@ -61,6 +65,7 @@ private:
     };
     std::vector<Record> records_;
     int count_ = -1;
+    uint16_t list_pos_ = 0x40;
 };
 
 }  // namespace testing_support
