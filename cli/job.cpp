@@ -184,7 +184,7 @@ Status export_macwrite5(const Plugin &plugin, const Options &options, const Job 
     if (exporter == nullptr) return fail(job, kFailed, "the plug-in has no MacWrite 4.6/5 export");
     const int32_t rc = exporter->convert(stream, result.get());
     if (rc == kExportTooLarge)
-        return fail(job, kFailed, "too many paragraphs for a MacWrite 4.6/5 document (at most 2047, rulers and page breaks included)");
+        return fail(job, kFailed, "too many paragraphs for a MacWrite 4.6/5 document (at most 4095, rulers and page breaks included)");
     if (rc != 0) return fail(job, kFailed, "the MacWrite 4.6/5 export refused the input");
     if (options.macbinary) wrap_macbinary(job, result);
     return kOk;

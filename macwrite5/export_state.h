@@ -10,9 +10,9 @@
 
 namespace macwrite5 {
 
-// The most entries an information array can hold and still be read back: its
-// byte length is read as a signed 16-bit count (2047 x 16 = 32752).
-inline constexpr int32_t kMaxMainEntries = 2047;
+// The most entries an information array can hold: its byte length is a
+// 16-bit field (4095 x 16 = 65520).
+inline constexpr int32_t kMaxMainEntries = 4095;
 // A paragraph's data (text, pad, runs and their length words) fills at most
 // a 16-bit field; a longer paragraph is continued in a new one.
 inline constexpr int32_t kMaxParagraphData = 65535;

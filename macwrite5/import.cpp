@@ -30,13 +30,23 @@ constexpr Area kAreas[] = {
     {kMainCountAt, kMainWindowAt, 0},
 };
 
-// Copies an area's information array into a scratch stream.  The length is a
-// signed 16-bit count; a negative one copies nothing.
-std::FILE *copy_info_array(const ImportContext &ctx, const uint8_t *window) {
+// The byte length of an area's information array, a 16-bit field.  It is
+// unsigned when it holds every entry the count names (a document of 2,048 to
+// 4,095 paragraphs needs its top bit); one that falls short of the count is
+// damaged, and is taken only below 32 KB.
+long info_array_length(const uint8_t *window, uint16_t count) {
+    const uint16_t length = be16(window + kInfoArrayLengthAt);
+    if (length >= uint32_t{count} * kEntrySize) return length;
+    return be16s(window + kInfoArrayLengthAt);
+}
+
+// Copies an area's information array into a scratch stream.
+std::FILE *copy_info_array(const ImportContext &ctx, const uint8_t *window, uint16_t count) {
     std::FILE *info = sec_fopen("PAR.###", "w+b");
     const long pos = static_cast<long>(be32(window + kInfoArrayPosAt)) + ctx.mac_binary_offset;
-    const int16_t length = be16s(window + kInfoArrayLengthAt);
-    if (length > 0 && pos >= 0 && std::fseek(ctx.in, pos, SEEK_SET) == 0) frecopie(ctx.in, info, length);
+    const long length = info_array_length(window, count);
+    if (length > 0 && pos >= 0 && std::fseek(ctx.in, pos, SEEK_SET) == 0)
+        frecopie(ctx.in, info, static_cast<int32_t>(length));
     std::rewind(info);
     return info;
 }
@@ -67,9 +77,10 @@ void convert_paragraphs(ImportContext &ctx, uint16_t count, std::FILE *info) {
 }
 
 void convert_area(ImportContext &ctx, const Area &area) {
-    std::FILE *info = copy_info_array(ctx, ctx.header.data() + area.window_at);
+    const uint16_t count = be16(ctx.header.data() + area.count_at);
+    std::FILE *info = copy_info_array(ctx, ctx.header.data() + area.window_at, count);
     if (area.open_block != 0) pose_bloc_format(area.open_block, ctx.out);
-    convert_paragraphs(ctx, be16(ctx.header.data() + area.count_at), info);
+    convert_paragraphs(ctx, count, info);
     if (area.open_block != 0) kavrel::stream::put_tag(ctx.out, kavrel::code::kBlockEnd);
     std::fclose(info);
 }

@@ -1,6 +1,7 @@
 // Recognition of a MacWrite 4.6/5 document by its first bytes.  The version
 // word alone is shared with other files (help files of other programs start
-// with 6 too), so the three window records must also agree with the counts.
+// with 6 too), so the three window records must also agree with the counts:
+// each information array holds whole entries, at least as many as counted.
 #include "catalogue/catalogue.h"
 #include "host/bytes.h"
 #include "host/macbinary.h"
@@ -11,10 +12,10 @@ namespace {
 using namespace macwrite5;
 
 bool window_matches(const uint8_t *doc, int count_at, int window_at) {
-    const int count = kavrel::be16(doc + count_at);
-    const int length = kavrel::be16s(doc + window_at + kInfoArrayLengthAt);
+    const uint32_t count = kavrel::be16(doc + count_at);
+    const uint32_t length = kavrel::be16(doc + window_at + kInfoArrayLengthAt);
     const uint32_t pos = kavrel::be32(doc + window_at + kInfoArrayPosAt);
-    return length == count * kEntrySize && pos <= kDataOffsetMask;
+    return length >= count * kEntrySize && length % kEntrySize == 0 && pos <= kDataOffsetMask;
 }
 
 }  // namespace

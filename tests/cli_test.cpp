@@ -164,7 +164,7 @@ TEST(CliExport, InvalidUtf8IsRefusedWithItsOffsetAndNoOutput) {
 TEST(CliExport, TooManyParagraphsAreRefusedWithNoOutput) {
     ScratchDir dir;
     std::string text;
-    for (int i = 0; i < 2100; ++i) text += "line\n";
+    for (int i = 0; i < 4100; ++i) text += "line\n";
     const std::string in = dir.write("long.txt", text);
     const RunResult r = run_mwconv(dir, "-f text -t macwrite5 '" + in + "'");
     EXPECT_EQ(r.status, 3);

@@ -190,11 +190,11 @@ TEST(MacWrite5Export, AParagraphTooLongForItsFieldsContinuesInANewOne) {
 
 TEST(MacWrite5Export, MoreParagraphsThanAnArrayCanHoldAreRefused) {
     std::string many;
-    for (int i = 0; i < 2046; ++i) many += "p\r";
+    for (int i = 0; i < 4094; ++i) many += "p\r";
     const std::string doc = exported(many);
-    EXPECT_EQ(u16at(doc, 2), 2047u);
-    EXPECT_EQ(u16at(doc, 268), 2047u * 16);
-    EXPECT_EQ(read_back(doc).size(), 7u + 2 * 2046);
+    EXPECT_EQ(u16at(doc, 2), 4095u);
+    EXPECT_EQ(u16at(doc, 268), 4095u * 16);
+    EXPECT_EQ(read_back(doc).size(), 7u + 2 * 4094);
     EXPECT_EQ(convert(export_macwrite_5, many + "p\r").result, kExportTooLarge);
 }
 

@@ -35,6 +35,18 @@ TEST(Recognition, AVersionWordOfSixAloneIsNotEnough) {
     EXPECT_EQ(bid(macwrite_bid_5, help), 0);
 }
 
+TEST(Recognition, AnInformationArrayMayHaveRoomToSpareAndPass32KB) {
+    Mw5Builder spare;
+    spare.text(Area::Main, "a\r").text(Area::Main, "b\r").count(Area::Main, 1);
+    EXPECT_EQ(bid(macwrite_bid_5, spare.build()), 100);
+    Mw5Builder long_doc;
+    for (int i = 0; i < 3000; ++i) long_doc.text(Area::Main, "p\r");
+    EXPECT_EQ(bid(macwrite_bid_5, long_doc.build()), 100);
+    std::string ragged = spare.build();
+    ragged[252 + 17] = 40;  // not a whole number of entries
+    EXPECT_EQ(bid(macwrite_bid_5, ragged), 0);
+}
+
 TEST(Recognition, ShortOrEmptyInputIsNobodysDocument) {
     for (size_t n : {0u, 1u, 5u, 200u}) {
         const std::string head = Mw5Builder().build().substr(0, n);

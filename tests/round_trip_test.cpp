@@ -115,6 +115,13 @@ TEST(LibmwawClient, ReadsBackWhatTheExportWrites) {
     }
 }
 
+TEST(LibmwawClient, ReadsEveryParagraphOfADocumentPast2047) {
+    if (!have_mwaw2text()) GTEST_SKIP() << "mwaw2text (libmwaw-tools) is not installed";
+    std::string text;
+    for (int i = 1; i <= 3000; ++i) text += "p" + std::to_string(i) + "\n";
+    EXPECT_EQ(libmwaw_text(text), text);
+}
+
 TEST(LibmwawClient, ReadsCentredParagraphs) {
     if (!have_mwaw2text()) GTEST_SKIP() << "mwaw2text (libmwaw-tools) is not installed";
     // centred title, then left text: libmwaw reads both texts; the alignment
