@@ -18,10 +18,26 @@ extern "C" {
 #define MACWRITE_API __attribute__((visibility("default")))
 #endif
 
-/* Converts between two open, seekable streams: 0 done, -1 not a document of
- * this kind, -2 refused by init_format, -3 (the export) the input does not
- * fit the format: more paragraphs than a document can hold. */
+/* Converts between two open, seekable streams and returns one of the results
+ * below.  Any result but kConverted leaves no usable output: a host discards
+ * what the output stream holds. */
 typedef int32_t (*ConverterFn)(FILE *input, FILE *output);
+
+enum {
+    kConverted = 0,                 /* the conversion ran to its end */
+    kNotThisFormat = -1,            /* not a document of this converter's kind */
+    kInitRefused = -2,              /* init_format refused the streams */
+    kExportTooManyParagraphs = -3,  /* the export: more than 4095 paragraphs in the main
+                                       text, rulers and page breaks included */
+    kExportTooLong = -4,            /* the export: the document would pass 16 MB
+                                       (16,777,216 bytes), which its 24-bit
+                                       positions cannot address */
+    kImportTooMuchText = -5,        /* an import: the document refers to far more
+                                       text than it holds (damaged or crafted), so
+                                       the conversion stopped at its bound */
+    kOutOfMemory = -6               /* memory ran out; the converter released what
+                                       it held and nothing else escaped the call */
+};
 
 #pragma pack(push, 1)
 typedef struct ConverterDescriptor {
@@ -31,8 +47,6 @@ typedef struct ConverterDescriptor {
     int32_t status;
 } ConverterDescriptor;
 #pragma pack(pop)
-
-enum { kExportTooLarge = -3 };
 
 enum { DLL_ENUM_IMPORT = 0, DLL_ENUM_EXPORT = 1 };
 enum { DLL_ENUM_FRENCH = 0, DLL_ENUM_ENGLISH = 1 };

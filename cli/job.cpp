@@ -89,6 +89,21 @@ const char *catalogue_name(From from) {
     }
 }
 
+// What a converter's failing result says went wrong; `otherwise` for a
+// result that says nothing more.
+std::string failure_reason(int32_t rc, const std::string &otherwise) {
+    switch (rc) {
+    case kExportTooManyParagraphs:
+        return "too many paragraphs for a MacWrite 4.6/5 document (at most 4095, rulers and page breaks included)";
+    case kExportTooLong:
+        return "too long for a MacWrite 4.6/5 document (at most 16 MB, 16,777,216 bytes, which its 24-bit positions can address)";
+    case kImportTooMuchText:
+        return "the document refers to far more text than it holds (damaged or crafted); conversion stopped";
+    case kOutOfMemory: return "out of memory";
+    default: return otherwise;
+    }
+}
+
 // Runs an import into a scratch file that has a name for the time of the
 // call: a converter may rebuild its output by that name (the host library
 // then hands back the stream that holds it).  The name is gone afterwards.
@@ -148,7 +163,7 @@ Status import_stream(const Plugin &plugin, const Options &options, const Job &jo
     const int32_t rc = convert_into_named_file(importer->convert, in, stream, error);
     if (!error.empty()) return fail(job, kFailed, error);
     if (rc == -1) return fail(job, kNotADocument, "not a " + importer->name + " document");
-    if (rc != 0) return fail(job, kFailed, "the " + importer->name + " converter refused the input");
+    if (rc != kConverted) return fail(job, kFailed, failure_reason(rc, "the " + importer->name + " converter refused the input"));
     rewind_checked(stream.get());
     return kOk;
 }
@@ -183,9 +198,7 @@ Status export_macwrite5(const Plugin &plugin, const Options &options, const Job 
     const Converter *exporter = plugin.find_export("MacWrite 4.6/5");
     if (exporter == nullptr) return fail(job, kFailed, "the plug-in has no MacWrite 4.6/5 export");
     const int32_t rc = exporter->convert(stream, result.get());
-    if (rc == kExportTooLarge)
-        return fail(job, kFailed, "too many paragraphs for a MacWrite 4.6/5 document (at most 4095, rulers and page breaks included)");
-    if (rc != 0) return fail(job, kFailed, "the MacWrite 4.6/5 export refused the input");
+    if (rc != kConverted) return fail(job, kFailed, failure_reason(rc, "the MacWrite 4.6/5 export refused the input"));
     if (options.macbinary) wrap_macbinary(job, result);
     return kOk;
 }

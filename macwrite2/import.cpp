@@ -2,7 +2,7 @@
 // directory walk over its text areas, then the note pass.
 #include <cstring>
 
-#include "catalogue/catalogue.h"
+#include "catalogue/boundary.h"
 #include "host/bytes.h"
 #include "host/macbinary.h"
 #include "macwrite2/context.h"
@@ -92,4 +92,6 @@ int32_t import(std::FILE *input, std::FILE *output) {
 
 }  // namespace macwrite2
 
-extern "C" int32_t import_macwrite_ii(FILE *input, FILE *output) { return macwrite2::import(input, output); }
+extern "C" int32_t import_macwrite_ii(FILE *input, FILE *output) {
+    return macwrite::at_boundary([&] { return macwrite2::import(input, output); });
+}

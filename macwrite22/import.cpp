@@ -1,6 +1,6 @@
 // The MacWrite 2.2 import: the text of each paragraph record, translated from
 // the Macintosh set; rulers and formats of this generation are not read.
-#include "catalogue/catalogue.h"
+#include "catalogue/boundary.h"
 #include "host/bytes.h"
 #include "host/conversion.h"
 #include "host/kavrel.h"
@@ -76,4 +76,6 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
 
 }  // namespace macwrite22
 
-extern "C" int32_t import_macwrite_22(FILE *input, FILE *output) { return macwrite22::import(input, output, 1); }
+extern "C" int32_t import_macwrite_22(FILE *input, FILE *output) {
+    return macwrite::at_boundary([&] { return macwrite22::import(input, output, 1); });
+}

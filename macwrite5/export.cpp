@@ -1,6 +1,6 @@
 // The MacWrite 4.6/5 export: one pass over the internal stream, decoding each
 // event into text, format runs, page breaks and rulers.
-#include "catalogue/catalogue.h"
+#include "catalogue/boundary.h"
 #include "host/stream_codes.h"
 #include "host/stream_reader.h"
 #include "macwrite5/export_state.h"
@@ -134,30 +134,30 @@ struct Exporter {
         Event ev;
         while (reader.next(ev)) {
             on_event(ev);
-            if (s.too_many_paragraphs) return kExportTooLarge;
+            if (s.refusal != kConverted) return s.refusal;
         }
         if (s.paragraph_chars != 0) end_paragraph(s, true);
-        if (s.too_many_paragraphs) return kExportTooLarge;
-        write_trailer(s);
-        return 0;
+        if (s.refusal == kConverted) write_trailer(s);
+        return s.refusal;
     }
 };
 
 }  // namespace
 
-}  // namespace macwrite5
-
-extern "C" int32_t export_macwrite_5(FILE *input, FILE *output) {
-    macwrite5::Exporter e;
-    macwrite5::ExportState &s = e.s;
-    if (init_format(input, &s.ca, &s.pf, &s.tc) == -2) return -2;
+int32_t export_document(std::FILE *input, std::FILE *output) {
+    Exporter e;
+    ExportState &s = e.s;
+    if (init_format(input, &s.ca, &s.pf, &s.tc) == -2) return kInitRefused;
     s.out = output;
     s.font_tables = chargement_dpolice(2);
     s.entry_file = sec_fopen("PAR.###", "w+b");
     s.run_file = sec_fopen("ATT.###", "w+b");
-    macwrite5::write_opening(s);
-    const int32_t result = e.run(input);
-    std::fclose(s.entry_file);
-    std::fclose(s.run_file);
-    return result;
+    write_opening(s);
+    return e.run(input);
+}
+
+}  // namespace macwrite5
+
+extern "C" int32_t export_macwrite_5(FILE *input, FILE *output) {
+    return macwrite::at_boundary([&] { return macwrite5::export_document(input, output); });
 }

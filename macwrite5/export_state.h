@@ -16,8 +16,20 @@ inline constexpr int32_t kMaxMainEntries = 4095;
 // A paragraph's data (text, pad, runs and their length words) fills at most
 // a 16-bit field; a longer paragraph is continued in a new one.
 inline constexpr int32_t kMaxParagraphData = 65535;
+// A paragraph's position is stored in 24 bits, and so is checked the
+// position of each information array: a document ends within 16 MB.
+inline constexpr long kMaxDocumentLength = 1L << 24;
 
 struct ExportState {
+    ExportState() = default;
+    ExportState(const ExportState &) = delete;
+    ExportState &operator=(const ExportState &) = delete;
+    // The scratch streams go with the state, however the conversion ends.
+    ~ExportState() {
+        if (entry_file != nullptr) std::fclose(entry_file);
+        if (run_file != nullptr) std::fclose(run_file);
+    }
+
     std::FILE *out = nullptr;
     std::FILE *entry_file = nullptr;   // main text entries after the first
     std::FILE *run_file = nullptr;     // format runs of the open paragraph
@@ -30,7 +42,9 @@ struct ExportState {
     int32_t entry_count = 0;
     uint16_t last_run_position = 0;
     std::array<uint8_t, 16> pending_entry{};
-    bool too_many_paragraphs = false;
+    // Once the input is found not to fit a document, why (a converter
+    // result); the conversion stops there.
+    int32_t refusal = 0;
 };
 
 void write_opening(ExportState &s);
@@ -43,7 +57,8 @@ void write_trailer(ExportState &s);
 
 // Writes one character of text, writing the pending format run first when
 // the attributes changed (`with_run`), and continuing the paragraph in a new
-// one when it would no longer fit its 16-bit fields.
+// one when it would no longer fit its 16-bit fields.  A character that would
+// take the document past its length is refused instead.
 void write_text_char(ExportState &s, uint8_t byte, bool with_run);
 
 }  // namespace macwrite5

@@ -2,6 +2,7 @@
 // straight to the output; its entry waits in entry_file, its runs in run_file.
 #include <cstring>
 
+#include "catalogue/catalogue.h"
 #include "host/bytes.h"
 #include "macwrite5/export_state.h"
 #include "macwrite5/layout.h"
@@ -72,7 +73,7 @@ void write_ruler_entry(std::FILE *f, uint32_t at) {
 
 void close_entry(ExportState &s, int16_t height, uint16_t data_length) {
     if (s.entry_count >= kMaxMainEntries) {
-        s.too_many_paragraphs = true;
+        s.refusal = kExportTooManyParagraphs;
         return;
     }
     put_be16(s.pending_entry.data() + kHeightAt, static_cast<uint16_t>(height));
@@ -112,6 +113,10 @@ bool paragraph_full(const ExportState &s) {
     const long runs = std::ftell(s.run_file);
     return 2 + s.paragraph_chars + 2 + 1 + 2 + runs + 2 * kRunSize > kMaxParagraphData;
 }
+
+// The trailer's length for `entries` main entries: the header's and the
+// footer's arrays, the main line heights, the main entries, the closing record.
+long trailer_length(int32_t entries) { return 36 + 6 + 4L * entries + 16L * entries + 8; }
 
 }  // namespace
 
@@ -169,6 +174,10 @@ void write_format_run(ExportState &s) {
 
 void write_text_char(ExportState &s, uint8_t byte, bool with_run) {
     if (paragraph_full(s)) end_paragraph(s, false);
+    if (s.paragraph_start + 2 + s.paragraph_chars >= kMaxDocumentLength) {
+        s.refusal = kExportTooLong;
+        return;
+    }
     if (with_run && s.ca.changed) write_format_run(s);
     std::fputc(byte, s.out);
     ++s.paragraph_chars;
@@ -193,6 +202,10 @@ void write_ruler(ExportState &s, bool centred) {
 
 void write_trailer(ExportState &s) {
     const auto a = static_cast<uint32_t>(std::ftell(s.out));
+    if (a + trailer_length(s.entry_count) > kMaxDocumentLength) {
+        s.refusal = kExportTooLong;
+        return;
+    }
     write_be16(s.out, 0);                    // footer's line heights
     write_ruler_entry(s.out, kFooterRulerAt);
     write_be16(s.out, 0);                    // header's line heights

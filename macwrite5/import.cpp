@@ -1,8 +1,9 @@
 // The MacWrite 4.6/5 import: recognition, the three areas and the walk over
 // their information arrays.
 #include <cstring>
+#include <memory>
 
-#include "catalogue/catalogue.h"
+#include "catalogue/boundary.h"
 #include "host/bytes.h"
 #include "host/macbinary.h"
 #include "host/stream_writer.h"
@@ -76,13 +77,16 @@ void convert_paragraphs(ImportContext &ctx, uint16_t count, std::FILE *info) {
     }
 }
 
+struct CloseStream {
+    void operator()(std::FILE *f) const { std::fclose(f); }
+};
+
 void convert_area(ImportContext &ctx, const Area &area) {
     const uint16_t count = be16(ctx.header.data() + area.count_at);
-    std::FILE *info = copy_info_array(ctx, ctx.header.data() + area.window_at, count);
+    const std::unique_ptr<std::FILE, CloseStream> info(copy_info_array(ctx, ctx.header.data() + area.window_at, count));
     if (area.open_block != 0) pose_bloc_format(area.open_block, ctx.out);
-    convert_paragraphs(ctx, count, info);
+    convert_paragraphs(ctx, count, info.get());
     if (area.open_block != 0) kavrel::stream::put_tag(ctx.out, kavrel::code::kBlockEnd);
-    std::fclose(info);
 }
 
 // Reads the header image at the input's position; the rest of a short file
@@ -121,4 +125,6 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
 
 }  // namespace macwrite5
 
-extern "C" int32_t import_macwrite_5(FILE *input, FILE *output) { return macwrite5::import(input, output, 1); }
+extern "C" int32_t import_macwrite_5(FILE *input, FILE *output) {
+    return macwrite::at_boundary([&] { return macwrite5::import(input, output, 1); });
+}

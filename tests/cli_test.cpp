@@ -172,6 +172,17 @@ TEST(CliExport, TooManyParagraphsAreRefusedWithNoOutput) {
     EXPECT_NE(r.err.find("too many paragraphs"), std::string::npos);
 }
 
+TEST(CliExport, ADocumentPast16MBIsRefusedWithTheLimitNamed) {
+    ScratchDir dir;
+    const std::string in = dir.write("big.stream", std::string(17u << 20, 'w'));
+    const std::string out = dir.file("big.mw");
+    const RunResult r = run_mwconv(dir, "-f stream -t macwrite5 -o '" + out + "' '" + in + "'");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find("mwconv: " + in + ": too long for a MacWrite 4.6/5 document (at most 16 MB"), std::string::npos)
+        << r.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
 Mw2Builder footnoted() {
     Mw2Builder doc;
     doc.char_style(3, 12);

@@ -195,7 +195,14 @@ TEST(MacWrite5Export, MoreParagraphsThanAnArrayCanHoldAreRefused) {
     EXPECT_EQ(u16at(doc, 2), 4095u);
     EXPECT_EQ(u16at(doc, 268), 4095u * 16);
     EXPECT_EQ(read_back(doc).size(), 7u + 2 * 4094);
-    EXPECT_EQ(convert(export_macwrite_5, many + "p\r").result, kExportTooLarge);
+    EXPECT_EQ(convert(export_macwrite_5, many + "p\r").result, kExportTooManyParagraphs);
+}
+
+TEST(MacWrite5Export, ADocumentPast16MBIsRefusedWhenItsTextGetsThere) {
+    // 17 MB of text, continued in paragraphs of 64 KB: few enough entries
+    const Converted c = convert(export_macwrite_5, std::string(17u << 20, 'w'));
+    EXPECT_EQ(c.result, kExportTooLong);
+    EXPECT_LE(c.output.size(), 1u << 24);
 }
 
 }  // namespace
