@@ -1,6 +1,10 @@
 // The MacWrite II import on documents built from the file layout.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <climits>
 
 #include "catalogue/catalogue.h"
@@ -234,6 +238,51 @@ TEST(MacWrite2Damaged, TextBlockReferencesOutsideTheDocument) {
         EXPECT_EQ(c.result, 0);
         EXPECT_LE(c.output.size(), 7u + 256u + 8u);
     }
+}
+
+// The address space the process maps now, from /proc.
+long mapped_bytes() {
+    long pages = 0;
+    std::FILE *f = std::fopen("/proc/self/statm", "r");
+    if (f == nullptr) return 0;
+    if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+    std::fclose(f);
+    return pages * sysconf(_SC_PAGESIZE);
+}
+
+TEST(MacWrite2Damaged, RunningOutOfMemoryIsAResultNotACrash) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves the address space that this test limits";
+#else
+    // A document chain of one block run of 65535 blocks (16 MB), read under an
+    // address-space limit 8 MB above what the process maps before the call.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::FILE *in = nullptr;
+        {
+            std::string doc(65538L * 256, '\0');
+            doc[1] = '.';
+            doc[3 * 256 - 2] = '\xFF';
+            doc[3 * 256 - 1] = '\xFC';  // block 3 goes on with a block run at block 4
+            doc[3 * 256] = '\xFF';
+            doc[3 * 256 + 1] = '\xFF';
+            in = stream_of(doc);
+        }
+        std::FILE *out = kavrel::open_scratch_stream();
+        const rlimit limit{static_cast<rlim_t>(mapped_bytes() + (8L << 20)), RLIM_INFINITY};
+        if (mapped_bytes() == 0 || setrlimit(RLIMIT_AS, &limit) != 0) _exit(2);
+        try {
+            _exit(import_macwrite_ii(in, out) == kOutOfMemory ? 0 : 1);
+        } catch (...) {
+            _exit(3);
+        }
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the child ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: another result, 2: no limit could be set, 3: an exception escaped";
+#endif
 }
 
 TEST(MacWrite2Recognition, MacWrite5DocumentsWithADotAreNotClaimed) {
