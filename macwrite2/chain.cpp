@@ -70,7 +70,7 @@ void append(std::string &data, const uint8_t *from, size_t begin, size_t end) {
 
 }  // namespace
 
-std::string copy_block_chain(const ImportContext &ctx, long first_block) {
+std::string copy_block_chain(ImportContext &ctx, long first_block) {
     BlockReader blocks(ctx);
     std::string data;
     uint8_t block[kBlockSize];
@@ -105,6 +105,7 @@ std::string copy_block_chain(const ImportContext &ctx, long first_block) {
         if (!whole) break;
         next = start + run - 1;
     }
+    ctx.spend(static_cast<long long>(data.size()));
     return data;
 }
 

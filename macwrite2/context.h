@@ -37,8 +37,9 @@ struct ImportContext : kavrel::ImportState {
 
 // The chain that begins at `first_block`, its blocks' data in link order.  It
 // ends at a link of 0, at a block outside the file, at a block met a second
-// time, or at a block run that counts fewer than two blocks.
-std::string copy_block_chain(const ImportContext &ctx, long first_block);
+// time, or at a block run that counts fewer than two blocks.  Its length is
+// taken from the read budget.
+std::string copy_block_chain(ImportContext &ctx, long first_block);
 
 // Style tables, read from the document chain; runs applied through the host.
 void read_char_styles(Cursor &chain, std::vector<CharAttributes> &table, int32_t count);
@@ -46,7 +47,8 @@ void read_para_formats(Cursor &chain, std::vector<ParaFormat> &table, int32_t co
 int32_t apply_char_run(ImportContext &ctx, Cursor &runs);
 int32_t apply_para_run(ImportContext &ctx, Cursor &runs);
 
-// Writes one text area whose chain begins at `first_block`.
+// Writes one text area whose chain begins at `first_block`, up to the end of
+// the read budget.
 void emit_text_area(ImportContext &ctx, long first_block);
 
 // Rebuilds the output so that each note call carries its note's text.

@@ -57,12 +57,14 @@ void walk_group(ImportContext &ctx, Cursor &chain) {
         const auto at_block = static_cast<uint32_t>((first_block - 1) * kBlockSize + ctx.mac_binary_offset);
         if (static_cast<uint32_t>(ctx.file_length) < at_block) return;
         emit_text_area(ctx, first_block);
+        if (ctx.overdrawn()) return;
     }
 }
 
 void walk_directory(ImportContext &ctx, Cursor &chain) {
     for (;;) {
         walk_group(ctx, chain);
+        if (ctx.overdrawn()) return;
         uint8_t two[2];
         if (chain.read(two, 2) < 2) return;
     }
@@ -80,10 +82,14 @@ int32_t import(std::FILE *input, std::FILE *output) {
     const size_t got = std::fread(head, 1, sizeof head, input);
     ctx.mac_binary_offset = kavrel::macbinary::data_offset(head, got, static_cast<uint64_t>(ctx.file_length), kMacBinaryTypeCreator);
     const uint8_t *doc = head + ctx.mac_binary_offset;
-    if (doc[1] != kSignature && doc[3] != kSignature) return -1;
+    if (doc[1] != kSignature && doc[3] != kSignature) return kNotThisFormat;
+    ctx.start_budget();
     Cursor chain(copy_block_chain(ctx, kDocumentChainBlock));
     read_tables(ctx, chain);
     walk_directory(ctx, chain);
+    // A document that reads its text over and over has no sensible output to
+    // cut short: it is refused whole.
+    if (ctx.overdrawn()) return kImportTooMuchText;
     // A host that loses the output in the note pass learns of it when it
     // takes the output back.
     if (ctx.note_count != 0) relink_notes(ctx);

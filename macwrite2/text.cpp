@@ -98,6 +98,7 @@ void emit_text_area(ImportContext &ctx, long first_block) {
     uint8_t text[kBlockSize];
     while (area.blocks.read(ref, sizeof ref) == sizeof ref) {
         const size_t count = read_text_block(ctx, kavrel::be16(ref), kavrel::be16s(ref + 2), text);
+        if (!ctx.spend(static_cast<long long>(count))) return;
         emit_block(ctx, area, text, count);
     }
 }

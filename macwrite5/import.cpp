@@ -71,7 +71,7 @@ void convert_entry(ImportContext &ctx, const uint8_t *entry) {
 // entries past it are not part of the document.
 void convert_paragraphs(ImportContext &ctx, uint16_t count, std::FILE *info) {
     uint8_t entry[kEntrySize];
-    for (uint32_t i = 0; i < count && ctx.text_budget > 0; ++i) {
+    for (uint32_t i = 0; i < count && ctx.read_budget > 0; ++i) {
         if (std::fread(entry, 1, kEntrySize, info) != kEntrySize) return;
         convert_entry(ctx, entry);
     }
@@ -118,7 +118,7 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
         if (version == kVersion22 && hand_overs > 0) return macwrite22::import(input, output, hand_overs - 1);
         return -1;
     }
-    ctx.text_budget = 4LL * ctx.file_length + 65536;
+    ctx.start_budget();
     for (const Area &area : kAreas) convert_area(ctx, area);
     return 0;
 }

@@ -13,10 +13,6 @@ namespace macwrite5 {
 struct ImportContext : kavrel::ImportState {
     int8_t ruler_justification = 0;
     std::array<uint8_t, 512> header{};
-    // Characters the conversion may still read.  A document whose entries
-    // point many times at the same text would otherwise multiply it without
-    // bound; no real document reads more than a few times its own size.
-    long long text_budget = 0;
 };
 
 struct FormatRun {

@@ -152,7 +152,7 @@ void convert_text_paragraph(ImportContext &ctx, uint8_t data_flags) {
     } else {
         text = read_plain_text(ctx.in, count);
     }
-    ctx.text_budget -= static_cast<long long>(text.size());
+    ctx.spend(static_cast<long long>(text.size()));
     const std::vector<FormatRun> runs = read_runs(ctx.in);
     emit_paragraph_text(ctx, text, runs);
 }

@@ -228,6 +228,19 @@ TEST(CliMacWrite2, ANoteRebuildWorksWhateverTheLengthOfTheOutputsName) {
     EXPECT_TRUE(std::filesystem::is_empty(tmp));
 }
 
+TEST(CliMacWrite2, ADocumentThatReadsItsTextOverAndOverIsRefusedWithItsReason) {
+    ScratchDir dir;
+    Mw2Area area{std::string(2000, 'r'), {}, {}};
+    area.records = 500;
+    const std::string in = dir.write("crafted", Mw2Builder().area(area).build());
+    const std::string out = dir.file("crafted.txt");
+    const RunResult r = run_mwconv(dir, "-o '" + out + "' '" + in + "'");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "mwconv: " + in + ": the document refers to far more text than it holds (damaged or crafted); "
+                     "conversion stopped\n");
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
 TEST(Example, TheBundledExampleIsTheBuildersDocumentAndConverts) {
     const std::string path = std::string(MWCONV_SOURCE_DIR) + "/examples/welcome.mw5";
     EXPECT_EQ(read_file(path), example_document()) << "regenerate with build/make_example " << path;

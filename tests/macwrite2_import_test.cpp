@@ -240,6 +240,22 @@ TEST(MacWrite2Damaged, TextBlockReferencesOutsideTheDocument) {
     }
 }
 
+// 500 directory records that all name one area of 2,000 characters.
+std::string rereading_document() {
+    Mw2Builder doc;
+    Mw2Area area{std::string(2000, 'r'), {}, {}};
+    area.records = 500;
+    doc.area(area);
+    return doc.build();
+}
+
+TEST(MacWrite2Damaged, ADocumentThatReadsItsTextOverAndOverStopsAtTheBound) {
+    const std::string doc = rereading_document();
+    const Converted c = convert(import_macwrite_ii, doc);
+    EXPECT_EQ(c.result, kImportTooMuchText);
+    EXPECT_LE(c.output.size(), 4 * doc.size() + 65536);
+}
+
 // The address space the process maps now, from /proc.
 long mapped_bytes() {
     long pages = 0;

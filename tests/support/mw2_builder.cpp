@@ -158,7 +158,7 @@ std::string Mw2Builder::document_chain(const std::vector<int> &first_blocks) con
         for (size_t i = 0; i < areas_.size(); ++i)
             if (areas_[i].group == g) {
                 const int stored = areas_[i].stored_first_block != 0 ? areas_[i].stored_first_block : first_blocks[i];
-                c += area_record(stored, false) + std::string(3, '\0');
+                for (int r = 0; r < areas_[i].records; ++r) c += area_record(stored, false) + std::string(3, '\0');
             }
     }
     std::string end(80, '\0');

@@ -22,6 +22,7 @@ struct Mw2Area {
     size_t chars_per_block = 200;      // how the text is cut into blocks
     int group = 0;                     // directory group of the area
     int16_t stored_first_block = 0;    // non-zero: the record names this block instead (damage)
+    int records = 1;                   // directory records that name the area (crafted: more)
 };
 
 enum class ChainLinks { Forward, Backward, BlockRuns };
