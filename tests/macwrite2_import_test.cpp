@@ -256,6 +256,7 @@ TEST(MacWrite2Damaged, ADocumentThatReadsItsTextOverAndOverStopsAtTheBound) {
     EXPECT_LE(c.output.size(), 4 * doc.size() + 65536);
 }
 
+#if !defined(__SANITIZE_ADDRESS__)
 // The address space the process maps now, from /proc.
 long mapped_bytes() {
     long pages = 0;
@@ -265,6 +266,7 @@ long mapped_bytes() {
     std::fclose(f);
     return pages * sysconf(_SC_PAGESIZE);
 }
+#endif
 
 TEST(MacWrite2Damaged, RunningOutOfMemoryIsAResultNotACrash) {
 #if defined(__SANITIZE_ADDRESS__)
