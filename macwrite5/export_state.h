@@ -16,8 +16,9 @@ inline constexpr int32_t kMaxMainEntries = 4095;
 // A paragraph's data (text, pad, runs and their length words) fills at most
 // a 16-bit field; a longer paragraph is continued in a new one.
 inline constexpr int32_t kMaxParagraphData = 65535;
-// A paragraph's position is stored in 24 bits, and so is checked the
-// position of each information array: a document ends within 16 MB.
+// A paragraph's position is stored in 24 bits, and readers hold an
+// information array's position to the same limit: a document ends within
+// 16 MB.
 inline constexpr long kMaxDocumentLength = 1L << 24;
 
 struct ExportState {
