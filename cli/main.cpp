@@ -7,6 +7,7 @@
 
 #include "cli/batch.h"
 #include "cli/cleanup.h"
+#include "cli/identify.h"
 #include "cli/job.h"
 #include "cli/options.h"
 #include "cli/plugin.h"
@@ -75,5 +76,6 @@ int main(int argc, char **argv) {
     Plugin plugin;
     if (!load_plugin(*options, plugin)) return kFailed;
     if (options->list_converters) return list_converters(plugin, *options);
+    if (options->identify) return identify_files(plugin, *options);
     return run_conversions(plugin, *options);
 }

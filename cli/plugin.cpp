@@ -36,6 +36,7 @@ Plugin::Plugin(Plugin &&other) noexcept { *this = std::move(other); }
 Plugin &Plugin::operator=(Plugin &&other) noexcept {
     std::swap(handle_, other.handle_);
     std::swap(enum_, other.enum_);
+    std::swap(identify_, other.identify_);
     std::swap(imports_, other.imports_);
     std::swap(exports_, other.exports_);
     return *this;
@@ -57,6 +58,7 @@ bool Plugin::load(const std::string &path, std::string &error) {
         error = path + ": no _DLL_enum";
         return false;
     }
+    identify_ = reinterpret_cast<IdentifyFn>(dlsym(handle_, "macwrite_identify"));
     imports_ = catalogue(DLL_ENUM_IMPORT, DLL_ENUM_ENGLISH);
     exports_ = catalogue(DLL_ENUM_EXPORT, DLL_ENUM_ENGLISH);
     for (Converter &c : imports_)

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "catalogue/catalogue.h"
+#include "catalogue/identify.h"
 
 namespace mwconv {
 
@@ -38,9 +39,15 @@ public:
     const Converter *find_import(const std::string &name) const;
     const Converter *find_export(const std::string &name) const;
 
+    // Identification, when the plug-in exports it.
+    bool can_identify() const { return identify_ != nullptr; }
+    int32_t identify(std::FILE *input, MacWriteIdentity *identity) const { return identify_(input, identity); }
+
 private:
     void *handle_ = nullptr;
     using EnumFn = int32_t (*)(void *, int32_t, int32_t);
+    using IdentifyFn = int32_t (*)(FILE *, MacWriteIdentity *);
+    IdentifyFn identify_ = nullptr;
     EnumFn enum_ = nullptr;
     std::vector<Converter> imports_, exports_;
 };

@@ -20,6 +20,19 @@ long data_offset_in_head(const uint8_t *head, size_t length, const char *type_cr
     return data_offset(head, length, length < kRecognitionHead ? length : kUnknownLength, type_creator);
 }
 
+Fields fields(const uint8_t *header) {
+    Fields f;
+    const size_t name_length = header[1] < 63 ? header[1] : 63;
+    f.name.assign(reinterpret_cast<const char *>(header + 2), name_length);
+    f.type.assign(reinterpret_cast<const char *>(header + 65), 4);
+    f.creator.assign(reinterpret_cast<const char *>(header + 69), 4);
+    f.data_length = be32(header + 83);
+    f.resource_length = be32(header + 87);
+    f.created = be32(header + 91);
+    f.modified = be32(header + 95);
+    return f;
+}
+
 uint16_t header_crc(const uint8_t *header) {
     uint16_t crc = 0;
     for (size_t i = 0; i < 124; ++i) {

@@ -26,6 +26,15 @@ long data_offset(const uint8_t *head, size_t head_length, uint64_t file_length, 
 // than kRecognitionHead is the whole file.
 long data_offset_in_head(const uint8_t *head, size_t length, const char *type_creator);
 
+// What a MacBinary header says of the file it carries.
+struct Fields {
+    std::string name;            // Mac OS Roman, as stored
+    std::string type, creator;   // four characters each
+    uint32_t created = 0, modified = 0;  // Macintosh clock
+    uint32_t data_length = 0, resource_length = 0;
+};
+Fields fields(const uint8_t *header);
+
 // The CRC-16/XMODEM of the first 124 bytes that MacBinary II stores at 124.
 uint16_t header_crc(const uint8_t *header);
 

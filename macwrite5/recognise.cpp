@@ -3,6 +3,7 @@
 // with 6 too), so the three window records must also agree with the counts:
 // each information array holds whole entries, at least as many as counted.
 #include "catalogue/catalogue.h"
+#include "catalogue/recognition.h"
 #include "host/bytes.h"
 #include "host/macbinary.h"
 #include "macwrite5/layout.h"
@@ -20,14 +21,26 @@ bool window_matches(const uint8_t *doc, int count_at, int window_at) {
 
 }  // namespace
 
-extern "C" int32_t macwrite_bid_5(const uint8_t *head, size_t length) {
-    const long offset = kavrel::macbinary::data_offset_in_head(head, length, kMacBinaryTypeCreator);
+namespace macwrite {
+
+Recognition recognise_5(const uint8_t *head, size_t length) {
+    Recognition r;
+    r.offset = kavrel::macbinary::data_offset_in_head(head, length, kMacBinaryTypeCreator);
     constexpr size_t kNeeded = kMainWindowAt + kWindowSize;
-    if (length < static_cast<size_t>(offset) + kNeeded) return 0;
-    const uint8_t *doc = head + offset;
-    if (kavrel::be16(doc + kVersionAt) != kVersion) return 0;
-    if (!window_matches(doc, kMainCountAt, kMainWindowAt) || !window_matches(doc, kHeaderCountAt, kHeaderWindowAt) ||
-        !window_matches(doc, kFooterCountAt, kFooterWindowAt))
-        return 0;
-    return 100;
+    if (length < static_cast<size_t>(r.offset) + 2) return r;
+    const uint8_t *doc = head + r.offset;
+    if (kavrel::be16(doc + kVersionAt) != kVersion) return r;
+    if (length < static_cast<size_t>(r.offset) + kNeeded) {
+        r.reason = "version word 6, but too short for the header of a MacWrite 4.6/5 document";
+    } else if (!window_matches(doc, kMainCountAt, kMainWindowAt) || !window_matches(doc, kHeaderCountAt, kHeaderWindowAt) ||
+               !window_matches(doc, kFooterCountAt, kFooterWindowAt)) {
+        r.reason = "version word 6, but its information arrays do not match its paragraph counts";
+    } else {
+        r.bid = 100;
+    }
+    return r;
 }
+
+}  // namespace macwrite
+
+extern "C" int32_t macwrite_bid_5(const uint8_t *head, size_t length) { return macwrite::recognise_5(head, length).bid; }

@@ -1,0 +1,184 @@
+#include "cli/identify.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "catalogue/identify.h"
+#include "cli/inputs.h"
+#include "cli/job.h"
+#include "host/kavrel.h"
+#include "host/macbinary.h"
+
+namespace mwconv {
+
+namespace {
+
+using nlohmann::ordered_json;
+
+struct CloseFile {
+    void operator()(std::FILE *f) const { std::fclose(f); }
+};
+
+const char *generation_name(int32_t generation) {
+    switch (generation) {
+    case MACWRITE_II: return "MacWrite II";
+    case MACWRITE_5: return "MacWrite 4.6/5";
+    case MACWRITE_22: return "MacWrite 2.2";
+    default: return "";
+    }
+}
+
+const char *format_name(int32_t generation) {
+    switch (generation) {
+    case MACWRITE_II: return "macwrite-ii";
+    case MACWRITE_5: return "macwrite5";
+    default: return "macwrite22";
+    }
+}
+
+// A Macintosh name (Mac OS Roman) as UTF-8.
+std::string mac_to_utf8(const std::string &mac) {
+    std::string out;
+    for (unsigned char c : mac) {
+        const uint16_t cp = MAC2INT[c];
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | cp >> 6);
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | cp >> 12);
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    return out;
+}
+
+// A Macintosh date (seconds since 1904, local time of the Mac that wrote it,
+// shown as it stands) in ISO 8601; empty for 0.
+std::string mac_date(uint32_t seconds) {
+    if (seconds == 0) return {};
+    const std::time_t t = static_cast<std::time_t>(static_cast<long long>(seconds) - 2082844800LL);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm);
+    return text;
+}
+
+struct Described {
+    MacWriteIdentity id{};
+    kavrel::macbinary::Fields finder{};
+};
+
+ordered_json to_json(const std::string &path, const Described &d) {
+    ordered_json j;
+    j["file"] = path;
+    j["macwrite"] = d.id.generation != MACWRITE_NONE;
+    if (d.id.generation == MACWRITE_NONE) {
+        j["reason"] = d.id.reason;
+        return j;
+    }
+    j["generation"] = generation_name(d.id.generation);
+    j["format"] = format_name(d.id.generation);
+    if (d.id.generation != MACWRITE_II) j["version"] = d.id.version;
+    if (d.id.macbinary != 0)
+        j["macbinary"] = {{"type", d.finder.type},        {"creator", d.finder.creator},
+                          {"name", mac_to_utf8(d.finder.name)}, {"created", mac_date(d.finder.created)},
+                          {"modified", mac_date(d.finder.modified)}};
+    else
+        j["macbinary"] = nullptr;
+    ordered_json counts = ordered_json::object();
+    if (d.id.main_paragraphs >= 0) counts["main"] = d.id.main_paragraphs;
+    if (d.id.header_paragraphs >= 0) counts["header"] = d.id.header_paragraphs;
+    if (d.id.footer_paragraphs >= 0) counts["footer"] = d.id.footer_paragraphs;
+    j["paragraphs"] = counts;
+    if (d.id.notes >= 0) j["notes"] = d.id.notes;
+    if (d.id.compressed >= 0) j["compressed"] = d.id.compressed;
+    if (d.id.pictures >= 0) j["pictures"] = d.id.pictures;
+    return j;
+}
+
+std::string counted(int32_t n, const char *what) {
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
+std::string to_text(const std::string &path, const Described &d) {
+    if (d.id.generation == MACWRITE_NONE) return path + ": not a MacWrite document (" + d.id.reason + ")";
+    std::string line = path + ": " + generation_name(d.id.generation);
+    if (d.id.generation != MACWRITE_II) line += " (version " + std::to_string(d.id.version) + ")";
+    if (d.id.macbinary != 0) {
+        line += "; MacBinary: type " + d.finder.type + ", creator " + d.finder.creator + ", name \"" +
+                mac_to_utf8(d.finder.name) + "\"";
+        if (d.finder.created != 0) line += ", created " + mac_date(d.finder.created);
+        if (d.finder.modified != 0) line += ", modified " + mac_date(d.finder.modified);
+    } else {
+        line += "; no MacBinary header";
+    }
+    std::string counts;
+    auto add = [&counts](int32_t n, const char *what) {
+        if (n >= 0) counts += (counts.empty() ? "" : ", ") + std::to_string(n) + " " + what;
+    };
+    add(d.id.main_paragraphs, "main");
+    add(d.id.header_paragraphs, "header");
+    add(d.id.footer_paragraphs, "footer");
+    if (!counts.empty()) line += "; paragraphs: " + counts;
+    if (d.id.notes >= 0) line += "; " + counted(d.id.notes, "note");
+    if (d.id.compressed > 0) line += "; compressed text in " + counted(d.id.compressed, "paragraph");
+    if (d.id.pictures > 0) line += "; " + counted(d.id.pictures, "picture");
+    return line;
+}
+
+// Reads what the plug-in says of one file; false when it cannot be read.
+bool describe(const Plugin &plugin, const std::string &path, Described &d, std::string &error) {
+    std::unique_ptr<std::FILE, CloseFile> f(std::fopen(path.c_str(), "rb"));
+    if (!f) {
+        error = std::strerror(errno);
+        return false;
+    }
+    plugin.identify(f.get(), &d.id);
+    if (std::ferror(f.get())) {
+        error = "input/output error";
+        return false;
+    }
+    if (d.id.macbinary != 0) {
+        uint8_t head[kavrel::macbinary::kHeaderSize] = {};
+        std::rewind(f.get());
+        if (std::fread(head, 1, sizeof head, f.get()) == sizeof head) d.finder = kavrel::macbinary::fields(head);
+    }
+    return true;
+}
+
+}  // namespace
+
+int identify_files(const Plugin &plugin, const Options &options) {
+    if (!plugin.can_identify()) {
+        std::fprintf(stderr, "mwconv: the plug-in offers no identification\n");
+        return kFailed;
+    }
+    int worst = kOk;
+    for (const InputFile &input : expand_inputs(options.inputs)) {
+        Described d;
+        std::string error;
+        if (input.path == "-" || !describe(plugin, input.path, d, error)) {
+            std::fprintf(stderr, "mwconv: %s: cannot read: %s\n", input.path.c_str(),
+                         input.path == "-" ? "identification needs a file" : error.c_str());
+            worst = kFailed;
+            continue;
+        }
+        if (d.id.generation == MACWRITE_NONE && !input.found && worst < kNotADocument) worst = kNotADocument;
+        const std::string line = options.json
+            ? to_json(input.path, d).dump(-1, ' ', false, ordered_json::error_handler_t::replace)
+            : to_text(input.path, d);
+        std::printf("%s\n", line.c_str());
+    }
+    return worst;
+}
+
+}  // namespace mwconv

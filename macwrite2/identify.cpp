@@ -1,0 +1,37 @@
+// Identification of a MacWrite II document.  Its paragraphs and notes are
+// known only by walking its block chains, so the import itself runs into a
+// scratch stream and the stream is counted: what is counted is what a
+// conversion gives.
+#include "catalogue/describe.h"
+#include "host/scratch.h"
+#include "host/stream_codes.h"
+#include "host/stream_reader.h"
+
+namespace macwrite2 {
+
+void describe(std::FILE *in, long offset, MacWriteIdentity &id) {
+    (void)offset;  // the import finds the MacBinary header itself
+    std::rewind(in);
+    std::FILE *stream = kavrel::open_scratch_stream();
+    if (import_macwrite_ii(in, stream) == 0) {
+        id.main_paragraphs = 0;
+        id.notes = 0;
+        std::rewind(stream);
+        kavrel::stream::Reader reader(stream);
+        kavrel::stream::Event ev;
+        bool in_note = false;
+        while (reader.next(ev)) {
+            if (ev.kind == kavrel::stream::EventKind::ParagraphEnd && !in_note) ++id.main_paragraphs;
+            if (ev.kind != kavrel::stream::EventKind::Tag) continue;
+            if (ev.code == kavrel::code::kNoteCall) {
+                ++id.notes;
+                in_note = true;
+            } else if (ev.code == kavrel::code::kBlockEnd) {
+                in_note = false;
+            }
+        }
+    }
+    std::fclose(stream);
+}
+
+}  // namespace macwrite2
