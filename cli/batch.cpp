@@ -1,7 +1,5 @@
 #include "cli/batch.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -13,6 +11,7 @@
 #include "cli/job.h"
 #include "cli/output.h"
 #include "cli/progress.h"
+#include "cli/system.h"
 
 namespace mwconv {
 
@@ -30,7 +29,7 @@ struct Planned {
     Outcome outcome;
 };
 
-std::string normal(const std::string &path) { return fs::absolute(path).lexically_normal().string(); }
+std::string normal(const std::string &path) { return sys::utf8_of(fs::absolute(sys::to_path(path)).lexically_normal()); }
 
 // Names every output under the folder and refuses, before anything is
 // written, an output that another input of the run already takes or that
@@ -39,22 +38,22 @@ std::vector<Planned> plan(const std::vector<InputFile> &inputs, const Options &o
     std::vector<Planned> jobs;
     std::set<std::string> taken;
     for (const InputFile &input : inputs) {
-        Planned p{input, (fs::path(options.output) / input.relative).string() + "." + output_extension(options.to), {}, {}};
+        Planned p{input, sys::utf8_of(sys::to_path(options.output) / sys::to_path(input.relative)) + "." + output_extension(options.to), {}, {}};
         std::error_code ec;
         if (!taken.insert(normal(p.output)).second)
             p.refusal = "its output " + p.output + " is another input's output too; not converted";
-        else if (!options.force && fs::exists(fs::symlink_status(p.output, ec)))
+        else if (!options.force && fs::exists(fs::symlink_status(sys::to_path(p.output), ec)))
             p.refusal = p.output + " exists already (--force replaces it); not converted";
         jobs.push_back(std::move(p));
     }
     return jobs;
 }
 
-std::vector<FileId> identities(const std::vector<InputFile> &inputs) {
-    std::vector<FileId> ids;
+std::vector<sys::FileId> identities(const std::vector<InputFile> &inputs) {
+    std::vector<sys::FileId> ids;
     for (const InputFile &input : inputs) {
-        FileId id;
-        if (input.path != "-" && file_id(input.path, id)) ids.push_back(id);
+        sys::FileId id;
+        if (input.path == "-" ? sys::file_id(stdin, id) : sys::file_id(input.path, id)) ids.push_back(id);
     }
     return ids;
 }
@@ -86,20 +85,20 @@ std::string count(const Planned &p, Tally &tally, bool quiet) {
     return p.outcome.message;
 }
 
-void run_one(const Plugin &plugin, const Options &options, const std::vector<FileId> &ids, Planned &p) {
+void run_one(const Plugin &plugin, const Options &options, const std::vector<sys::FileId> &ids, Planned &p) {
     if (!p.refusal.empty()) {
         p.outcome = Outcome{kFailed, "mwconv: " + p.input.path + ": " + p.refusal};
         return;
     }
     std::error_code ec;
-    fs::create_directories(fs::path(p.output).parent_path(), ec);
+    fs::create_directories(sys::to_path(p.output).parent_path(), ec);
     p.outcome = run_job(plugin, options, Job{p.input.path, p.output, &ids});
 }
 
 int run_batch(const Plugin &plugin, const Options &options, const std::vector<InputFile> &inputs) {
     std::vector<Planned> jobs = plan(inputs, options);
-    const std::vector<FileId> ids = identities(inputs);
-    Progress progress(jobs.size(), !options.quiet && jobs.size() >= kProgressFrom && ::isatty(STDERR_FILENO));
+    const std::vector<sys::FileId> ids = identities(inputs);
+    Progress progress(jobs.size(), !options.quiet && jobs.size() >= kProgressFrom && sys::stderr_is_terminal());
     Tally tally;
     std::mutex tally_mutex;
     std::atomic<size_t> next{0};
@@ -128,7 +127,7 @@ int run_batch(const Plugin &plugin, const Options &options, const std::vector<In
 
 bool output_is_folder(const Options &options) {
     if (!options.output_given || options.output == "-") return false;
-    return is_folder(options.output) || options.output.back() == '/';
+    return is_folder(options.output) || options.output.back() == '/' || options.output.back() == '\\';
 }
 
 }  // namespace
@@ -138,7 +137,7 @@ int run_conversions(const Plugin &plugin, const Options &options) {
     if (given.empty()) given.push_back("-");
     const bool batch = given.size() > 1 || is_folder(given[0]) || output_is_folder(options);
     if (!batch) {
-        const std::vector<FileId> ids = identities({InputFile{given[0], "", false}});
+        const std::vector<sys::FileId> ids = identities({InputFile{given[0], "", false}});
         const Outcome outcome = run_job(plugin, options, Job{given[0], options.output, &ids});
         if (!outcome.message.empty()) std::fprintf(stderr, "%s\n", outcome.message.c_str());
         return outcome.status;
@@ -148,7 +147,7 @@ int run_conversions(const Plugin &plugin, const Options &options) {
         return kBadUsage;
     }
     std::error_code ec;
-    fs::create_directories(options.output, ec);
+    fs::create_directories(sys::to_path(options.output), ec);
     if (!is_folder(options.output)) {
         std::fprintf(stderr, "mwconv: %s: cannot make this folder: %s\n", options.output.c_str(), ec.message().c_str());
         return kFailed;

@@ -1,11 +1,17 @@
 #include "cli/cleanup.h"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+
+#include "cli/system.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace mwconv {
 
@@ -17,10 +23,29 @@ namespace {
 constexpr int kSlots = 512;
 std::atomic<char *> g_pending[kSlots];
 
-extern "C" void remove_pending_and_die(int sig) {
+void remove_pending() {
     for (auto &slot : g_pending) {
-        if (char *path = slot.load()) ::unlink(path);
+        if (char *path = slot.load()) sys::remove_file(path);
     }
+}
+
+#if defined(_WIN32)
+
+// Ctrl+C, Ctrl+Break and closing the console end the process after this
+// handler, which runs on a thread of its own.
+BOOL WINAPI remove_pending_on_exit(DWORD) {
+    remove_pending();
+    return FALSE;
+}
+
+}  // namespace
+
+void install_cleanup_handlers() { ::SetConsoleCtrlHandler(remove_pending_on_exit, TRUE); }
+
+#else
+
+extern "C" void remove_pending_and_die(int sig) {
+    remove_pending();
     std::signal(sig, SIG_DFL);
     std::raise(sig);
 }
@@ -38,6 +63,8 @@ void install_cleanup_handlers() {
     // signal ending the process with a partial file.
     std::signal(SIGXFSZ, SIG_IGN);
 }
+
+#endif
 
 PendingFile::PendingFile(const std::string &path) : slot_(-1) {
     char *copy = ::strdup(path.c_str());

@@ -11,6 +11,7 @@
 #include "catalogue/identify.h"
 #include "cli/inputs.h"
 #include "cli/job.h"
+#include "cli/system.h"
 #include "host/kavrel.h"
 #include "host/macbinary.h"
 
@@ -66,7 +67,7 @@ std::string mac_date(uint32_t seconds) {
     if (seconds == 0) return {};
     const std::time_t t = static_cast<std::time_t>(static_cast<long long>(seconds) - 2082844800LL);
     std::tm tm{};
-    gmtime_r(&t, &tm);
+    sys::utc(t, tm);
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm);
     return text;
@@ -137,9 +138,9 @@ std::string to_text(const std::string &path, const Described &d) {
 
 // Reads what the plug-in says of one file; false when it cannot be read.
 bool describe(const Plugin &plugin, const std::string &path, Described &d, std::string &error) {
-    std::unique_ptr<std::FILE, CloseFile> f(std::fopen(path.c_str(), "rb"));
+    std::unique_ptr<std::FILE, CloseFile> f(sys::open_file(path, "rb"));
     if (!f) {
-        error = std::strerror(errno);
+        error = sys::error_text(errno);
         return false;
     }
     plugin.identify(f.get(), &d.id);

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "cli/system.h"
+
 namespace mwconv {
 
 namespace fs = std::filesystem;
@@ -11,14 +13,14 @@ namespace fs = std::filesystem;
 namespace {
 
 bool hidden(const fs::path &p) {
-    const std::string name = p.filename().string();
+    const std::string name = sys::utf8_of(p.filename());
     return (!name.empty() && name[0] == '.') || name == "__MACOSX";
 }
 
 void walk(const std::string &root, std::vector<InputFile> &out) {
     std::vector<InputFile> found;
     std::error_code ec;
-    fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
+    fs::recursive_directory_iterator it(sys::to_path(root), fs::directory_options::skip_permission_denied, ec), end;
     for (; !ec && it != end; it.increment(ec)) {
         const fs::directory_entry &entry = *it;
         if (hidden(entry.path())) {
@@ -26,7 +28,7 @@ void walk(const std::string &root, std::vector<InputFile> &out) {
             continue;
         }
         if (!entry.is_regular_file(ec)) continue;
-        found.push_back(InputFile{entry.path().string(), entry.path().lexically_relative(root).string(), true});
+        found.push_back(InputFile{sys::utf8_of(entry.path()), sys::utf8_of(entry.path().lexically_relative(sys::to_path(root))), true});
     }
     std::sort(found.begin(), found.end(), [](const InputFile &a, const InputFile &b) { return a.relative < b.relative; });
     out.insert(out.end(), found.begin(), found.end());
@@ -36,7 +38,7 @@ void walk(const std::string &root, std::vector<InputFile> &out) {
 
 bool is_folder(const std::string &path) {
     std::error_code ec;
-    return path != "-" && fs::is_directory(path, ec);
+    return path != "-" && fs::is_directory(sys::to_path(path), ec);
 }
 
 std::vector<InputFile> expand_inputs(const std::vector<std::string> &inputs) {
@@ -45,7 +47,7 @@ std::vector<InputFile> expand_inputs(const std::vector<std::string> &inputs) {
         if (is_folder(input)) {
             walk(input, files);
         } else {
-            const std::string name = input == "-" ? "stdin" : fs::path(input).filename().string();
+            const std::string name = input == "-" ? "stdin" : sys::utf8_of(sys::to_path(input).filename());
             files.push_back(InputFile{input, name, false});
         }
     }

@@ -1,9 +1,5 @@
 #include "cli/job.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstdio>
@@ -16,6 +12,7 @@
 #include "cli/cleanup.h"
 #include "cli/mac_name.h"
 #include "cli/output.h"
+#include "cli/system.h"
 #include "host/scratch.h"
 #include "host/kavrel.h"
 #include "host/macbinary.h"
@@ -58,14 +55,13 @@ void copy_all(std::FILE *from, std::FILE *to) {
 // Converters need a seekable stream: a pipe or a terminal is read into a
 // scratch file first.
 File open_input(const std::string &path, std::string &error) {
-    File file(path == "-" ? nullptr : std::fopen(path.c_str(), "rb"));
+    File file(path == "-" ? nullptr : sys::open_file(path, "rb"));
     std::FILE *source = path == "-" ? stdin : file.get();
     if (source == nullptr) {
-        error = std::strerror(errno);
+        error = sys::error_text(errno);
         return nullptr;
     }
-    struct stat st;
-    if (::fstat(fileno(source), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (sys::is_folder(source)) {
         error = "it is a folder";
         return nullptr;
     }
@@ -73,7 +69,7 @@ File open_input(const std::string &path, std::string &error) {
     File memory(kavrel::open_scratch_stream());
     copy_all(source, memory.get());
     if (std::ferror(source)) {
-        error = std::strerror(errno);
+        error = sys::error_text(errno);
         return nullptr;
     }
     rewind_checked(memory.get());
@@ -108,24 +104,17 @@ std::string failure_reason(int32_t rc, const std::string &otherwise) {
 // call: a converter may rebuild its output by that name (the host library
 // then hands back the stream that holds it).  The name is gone afterwards.
 int32_t convert_into_named_file(ConverterFn convert, std::FILE *in, File &stream, std::string &error) {
-    std::string path = kavrel::scratch_folder() + "/mwconv-XXXXXX";
-    const int fd = ::mkostemp(path.data(), O_CLOEXEC);
-    if (fd < 0) {
-        error = "cannot create a scratch file in " + kavrel::scratch_folder() + ": " + std::strerror(errno);
+    std::string path;
+    std::FILE *out = sys::create_unique(kavrel::scratch_folder(), "mwconv-", path);
+    if (out == nullptr) {
+        error = "cannot create a scratch file in " + kavrel::scratch_folder() + ": " + sys::error_text(errno);
         return 0;
     }
     PendingFile guard(path);
-    std::FILE *out = ::fdopen(fd, "w+b");
-    if (out == nullptr) {
-        ::close(fd);
-        ::unlink(path.c_str());
-        error = "out of memory";
-        return 0;
-    }
     kavrel_set_output_name(path.c_str());
     const int32_t rc = convert(in, out);
     stream.reset(kavrel_take_output(out));
-    ::unlink(path.c_str());
+    sys::remove_file(path);
     if (!stream) error = "the converter lost its output";
     return rc;
 }
@@ -171,7 +160,7 @@ Status import_stream(const Plugin &plugin, const Options &options, const Job &jo
 Status read_text(const Job &job, std::FILE *in, File &stream) {
     stream.reset(kavrel::open_scratch_stream());
     const long bad = render::text_to_stream(in, stream.get());
-    if (std::ferror(in)) return fail(job, kFailed, std::string("cannot read: ") + std::strerror(errno));
+    if (std::ferror(in)) return fail(job, kFailed, "cannot read: " + sys::error_text(errno));
     if (bad >= 0) return fail(job, kFailed, "not valid UTF-8 text (byte offset " + std::to_string(bad) + ")");
     rewind_checked(stream.get());
     return kOk;
@@ -221,14 +210,14 @@ Status check_streams(const Job &job, std::FILE *in, std::FILE *out) {
     if (in != nullptr && std::ferror(in)) return fail(job, kFailed, "cannot read: input/output error");
     kavrel::check_stream(out);
     if (const int e = kavrel::scratch_failure())
-        return fail(job, kFailed, "cannot write a scratch file in " + kavrel::scratch_folder() + ": " + std::strerror(e));
+        return fail(job, kFailed, "cannot write a scratch file in " + kavrel::scratch_folder() + ": " + sys::error_text(e));
     return kOk;
 }
 
 bool is_an_input(const Job &job) {
-    FileId target;
-    if (job.output == "-" || job.inputs == nullptr || !file_id(job.output, target)) return false;
-    for (const FileId &id : *job.inputs)
+    sys::FileId target;
+    if (job.output == "-" || job.inputs == nullptr || !sys::file_id(job.output, target)) return false;
+    for (const sys::FileId &id : *job.inputs)
         if (id == target) return true;
     return false;
 }

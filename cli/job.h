@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "cli/options.h"
-#include "cli/output.h"
+#include "cli/system.h"
 #include "cli/plugin.h"
 
 namespace mwconv {
@@ -17,7 +17,7 @@ enum Status { kOk = 0, kBadUsage = 1, kNotADocument = 2, kFailed = 3 };
 struct Job {
     std::string input;    // "-" for standard input
     std::string output;   // "-" for standard output
-    const std::vector<FileId> *inputs = nullptr;  // every input of the run, never to be written
+    const std::vector<sys::FileId> *inputs = nullptr;  // every input of the run, never to be written
     std::string *message = nullptr;               // where a failure is described
 };
 

@@ -11,7 +11,7 @@ namespace {
 constexpr size_t kMaxName = 63;
 
 std::string file_name_of(const std::string &path) {
-    const auto slash = path.rfind('/');
+    const auto slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 

@@ -1,7 +1,4 @@
 // mwconv: converts classic Macintosh MacWrite documents.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 
@@ -11,6 +8,7 @@
 #include "cli/job.h"
 #include "cli/options.h"
 #include "cli/plugin.h"
+#include "cli/system.h"
 
 namespace mwconv {
 
@@ -58,8 +56,9 @@ int list_converters(const Plugin &plugin, const Options &options) {
 
 int main(int argc, char **argv) {
     using namespace mwconv;
+    sys::binary_standard_streams();
     std::string error;
-    const auto options = parse_options(argc, argv, error);
+    const auto options = parse_options(sys::arguments(argc, argv), error);
     if (!options) {
         std::fprintf(stderr, "mwconv: %s\n%s", error.c_str(), kUsage);
         return kBadUsage;

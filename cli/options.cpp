@@ -1,6 +1,7 @@
 #include "cli/options.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <map>
 
 namespace mwconv {
@@ -87,13 +88,16 @@ const char *output_extension(To to) {
     }
 }
 
-std::optional<Options> parse_options(int argc, char **argv, std::string &error) {
+std::optional<Options> parse_options(std::vector<std::string> args, std::string &error) {
     Options o;
     Raw raw;
     CLI::App app{"", "mwconv"};
     describe(app, o, raw);
     try {
-        app.parse(argc, argv);
+        // CLI11 takes the arguments without the program's name, last first.
+        if (!args.empty()) args.erase(args.begin());
+        std::reverse(args.begin(), args.end());
+        app.parse(args);
     } catch (const CLI::CallForHelp &) {
         o.help = true;
         return o;

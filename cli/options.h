@@ -31,7 +31,7 @@ struct Options {
 
 // Parses argv; on bad usage returns nullopt with `error` set.  Options may
 // come before or after the inputs; "--" ends them.
-std::optional<Options> parse_options(int argc, char **argv, std::string &error);
+std::optional<Options> parse_options(std::vector<std::string> args, std::string &error);
 
 // Every option with what it does, for --help.
 std::string help_text();

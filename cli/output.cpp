@@ -1,136 +1,92 @@
 #include "cli/output.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <climits>
-#include <cstring>
 
 #include "cli/cleanup.h"
+#include "cli/system.h"
 
 namespace mwconv {
 
 namespace {
 
-bool write_all(int fd, const char *p, size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) {
-            if (w == 0) errno = EIO;
-            return false;
-        }
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
-bool copy_to_fd(std::FILE *from, int fd) {
+// Copies all of `from` into `to`; false with errno set on a failure.
+bool copy_all(std::FILE *from, std::FILE *to) {
     char buffer[65536];
     size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, from)) > 0)
-        if (!write_all(fd, buffer, n)) return false;
-    if (std::ferror(from) == 0) return true;
-    if (errno == 0) errno = EIO;
-    return false;
+        if (std::fwrite(buffer, 1, n, to) != n) return false;
+    if (std::ferror(from) != 0) {
+        if (errno == 0) errno = EIO;
+        return false;
+    }
+    errno = 0;
+    return std::fflush(to) == 0 && std::ferror(to) == 0;
 }
 
 std::string folder_of(const std::string &path) {
-    const auto slash = path.rfind('/');
+    const auto slash = path.find_last_of("/\\");
     if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
 }
 
-bool fail(std::string &error, const std::string &target, const std::string &why) {
-    error = "cannot write " + target + ": " + why;
+bool fail(std::string &error, const std::string &target, int why) {
+    error = "cannot write " + target + ": " + sys::error_text(why != 0 ? why : EIO);
     return false;
 }
 
 bool write_in_place(std::FILE *result, const std::string &path, const std::string &target, std::string &error) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return fail(error, target, std::strerror(errno));
-    const bool copied = copy_to_fd(result, fd);
+    std::FILE *out = sys::open_file(path, "wb");
+    if (out == nullptr) return fail(error, target, errno);
+    const bool copied = copy_all(result, out);
     const int saved = errno;
-    const bool closed = ::close(fd) == 0;
-    if (!copied || !closed) return fail(error, target, std::strerror(copied ? errno : saved));
+    if (std::fclose(out) != 0 || !copied) return fail(error, target, copied ? errno : saved);
     return true;
 }
 
 // The temporary name is short and hidden, so that it fits wherever the
 // target's own name fits and never looks like a finished output.
-bool replace_file(std::FILE *result, const std::string &path, const struct stat *old, const std::string &target,
+bool replace_file(std::FILE *result, const std::string &path, bool exists, const std::string &target,
                   std::string &error) {
-    std::string temp = folder_of(path) + "/.mwconv-XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return fail(error, target, std::strerror(errno));
+    std::string temp;
+    std::FILE *out = sys::create_unique(folder_of(path), ".mwconv-", temp);
+    if (out == nullptr) return fail(error, target, errno);
     PendingFile guard(temp);
-    if (old != nullptr) {
-        if (::fchown(fd, old->st_uid, old->st_gid) != 0) { /* not ours to give: keep our own */ }
-        ::fchmod(fd, old->st_mode & 07777);
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd, 0666 & ~mask);
-    }
-    bool ok = copy_to_fd(result, fd);
+    sys::copy_permissions(exists ? path : std::string(), out);
+    bool ok = copy_all(result, out);
     int saved = errno;
-    if (::close(fd) != 0 && ok) {
+    if (std::fclose(out) != 0 && ok) {
         ok = false;
         saved = errno;
     }
-    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
+    if (ok && !sys::replace(temp, path)) {
         ok = false;
         saved = errno;
     }
     if (!ok) {
-        ::unlink(temp.c_str());
-        return fail(error, target, std::strerror(saved));
+        sys::remove_file(temp);
+        return fail(error, target, saved);
     }
     return true;
 }
 
 }  // namespace
 
-bool file_id(const std::string &path, FileId &id) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return false;
-    id = FileId{st.st_dev, st.st_ino};
-    return true;
-}
-
-std::string resolve_target(const std::string &target) {
-    std::string path = target;
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st;
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-        char link[PATH_MAX];
-        const ssize_t n = ::readlink(path.c_str(), link, sizeof link - 1);
-        if (n <= 0) return path;
-        link[n] = '\0';
-        path = link[0] == '/' ? std::string(link) : folder_of(path) + "/" + link;
-    }
-    return path;
-}
-
 bool deliver(std::FILE *result, const std::string &target, std::string &error) {
     if (target == "-") {
-        std::fflush(stdout);
-        if (!copy_to_fd(result, STDOUT_FILENO)) {
-            error = std::string("cannot write to standard output: ") + std::strerror(errno);
+        if (!copy_all(result, stdout)) {
+            error = "cannot write to standard output: " + sys::error_text(errno != 0 ? errno : EIO);
             return false;
         }
         return true;
     }
-    const std::string path = resolve_target(target);
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return replace_file(result, path, nullptr, target, error);
-    if (S_ISREG(st.st_mode)) return replace_file(result, path, &st, target, error);
-    if (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode)) return write_in_place(result, path, target, error);
-    if (S_ISDIR(st.st_mode)) return fail(error, target, "it is a folder");
-    return fail(error, target, "not a file, a character device or a pipe");
+    const std::string path = sys::resolve_target(target);
+    switch (sys::target_kind(path)) {
+    case sys::Target::Missing: return replace_file(result, path, false, target, error);
+    case sys::Target::Regular: return replace_file(result, path, true, target, error);
+    case sys::Target::Stream: return write_in_place(result, path, target, error);
+    case sys::Target::Folder: error = "cannot write " + target + ": it is a folder"; return false;
+    default: error = "cannot write " + target + ": not a file, a character device or a pipe"; return false;
+    }
 }
 
 }  // namespace mwconv

@@ -1,15 +1,19 @@
 #include "cli/plugin.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
-#include <climits>
 #include <cstring>
 #include <utility>
+
+#include "cli/system.h"
 
 namespace mwconv {
 
 namespace {
+
+#if defined(_WIN32)
+constexpr const char *kPluginPrefix = "";
+#else
+constexpr const char *kPluginPrefix = "lib";
+#endif
 
 // The recognition function that the plug-in exports for an import, by name.
 const char *bid_symbol(const std::string &name) {
@@ -17,16 +21,6 @@ const char *bid_symbol(const std::string &name) {
     if (name == "MacWrite 4.6/5") return "macwrite_bid_5";
     if (name == "MacWrite 2.2") return "macwrite_bid_22";
     return nullptr;
-}
-
-std::string executable_dir() {
-    char path[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return ".";
-    path[n] = '\0';
-    char *slash = std::strrchr(path, '/');
-    if (slash != nullptr) *slash = '\0';
-    return path;
 }
 
 }  // namespace
@@ -43,26 +37,22 @@ Plugin &Plugin::operator=(Plugin &&other) noexcept {
 }
 
 Plugin::~Plugin() {
-    if (handle_ != nullptr) dlclose(handle_);
+    if (handle_ != nullptr) sys::close_library(handle_);
 }
 
 bool Plugin::load(const std::string &path, std::string &error) {
-    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle_ == nullptr) {
-        const char *why = dlerror();
-        error = why ? why : "cannot load";
-        return false;
-    }
-    enum_ = reinterpret_cast<EnumFn>(dlsym(handle_, "_DLL_enum"));
+    handle_ = sys::load_library(path, error);
+    if (handle_ == nullptr) return false;
+    enum_ = reinterpret_cast<EnumFn>(sys::library_symbol(handle_, "_DLL_enum"));
     if (enum_ == nullptr) {
         error = path + ": no _DLL_enum";
         return false;
     }
-    identify_ = reinterpret_cast<IdentifyFn>(dlsym(handle_, "macwrite_identify"));
+    identify_ = reinterpret_cast<IdentifyFn>(sys::library_symbol(handle_, "macwrite_identify"));
     imports_ = catalogue(DLL_ENUM_IMPORT, DLL_ENUM_ENGLISH);
     exports_ = catalogue(DLL_ENUM_EXPORT, DLL_ENUM_ENGLISH);
     for (Converter &c : imports_)
-        if (const char *symbol = bid_symbol(c.name)) c.bid = reinterpret_cast<BidFn>(dlsym(handle_, symbol));
+        if (const char *symbol = bid_symbol(c.name)) c.bid = reinterpret_cast<BidFn>(sys::library_symbol(handle_, symbol));
     return true;
 }
 
@@ -97,9 +87,10 @@ const Converter *Plugin::find_export(const std::string &name) const {
 }
 
 std::vector<std::string> default_plugin_paths() {
-    const std::string dir = executable_dir();
-    return {dir + "/libmacwrite.so", dir + "/" MWCONV_PLUGIN_FROM_BIN "/libmacwrite.so",
-            dir + "/../lib/mwconv/libmacwrite.so", dir + "/../lib/libmacwrite.so"};
+    const std::string dir = sys::executable_dir();
+    const std::string name = std::string(kPluginPrefix) + "macwrite" + sys::library_suffix();
+    return {dir + "/" + name, dir + "/" MWCONV_PLUGIN_FROM_BIN "/" + name, dir + "/../lib/mwconv/" + name,
+            dir + "/../lib/" + name};
 }
 
 }  // namespace mwconv

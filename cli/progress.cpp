@@ -1,21 +1,14 @@
 #include "cli/progress.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <cstdio>
+
+#include "cli/system.h"
 
 namespace mwconv {
 
 namespace {
 
 constexpr auto kRedrawEvery = std::chrono::milliseconds(80);
-
-size_t terminal_width() {
-    struct winsize ws {};
-    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 20) return ws.ws_col;
-    return 80;
-}
 
 }  // namespace
 
@@ -60,7 +53,7 @@ void Progress::draw_locked(bool force) {
     std::string text = "[" + std::to_string(done_) + "/" + std::to_string(total_) + "]";
     if (failed_ > 0) text += " " + std::to_string(failed_) + " failed";
     text += " " + current_;
-    const size_t width = terminal_width() - 1;
+    const size_t width = sys::terminal_width() - 1;
     if (text.size() > width) text = text.substr(0, width);
     std::fprintf(stderr, "\r\x1b[K%s", text.c_str());
     std::fflush(stderr);

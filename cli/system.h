@@ -1,0 +1,68 @@
+// What mwconv needs of the operating system, in one place: POSIX in
+// system_posix.cpp, Windows in system_windows.cpp.  Paths are UTF-8
+// everywhere in mwconv; on Windows they become wide-character paths here.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace mwconv::sys {
+
+// The command line as UTF-8 (Windows hands it over in its own code page).
+std::vector<std::string> arguments(int argc, char **argv);
+
+// Standard input and output carry bytes, never translated line ends.
+void binary_standard_streams();
+
+std::filesystem::path to_path(const std::string &utf8);
+std::string utf8_of(const std::filesystem::path &path);
+
+std::FILE *open_file(const std::string &path, const char *mode);
+bool is_folder(std::FILE *f);
+std::string executable_dir();
+
+// A file as the system knows it, whatever name leads to it.
+struct FileId {
+    uint64_t device = 0, index = 0;
+    bool operator==(const FileId &) const = default;
+};
+bool file_id(const std::string &path, FileId &id);
+bool file_id(std::FILE *f, FileId &id);  // regular files only
+
+bool stderr_is_terminal();
+size_t terminal_width();
+
+// A new file with a unique name in `folder` (name begins with `prefix`),
+// open for reading and writing; null with errno set on failure.
+std::FILE *create_unique(const std::string &folder, const std::string &prefix, std::string &path);
+bool remove_file(const std::string &path);
+
+// What an output path leads to.
+enum class Target { Missing, Regular, Stream, Folder, Other };
+Target target_kind(const std::string &path);
+// The path that a write to `target` lands on: links followed, even one that
+// points at a file not made yet.
+std::string resolve_target(const std::string &target);
+// Gives `temp` the permissions (and owner, where allowed) of `original`, or
+// those of a new file when `original` is empty.
+void copy_permissions(const std::string &original, std::FILE *temp);
+// Moves `temp` over `target`, replacing it.
+bool replace(const std::string &temp, const std::string &target);
+
+// A loaded shared library.
+void *load_library(const std::string &path, std::string &error);
+void *library_symbol(void *library, const char *name);
+void close_library(void *library);
+const char *library_suffix();  // ".so", ".dll"
+
+// A time as universal time.
+void utc(std::time_t t, std::tm &out);
+
+// The system's message for an error number.
+std::string error_text(int error);
+
+}  // namespace mwconv::sys

@@ -1,0 +1,140 @@
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "cli/system.h"
+
+namespace mwconv::sys {
+
+namespace {
+
+std::string folder_of(const std::string &path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+std::vector<std::string> arguments(int argc, char **argv) { return {argv, argv + argc}; }
+
+void binary_standard_streams() {}
+
+std::filesystem::path to_path(const std::string &utf8) { return utf8; }
+std::string utf8_of(const std::filesystem::path &path) { return path.string(); }
+
+std::FILE *open_file(const std::string &path, const char *mode) { return std::fopen(path.c_str(), mode); }
+
+bool is_folder(std::FILE *f) {
+    struct stat st;
+    return ::fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string executable_dir() {
+    char path[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return ".";
+    path[n] = '\0';
+    return folder_of(path);
+}
+
+bool file_id(const std::string &path, FileId &id) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return false;
+    id = FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return true;
+}
+
+bool file_id(std::FILE *f, FileId &id) {
+    struct stat st;
+    if (::fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    id = FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return true;
+}
+
+bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) != 0; }
+
+size_t terminal_width() {
+    struct winsize ws {};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 20) return ws.ws_col;
+    return 80;
+}
+
+std::FILE *create_unique(const std::string &folder, const std::string &prefix, std::string &path) {
+    path = folder + "/" + prefix + "XXXXXX";
+    const int fd = ::mkostemp(path.data(), O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    std::FILE *f = ::fdopen(fd, "w+b");
+    if (f == nullptr) {
+        const int saved = errno;
+        ::close(fd);
+        ::unlink(path.c_str());
+        errno = saved;
+    }
+    return f;
+}
+
+bool remove_file(const std::string &path) { return ::unlink(path.c_str()) == 0; }
+
+Target target_kind(const std::string &path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return Target::Missing;
+    if (S_ISREG(st.st_mode)) return Target::Regular;
+    if (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode)) return Target::Stream;
+    if (S_ISDIR(st.st_mode)) return Target::Folder;
+    return Target::Other;
+}
+
+std::string resolve_target(const std::string &target) {
+    std::string path = target;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        char link[PATH_MAX];
+        const ssize_t n = ::readlink(path.c_str(), link, sizeof link - 1);
+        if (n <= 0) return path;
+        link[n] = '\0';
+        path = link[0] == '/' ? std::string(link) : folder_of(path) + "/" + link;
+    }
+    return path;
+}
+
+void copy_permissions(const std::string &original, std::FILE *temp) {
+    const int fd = fileno(temp);
+    struct stat st;
+    if (!original.empty() && ::stat(original.c_str(), &st) == 0) {
+        if (::fchown(fd, st.st_uid, st.st_gid) != 0) { /* not ours to give: the file stays ours */ }
+        ::fchmod(fd, st.st_mode & 07777);
+        return;
+    }
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+}
+
+bool replace(const std::string &temp, const std::string &target) { return std::rename(temp.c_str(), target.c_str()) == 0; }
+
+void *load_library(const std::string &path, std::string &error) {
+    void *handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        const char *why = ::dlerror();
+        error = why ? why : "cannot load " + path;
+    }
+    return handle;
+}
+
+void *library_symbol(void *library, const char *name) { return ::dlsym(library, name); }
+void close_library(void *library) { ::dlclose(library); }
+const char *library_suffix() { return ".so"; }
+
+void utc(std::time_t t, std::tm &out) { ::gmtime_r(&t, &out); }
+
+std::string error_text(int error) { return std::strerror(error); }
+
+}  // namespace mwconv::sys
