@@ -66,9 +66,13 @@ void install_cleanup_handlers() {
 
 #endif
 
-PendingFile::PendingFile(const std::string &path) : slot_(-1) {
+void PendingFile::track(const std::string &path) {
     char *copy = ::strdup(path.c_str());
     if (copy == nullptr) return;
+    if (slot_ >= 0) {
+        std::free(g_pending[slot_].exchange(copy));
+        return;
+    }
     for (int i = 0; i < kSlots; ++i) {
         char *expected = nullptr;
         if (g_pending[i].compare_exchange_strong(expected, copy)) {

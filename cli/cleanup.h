@@ -16,13 +16,16 @@ void install_cleanup_handlers();
 // ticket unregisters it (the file itself is left alone).
 class PendingFile {
 public:
-    explicit PendingFile(const std::string &path);
+    PendingFile() = default;
+    explicit PendingFile(const std::string &path) { track(path); }
+    // Registers `path` in place of what was registered before.
+    void track(const std::string &path);
     ~PendingFile();
     PendingFile(const PendingFile &) = delete;
     PendingFile &operator=(const PendingFile &) = delete;
 
 private:
-    int slot_;
+    int slot_ = -1;
 };
 
 }  // namespace mwconv

@@ -105,12 +105,12 @@ std::string failure_reason(int32_t rc, const std::string &otherwise) {
 // then hands back the stream that holds it).  The name is gone afterwards.
 int32_t convert_into_named_file(ConverterFn convert, std::FILE *in, File &stream, std::string &error) {
     std::string path;
-    std::FILE *out = sys::create_unique(kavrel::scratch_folder(), "mwconv-", path);
+    PendingFile guard;
+    std::FILE *out = sys::create_unique(kavrel::scratch_folder(), "mwconv-", path, [&](const std::string &p) { guard.track(p); });
     if (out == nullptr) {
         error = "cannot create a scratch file in " + kavrel::scratch_folder() + ": " + sys::error_text(errno);
         return 0;
     }
-    PendingFile guard(path);
     kavrel_set_output_name(path.c_str());
     const int32_t rc = convert(in, out);
     stream.reset(kavrel_take_output(out));

@@ -48,9 +48,9 @@ bool write_in_place(std::FILE *result, const std::string &path, const std::strin
 bool replace_file(std::FILE *result, const std::string &path, bool exists, const std::string &target,
                   std::string &error) {
     std::string temp;
-    std::FILE *out = sys::create_unique(folder_of(path), ".mwconv-", temp);
+    PendingFile guard;
+    std::FILE *out = sys::create_unique(folder_of(path), ".mwconv-", temp, [&](const std::string &p) { guard.track(p); });
     if (out == nullptr) return fail(error, target, errno);
-    PendingFile guard(temp);
     sys::copy_permissions(exists ? path : std::string(), out);
     bool ok = copy_all(result, out);
     int saved = errno;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -37,8 +38,14 @@ bool stderr_is_terminal();
 size_t terminal_width();
 
 // A new file with a unique name in `folder` (name begins with `prefix`),
-// open for reading and writing; null with errno set on failure.
-std::FILE *create_unique(const std::string &folder, const std::string &prefix, std::string &path);
+// open for reading and writing; null with errno set on failure.  `claim` is
+// told each name before the file is made, so that a signal arriving while the
+// file is created finds it registered for removal.
+std::FILE *create_unique(const std::string &folder, const std::string &prefix, std::string &path,
+                         const std::function<void(const std::string &)> &claim);
+
+// Six letters or digits that no other call is likely to give.
+std::string unique_suffix();
 bool remove_file(const std::string &path);
 
 // What an output path leads to.

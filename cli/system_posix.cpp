@@ -66,18 +66,27 @@ size_t terminal_width() {
     return 80;
 }
 
-std::FILE *create_unique(const std::string &folder, const std::string &prefix, std::string &path) {
-    path = folder + "/" + prefix + "XXXXXX";
-    const int fd = ::mkostemp(path.data(), O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    std::FILE *f = ::fdopen(fd, "w+b");
-    if (f == nullptr) {
-        const int saved = errno;
-        ::close(fd);
-        ::unlink(path.c_str());
-        errno = saved;
+std::FILE *create_unique(const std::string &folder, const std::string &prefix, std::string &path,
+                         const std::function<void(const std::string &)> &claim) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        path = folder + "/" + prefix + unique_suffix();
+        claim(path);
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return nullptr;
+        }
+        std::FILE *f = ::fdopen(fd, "w+b");
+        if (f == nullptr) {
+            const int saved = errno;
+            ::close(fd);
+            ::unlink(path.c_str());
+            errno = saved;
+        }
+        return f;
     }
-    return f;
+    errno = EEXIST;
+    return nullptr;
 }
 
 bool remove_file(const std::string &path) { return ::unlink(path.c_str()) == 0; }

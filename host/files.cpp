@@ -1,5 +1,11 @@
 // Scratch streams, file helpers, memory and byte order.
+#if defined(_WIN32)
+#include <io.h>
+
+#include "host/wide.h"
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +16,22 @@
 #include "host/scratch.h"
 
 namespace {
+
+bool empty_file(FILE *f) {
+#if defined(_WIN32)
+    return ::_chsize(_fileno(f), 0) == 0;
+#else
+    return ::ftruncate(fileno(f), 0) == 0;
+#endif
+}
+
+FILE *open_by_name(const std::string &utf8) {
+#if defined(_WIN32)
+    return ::_wfopen(kavrel::wide(utf8).c_str(), L"w+b");
+#else
+    return std::fopen(utf8.c_str(), "w+b");
+#endif
+}
 
 // The output of the conversion running on this thread: its file name, and
 // whether a converter replaced the host's stream.  Thread scoped so that
@@ -44,14 +66,14 @@ void kavrel_set_output_name(const char *path) { t_output = OutputState{path ? pa
 FILE *kavrel_reopen_output(FILE *output) {
     if (t_output.name.empty()) {
         std::fflush(output);
-        if (ftruncate(fileno(output), 0) != 0) return nullptr;
+        if (!empty_file(output)) return nullptr;
         std::rewind(output);
         return output;
     }
     kavrel::check_stream(output);
     std::fclose(output);
     t_output.replaced = true;
-    t_output.stream = std::fopen(t_output.name.c_str(), "w+b");
+    t_output.stream = open_by_name(t_output.name);
     return t_output.stream;
 }
 

@@ -1,7 +1,14 @@
 #include "host/scratch.h"
 
 #include <fcntl.h>
+
+#if defined(_WIN32)
+#include <io.h>
+
+#include "host/wide.h"
+#else
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdlib>
@@ -13,6 +20,28 @@ namespace {
 // One conversion runs on a thread at a time, so the thread is the conversion.
 thread_local int t_failure = 0;
 
+#if defined(_WIN32)
+
+// Windows deletes the file when its last handle closes, also when the
+// process ends any other way.
+int unnamed_file(const std::string &folder) {
+    wchar_t name[MAX_PATH];
+    if (::GetTempFileNameW(kavrel::wide(folder).c_str(), L"mwc", 0, name) == 0) {
+        errno = ENOENT;
+        return -1;
+    }
+    HANDLE h = ::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        ::DeleteFileW(name);
+        errno = EACCES;
+        return -1;
+    }
+    return ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDWR | _O_BINARY);
+}
+
+#else
+
 int unnamed_file(const std::string &folder) {
 #ifdef O_TMPFILE
     const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
@@ -23,6 +52,8 @@ int unnamed_file(const std::string &folder) {
     if (named >= 0) ::unlink(path.c_str());
     return named;
 }
+
+#endif
 
 #if defined(__GLIBC__)
 
@@ -48,6 +79,13 @@ std::FILE *dead_stream() { return std::tmpfile(); }
 }  // namespace
 
 std::string scratch_folder() {
+#if defined(_WIN32)
+    wchar_t path[MAX_PATH + 1];
+    const DWORD n = ::GetTempPathW(MAX_PATH + 1, path);
+    std::string folder = n == 0 ? std::string(".") : kavrel::narrow(std::wstring(path, n));
+    while (folder.size() > 3 && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+    return folder;
+#endif
     const char *dir = std::getenv("TMPDIR");
     return dir != nullptr && *dir != '\0' ? dir : "/tmp";
 }
@@ -69,7 +107,11 @@ bool check_stream(std::FILE *f) {
 
 std::FILE *open_scratch_stream() {
     const int fd = unnamed_file(scratch_folder());
+#if defined(_WIN32)
+    std::FILE *f = fd < 0 ? nullptr : ::_fdopen(fd, "w+b");
+#else
     std::FILE *f = fd < 0 ? nullptr : ::fdopen(fd, "w+b");
+#endif
     if (f != nullptr) return f;
     record_scratch_failure(errno);
     if (fd >= 0) ::close(fd);
