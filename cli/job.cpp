@@ -113,8 +113,10 @@ int32_t convert_into_named_file(ConverterFn convert, std::FILE *in, File &stream
     }
     kavrel_set_output_name(path.c_str());
     const int32_t rc = convert(in, out);
-    stream.reset(kavrel_take_output(out));
-    sys::remove_file(path);
+    std::FILE *taken = kavrel_take_output(out);
+    if (taken != nullptr) sys::forget_name(taken, path);
+    else sys::remove_file(path);
+    stream.reset(taken);
     if (!stream) error = "the converter lost its output";
     return rc;
 }

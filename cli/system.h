@@ -47,6 +47,10 @@ std::FILE *create_unique(const std::string &folder, const std::string &prefix, s
 // Six letters or digits that no other call is likely to give.
 std::string unique_suffix();
 bool remove_file(const std::string &path);
+// Takes the name `path` of the open file `f` off the file system, keeping its
+// contents readable through `f` (Windows cannot remove an open file: there
+// `f` becomes a scratch copy and the file is closed and removed).
+void forget_name(std::FILE *&f, const std::string &path);
 
 // What an output path leads to.
 enum class Target { Missing, Regular, Stream, Folder, Other };

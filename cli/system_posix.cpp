@@ -91,6 +91,8 @@ std::FILE *create_unique(const std::string &folder, const std::string &prefix, s
 
 bool remove_file(const std::string &path) { return ::unlink(path.c_str()) == 0; }
 
+void forget_name(std::FILE *&, const std::string &path) { remove_file(path); }
+
 Target target_kind(const std::string &path) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) return Target::Missing;

@@ -9,6 +9,7 @@
 #include <cwchar>
 
 #include "cli/system.h"
+#include "host/scratch.h"
 #include "host/wide.h"
 
 namespace mwconv::sys {
@@ -110,6 +111,19 @@ std::FILE *create_unique(const std::string &folder, const std::string &prefix, s
 }
 
 bool remove_file(const std::string &path) { return ::_wremove(wide(path).c_str()) == 0; }
+
+void forget_name(std::FILE *&f, const std::string &path) {
+    std::FILE *copy = kavrel::open_scratch_stream();
+    std::rewind(f);
+    char buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) std::fwrite(buffer, 1, n, copy);
+    if (std::ferror(f)) kavrel::record_scratch_failure(EIO);
+    kavrel::check_stream(copy);
+    std::fclose(f);
+    remove_file(path);
+    f = copy;
+}
 
 Target target_kind(const std::string &path) {
     const std::wstring w = wide(path);

@@ -17,8 +17,10 @@
 extern "C" {
 #endif
 
-#if defined(_WIN32)
+#if defined(_WIN32) && defined(KAVREL_BUILDING)
 #define KAVREL_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define KAVREL_API __declspec(dllimport)
 #else
 #define KAVREL_API __attribute__((visibility("default")))
 #endif

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# The Windows build as a Windows host uses it, under wine:
+# - cross-builds macwrite.dll, kavrel.dll and mwconv.exe (i686, mingw-w64);
+# - checks the DLLs' exports and imports with objdump;
+# - a C host that knows nothing of our headers loads macwrite.dll, reads the
+#   77-byte descriptors by offset and converts through them;
+# - mwconv.exe converts every corpus document and builder document to text and
+#   to MacWrite, byte for byte as the Linux build does, in batches with Windows
+#   paths and a non-ASCII file name, and leaves nothing in %TEMP%.
+#   windows/check.sh LINUX_BUILD_DIR [CORPUS_DIR]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+linux=$(realpath "$1")
+corpus=${2:-../shared/corpus}
+export WINEDEBUG=-all
+win=build-win32
+cmake -S . -B "$win" -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$win" -j2 >/dev/null
+
+fail() { echo "FAILED: $*"; exit 1; }
+
+echo "-- exports and imports"
+exports=$(i686-w64-mingw32-objdump -p "$win/macwrite.dll" | sed -n '/Ordinal\/Name Pointer/,/^$/p')
+grep -q '\] _DLL_enum$' <<<"$exports" || fail "macwrite.dll does not export _DLL_enum"
+for dll in macwrite.dll kavrel.dll; do
+  imports=$(i686-w64-mingw32-objdump -p "$win/$dll" | awk '/DLL Name/ {print $3}' | sort | tr '\n' ' ')
+  echo "$dll imports: $imports"
+  case "$dll:$imports" in
+    "macwrite.dll:KERNEL32.dll kavrel.dll msvcrt.dll "|"kavrel.dll:KERNEL32.dll msvcrt.dll ") ;;
+    *) fail "$dll imports more than KERNEL32, msvcrt (and kavrel)";;
+  esac
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/host" "$work/in/Caf\u00e9" "$work/in/Café – Brief"
+cp "$win/macwrite.dll" "$win/kavrel.dll" "$work/host/"
+"$linux/make_seeds" "$work/in"
+for d in macwrite5 macwrite22 macbinary; do
+  [ -d "$corpus/$d" ] && cp "$corpus/$d"/* "$work/in/"
+done
+cp "$work/in/macwrite5-example" "$work/in/Café – Brief/Lettre été"
+
+echo "-- a foreign C host"
+i686-w64-mingw32-gcc -O2 -Wall -Wextra -Werror -o "$work/host/foreign_host.exe" windows/foreign_host.c
+(cd "$work/host" && wine ./foreign_host.exe macwrite.dll ../in/macwrite5-example ../host.stream ../host.mw5)
+"$linux/mwconv" -t stream "$work/in/macwrite5-example" | cmp - "$work/host.stream" || fail "the stream differs from Linux's"
+"$linux/mwconv" -f stream -t macwrite5 "$work/host.stream" | cmp - "$work/host.mw5" || fail "the export differs from Linux's"
+
+temp=$(winepath -u "$(wine cmd /c echo %TEMP% | tr -d '\r')")
+before=$(ls -A "$temp" | sort)
+
+echo "-- mwconv.exe against the Linux build"
+for to in text macwrite5 stream; do
+  "$linux/mwconv" -q -t "$to" -o "$work/linux-$to" "$work/in"
+  wine "$win/mwconv.exe" -q -t "$to" -o "$(winepath -w "$work/win-$to")\\" "$(winepath -w "$work/in")"
+  diff -r "$work/linux-$to" "$work/win-$to" || fail "-t $to differs from Linux's"
+  echo "-t $to: $(find "$work/win-$to" -type f | wc -l) files identical to Linux's"
+done
+[ -f "$work/win-text/Café – Brief/Lettre été.txt" ] || fail "the non-ASCII name did not come through"
+wine "$win/mwconv.exe" -f text -t macwrite5 --macbinary -o "$(winepath -w "$work/Été.bin")" \
+  "$(winepath -w "$work/linux-text/macwrite5-example.txt")"
+[ "$(head -c 73 "$work/Été.bin" | tail -c 8)" = "WORDMACA" ] || fail "--macbinary"
+"$linux/mwconv" "$work/Été.bin" | cmp - "$work/linux-text/macwrite5-example.txt" || fail "--macbinary round trip"
+wine "$win/mwconv.exe" --identify --json "$(winepath -w "$work/in/macwrite5-example")" | grep -q '"format":"macwrite5"' \
+  || fail "--identify"
+
+after=$(ls -A "$temp" | sort)
+[ "$before" = "$after" ] || fail "files left in %TEMP%: $(comm -13 <(echo "$before") <(echo "$after"))"
+echo "-- the Windows build behaves as the Linux build"
