@@ -16,11 +16,16 @@ inline constexpr uint8_t kEscape = 0x5C;  // opens every tag
 // Tags written by the converters.
 inline constexpr uint8_t kExtendedChar = 0x20;  // set, code
 inline constexpr uint8_t kBackslash = 0x5C;     // the character itself
+inline constexpr uint8_t kField = 0x5F;        // kind: one of the kField* below
 inline constexpr uint8_t kBlockEnd = 0x7F;
 inline constexpr uint8_t kTabSet = 0x80;        // kind, column
 inline constexpr uint8_t kTabClear = 0x81;      // kind, column
 inline constexpr uint8_t kNoteCall = 0xA2;      // 0, number
 inline constexpr uint8_t kNoteText = 0xA3;      // 0x5C, 0xA3 (first note pass only)
+
+// Kinds of field: what a header or footer shows in the field's place when
+// the page is printed.
+inline constexpr uint8_t kFieldPageNumber = 1, kFieldDate = 2, kFieldTime = 3;
 
 // Tags written by the host's operations.
 inline constexpr uint8_t kBoldOn = 0x23, kBoldOff = 0x24;

@@ -52,7 +52,7 @@ std::FILE *copy_info_array(const ImportContext &ctx, const uint8_t *window, uint
     return info;
 }
 
-void convert_entry(ImportContext &ctx, const uint8_t *entry) {
+void convert_entry(ImportContext &ctx, const uint8_t *entry, size_t index) {
     const int16_t height = be16s(entry + kHeightAt);
     if (height < 0) {
         if (be16(entry + kDataLengthAt) == kPageBreakLength) kavrel::stream::put_control(ctx.out, kavrel::code::kPageBreak);
@@ -64,7 +64,7 @@ void convert_entry(ImportContext &ctx, const uint8_t *entry) {
     if (height == 0)
         convert_ruler(ctx);
     else
-        convert_text_paragraph(ctx, static_cast<uint8_t>(word >> 24));
+        convert_text_paragraph(ctx, static_cast<uint8_t>(word >> 24), fields_of(ctx.fields, index));
 }
 
 // Walks `count` entries; an array shorter than its count ends the walk, since
@@ -73,7 +73,7 @@ void convert_paragraphs(ImportContext &ctx, uint16_t count, std::FILE *info) {
     uint8_t entry[kEntrySize];
     for (uint32_t i = 0; i < count && ctx.read_budget > 0; ++i) {
         if (std::fread(entry, 1, kEntrySize, info) != kEntrySize) return;
-        convert_entry(ctx, entry);
+        convert_entry(ctx, entry, i);
     }
 }
 
@@ -81,12 +81,34 @@ struct CloseStream {
     void operator()(std::FILE *f) const { std::fclose(f); }
 };
 
+// Gives the fields that a header's or footer's window record places to the
+// paragraphs of its information array, which is read through once for the
+// paragraphs' tops and rewound.
+std::vector<AreaField> area_fields(const uint8_t *window, uint16_t count, std::FILE *info) {
+    const std::vector<FieldSpot> spots = placed_fields(window + kFieldPairsAt);
+    if (spots.empty()) return {};
+    std::vector<ParagraphTop> paragraphs;
+    uint8_t entry[kEntrySize];
+    while (paragraphs.size() < count && std::fread(entry, 1, kEntrySize, info) == kEntrySize)
+        paragraphs.push_back({be16s(entry + kHeightAt) > 0, be16s(entry + kTopAt)});
+    std::rewind(info);
+    return assign_fields(spots, paragraphs);
+}
+
 void convert_area(ImportContext &ctx, const Area &area) {
+    const uint8_t *window = ctx.header.data() + area.window_at;
     const uint16_t count = be16(ctx.header.data() + area.count_at);
-    const std::unique_ptr<std::FILE, CloseStream> info(copy_info_array(ctx, ctx.header.data() + area.window_at, count));
-    if (area.open_block != 0) pose_bloc_format(area.open_block, ctx.out);
+    const std::unique_ptr<std::FILE, CloseStream> info(copy_info_array(ctx, window, count));
+    ctx.fields.clear();
+    if (area.open_block != 0) {
+        ctx.fields = area_fields(window, count, info.get());
+        pose_bloc_format(area.open_block, ctx.out);
+    }
     convert_paragraphs(ctx, count, info.get());
-    if (area.open_block != 0) kavrel::stream::put_tag(ctx.out, kavrel::code::kBlockEnd);
+    if (area.open_block != 0) {
+        put_fields(ctx, fields_of(ctx.fields, kNoParagraph));
+        kavrel::stream::put_tag(ctx.out, kavrel::code::kBlockEnd);
+    }
 }
 
 // Reads the header image at the input's position; the rest of a short file

@@ -22,11 +22,6 @@ int32_t pitch(const CharAttributes &ca) { return ca.size < 0 ? -ca.size : 10; }
 // A tag carries its column in one byte: stops beyond column 255 are dropped.
 constexpr int32_t kLastTabColumn = 255;
 
-// A decimal stop stores its position negated, with bit 15 set.
-int32_t stop_position(uint16_t word) {
-    return (word & kDecimalTabBit) ? -static_cast<int32_t>(static_cast<int16_t>(word)) : word;
-}
-
 void set_tab(ImportContext &ctx, int32_t column, int32_t kind) {
     int32_t &entry = ctx.tc.kind[column];
     entry &= ~KAVREL_TAB_MARK;
@@ -59,6 +54,7 @@ void convert_ruler(ImportContext &ctx) {
     const auto interline = static_cast<int16_t>((spacing / 2 + 1) * 8);
     if (interline != ctx.pf.interline) change_interl(&ctx.pf, interline, ctx.out);
     convert_tabs(ctx, ruler);
+    ctx.pen = pen_ruler(ruler);
 }
 
 }  // namespace macwrite5

@@ -1,5 +1,7 @@
 // MacWrite 4.6/5 text paragraphs: justification, format runs, characters and
 // the nibble-compressed text.
+#include <algorithm>
+
 #include "host/bytes.h"
 #include "host/stream_writer.h"
 #include "macwrite5/import_context.h"
@@ -11,6 +13,7 @@ namespace {
 
 using kavrel::stream::put_char;
 using kavrel::stream::put_control;
+using kavrel::stream::put_tag;
 namespace code = kavrel::code;
 
 // MacWrite justification code -> the host's format code; -1 for none.
@@ -22,13 +25,6 @@ int host_justification(int code) {
     case kFull: return KAVREL_ALIGN_JUSTIFIED;
     default: return -1;
     }
-}
-
-void apply_justification(ImportContext &ctx, uint8_t data_flags) {
-    const int code = (data_flags & kFlagOwnJustification) ? (data_flags & kJustificationMask)
-                                                           : ctx.ruler_justification;
-    const int host = host_justification(code);
-    if (host >= 0) change_format(&ctx.pf, host, ctx.out);
 }
 
 void apply_style_bits(ImportContext &ctx, uint8_t style) {
@@ -83,16 +79,29 @@ std::vector<uint8_t> read_plain_text(std::FILE *in, uint16_t count) {
 
 }  // namespace
 
+void apply_justification(ImportContext &ctx, uint8_t data_flags) {
+    const int code = (data_flags & kFlagOwnJustification) ? (data_flags & kJustificationMask)
+                                                           : ctx.ruler_justification;
+    const int host = host_justification(code);
+    if (host >= 0) change_format(&ctx.pf, host, ctx.out);
+}
+
 FormatRun decode_format_run(const uint8_t *b) {
     return FormatRun{kavrel::be16s(b), static_cast<int8_t>(b[2]), b[3], kavrel::be16s(b + 4)};
 }
 
 // Runs apply strictly in list order, at most one before each character: a run
 // whose position is already behind when it comes up stops the list there.
-void emit_paragraph_text(ImportContext &ctx, const std::vector<uint8_t> &text, const std::vector<FormatRun> &runs) {
-    size_t next_run = 0;
+void emit_paragraph_text(ImportContext &ctx, const std::vector<uint8_t> &text, const std::vector<FormatRun> &runs,
+                         const std::vector<FieldMark> &fields) {
+    size_t next_run = 0, next_field = 0;
+    auto put_fields_to = [&](size_t index) {
+        for (; next_field < fields.size() && fields[next_field].index <= index; ++next_field)
+            put_tag(ctx.out, code::kField, fields[next_field].kind);
+    };
     for (size_t index = 0; index < text.size(); ++index) {
         if (next_run < runs.size() && runs[next_run].position == static_cast<long>(index)) apply_run(ctx, runs[next_run++]);
+        put_fields_to(index);
         const uint8_t b = text[index];
         if (b == code::kTab) {
             put_control(ctx.out, code::kTab);
@@ -104,6 +113,35 @@ void emit_paragraph_text(ImportContext &ctx, const std::vector<uint8_t> &text, c
             put_char(ctx.out, ctx.table[b]);
         }
     }
+    put_fields_to(text.size());
+}
+
+// The pen starts at the left margin and meets the runs as the text does; a
+// field never stands after the paragraph's return.
+std::vector<FieldMark> mark_fields(const ImportContext &ctx, const std::vector<uint8_t> &text,
+                                   const std::vector<FormatRun> &runs, const std::vector<FieldSpot> &fields) {
+    std::vector<std::pair<int16_t, FieldMark>> marks;
+    for (const FieldSpot &spot : fields) {
+        int32_t pen = ctx.pen.left;
+        int32_t size = runs.empty() ? kDefaultPointSize : runs.front().size;
+        size_t index = 0, next_run = 0;
+        for (; index < text.size() && text[index] != code::kParagraphEnd; ++index) {
+            if (next_run < runs.size() && runs[next_run].position == static_cast<long>(index)) size = runs[next_run++].size;
+            if (pen >= spot.horizontal) break;
+            pen = pen_advance(pen, text[index], size, ctx.pen);
+        }
+        marks.push_back({spot.horizontal, FieldMark{index, spot.kind}});
+    }
+    std::stable_sort(marks.begin(), marks.end(), [](const auto &a, const auto &b) {
+        return a.second.index != b.second.index ? a.second.index < b.second.index : a.first < b.first;
+    });
+    std::vector<FieldMark> out;
+    for (const auto &m : marks) out.push_back(m.second);
+    return out;
+}
+
+void put_fields(ImportContext &ctx, const std::vector<FieldSpot> &fields) {
+    for (const FieldSpot &f : fields) put_tag(ctx.out, code::kField, f.kind);
 }
 
 std::vector<uint8_t> expand_compressed_text(std::FILE *in, uint16_t count) {
@@ -137,11 +175,11 @@ std::vector<uint8_t> expand_compressed_text(std::FILE *in, uint16_t count) {
     return text;
 }
 
-void convert_text_paragraph(ImportContext &ctx, uint8_t data_flags) {
+void convert_text_paragraph(ImportContext &ctx, uint8_t data_flags, const std::vector<FieldSpot> &fields) {
     uint16_t count = 0;
-    if (!kavrel::read_be16(ctx.in, count) || count == 0) return;
-    if (count == 1) {
-        put_control(ctx.out, code::kParagraphEnd);
+    if (!kavrel::read_be16(ctx.in, count) || count <= 1) {
+        put_fields(ctx, fields);
+        if (count == 1) put_control(ctx.out, code::kParagraphEnd);
         return;
     }
     apply_justification(ctx, data_flags);
@@ -154,7 +192,7 @@ void convert_text_paragraph(ImportContext &ctx, uint8_t data_flags) {
     }
     ctx.spend(static_cast<long long>(text.size()));
     const std::vector<FormatRun> runs = read_runs(ctx.in);
-    emit_paragraph_text(ctx, text, runs);
+    emit_paragraph_text(ctx, text, runs, mark_fields(ctx, text, runs, fields));
 }
 
 }  // namespace macwrite5

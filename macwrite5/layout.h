@@ -31,6 +31,7 @@ inline constexpr int kLineHeightsLengthAt = 22;
 // Information entry.
 inline constexpr int kEntrySize = 16;
 inline constexpr int kHeightAt = 0;
+inline constexpr int kTopAt = 2;          // of the paragraph, from the top of its area
 inline constexpr int kDataWordAt = 8;     // flags in the top byte, offset below
 inline constexpr int kDataLengthAt = 12;
 inline constexpr uint8_t kFlagOwnJustification = 0x40;
@@ -55,6 +56,11 @@ inline constexpr int kLineSpacingAt = 6;
 inline constexpr int kTabStopsAt = 10;
 inline constexpr int kMaxTabs = 10;
 inline constexpr uint16_t kDecimalTabBit = 0x8000;
+
+// A decimal stop stores its position negated, with bit 15 set.
+constexpr int32_t stop_position(uint16_t word) {
+    return (word & kDecimalTabBit) ? -static_cast<int32_t>(static_cast<int16_t>(word)) : word;
+}
 
 // Ruler justification codes.
 enum Justification : uint8_t { kLeft = 0, kCentred = 1, kRight = 2, kFull = 3 };
