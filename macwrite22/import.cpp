@@ -1,5 +1,8 @@
-// The MacWrite 2.2 import: the text of each paragraph record, translated from
-// the Macintosh set; rulers and formats of this generation are not read.
+// The MacWrite 2.2 import.  Its text paragraphs and rulers have the newer
+// generation's layout and go through the same conversion, with their format
+// runs and fields; only the records around them are this generation's own.
+#include <cstring>
+
 #include "catalogue/boundary.h"
 #include "host/bytes.h"
 #include "host/conversion.h"
@@ -8,26 +11,21 @@
 #include "host/stream_writer.h"
 #include "macwrite22/layout.h"
 #include "macwrite5/hand_over.h"
+#include "macwrite5/import_context.h"
 
 namespace macwrite22 {
 
 namespace {
 
-using kavrel::stream::put_char;
-using kavrel::stream::put_control;
+using kavrel::be16;
+using macwrite5::FieldSpot;
+using macwrite5::FormatRun;
+using macwrite5::ImportContext;
 
-// Bytes below 128 are written as they stand (the backslash as its own tag,
-// through the shared character writer), bytes from 128 through the table.
-void emit_text(std::FILE *in, std::FILE *out, uint16_t count) {
-    for (uint32_t i = 0; i < count; ++i) {
-        const int b = std::fgetc(in);
-        if (b == EOF) return;
-        if (b == kavrel::code::kParagraphEnd || b == kavrel::code::kTab)
-            put_control(out, static_cast<uint8_t>(b));
-        else
-            put_char(out, b >= 0x80 ? MAC2INT[b] : static_cast<uint16_t>(b));
-    }
-}
+struct Record {
+    long start;
+    bool ruler;
+};
 
 void skip_block(std::FILE *in, bool pad_odd) {
     uint16_t length = 0;
@@ -35,42 +33,157 @@ void skip_block(std::FILE *in, bool pad_odd) {
     fbouffe(length + (pad_odd ? (length & 1) : 0), in);
 }
 
-// Offsets are document offsets; `base` is where the document starts.
-bool convert_record(std::FILE *in, std::FILE *out, long base) {
+// Steps over one record as MacWrite lays them down: a ruler's fixed body, or
+// a text, a pad to an even offset and two blocks of their own lengths.
+// False once the end of the input is reached.
+bool skip_record(ImportContext &ctx, std::vector<Record> &records) {
+    const long start = std::ftell(ctx.in);
     uint8_t head[kRecordHeadSize];
-    if (std::fread(head, 1, sizeof head, in) != sizeof head) return false;
-    if (kavrel::be16(head + kRecordKindAt) == 0) {
-        fbouffe(kSkippedRecordBody, in);
+    if (std::fread(head, 1, sizeof head, ctx.in) != sizeof head) return false;
+    const bool ruler = be16(head + kRecordKindAt) == 0;
+    records.push_back({start, ruler});
+    if (ruler) {
+        fbouffe(kSkippedRecordBody, ctx.in);
         return true;
     }
-    emit_text(in, out, kavrel::be16(head + kRecordTextLengthAt));
-    if ((std::ftell(in) - base) & 1) fbouffe(1, in);
-    skip_block(in, false);
-    skip_block(in, true);
-    return std::feof(in) == 0;
+    fbouffe(be16(head + kRecordTextLengthAt), ctx.in);
+    if ((std::ftell(ctx.in) - ctx.mac_binary_offset) & 1) fbouffe(1, ctx.in);
+    skip_block(ctx.in, false);
+    skip_block(ctx.in, true);
+    return std::feof(ctx.in) == 0;
+}
+
+// The first trailing block of a text: its format runs, in ascending order.
+// Anything else is not a run list, and the text goes without runs.
+std::vector<FormatRun> read_runs(std::FILE *in) {
+    uint16_t length = 0;
+    if (!kavrel::read_be16(in, length) || length % macwrite5::kRunSize != 0) return {};
+    std::vector<uint8_t> bytes(length);
+    if (std::fread(bytes.data(), 1, length, in) != length) return {};
+    std::vector<FormatRun> runs;
+    for (size_t at = 0; at < bytes.size(); at += macwrite5::kRunSize) {
+        runs.push_back(macwrite5::decode_format_run(&bytes[at]));
+        if (runs.size() > 1 && runs[runs.size() - 2].position >= runs.back().position) return {};
+    }
+    return runs;
+}
+
+void convert_text(ImportContext &ctx, const std::vector<FieldSpot> &fields) {
+    uint8_t head[kRecordHeadSize];
+    if (std::fread(head, 1, sizeof head, ctx.in) != sizeof head) return;
+    const uint16_t count = be16(head + kRecordTextLengthAt);
+    std::vector<uint8_t> text(count);
+    text.resize(std::fread(text.data(), 1, count, ctx.in));
+    if ((std::ftell(ctx.in) - ctx.mac_binary_offset) & 1) fbouffe(1, ctx.in);
+    const std::vector<FormatRun> runs = read_runs(ctx.in);
+    // An empty paragraph is a return alone, without runs or justification,
+    // as in the newer generation.
+    if (text.empty() || (text.size() == 1 && text[0] == kavrel::code::kParagraphEnd)) {
+        macwrite5::put_fields(ctx, fields);
+        if (!text.empty()) kavrel::stream::put_control(ctx.out, kavrel::code::kParagraphEnd);
+        return;
+    }
+    macwrite5::apply_justification(ctx, 0);
+    macwrite5::emit_paragraph_text(ctx, text, runs, macwrite5::mark_fields(ctx, text, runs, fields));
+}
+
+void convert_record(ImportContext &ctx, const Record &r, const std::vector<FieldSpot> &fields) {
+    std::fseek(ctx.in, r.start + (r.ruler ? kRecordRulerAt : 0), SEEK_SET);
+    if (r.ruler)
+        macwrite5::convert_ruler(ctx);
+    else
+        convert_text(ctx, fields);
+}
+
+struct Area {
+    size_t first, count;
+    uint8_t open_block;   // 0 for the main text
+    int window_at;
+};
+
+// The fields a header's or footer's window record places.  The window
+// records and the entries (whose tops say where each paragraph stands) are
+// read only where they lie before the first record.
+std::vector<macwrite5::AreaField> area_fields(ImportContext &ctx, const std::vector<Record> &records, const Area &area,
+                                              long list_pos) {
+    if (list_pos < kWindowsEnd) return {};
+    const auto spots = macwrite5::placed_fields(ctx.header.data() + area.window_at + macwrite5::kFieldPairsAt22);
+    if (spots.empty()) return {};
+    std::vector<macwrite5::ParagraphTop> paragraphs;
+    for (size_t i = area.first; i < area.first + area.count; ++i) {
+        const long entry = kEntriesAt + static_cast<long>(i) * kEntrySize;
+        uint8_t top[2] = {0, 0};
+        if (entry + kEntrySize <= list_pos) {
+            std::fseek(ctx.in, ctx.mac_binary_offset + entry + kEntryTopAt, SEEK_SET);
+            if (std::fread(top, 1, 2, ctx.in) != 2) top[0] = top[1] = 0;
+        }
+        paragraphs.push_back({!records[i].ruler, kavrel::be16s(top)});
+    }
+    return macwrite5::assign_fields(spots, paragraphs);
+}
+
+void convert_area(ImportContext &ctx, const std::vector<Record> &records, const Area &area, long list_pos) {
+    ctx.fields.clear();
+    if (area.open_block != 0) {
+        ctx.fields = area_fields(ctx, records, area, list_pos);
+        pose_bloc_format(area.open_block, ctx.out);
+    }
+    for (size_t i = 0; i < area.count; ++i) convert_record(ctx, records[area.first + i], macwrite5::fields_of(ctx.fields, i));
+    if (area.open_block != 0) {
+        macwrite5::put_fields(ctx, macwrite5::fields_of(ctx.fields, macwrite5::kNoParagraph));
+        kavrel::stream::put_tag(ctx.out, kavrel::code::kBlockEnd);
+    }
+}
+
+// Reads the header image at the input's position; the rest of a short file
+// reads as zeros.
+size_t read_header(ImportContext &ctx) {
+    ctx.header.fill(0);
+    return std::fread(ctx.header.data(), 1, ctx.header.size(), ctx.in);
 }
 
 }  // namespace
 
 int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
-    CharAttributes ca;
-    ParaFormat pf;
-    TabColumns tc;
-    if (init_format(input, &ca, &pf, &tc) == -2) return -2;
-    uint8_t head[kavrel::macbinary::kHeaderSize + kHeaderSize] = {};
-    const size_t got = std::fread(head, 1, sizeof head, input);
-    const auto file_length = static_cast<uint64_t>(kavrel::stream_length(input));
-    const long base = kavrel::macbinary::data_offset(head, got, file_length, kMacBinaryTypeCreator);
-    const uint8_t *doc = head + base;
-    const uint16_t version = kavrel::be16(doc);
-    if (got < static_cast<size_t>(base) + kHeaderSize || version != kVersion) {
+    ImportContext ctx;
+    if (init_format(input, &ctx.ca, &ctx.pf, &ctx.tc) == -2) return -2;
+    ctx.in = input;
+    ctx.out = output;
+    ctx.ca.size = -10;  // the column scale of rulers, as in the newer generation
+    ctx.file_length = kavrel::stream_length(input);
+    size_t got = read_header(ctx);
+    ctx.mac_binary_offset = kavrel::macbinary::data_offset(ctx.header.data(), got,
+                                                           static_cast<uint64_t>(ctx.file_length), kMacBinaryTypeCreator);
+    if (ctx.mac_binary_offset != 0) {
+        std::fseek(input, ctx.mac_binary_offset, SEEK_SET);
+        got = read_header(ctx);
+    }
+    const uint8_t *doc = ctx.header.data();
+    const uint16_t version = be16(doc);
+    if (got < static_cast<size_t>(kHeaderSize) || version != kVersion) {
         if (version == kVersion5 && hand_overs > 0) return macwrite5::import(input, output, hand_overs - 1);
         return -1;
     }
-    const uint16_t count = kavrel::be16(doc + kParagraphCountAt);
-    std::fseek(input, base + kavrel::be16(doc + kParagraphListPosAt), SEEK_SET);
-    for (uint32_t i = 0; i < count; ++i)
-        if (!convert_record(input, output, base)) break;
+    const size_t counts[3] = {be16(doc + kParagraphCountAt), be16(doc + kHeaderCountAt), be16(doc + kFooterCountAt)};
+    const long list_pos = be16(doc + kParagraphListPosAt);
+    std::vector<Record> records;
+    std::fseek(input, ctx.mac_binary_offset + list_pos, SEEK_SET);
+    while (records.size() < counts[0] + counts[1] + counts[2] && skip_record(ctx, records)) {
+    }
+    // Each area takes its records in turn, as many as the file still holds.
+    auto span = [&](size_t first, size_t count) {
+        first = first < records.size() ? first : records.size();
+        return std::pair{first, count < records.size() - first ? count : records.size() - first};
+    };
+    const auto [main_first, main_count] = span(0, counts[0]);
+    const auto [header_first, header_count] = span(counts[0], counts[1]);
+    const auto [footer_first, footer_count] = span(counts[0] + counts[1], counts[2]);
+    const Area areas[] = {
+        {header_first, header_count, kavrel::code::kHeaderBlock, kHeaderWindowAt},
+        {footer_first, footer_count, kavrel::code::kFooterBlock, kFooterWindowAt},
+        {main_first, main_count, 0, 0},
+    };
+    for (const Area &area : areas) convert_area(ctx, records, area, list_pos);
     return 0;
 }
 

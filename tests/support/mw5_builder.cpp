@@ -21,21 +21,10 @@ void put32(std::string &s, size_t at, uint32_t v) {
     put16(s, at + 2, static_cast<uint16_t>(v));
 }
 
-std::string run_bytes(const std::vector<Run> &runs) {
-    std::string s;
-    be16(s, static_cast<uint16_t>(runs.size() * 6));
-    for (const Run &r : runs) {
-        be16(s, static_cast<uint16_t>(r.position));
-        s += static_cast<char>(r.size);
-        s += static_cast<char>(r.style);
-        be16(s, static_cast<uint16_t>(r.font));
-    }
-    return s;
-}
-
 constexpr size_t kHeaderSize = 512;
 constexpr int kCountAt[3] = {2, 4, 6};
 constexpr int kWindowAt[3] = {252, 206, 160};
+constexpr int16_t kIconAt[3] = {30, 236, 442};  // where MacWrite keeps unplaced fields' icons
 
 }  // namespace
 
@@ -65,7 +54,7 @@ Mw5Builder &Mw5Builder::text(Area area, const std::string &text, std::vector<Run
     be16(data, static_cast<uint16_t>(text.size()));
     data += text;
     if (text.size() & 1) data += '\0';
-    data += run_bytes(runs);
+    data += run_list_bytes(runs);
     areas_[static_cast<int>(area)].push_back(Entry{20, flags, data});
     return *this;
 }
@@ -75,12 +64,12 @@ Mw5Builder &Mw5Builder::compressed(Area area, const std::string &text, std::vect
     be16(data, static_cast<uint16_t>(text.size()));
     data += compress(text);
     if (data.size() & 1) data += '\0';  // data starts even, so parity is the file's
-    data += run_bytes(runs);
+    data += run_list_bytes(runs);
     areas_[static_cast<int>(area)].push_back(Entry{20, static_cast<uint8_t>(flags | 0x08), data});
     return *this;
 }
 
-Mw5Builder &Mw5Builder::ruler(Area area, const RulerSpec &r) {
+std::string ruler_bytes(const RulerSpec &r) {
     std::string data(34, '\0');
     put16(data, 0, static_cast<uint16_t>(r.left_margin));
     put16(data, 2, static_cast<uint16_t>(r.right_margin));
@@ -88,7 +77,23 @@ Mw5Builder &Mw5Builder::ruler(Area area, const RulerSpec &r) {
     data[5] = static_cast<char>(r.tab_count >= 0 ? r.tab_count : static_cast<int>(r.tabs.size()));
     put16(data, 6, static_cast<uint16_t>(r.line_spacing));
     for (size_t i = 0; i < r.tabs.size() && i < 10; ++i) put16(data, 10 + 2 * i, r.tabs[i]);
-    areas_[static_cast<int>(area)].push_back(Entry{0, 0, data});
+    return data;
+}
+
+std::string run_list_bytes(const std::vector<Run> &runs) {
+    std::string s;
+    be16(s, static_cast<uint16_t>(runs.size() * 6));
+    for (const Run &r : runs) {
+        be16(s, static_cast<uint16_t>(r.position));
+        s += static_cast<char>(r.size);
+        s += static_cast<char>(r.style);
+        be16(s, static_cast<uint16_t>(r.font));
+    }
+    return s;
+}
+
+Mw5Builder &Mw5Builder::ruler(Area area, const RulerSpec &r) {
+    areas_[static_cast<int>(area)].push_back(Entry{0, 0, ruler_bytes(r)});
     return *this;
 }
 
@@ -107,14 +112,25 @@ Mw5Builder &Mw5Builder::count(Area area, uint16_t n) {
     return *this;
 }
 
+Mw5Builder &Mw5Builder::field(Area area, uint8_t kind, int16_t vertical, int16_t horizontal) {
+    const int a = static_cast<int>(area);
+    fields_[a][kind - 1][0] = vertical;
+    fields_[a][kind - 1][1] = horizontal;
+    placed_[a][kind - 1] = true;
+    return *this;
+}
+
 std::string Mw5Builder::build() const {
     std::string doc(kHeaderSize, '\0');
     put16(doc, 0, 6);
     for (int a = 0; a < 3; ++a) {
         std::string info;
+        int16_t top = 0;  // paragraphs stack from the top of their area
         for (const Entry &e : areas_[a]) {
             std::string entry(16, '\0');
             put16(entry, 0, static_cast<uint16_t>(e.height));
+            put16(entry, 2, static_cast<uint16_t>(top));
+            if (e.height > 0) top = static_cast<int16_t>(top + e.height);
             if (e.raw) {
                 put32(entry, 8, e.raw_word);
                 put16(entry, 12, e.data_length);
@@ -130,6 +146,10 @@ std::string Mw5Builder::build() const {
         const uint16_t n = count_override_[a] >= 0 ? static_cast<uint16_t>(count_override_[a])
                                                    : static_cast<uint16_t>(areas_[a].size());
         put16(doc, kCountAt[a], n);
+        for (int k = 0; k < 3; ++k) {
+            put16(doc, kWindowAt[a] + 24 + 4 * k, static_cast<uint16_t>(placed_[a][k] ? fields_[a][k][0] : -14));
+            put16(doc, kWindowAt[a] + 26 + 4 * k, static_cast<uint16_t>(placed_[a][k] ? fields_[a][k][1] : kIconAt[k]));
+        }
         put32(doc, kWindowAt[a] + 12, static_cast<uint32_t>(doc.size()));
         put16(doc, kWindowAt[a] + 16, static_cast<uint16_t>(info.size()));
         doc += info;

@@ -38,6 +38,9 @@ public:
     Mw5Builder &entry(Area area, int16_t height, uint32_t data_word, uint16_t data_length);
     // Overrides the paragraph count stored for an area.
     Mw5Builder &count(Area area, uint16_t n);
+    // Places a field (1 page number, 2 date, 3 time) in the header's or
+    // footer's window record; unplaced fields keep MacWrite's icon positions.
+    Mw5Builder &field(Area area, uint8_t kind, int16_t vertical, int16_t horizontal);
 
     std::string build() const;
     std::string build_macbinary() const;
@@ -56,8 +59,15 @@ private:
     };
     std::vector<Entry> areas_[3];
     int count_override_[3] = {-1, -1, -1};
+    int16_t fields_[3][3][2] = {};  // area, kind - 1, (vertical, horizontal)
+    bool placed_[3][3] = {};
 };
 
 std::string macbinary_wrap(const std::string &data, const char *type_creator);
+
+// A ruler's 34 bytes, and a paragraph's run list with its length word: both
+// generations store them alike.
+std::string ruler_bytes(const RulerSpec &ruler);
+std::string run_list_bytes(const std::vector<Run> &runs);
 
 }  // namespace testing_support

@@ -34,7 +34,7 @@ int main(int argc, char **argv) {
     }
     const std::vector<std::pair<std::string, std::string>> seeds = {
         {"macwrite5-example", example_document()},
-        {"macwrite22", Mw22Builder().paragraph("Old text\r").skipped().paragraph("C:\\\x8E\r", 3, 5).build()},
+        {"macwrite22", Mw22Builder().paragraph("Old text\r").ruler(Area::Main).paragraph("C:\\\x8E\r", 3, 5).build()},
         {"macwrite2-forward", macwrite2_seed(ChainLinks::Forward)},
         {"macwrite2-backward", macwrite2_seed(ChainLinks::Backward)},
         {"macwrite2-runs", macwrite2_seed(ChainLinks::BlockRuns)},
