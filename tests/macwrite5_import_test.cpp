@@ -169,6 +169,24 @@ TEST(MacWrite5Text, TextWithoutACarriageReturnRunsIntoTheNext) {
     EXPECT_EQ(main_text(doc), "abc\r");
 }
 
+TEST(MacWrite5Fields, WindowRecordsPlaceFieldsInTheParagraphsTheyCover) {
+    // The pen starts at the left margin (0 here) and moves 6 points a letter
+    // and 3 a space at 12 points: "page " ends at 27.
+    Mw5Builder doc;
+    doc.text(Area::Header, "\r")                                          // top 0, height 20
+        .compressed(Area::Header, "page  of 3\r", {{0, 12, 0, 3}})        // top 20
+        .field(Area::Header, 1, 25, 27)
+        .field(Area::Header, 3, 0, 500)    // past the text: before the return
+        .text(Area::Footer, "")            // an empty paragraph still holds one
+        .field(Area::Footer, 2, 0, 100)
+        .field(Area::Footer, 1, 0, 0)      // a blank pair places nothing
+        .text(Area::Main, "m\r")
+        .field(Area::Main, 1, 0, 10);      // the main text has no fields
+    const Converted c = convert(import_macwrite_5, doc.build());
+    EXPECT_EQ(c.output, std::string("\\\x9E\0\0\\_\x03\r\\L\x0C\\\x88\0\x03page \\_\x01 of 3\r\\\x7F"
+                                    "\\\xA1\0\0\\_\x02\\\x7F" "m\r", 42));
+}
+
 TEST(MacWrite5Compressed, WorkedExampleTheWithCarriageReturn) {
     EXPECT_EQ(Mw5Builder::compress("the\r"), std::string("\x2B\x1F\x0D", 3));
     EXPECT_EQ(Mw5Builder::compress("the").size(), 2u);
