@@ -1,5 +1,7 @@
 // The MacWrite 4.6/5 export: one pass over the internal stream, decoding each
 // event into text, format runs, page breaks and rulers.
+#include <array>
+
 #include "catalogue/boundary.h"
 #include "host/stream_codes.h"
 #include "host/stream_reader.h"
@@ -20,9 +22,22 @@ constexpr uint8_t kSymbolFont = 23, kSelector2Font = 237;
 // for the end of the open paragraph.
 enum class PendingRuler { None, Left, Centred };
 
+// A header or footer block of the stream.  Until it holds something to
+// show (a character, a tab, a field) it writes nothing: a block of blank
+// paragraphs leaves the document's empty header or footer as it is.
+struct Block {
+    AreaIndex area = kMainArea;   // kMainArea: no block is open
+    bool shown = false;
+    int blank_paragraphs = 0;     // returns before anything was shown
+};
+
 struct Exporter {
     ExportState s;
     PendingRuler pending = PendingRuler::None;
+    Block block;
+    bool stream_centred = false;                  // what the stream says
+    std::array<bool, 3> ruler_centred{};          // what each area's last ruler says
+    int open_notes = 0;                           // whose block-end tags are theirs
 
     void mark_font(uint8_t font) {
         if (s.ca.special_font == font) return;
@@ -68,11 +83,16 @@ struct Exporter {
             table_char(ev.ch);
     }
 
+    void ruler(bool centred) {
+        write_ruler(s, centred);
+        ruler_centred[s.area] = centred;
+    }
+
     // A ruler stands in place of a paragraph that has no text yet; after text
     // it follows the paragraph.
     void alignment(PendingRuler want) {
         if (s.paragraph_chars == 0) {
-            write_ruler(s, want == PendingRuler::Centred);
+            ruler(want == PendingRuler::Centred);
             pending = PendingRuler::None;
         } else {
             pending = want;
@@ -82,8 +102,64 @@ struct Exporter {
     void paragraph_end() {
         end_paragraph(s, false);
         if (pending == PendingRuler::None) return;
-        write_ruler(s, pending == PendingRuler::Centred);
+        ruler(pending == PendingRuler::Centred);
         pending = PendingRuler::None;
+    }
+
+    // Whether what comes now is written: always in the main text, in a block
+    // once it shows something.
+    bool writing() const { return block.area == kMainArea || block.shown; }
+
+    // The alignment that the stream says goes on in an area that begins or
+    // resumes, whose last ruler may say otherwise.
+    void resume_alignment() {
+        if (ruler_centred[s.area] != stream_centred) alignment(stream_centred ? PendingRuler::Centred : PendingRuler::Left);
+    }
+
+    // Something to show in a block: the block becomes its area, taking over
+    // the open paragraph (a main paragraph with text is closed first), with
+    // the blank paragraphs it held so far.
+    void show() {
+        if (block.area == kMainArea || block.shown) return;
+        block.shown = true;
+        if (s.paragraph_chars != 0) paragraph_end();
+        s.area = block.area;
+        resume_alignment();
+        for (; block.blank_paragraphs > 0; --block.blank_paragraphs) end_paragraph(s, false);
+    }
+
+    void open_block(AreaIndex area) {
+        if (block.area != kMainArea) close_block();
+        block = Block{area};
+    }
+
+    void close_block() {
+        if (block.shown) {
+            if (s.paragraph_chars != 0) end_paragraph(s, false);
+            pending = PendingRuler::None;
+            s.area = kMainArea;
+        }
+        block = Block{};
+        resume_alignment();
+    }
+
+    void block_end() {
+        if (open_notes > 0)
+            --open_notes;
+        else if (block.area != kMainArea)
+            close_block();
+    }
+
+    void set_alignment(bool centred) {
+        stream_centred = centred;
+        if (writing()) alignment(centred ? PendingRuler::Centred : PendingRuler::Left);
+    }
+
+    // MacWrite keeps fields in headers and footers only.
+    void field(uint8_t kind) {
+        if (block.area == kMainArea || kind < code::kFieldPageNumber || kind > code::kFieldTime) return;
+        show();
+        place_field(s, kind);
     }
 
     void on_tag(const Event &ev) {
@@ -104,23 +180,48 @@ struct Exporter {
         case code::kUnderlineOn2:
             if (!(s.ca.style & KAVREL_UNDERLINE)) set_style(KAVREL_UNDERLINE, true);
             break;
-        case code::kCentre: alignment(PendingRuler::Centred); break;
-        case code::kLeft: alignment(PendingRuler::Left); break;
-        case code::kNonBreakingSpace: write_text_char(s, kMacNonBreakingSpace, false); break;
-        case code::kNoteCall: traitement_note(s.out); break;
+        case code::kCentre: set_alignment(true); break;
+        case code::kLeft: set_alignment(false); break;
+        case code::kNonBreakingSpace:
+            show();
+            write_text_char(s, kMacNonBreakingSpace, false);
+            break;
+        case code::kNoteCall:
+            traitement_note(s.out);
+            ++open_notes;
+            break;
+        case code::kBlockEnd: block_end(); break;
+        case code::kField: field(ev.param[0]); break;
         default:
             if (ev.code >= 0x9C && ev.code <= 0xA1) traitement_insert(ev.code, s.out);
+            if (ev.code == code::kHeaderBlock) open_block(kHeaderArea);
+            if (ev.code == code::kFooterBlock) open_block(kFooterArea);
             break;
         }
     }
 
     void on_event(const Event &ev) {
         switch (ev.kind) {
-        case EventKind::Char: on_char(ev); break;
-        case EventKind::LineEnd: plain_char(' '); break;
-        case EventKind::Tab: plain_char(code::kTab); break;
-        case EventKind::ParagraphEnd: paragraph_end(); break;
+        case EventKind::Char:
+            show();
+            on_char(ev);
+            break;
+        case EventKind::LineEnd:
+            show();
+            plain_char(' ');
+            break;
+        case EventKind::Tab:
+            show();
+            plain_char(code::kTab);
+            break;
+        case EventKind::ParagraphEnd:
+            if (writing())
+                paragraph_end();
+            else
+                ++block.blank_paragraphs;
+            break;
         case EventKind::PageBreak:
+            if (block.area != kMainArea) break;  // a header or footer has no pages of its own
             if (s.paragraph_chars != 0) end_paragraph(s, false);
             write_page_break(s);
             break;
@@ -136,6 +237,10 @@ struct Exporter {
             on_event(ev);
             if (s.refusal != kConverted) return s.refusal;
         }
+        if (block.shown) {  // a block the stream left open ends with it
+            if (s.paragraph_chars != 0) end_paragraph(s, false);
+            s.area = kMainArea;
+        }
         if (s.paragraph_chars != 0) end_paragraph(s, true);
         if (s.refusal == kConverted) write_trailer(s);
         return s.refusal;
@@ -150,7 +255,8 @@ int32_t export_document(std::FILE *input, std::FILE *output) {
     if (init_format(input, &s.ca, &s.pf, &s.tc) == -2) return kInitRefused;
     s.out = output;
     s.font_tables = chargement_dpolice(2);
-    s.entry_file = sec_fopen("PAR.###", "w+b");
+    for (AreaEntries &area : s.areas) area.entry_file = sec_fopen("PAR.###", "w+b");
+    s.areas[kHeaderArea].stacked = s.areas[kFooterArea].stacked = true;
     s.run_file = sec_fopen("ATT.###", "w+b");
     write_opening(s);
     return e.run(input);

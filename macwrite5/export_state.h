@@ -5,8 +5,10 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "host/kavrel.h"
+#include "macwrite5/fields.h"
 
 namespace macwrite5 {
 
@@ -21,18 +23,32 @@ inline constexpr int32_t kMaxParagraphData = 65535;
 // 16 MB.
 inline constexpr long kMaxDocumentLength = 1L << 24;
 
+enum AreaIndex { kMainArea = 0, kHeaderArea = 1, kFooterArea = 2 };
+
+// The paragraphs of one text area: their entries wait in `entry_file`, all
+// but the first (the area's opening ruler, whose entry the trailer writes).
+struct AreaEntries {
+    std::FILE *entry_file = nullptr;
+    int32_t entry_count = 1;
+    // Header and footer paragraphs stack from the top of their area, and
+    // their fields are placed by those tops; the main text keeps tops of 0.
+    bool stacked = false;
+    int16_t top = 0;                 // of the open paragraph
+    std::vector<FieldSpot> fields;   // one of each kind at most
+};
+
 struct ExportState {
     ExportState() = default;
     ExportState(const ExportState &) = delete;
     ExportState &operator=(const ExportState &) = delete;
     // The scratch streams go with the state, however the conversion ends.
     ~ExportState() {
-        if (entry_file != nullptr) std::fclose(entry_file);
+        for (const AreaEntries &area : areas)
+            if (area.entry_file != nullptr) std::fclose(area.entry_file);
         if (run_file != nullptr) std::fclose(run_file);
     }
 
     std::FILE *out = nullptr;
-    std::FILE *entry_file = nullptr;   // main text entries after the first
     std::FILE *run_file = nullptr;     // format runs of the open paragraph
     const uint16_t *const *font_tables = nullptr;
     CharAttributes ca{};
@@ -40,7 +56,9 @@ struct ExportState {
     TabColumns tc{};
     long paragraph_start = 0;
     int32_t paragraph_chars = 0;
-    int32_t entry_count = 0;
+    int32_t pen = 0;                   // where the next character stands, for fields
+    std::array<AreaEntries, 3> areas{};
+    AreaIndex area = kMainArea;        // the one the open paragraph belongs to
     uint16_t last_run_position = 0;
     std::array<uint8_t, 16> pending_entry{};
     // Once the input is found not to fit a document, why (a converter
@@ -55,6 +73,10 @@ void write_format_run(ExportState &s);
 void write_page_break(ExportState &s);
 void write_ruler(ExportState &s, bool centred);
 void write_trailer(ExportState &s);
+
+// Records a field of `kind` where the pen stands in the open paragraph of a
+// header or footer area; a second field of one kind has no place to go.
+void place_field(ExportState &s, uint8_t kind);
 
 // Writes one character of text, writing the pending format run first when
 // the attributes changed (`with_run`), and continuing the paragraph in a new

@@ -72,14 +72,27 @@ void write_ruler_entry(std::FILE *f, uint32_t at) {
 }
 
 void close_entry(ExportState &s, int16_t height, uint16_t data_length) {
-    if (s.entry_count >= kMaxMainEntries) {
+    AreaEntries &area = s.areas[s.area];
+    if (area.entry_count >= kMaxMainEntries) {
         s.refusal = kExportTooManyParagraphs;
         return;
     }
     put_be16(s.pending_entry.data() + kHeightAt, static_cast<uint16_t>(height));
     put_be16(s.pending_entry.data() + kDataLengthAt, data_length);
-    write_bytes(s.entry_file, s.pending_entry.data(), s.pending_entry.size());
-    ++s.entry_count;
+    if (area.stacked) {
+        put_be16(s.pending_entry.data() + kTopAt, static_cast<uint16_t>(area.top));
+        if (height > 0) area.top = static_cast<int16_t>(area.top + height);
+    }
+    write_bytes(area.entry_file, s.pending_entry.data(), s.pending_entry.size());
+    ++area.entry_count;
+}
+
+// The point size that the format runs carry: the host keeps it negated.
+int32_t run_point_size(const ExportState &s) { return static_cast<uint8_t>(-static_cast<int8_t>(s.ca.size & 0xFF)); }
+
+const PenRuler &default_pen_ruler() {
+    static const PenRuler ruler = pen_ruler(kDefaultRuler);
+    return ruler;
 }
 
 uint8_t run_style(uint8_t style) {
@@ -114,9 +127,14 @@ bool paragraph_full(const ExportState &s) {
     return 2 + s.paragraph_chars + 2 + 1 + 2 + runs + 2 * kRunSize > kMaxParagraphData;
 }
 
-// The trailer's length for `entries` main entries: the header's and the
-// footer's arrays, the main line heights, the main entries, the closing record.
-long trailer_length(int32_t entries) { return 36 + 6 + 4L * entries + 16L * entries + 8; }
+// The trailer's length: the footer's and the header's arrays (a 2-byte start
+// and 4 bytes of line heights for each paragraph after the ruler, 16 bytes of
+// entry for each), the main line heights and entries, the closing record.
+long trailer_length(const ExportState &s) {
+    long length = 6 + 20L * s.areas[kMainArea].entry_count + 8;
+    for (AreaIndex a : {kHeaderArea, kFooterArea}) length += 2 + 4L * (s.areas[a].entry_count - 1) + 16L * s.areas[a].entry_count;
+    return length;
+}
 
 }  // namespace
 
@@ -125,7 +143,6 @@ void write_opening(ExportState &s) {
     putx(kPrinterRecordRest, 0, s.out);
     for (int i = 0; i < 3; ++i) write_bytes(s.out, kWindowRecord, sizeof kWindowRecord);
     for (int i = 0; i < 3; ++i) write_bytes(s.out, kDefaultRuler, sizeof kDefaultRuler);
-    s.entry_count = 1;  // the main text's ruler, whose entry the trailer writes
     begin_paragraph(s);
     write_format_run(s);
 }
@@ -135,6 +152,7 @@ void begin_paragraph(ExportState &s) {
     s.paragraph_chars = 0;
     s.pending_entry.fill(0);
     s.paragraph_start = std::ftell(s.out);
+    s.pen = default_pen_ruler().left;
     put_be32(s.pending_entry.data() + kDataWordAt, static_cast<uint32_t>(s.paragraph_start) & kDataOffsetMask);
     write_be16(s.out, 0);
 }
@@ -157,7 +175,7 @@ void end_paragraph(ExportState &s, bool final) {
 void write_format_run(ExportState &s) {
     uint8_t run[kRunSize];
     put_be16(run, static_cast<uint16_t>(s.paragraph_chars));
-    run[2] = static_cast<uint8_t>(-static_cast<int8_t>(s.ca.size & 0xFF));
+    run[2] = static_cast<uint8_t>(run_point_size(s));
     run[3] = run_style(s.ca.style);
     run[4] = 0;
     run[5] = s.ca.special_font != 0 ? s.ca.special_font : 2;
@@ -181,6 +199,15 @@ void write_text_char(ExportState &s, uint8_t byte, bool with_run) {
     if (with_run && s.ca.changed) write_format_run(s);
     std::fputc(byte, s.out);
     ++s.paragraph_chars;
+    s.pen = pen_advance(s.pen, byte, run_point_size(s), default_pen_ruler());
+}
+
+void place_field(ExportState &s, uint8_t kind) {
+    AreaEntries &area = s.areas[s.area];
+    for (const FieldSpot &f : area.fields)
+        if (f.kind == kind) return;
+    const int32_t pen = s.pen < INT16_MAX ? s.pen : INT16_MAX;
+    area.fields.push_back({kind, area.top, static_cast<int16_t>(pen)});
 }
 
 void write_page_break(ExportState &s) {
@@ -200,50 +227,87 @@ void write_ruler(ExportState &s, bool centred) {
     begin_paragraph(s);
 }
 
+namespace {
+
+struct ArrayPlace {
+    uint32_t info_pos;
+    uint16_t info_length;
+    uint32_t heights_pos;
+    uint16_t heights_length;
+};
+
+constexpr uint8_t kOneLineHeight[4] = {0x00, 0x01, 0x0D, 0x00};
+
+// Copies an area's waiting entries behind its first one.
+void copy_entries(ExportState &s, const AreaEntries &area) {
+    const auto p = static_cast<int32_t>(std::ftell(area.entry_file));
+    std::rewind(area.entry_file);
+    frecopie(area.entry_file, s.out, p);
+}
+
+// A header's or footer's arrays: no line for its ruler, one for every other
+// paragraph; then its ruler's entry and the others.  With the ruler alone
+// this is the empty frame that every document without one has.
+ArrayPlace write_block_arrays(ExportState &s, const AreaEntries &area, uint32_t ruler_at) {
+    const auto heights = static_cast<uint32_t>(std::ftell(s.out));
+    write_be16(s.out, 0);
+    for (int32_t i = 1; i < area.entry_count; ++i) write_bytes(s.out, kOneLineHeight, sizeof kOneLineHeight);
+    const auto info = static_cast<uint32_t>(std::ftell(s.out));
+    write_ruler_entry(s.out, ruler_at);
+    copy_entries(s, area);
+    return {info, static_cast<uint16_t>(area.entry_count * kEntrySize), heights, static_cast<uint16_t>(info - heights)};
+}
+
+void patch_window(ExportState &s, long window_at, const ArrayPlace &place) {
+    std::fseek(s.out, window_at + kInfoArrayPosAt, SEEK_SET);
+    write_be32(s.out, place.info_pos);
+    write_be16(s.out, place.info_length);
+    write_be32(s.out, place.heights_pos);
+    write_be16(s.out, place.heights_length);
+}
+
+// A header's or footer's count, and where its window record places fields.
+void patch_block(ExportState &s, const AreaEntries &area, long count_at, long window_at) {
+    std::fseek(s.out, count_at, SEEK_SET);
+    write_be16(s.out, static_cast<uint16_t>(area.entry_count));
+    for (const FieldSpot &f : area.fields) {
+        std::fseek(s.out, window_at + kFieldPairsAt + 4 * (f.kind - 1), SEEK_SET);
+        write_be16(s.out, static_cast<uint16_t>(f.vertical));
+        write_be16(s.out, static_cast<uint16_t>(f.horizontal));
+    }
+}
+
+}  // namespace
+
 void write_trailer(ExportState &s) {
-    const auto a = static_cast<uint32_t>(std::ftell(s.out));
-    if (a + trailer_length(s.entry_count) > kMaxDocumentLength) {
+    if (std::ftell(s.out) + trailer_length(s) > kMaxDocumentLength) {
         s.refusal = kExportTooLong;
         return;
     }
-    write_be16(s.out, 0);                    // footer's line heights
-    write_ruler_entry(s.out, kFooterRulerAt);
-    write_be16(s.out, 0);                    // header's line heights
-    write_ruler_entry(s.out, kHeaderRulerAt);
+    const AreaEntries &main = s.areas[kMainArea], &header = s.areas[kHeaderArea], &footer = s.areas[kFooterArea];
+    const ArrayPlace footer_place = write_block_arrays(s, footer, kFooterRulerAt);
+    const ArrayPlace header_place = write_block_arrays(s, header, kHeaderRulerAt);
     const auto b = static_cast<uint32_t>(std::ftell(s.out));
     const uint8_t heights_start[6] = {0, 0, 0, 0x01, 0x10, 0x00};
-    const uint8_t height_group[4] = {0x00, 0x01, 0x0D, 0x00};
     write_bytes(s.out, heights_start, sizeof heights_start);
-    for (int32_t i = 0; i < s.entry_count; ++i) write_bytes(s.out, height_group, sizeof height_group);
+    for (int32_t i = 0; i < main.entry_count; ++i) write_bytes(s.out, kOneLineHeight, sizeof kOneLineHeight);
     const auto c = static_cast<uint32_t>(std::ftell(s.out));
     write_ruler_entry(s.out, kMainRulerAt);
-    const auto p = static_cast<uint32_t>(std::ftell(s.entry_file));
-    std::rewind(s.entry_file);
-    frecopie(s.entry_file, s.out, static_cast<int32_t>(p));
+    copy_entries(s, main);
     const auto e = static_cast<uint32_t>(std::ftell(s.out));
     write_be32(s.out, e + 8);
     write_be32(s.out, 0);
     insertion_longueur(static_cast<int32_t>(e + 8), s.out);
 
-    struct Patch {
-        long at;
-        uint32_t info_pos;
-        uint16_t info_length;
-        uint32_t heights_pos;
-        uint16_t heights_length;
-    };
     std::fseek(s.out, kMainCountAt, SEEK_SET);
-    write_be16(s.out, static_cast<uint16_t>(s.entry_count));
+    write_be16(s.out, static_cast<uint16_t>(main.entry_count));
     std::fseek(s.out, kClosingRecordPosAt, SEEK_SET);
     write_be32(s.out, e);
-    for (const Patch &w : {Patch{kFooterWindowAt, a + 2, 16, a, 2}, Patch{kHeaderWindowAt, a + 20, 16, a + 18, 2},
-                           Patch{kMainWindowAt, c, static_cast<uint16_t>(p + 16), b, static_cast<uint16_t>(c - b)}}) {
-        std::fseek(s.out, w.at + kInfoArrayPosAt, SEEK_SET);
-        write_be32(s.out, w.info_pos);
-        write_be16(s.out, w.info_length);
-        write_be32(s.out, w.heights_pos);
-        write_be16(s.out, w.heights_length);
-    }
+    patch_window(s, kFooterWindowAt, footer_place);
+    patch_window(s, kHeaderWindowAt, header_place);
+    patch_window(s, kMainWindowAt, {c, static_cast<uint16_t>(main.entry_count * kEntrySize), b, static_cast<uint16_t>(c - b)});
+    patch_block(s, header, kHeaderCountAt, kHeaderWindowAt);
+    patch_block(s, footer, kFooterCountAt, kFooterWindowAt);
 }
 
 }  // namespace macwrite5

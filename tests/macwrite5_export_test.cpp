@@ -171,10 +171,59 @@ TEST(MacWrite5Export, TagsTheExportHasNoUseForAreSkippedByTheFramingRule) {
     EXPECT_EQ(paragraph_text(doc, 1), "xcde\xCA" "f\\\r");
 }
 
-TEST(MacWrite5Export, LineEndsBecomeSpacesAndTextFlowsOutOfBlocks) {
+TEST(MacWrite5Export, LineEndsBecomeSpacesAndBlockTextStaysInItsArea) {
     const std::string doc = exported(std::string("\\\x9E\0\0Head\r\\\x7F" "a\nb\r", 15));
-    EXPECT_EQ(paragraph_text(doc, 1), "Head\r");
-    EXPECT_EQ(paragraph_text(doc, 2), "a b\r");
+    EXPECT_EQ(paragraph_text(doc, 1), "a b\r");
+    const Entry head = area_entry(doc, 206, 1);
+    EXPECT_EQ(doc.substr(head.offset + 2, 5), "Head\r");
+}
+
+TEST(MacWrite5Export, HeaderAndFooterBlocksBecomeTheirAreasWithTheirFields) {
+    const std::string stream = "\\\x9E\0\0Head\r\rTwo\\_\x02\r\\\x7F"
+                               "\\\xA1\0\0\\_\x01\\_\x01" "Foot\\_\x03\r\\\x7F" "Body\r"s;
+    const std::string doc = exported(stream);
+    EXPECT_EQ(u16at(doc, 2), 2u);
+    EXPECT_EQ(u16at(doc, 4), 4u);  // ruler, Head, the empty paragraph, Two
+    EXPECT_EQ(u16at(doc, 6), 2u);
+    EXPECT_EQ(window_at(doc, 206).info_length, 4u * 16);
+    EXPECT_EQ(window_at(doc, 206).heights_length, 2u + 3 * 4);
+    // the areas' own rulers come first; paragraphs stack 13 points apart
+    EXPECT_EQ(area_entry(doc, 206, 0).offset, 332u);
+    EXPECT_EQ(area_entry(doc, 160, 0).offset, 298u);
+    const Entry two = area_entry(doc, 206, 3);
+    EXPECT_EQ(two.raw.substr(0, 4), std::string("\0\x0D\0\x1A", 4));
+    EXPECT_EQ(doc.substr(two.offset + 2, 4), "Two\r");
+    // fields as (top, pen) pairs: the pen starts at the left margin, 13, and
+    // moves 6 points a letter at 12 points; one page number only
+    EXPECT_EQ(doc.substr(206 + 24, 12), std::string("\xFF\xF2\0\x1E\0\x1A\0\x1F\xFF\xF2\x01\xBA", 12));
+    EXPECT_EQ(doc.substr(160 + 24, 12), std::string("\0\0\0\x0D\xFF\xF2\0\xEC\0\0\0\x25", 12));
+    EXPECT_EQ(read_back(doc), "Body\r");
+    const std::string back = convert(import_macwrite_5, doc).output;
+    EXPECT_NE(back.find("Head\r\rTwo\\_\x02\r\\\x7F"), std::string::npos);
+    EXPECT_NE(back.find("\\_\x01" "Foot\\_\x03\r\\\x7F"), std::string::npos);
+}
+
+TEST(MacWrite5Export, BlankBlocksLeaveTheDocumentAsWithoutThem) {
+    // blank paragraphs, a centring tag, a page break: nothing to show
+    const std::string blank = "\\\x9E\0\0\r\\+\r\f\\\x7F\\\xA1\0\0\\\x7F" "AB\r"s;
+    EXPECT_EQ(exported(blank), exported("\\+AB\r"));
+    // and a field has no place in the main text
+    EXPECT_EQ(exported("A\\_\x01" "B\r"s), exported("AB\r"));
+}
+
+TEST(MacWrite5Export, EachAreaFollowsTheAlignmentTheStreamSays) {
+    // centring said in the header goes on into the main text; a main text
+    // centred before a block goes on after it
+    const std::string doc = exported("\\\x9E\0\0\\+Title\r\\\x7F" "Body\r"s);
+    EXPECT_EQ(area_entry(doc, 206, 1).height, 0);
+    EXPECT_EQ(doc[area_entry(doc, 206, 1).offset + 4], 1);
+    EXPECT_EQ(main_entry(doc, 1).height, 0);
+    EXPECT_EQ(doc[main_entry(doc, 1).offset + 4], 1);
+    EXPECT_EQ(paragraph_text(doc, 2), "Body\r");
+    const std::string back = exported("\\+One\r\\\xA1\0\0Foot\r\\\x7F" "Two\r"s);
+    const std::string read = convert(import_macwrite_5, back).output;
+    EXPECT_EQ(read.substr(read.find("\\\xA1")),
+              "\\\xA1\0\0\\+\\L\x0C\\\x88\0\x02" "Foot\r\\\x7FOne\rTwo\r"s);
 }
 
 TEST(MacWrite5Export, AParagraphTooLongForItsFieldsContinuesInANewOne) {

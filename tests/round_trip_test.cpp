@@ -18,18 +18,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace testing_support;
+using namespace std::string_literals;
 
 std::string import_any(const std::string &doc) {
     Converted c = convert(import_macwrite_5, doc);
     EXPECT_EQ(c.result, 0);
     return c.output;
-}
-
-// The export ends the last paragraph with a return even when the text did
-// not; a document whose last paragraph has none gains one.
-std::vector<StyledChar> without_final_return(std::vector<StyledChar> text) {
-    if (!text.empty() && text.back().ch == '\r') text.pop_back();
-    return text;
 }
 
 std::string round_trip(const std::string &stream) {
@@ -38,7 +32,7 @@ std::string round_trip(const std::string &stream) {
     return import_any(exported.output);
 }
 
-TEST(RoundTrip, EveryRealDocumentKeepsTextStylesAndCentring) {
+TEST(RoundTrip, EveryRealDocumentKeepsTextStylesCentringAreasAndFields) {
     if (!fs::is_directory(corpus_dir())) GTEST_SKIP() << "no corpus at " << corpus_dir();
     int seen = 0;
     for (const char *folder : {"macwrite5", "macwrite22", "macbinary"})
@@ -46,7 +40,7 @@ TEST(RoundTrip, EveryRealDocumentKeepsTextStylesAndCentring) {
             SCOPED_TRACE(entry.path().string());
             const std::string first = import_any(read_file(entry.path()));
             const std::string second = round_trip(first);
-            EXPECT_EQ(first_difference(without_final_return(styled_text(second)), without_final_return(styled_text(first))), "");
+            EXPECT_EQ(first_difference(styled_text(second), as_exported(styled_text(first))), "");
             ++seen;
         }
     EXPECT_EQ(seen, 8);
@@ -57,6 +51,10 @@ TEST(RoundTrip, BuiltDocumentWithEveryKindOfParagraph) {
     centred.justification = 1;
     Mw5Builder doc;
     doc.text(Area::Header, "Head\r")
+        .field(Area::Header, 2, 0, 200)
+        .ruler(Area::Footer, centred)
+        .text(Area::Footer, "Page \r")
+        .field(Area::Footer, 1, 0, 40)
         .ruler(Area::Main, centred)
         .text(Area::Main, "Title\r", {{0, 12, 0x01, 3}})
         .text(Area::Main, "\r")
@@ -67,6 +65,7 @@ TEST(RoundTrip, BuiltDocumentWithEveryKindOfParagraph) {
         .picture(Area::Main, 22)
         .compressed(Area::Main, "the rest\r");
     const std::string first = import_any(doc.build());
+    ASSERT_NE(first.find("Page \\_\x01\r"), std::string::npos);
     EXPECT_EQ(first_difference(styled_text(round_trip(first)), styled_text(first)), "");
 }
 
@@ -120,6 +119,32 @@ TEST(LibmwawClient, ReadsEveryParagraphOfADocumentPast2047) {
     std::string text;
     for (int i = 1; i <= 3000; ++i) text += "p" + std::to_string(i) + "\n";
     EXPECT_EQ(libmwaw_text(text), text);
+}
+
+TEST(LibmwawClient, ReadsHeaderAndFooterAsSuchWithTheirFields) {
+    if (!have_mwaw2text()) GTEST_SKIP() << "mwaw2text (libmwaw-tools) is not installed";
+    const std::string stream = "\\\x9E\0\0Running head\\_\x02\r\\\x7F\\\xA1\0\0Page \\_\x01\r\\\x7F" "Body text\r"s;
+    const Converted doc = convert(export_macwrite_5, stream);
+    ScratchDir dir;
+    const std::string path = dir.write("doc.mw", doc.output);
+    const std::string out = dir.file("out.raw");
+    ASSERT_EQ(std::system(("mwaw2raw '" + path + "' >'" + out + "' 2>/dev/null").c_str()), 0);
+    const std::string raw = read_file(out);
+    // each area between its own opening and closing call, in order
+    const size_t header = raw.find("openHeader"), header_end = raw.find("closeHeader");
+    const size_t footer = raw.find("openFooter"), footer_end = raw.find("closeFooter");
+    const size_t body = raw.find("Body text");
+    ASSERT_NE(header_end, std::string::npos);
+    ASSERT_NE(footer_end, std::string::npos);
+    auto within = [&](const std::string &what, size_t from, size_t to) {
+        const size_t at = raw.find(what, from);
+        return at != std::string::npos && at < to;
+    };
+    EXPECT_TRUE(within("Running head", header, header_end));
+    EXPECT_TRUE(within("field-type: text:date", header, header_end));
+    EXPECT_TRUE(within("Page", footer, footer_end));
+    EXPECT_TRUE(within("field-type: text:page-number", footer, footer_end));
+    EXPECT_GT(body, footer_end);
 }
 
 TEST(LibmwawClient, ReadsCentredParagraphs) {

@@ -31,10 +31,14 @@ struct Entry {
     std::string raw;
 };
 
-// Entry `i` of the main text's information array.
-inline Entry main_entry(const std::string &d, size_t i) {
-    const size_t at = u32at(d, 264) + 16 * i;
+// Entry `i` of the information array of the area whose window record is at
+// `window_at` (160 footer, 206 header, 252 main).
+inline Entry area_entry(const std::string &d, size_t window_at, size_t i) {
+    const size_t at = u32at(d, window_at + 12) + 16 * i;
     return {static_cast<int16_t>(u16at(d, at)), u32at(d, at + 8) & 0xFFFFFF, u16at(d, at + 12), d.substr(at, 16)};
 }
+
+// Entry `i` of the main text's information array.
+inline Entry main_entry(const std::string &d, size_t i) { return area_entry(d, 252, i); }
 
 }  // namespace testing_support

@@ -1,7 +1,7 @@
 // A stream reduced to what a round trip through MacWrite 4.6/5 keeps: each
-// character with its bold, italic, underline, superscript and subscript state
-// and whether its paragraph is centred.  Block tags are ignored, so header and
-// footer text reads as the start of the main text, where the export puts it.
+// character with its bold, italic, underline, superscript and subscript state,
+// whether its paragraph is centred and which area (main text, header, footer)
+// it stands in; a field counts as a character of its own.
 #pragma once
 
 #include <sstream>
@@ -18,11 +18,17 @@ struct StyledChar {
     uint16_t ch;
     uint8_t style;
     bool centred;
-    bool operator==(const StyledChar &o) const { return ch == o.ch && style == o.style && centred == o.centred; }
+    uint8_t area = 0;     // 0 main text, 1 header, 2 footer
+    uint8_t field = 0;    // a field's kind, ch then 0
+    bool operator==(const StyledChar &o) const {
+        return ch == o.ch && style == o.style && centred == o.centred && area == o.area && field == o.field;
+    }
 };
 
 inline std::ostream &operator<<(std::ostream &os, const StyledChar &c) {
-    return os << "{U+" << std::hex << c.ch << std::dec << " style " << int(c.style) << (c.centred ? " centred}" : "}");
+    os << "{U+" << std::hex << c.ch << std::dec << " style " << int(c.style) << " area " << int(c.area);
+    if (c.field != 0) os << " field " << int(c.field);
+    return os << (c.centred ? " centred}" : "}");
 }
 
 inline std::vector<StyledChar> styled_text(const std::string &stream) {
@@ -32,18 +38,22 @@ inline std::vector<StyledChar> styled_text(const std::string &stream) {
     kavrel::stream::Reader reader(in);
     kavrel::stream::Event ev;
     std::vector<StyledChar> out;
-    uint8_t style = 0;
+    uint8_t style = 0, area = 0;
     bool centred = false;
     auto flip = [&](uint8_t bit, bool on) { style = static_cast<uint8_t>(on ? style | bit : style & ~bit); };
     while (reader.next(ev)) {
         switch (ev.kind) {
-        case EventKind::Char: out.push_back({ev.ch, style, centred}); break;
-        case EventKind::LineEnd: out.push_back({' ', style, centred}); break;
-        case EventKind::Tab: out.push_back({'\t', style, centred}); break;
-        case EventKind::ParagraphEnd: out.push_back({'\r', 0, centred}); break;
-        case EventKind::PageBreak: out.push_back({'\f', 0, false}); break;
+        case EventKind::Char: out.push_back({ev.ch, style, centred, area}); break;
+        case EventKind::LineEnd: out.push_back({' ', style, centred, area}); break;
+        case EventKind::Tab: out.push_back({'\t', style, centred, area}); break;
+        case EventKind::ParagraphEnd: out.push_back({'\r', 0, centred, area}); break;
+        case EventKind::PageBreak: out.push_back({'\f', 0, false, area}); break;
         case EventKind::Tag:
             switch (ev.code) {
+            case code::kHeaderBlock: area = 1; break;
+            case code::kFooterBlock: area = 2; break;
+            case code::kBlockEnd: area = 0; break;
+            case code::kField: out.push_back({0, style, centred, area, ev.param[0]}); break;
             case code::kBoldOn: flip(1, true); break;
             case code::kBoldOff: flip(1, false); break;
             case code::kItalicOn: flip(2, true); break;
@@ -63,6 +73,24 @@ inline std::vector<StyledChar> styled_text(const std::string &stream) {
         }
     }
     std::fclose(in);
+    return out;
+}
+
+// What a round trip through the export keeps of an import's text: a header
+// or footer with nothing but returns is none, and the last paragraph of
+// every area ends with a return, the main text's too.
+inline std::vector<StyledChar> as_exported(const std::vector<StyledChar> &text) {
+    std::vector<StyledChar> out;
+    for (uint8_t area : {1, 2, 0}) {
+        std::vector<StyledChar> part;
+        for (const StyledChar &c : text)
+            if (c.area == area) part.push_back(c);
+        bool shown = area == 0;
+        for (const StyledChar &c : part) shown = shown || c.ch != '\r' || c.field != 0;
+        if (!shown || part.empty()) continue;
+        if (part.back().ch != '\r' || part.back().field != 0) part.push_back({'\r', 0, part.back().centred, area});
+        out.insert(out.end(), part.begin(), part.end());
+    }
     return out;
 }
 
