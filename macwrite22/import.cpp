@@ -107,7 +107,7 @@ struct Area {
 std::vector<macwrite5::AreaField> area_fields(ImportContext &ctx, const std::vector<Record> &records, const Area &area,
                                               long list_pos) {
     if (list_pos < kWindowsEnd) return {};
-    const auto spots = macwrite5::placed_fields(ctx.header.data() + area.window_at + macwrite5::kFieldPairsAt22);
+    const auto spots = macwrite5::placed_fields(ctx.header.data() + area.window_at + kFieldPairsAt);
     if (spots.empty()) return {};
     std::vector<macwrite5::ParagraphTop> paragraphs;
     for (size_t i = area.first; i < area.first + area.count; ++i) {

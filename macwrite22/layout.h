@@ -23,6 +23,7 @@ inline constexpr int kFooterCountAt = 8;
 inline constexpr int kFooterWindowAt = 140;
 inline constexpr int kHeaderWindowAt = 174;
 inline constexpr int kWindowsEnd = 242;
+inline constexpr int kFieldPairsAt = 12;   // in a window record: page number, date, time
 
 // One 8-byte entry per paragraph, in record order, follows the windows.
 inline constexpr int kEntriesAt = kWindowsEnd;

@@ -23,9 +23,6 @@
 namespace macwrite5 {
 
 inline constexpr int kFieldPairsAt = 24;       // in a window record: page number, date, time
-inline constexpr int kFieldPairsAt22 = 12;     // in the older generation's window record
-inline constexpr int kFieldPairsSize = 12;
-inline constexpr int16_t kUnplacedVertical = -14;
 inline constexpr int32_t kDefaultPointSize = 12;  // the pen's size for text before any run
 
 struct FieldSpot {

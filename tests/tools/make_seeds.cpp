@@ -34,7 +34,15 @@ int main(int argc, char **argv) {
     }
     const std::vector<std::pair<std::string, std::string>> seeds = {
         {"macwrite5-example", example_document()},
-        {"macwrite22", Mw22Builder().paragraph("Old text\r").ruler(Area::Main).paragraph("C:\\\x8E\r", 3, 5).build()},
+        {"macwrite22", Mw22Builder()
+                           .paragraph("Old text\r")
+                           .ruler(Area::Main)
+                           .paragraph("C:\\\x8E\r", 3, 5)
+                           .text(Area::Main, "Bold abg\r", {{0, 12, 1, 3}, {5, 12, 0, 23}})
+                           .text(Area::Header, "Memo\r", {{0, 9, 2, 3}})
+                           .text(Area::Footer, "p. \r")
+                           .field(Area::Footer, 1, 0, 40)
+                           .build()},
         {"macwrite2-forward", macwrite2_seed(ChainLinks::Forward)},
         {"macwrite2-backward", macwrite2_seed(ChainLinks::Backward)},
         {"macwrite2-runs", macwrite2_seed(ChainLinks::BlockRuns)},
