@@ -145,6 +145,11 @@ TEST(LibmwawClient, ReadsHeaderAndFooterAsSuchWithTheirFields) {
     EXPECT_TRUE(within("Page", footer, footer_end));
     EXPECT_TRUE(within("field-type: text:page-number", footer, footer_end));
     EXPECT_GT(body, footer_end);
+    // mwaw2text prints the header's and footer's text ahead of the body
+    ASSERT_EQ(std::system(("mwaw2text '" + path + "' >'" + out + "' 2>/dev/null").c_str()), 0);
+    const std::string text = read_file(out);
+    EXPECT_LT(text.find("Running head"), text.find("Body text"));
+    EXPECT_LT(text.find("Page"), text.find("Body text"));
 }
 
 TEST(LibmwawClient, ReadsCentredParagraphs) {
