@@ -1,4 +1,5 @@
-// Identification of a MacWrite 2.2 document: the counts of its header.
+// Identification of a MacWrite 2.2 document: the counts of its header (those
+// of the page header and footer stand past the six bytes every document has).
 #include "catalogue/describe.h"
 #include "host/bytes.h"
 #include "macwrite22/layout.h"
@@ -6,11 +7,16 @@
 namespace macwrite22 {
 
 void describe(std::FILE *in, long offset, MacWriteIdentity &id) {
-    uint8_t header[kHeaderSize] = {};
+    uint8_t header[kFooterCountAt + 2] = {};
     std::fseek(in, offset, SEEK_SET);
-    if (std::fread(header, 1, sizeof header, in) != sizeof header) return;
+    const size_t got = std::fread(header, 1, sizeof header, in);
+    if (got < static_cast<size_t>(kHeaderSize)) return;
     id.version = kavrel::be16(header);
     id.main_paragraphs = kavrel::be16(header + kParagraphCountAt);
+    if (got == sizeof header) {
+        id.header_paragraphs = kavrel::be16(header + kHeaderCountAt);
+        id.footer_paragraphs = kavrel::be16(header + kFooterCountAt);
+    }
     id.compressed = 0;  // the generation has no compressed text
 }
 
