@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <ctime>
 #include <memory>
 #include <new>
@@ -195,14 +196,19 @@ Status export_macwrite5(const Plugin &plugin, const Options &options, const Job 
 }
 
 Status render_output(const Plugin &plugin, const Options &options, const Job &job, std::FILE *stream, File &result) {
+    render::RenderOptions how;
+    how.title = job.input == "-" ? "Untitled" : std::filesystem::path(job.input).filename().string();
+    how.fragment = options.fragment;
+    bool written = true;
     switch (options.to) {
-    case To::Text:
-        if (!render::to_text(stream, result.get())) return fail(job, kFailed, "cannot write the text");
-        return kOk;
+    case To::Text: written = render::to_text(stream, result.get()); break;
+    case To::Markdown: written = render::to_markdown(stream, result.get()); break;
+    case To::Html: written = render::to_html(stream, result.get(), how); break;
+    case To::Rtf: written = render::to_rtf(stream, result.get(), how); break;
     case To::Stream: copy_all(stream, result.get()); return kOk;
     case To::MacWrite5: return export_macwrite5(plugin, options, job, stream, result);
     }
-    return kFailed;
+    return written ? kOk : fail(job, kFailed, "cannot write the output");
 }
 
 // Everything that can go wrong around a conversion rather than in it: a read

@@ -18,7 +18,8 @@ const std::map<std::string, From> kFrom = {
 };
 
 const std::map<std::string, To> kTo = {
-    {"text", To::Text}, {"stream", To::Stream}, {"macwrite5", To::MacWrite5},
+    {"text", To::Text}, {"markdown", To::Markdown}, {"html", To::Html},
+    {"rtf", To::Rtf},   {"stream", To::Stream},     {"macwrite5", To::MacWrite5},
 };
 
 template <typename T>
@@ -53,6 +54,7 @@ void describe(CLI::App &app, Options &o, Raw &raw) {
                    "Output file, or folder for several inputs or a folder (created when missing); - is standard output")
         ->type_name("OUTPUT");
     app.add_flag("--macbinary", o.macbinary, "With -t macwrite5: wrap the document in a MacBinary II header");
+    app.add_flag("--fragment", o.fragment, "With -t html: write the body's content alone, to paste into a page");
     app.add_flag("--force", o.force, "Let a batch replace files that already exist in the output folder");
     app.add_option("-j,--jobs", o.jobs, "Convert N files at once (default: one per core)")
         ->type_name("N")
@@ -73,6 +75,7 @@ bool settle(Options &o, const Raw &raw, std::string &error) {
     else if (!lookup(kTo, raw.to, o.to)) error = "unknown output format: " + raw.to + " (" + names_of(kTo) + ")";
     else if (raw.lang != "fr" && raw.lang != "en") error = "unknown language: " + raw.lang + " (fr or en)";
     else if (o.macbinary && o.to != To::MacWrite5) error = "--macbinary needs -t macwrite5";
+    else if (o.fragment && o.to != To::Html) error = "--fragment needs -t html";
     else if (o.json && !o.identify) error = "--json goes with --identify";
     o.french = raw.lang == "fr";
     return error.empty();
@@ -82,6 +85,9 @@ bool settle(Options &o, const Raw &raw, std::string &error) {
 
 const char *output_extension(To to) {
     switch (to) {
+    case To::Markdown: return "md";
+    case To::Html: return "html";
+    case To::Rtf: return "rtf";
     case To::Stream: return "stream";
     case To::MacWrite5: return "mw5";
     default: return "txt";

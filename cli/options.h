@@ -8,7 +8,7 @@
 namespace mwconv {
 
 enum class From { Auto, MacWriteII, MacWrite5, MacWrite22, Stream, Text };
-enum class To { Text, Stream, MacWrite5 };
+enum class To { Text, Markdown, Html, Rtf, Stream, MacWrite5 };
 
 struct Options {
     From from = From::Auto;
@@ -22,6 +22,7 @@ struct Options {
     bool help = false;
     bool version = false;
     bool macbinary = false;
+    bool fragment = false;         // HTML: the body's content alone
     bool force = false;            // a batch may replace files it did not write
     unsigned jobs = 0;             // 0: one per core
     bool quiet = false;

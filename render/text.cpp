@@ -1,92 +1,91 @@
 #include <string>
 
-#include "host/stream_codes.h"
-#include "host/stream_reader.h"
 #include "render/render.h"
+#include "render/sink.h"
+#include "render/styled.h"
 #include "render/utf8.h"
 
 namespace render {
 
 namespace {
 
-using kavrel::stream::Event;
-using kavrel::stream::EventKind;
-namespace code = kavrel::code;
+// The header and the main text go out as they come; the footer and the notes
+// are held and close the text.  Each of the four parts that has text is set
+// off from the one before by a blank line.
+class TextRenderer final : public StyledListener {
+public:
+    explicit TextRenderer(std::FILE *out) : page_(out) {}
 
-enum class Flow { Main, Header, Footer, Note };
+    bool ok() { return page_.flush(); }
 
-struct TextOutput {
-    std::string header, main, footer, notes;
-    Flow flow = Flow::Main;
+    void begin_block(Block kind, int note_number) override {
+        flow_ = kind == Block::Header ? Flow::Header : kind == Block::Footer ? Flow::Footer : Flow::Note;
+        if (kind != Block::Note) return;
+        end_line(notes_);
+        notes_ += mark(note_number) + " ";
+    }
+    void end_block() override { flow_ = Flow::Main; }
+    void begin_paragraph(const ParagraphStyle &) override {}
+    void end_paragraph() override { put("\n"); }
+    void text(std::u16string_view run, const CharStyle &) override {
+        std::string utf8;
+        for (char16_t c : run) append_utf8(utf8, c);
+        put(utf8);
+    }
+    void tab(const CharStyle &) override { put("\t"); }
+    void line_end(const CharStyle &) override { put(" "); }
+    void page_break() override { put("\f"); }
+    void note_call(int number, const CharStyle &) override { put(mark(number)); }
+    void field(Field kind, const CharStyle &style) override { text(field_placeholder(kind), style); }
 
-    std::string &current() {
-        switch (flow) {
-        case Flow::Header: return header;
-        case Flow::Footer: return footer;
-        case Flow::Note: return notes;
-        default: return main;
+    void end_document() override {
+        for (std::string *held : {&footer_, &notes_}) {
+            if (held->empty()) continue;
+            end_line(*held);
+            separate();
+            page_.put(*held);
         }
+        if (!page_.empty() && page_.last() != '\n') page_.put('\n');
     }
 
-    void on_tag(const Event &ev) {
-        switch (ev.code) {
-        case code::kHeaderBlock: flow = Flow::Header; break;
-        case code::kFooterBlock: flow = Flow::Footer; break;
-        case code::kNoteCall: {
-            const std::string mark = "[" + std::to_string(ev.param[1]) + "]";
-            main += mark;
-            end_line(notes);
-            notes += mark + " ";
-            flow = Flow::Note;
-            break;
-        }
-        case code::kBlockEnd: flow = Flow::Main; break;
-        case code::kNonBreakingSpace: append_utf8(current(), 0xA0); break;
-        default: break;
-        }
-    }
+private:
+    enum class Flow { None, Main, Header, Footer, Note };
 
+    static std::string mark(int number) { return "[" + std::to_string(number) + "]"; }
     static void end_line(std::string &s) {
         if (!s.empty() && s.back() != '\n') s += '\n';
     }
 
-    void on_event(const Event &ev) {
-        std::string &s = current();
-        switch (ev.kind) {
-        case EventKind::Char:
-            // Control characters other than the stream's own carry no text.
-            if (ev.ch >= 0x20 && ev.ch != 0x7F) append_utf8(s, ev.ch);
-            break;
-        case EventKind::ParagraphEnd: s += '\n'; break;
-        case EventKind::LineEnd: s += ' '; break;
-        case EventKind::Tab: s += '\t'; break;
-        case EventKind::PageBreak: s += '\f'; break;
-        case EventKind::Tag: on_tag(ev); break;
-        default: break;
+    // A blank line after what the page has so far.
+    void separate() {
+        if (page_.empty()) return;
+        if (page_.last() != '\n') page_.put('\n');
+        page_.put('\n');
+    }
+
+    void put(std::string_view s) {
+        switch (flow_) {
+        case Flow::Footer: footer_ += s; return;
+        case Flow::Note: notes_ += s; return;
+        default:
+            if (flow_ != part_) separate();
+            part_ = flow_;
+            page_.put(s);
         }
     }
 
-    std::string finish() {
-        std::string out;
-        for (std::string *part : {&header, &main, &footer, &notes}) {
-            if (part->empty()) continue;
-            end_line(*part);
-            if (!out.empty()) out += '\n';
-            out += *part;
-        }
-        return out;
-    }
+    Sink page_;
+    std::string footer_, notes_;
+    Flow flow_ = Flow::Main;
+    Flow part_ = Flow::None;  // the part the page ends with
 };
 
 }  // namespace
 
 bool to_text(std::FILE *stream, std::FILE *out) {
-    TextOutput text;
-    kavrel::stream::Reader reader(stream);
-    Event ev;
-    while (reader.next(ev)) text.on_event(ev);
-    const std::string result = text.finish();
-    return std::fwrite(result.data(), 1, result.size(), out) == result.size();
+    TextRenderer text(out);
+    read_styled(stream, text);
+    return text.ok();
 }
 
 }  // namespace render

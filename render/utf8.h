@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace render {
 
@@ -16,6 +17,31 @@ inline void append_utf8(std::string &out, uint32_t cp) {
         out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
         out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     }
+}
+
+// UTF-8 as BMP code points; a byte that does not belong, or a character
+// beyond the BMP, becomes U+FFFD.
+inline std::u16string utf16_of(std::string_view utf8) {
+    std::u16string out;
+    for (size_t i = 0; i < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        const int extra = lead < 0x80 ? 0 : lead >= 0xE0 && lead < 0xF0 ? 2 : lead >= 0xC2 && lead < 0xE0 ? 1 : -1;
+        uint32_t cp = extra == 0 ? lead : extra == 1 ? lead & 0x1Fu : lead & 0x0Fu;
+        bool good = extra >= 0 && i + static_cast<size_t>(extra) < utf8.size();
+        for (int k = 1; good && k <= extra; ++k) {
+            const auto b = static_cast<unsigned char>(utf8[i + static_cast<size_t>(k)]);
+            good = (b & 0xC0) == 0x80;
+            cp = cp << 6 | (b & 0x3Fu);
+        }
+        good = good && !(extra == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF)));
+        out.push_back(good ? static_cast<char16_t>(cp) : u'\uFFFD');
+        if (good) {
+            i += static_cast<size_t>(extra) + 1;
+            continue;
+        }
+        for (++i; i < utf8.size() && (static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80;) ++i;
+    }
+    return out;
 }
 
 }  // namespace render

@@ -1,0 +1,29 @@
+// Classic Macintosh font numbers and the families they name, shared by every
+// renderer.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace render {
+
+enum class Generic : uint8_t { Serif, SansSerif, Monospace };
+
+struct FontFace {
+    uint16_t number;
+    std::string_view family;
+    Generic generic;
+};
+
+// The family of a Mac font number; null for a number the table does not know
+// (the output then keeps the document's default font).
+const FontFace *font_face(int number);
+
+// Every font of the table, in the order of their numbers.
+std::span<const FontFace> font_table();
+
+// "serif", "sans-serif" or "monospace".
+std::string_view generic_name(Generic g);
+
+}  // namespace render

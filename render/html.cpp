@@ -1,0 +1,359 @@
+#include <optional>
+#include <string>
+
+#include "render/render.h"
+#include "render/sink.h"
+#include "render/styled.h"
+#include "render/utf8.h"
+
+namespace render {
+
+namespace {
+
+// A column is 1/10 inch: 7.2 points.
+constexpr double kPointsPerColumn = 7.2;
+// Past the last stop, a tab goes to the next half inch.
+constexpr double kDefaultTabPoints = 36;
+constexpr double kDefaultSize = 12;
+// The text before a tab is held to learn where the tab goes; text longer
+// than this is no column, and its tabs stay tab characters.
+constexpr size_t kSegmentLimit = 16384;
+
+std::string points(double pt) {
+    const long tenths = static_cast<long>(pt * 10 + 0.5);
+    return std::to_string(tenths / 10) + (tenths % 10 != 0 ? "." + std::to_string(tenths % 10) : "") + "pt";
+}
+
+// A browser measures text only as it lays it out; this is the width of a
+// character in ems in a common face of the family, near enough to tell
+// which tab stop a stretch of text reaches.
+double em_width(char16_t c, const CharStyle &s) {
+    if (s.face != nullptr && s.face->generic == Generic::Monospace) return 0.6;
+    double w = 0.5;
+    if (c == ' ' || c == 'i' || c == 'l' || c == 'j' || c == 't' || c == 'f' || c == 'r' || c == '.' || c == ',' ||
+        c == ':' || c == ';' || c == '\'' || c == '|' || c == '!' || c == 'I')
+        w = 0.28;
+    else if (c == 'm' || c == 'w' || c == 'M' || c == 'W')
+        w = 0.85;
+    else if (c >= 'A' && c <= 'Z')
+        w = 0.67;
+    else if (c >= '0' && c <= '9')
+        w = 0.56;
+    if (s.has(kBold)) w *= 1.07;
+    if (s.has(kSuperscript) || s.has(kSubscript)) w *= 0.7;
+    return w;
+}
+
+double text_width(std::u16string_view run, const CharStyle &s) {
+    double ems = 0;
+    for (char16_t c : run) ems += em_width(c, s);
+    return ems * (s.size != 0 ? s.size : kDefaultSize);
+}
+
+void append_escaped(std::string &out, std::u16string_view run) {
+    for (char16_t c : run) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        default: append_utf8(out, c);
+        }
+    }
+}
+
+std::string escaped(std::string_view utf8) {
+    std::string out;
+    for (char c : utf8) {
+        if (c == '&') out += "&amp;";
+        else if (c == '<') out += "&lt;";
+        else if (c == '>') out += "&gt;";
+        else out += c;
+    }
+    return out;
+}
+
+// Paragraphs keep their spaces and tabs (pre-wrap) and have no margins of
+// their own: MacWrite spaces paragraphs only by their lines.
+std::string paragraph_css(const ParagraphStyle &p) {
+    std::string css = "margin:0;white-space:pre-wrap";
+    switch (p.align) {
+    case Align::Centre: css += ";text-align:center"; break;
+    case Align::Right: css += ";text-align:right"; break;
+    case Align::Justified: css += ";text-align:justify"; break;
+    default: break;
+    }
+    if (p.interline != 8 && p.interline != 0)
+        css += ";line-height:" + std::to_string(p.interline * 15 / 100) + "." +
+               std::to_string(p.interline * 15 % 100 / 10);
+    return css;
+}
+
+struct Markup {
+    std::string open, close;
+    void element(const char *name, const std::string &attributes = "") {
+        open += std::string("<") + name + attributes + ">";
+        close.insert(0, std::string("</") + name + ">");
+    }
+};
+
+// The elements that show a character style; what has no element of its own
+// is CSS on one span.
+Markup markup(const CharStyle &s) {
+    Markup m;
+    if (s.has(kBold)) m.element("b");
+    if (s.has(kItalic)) m.element("i");
+    if (s.has(kDoubleUnderline)) m.element("u", " style=\"text-decoration-style:double\"");
+    else if (s.has(kUnderline)) m.element("u");
+    if (s.has(kStrikeout)) m.element("s");
+    if (s.has(kSuperscript)) m.element("sup");
+    if (s.has(kSubscript)) m.element("sub");
+    std::string css;
+    if (s.face != nullptr)
+        css += "font-family:'" + std::string(s.face->family) + "'," + std::string(generic_name(s.face->generic)) + ";";
+    if (s.size != 0) css += "font-size:" + std::to_string(s.size) + "pt;";
+    if (s.has(kOutline)) css += "color:transparent;-webkit-text-stroke:0.04em #000;";
+    if (s.has(kShadow)) css += "text-shadow:0.08em 0.08em 0.04em #999;";
+    if (s.has(kSmallCaps)) css += "font-variant:small-caps;";
+    if (s.has(kAllCaps)) css += "text-transform:uppercase;";
+    if (!css.empty()) {
+        css.pop_back();
+        m.element("span", std::string(s.has(kSmallCaps) ? " class=\"smallcaps\"" : "") + " style=\"" + css + "\"");
+    }
+    return m;
+}
+
+const char *field_class(Field kind) {
+    switch (kind) {
+    case Field::Date: return "mw-field mw-date";
+    case Field::Time: return "mw-field mw-time";
+    default: return "mw-field mw-page-number";
+    }
+}
+
+const char *const kStyleSheet =
+    "body{max-width:6.5in;margin:1em auto;padding:0 1em}\n"
+    "header.mw-header{border-bottom:1px solid #ccc;margin-bottom:1em}\n"
+    "footer.mw-footer{border-top:1px solid #ccc;margin-top:1em}\n"
+    "section.mw-notes{border-top:1px solid #ccc;margin-top:1em;font-size:90%}\n"
+    ".mw-field{background:#e8e8e8;border-radius:2px}\n"
+    "@media screen{.mw-page-break{border-top:1px dashed #bbb;margin:0.5em 0}}\n";
+
+// One place the HTML goes (the page, the held footer, the held notes) and
+// the state of what is open there.
+struct Flow {
+    explicit Flow(std::FILE *file = nullptr) : sink(file) {}
+    Sink sink;
+    std::optional<CharStyle> run;  // the style whose elements are open
+    std::string closing;
+    bool in_paragraph = false, paragraph_empty = true;
+    bool has_text = false;
+    std::string paragraph_css;
+    std::vector<TabStop> tabs;
+    std::string segment;           // the paragraph's text since its last tab
+    double segment_start = 0;      // where it starts, in points from the margin
+    double segment_width = 0;      // how wide it is, estimated
+    bool measured = true;          // false once the position is lost
+    int backlink = 0;              // a note whose first paragraph is yet to come
+};
+
+class HtmlRenderer final : public StyledListener {
+public:
+    HtmlRenderer(std::FILE *out, const RenderOptions &options) : page_(out), options_(options) {
+        if (options_.fragment) return;
+        page_.sink.put("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>" + escaped(options_.title) +
+                       "</title>\n<style>\n" + kStyleSheet + "</style>\n</head>\n<body>\n");
+    }
+
+    bool ok() { return page_.sink.flush(); }
+
+    // A header or footer is held until its end and shown only when it has
+    // text; the footer waits for the end of the document.
+    void begin_block(Block kind, int note_number) override {
+        block_ = kind;
+        if (kind != Block::Note) {
+            flow_ = &block_flow_.emplace();
+            return;
+        }
+        flow_ = &notes_;
+        flow_->sink.put("<div class=\"mw-note\" id=\"mw-note-" + std::to_string(note_number) + "\">\n");
+        flow_->backlink = note_number;
+    }
+
+    void end_block() override {
+        if (block_ == Block::Note) {
+            if (flow_->backlink != 0) flow_->sink.put("<p style=\"margin:0\">" + backlink(flow_->backlink) + "</p>\n");
+            flow_->backlink = 0;
+            flow_->sink.put("</div>\n");
+        } else if (flow_->has_text) {
+            const bool header = block_ == Block::Header;
+            (header ? page_.sink : footer_.sink)
+                .put(std::string(header ? "<header class=\"mw-header\">\n" : "<footer class=\"mw-footer\">\n") +
+                     flow_->sink.held() + (header ? "</header>\n" : "</footer>\n"));
+        }
+        flow_ = &page_;
+        block_.reset();
+    }
+
+    void begin_paragraph(const ParagraphStyle &style) override {
+        open_main();
+        Flow &f = *flow_;
+        f.paragraph_css = paragraph_css(style);
+        f.tabs = style.tabs;
+        open_paragraph(f);
+        if (f.backlink != 0) {
+            put_content(backlink(f.backlink) + " ", 3 * kDefaultSize);
+            f.backlink = 0;
+        }
+    }
+
+    void end_paragraph() override { close_paragraph(*flow_); }
+
+    void text(std::u16string_view run, const CharStyle &style) override {
+        set_run(style);
+        std::string html;
+        append_escaped(html, run);
+        put_content(html, text_width(run, style));
+    }
+
+    void tab(const CharStyle &style) override {
+        Flow &f = *flow_;
+        if (!f.measured) {
+            set_run(style);
+            put_content("\t", 0);
+            return;
+        }
+        close_run(f);
+        const double stop = next_stop(f);
+        f.sink.put("<span class=\"mw-tab\" style=\"display:inline-block;min-width:" + points(stop - f.segment_start) +
+                   "\">" + f.segment + "</span>");
+        f.segment.clear();
+        f.segment_start = stop;
+        f.segment_width = 0;
+        f.paragraph_empty = false;
+    }
+
+    void line_end(const CharStyle &style) override {
+        set_run(style);
+        put_content(" ", text_width(u" ", style));
+    }
+
+    void page_break() override {
+        open_main();
+        Flow &f = *flow_;
+        const bool inside = f.in_paragraph;
+        if (inside) close_paragraph(f);
+        f.sink.put("<div class=\"mw-page-break\" style=\"break-after:page\"></div>\n");
+        if (inside) open_paragraph(f);  // the paragraph goes on after the break
+    }
+
+    void note_call(int number, const CharStyle &style) override {
+        set_run(style);
+        const std::string n = std::to_string(number);
+        put_content("<sup class=\"mw-note-ref\"><a id=\"mw-ref-" + n + "\" href=\"#mw-note-" + n + "\">[" + n +
+                        "]</a></sup>",
+                    text_width(u"[1]", style));
+    }
+
+    void field(Field kind, const CharStyle &style) override {
+        set_run(style);
+        std::string html = std::string("<span class=\"") + field_class(kind) + "\">";
+        append_escaped(html, field_placeholder(kind));
+        put_content(html + "</span>", text_width(field_placeholder(kind), style));
+    }
+
+    void end_document() override {
+        if (main_open_) page_.sink.put("</main>\n");
+        page_.sink.put(footer_.sink.held());
+        if (!notes_.sink.empty()) page_.sink.put("<section class=\"mw-notes\">\n" + notes_.sink.held() + "</section>\n");
+        if (!options_.fragment) page_.sink.put("</body>\n</html>\n");
+    }
+
+private:
+    static std::string backlink(int number) {
+        const std::string n = std::to_string(number);
+        return "<a href=\"#mw-ref-" + n + "\">[" + n + "]</a>";
+    }
+
+    // The main text is one <main>, opened by its first paragraph.
+    void open_main() {
+        if (block_ || main_open_) return;
+        page_.sink.put("<main>\n");
+        main_open_ = true;
+    }
+
+    // A tab goes to the first stop past the end of the text before it.  The
+    // text before it becomes a box at least as wide as the distance to that
+    // stop, so what follows starts right at the stop.
+    static double next_stop(const Flow &f) {
+        const double end = f.segment_start + f.segment_width;
+        for (const TabStop &t : f.tabs)
+            if (t.column * kPointsPerColumn > end) return t.column * kPointsPerColumn;
+        return (static_cast<int>(end / kDefaultTabPoints) + 1) * kDefaultTabPoints;
+    }
+
+    static void open_paragraph(Flow &f) {
+        f.sink.put("<p style=\"" + f.paragraph_css + "\">");
+        f.in_paragraph = true;
+        f.paragraph_empty = true;
+        f.segment_start = f.segment_width = 0;
+        f.measured = true;
+    }
+
+    static void close_paragraph(Flow &f) {
+        if (!f.in_paragraph) return;
+        close_run(f);
+        flush_segment(f);
+        // An empty paragraph keeps the height of a line.
+        f.sink.put(f.paragraph_empty ? "<br></p>\n" : "</p>\n");
+        f.in_paragraph = false;
+    }
+
+    static void flush_segment(Flow &f) {
+        f.sink.put(f.segment);
+        f.segment.clear();
+    }
+
+    void set_run(const CharStyle &style) {
+        Flow &f = *flow_;
+        if (f.run && *f.run == style) return;
+        close_run(f);
+        Markup m = markup(style);
+        f.segment += m.open;
+        f.closing = std::move(m.close);
+        f.run = style;
+    }
+
+    static void close_run(Flow &f) {
+        if (!f.run) return;
+        f.segment += f.closing;
+        f.run.reset();
+    }
+
+    void put_content(const std::string &html, double width) {
+        Flow &f = *flow_;
+        f.segment += html;
+        f.segment_width += width;
+        f.paragraph_empty = false;
+        f.has_text = true;
+        if (f.segment.size() < kSegmentLimit) return;
+        flush_segment(f);
+        f.measured = false;
+    }
+
+    Flow page_, footer_, notes_;
+    std::optional<Flow> block_flow_;  // the header or footer being read
+    Flow *flow_ = &page_;
+    std::optional<Block> block_;
+    bool main_open_ = false;
+    const RenderOptions &options_;
+};
+
+}  // namespace
+
+bool to_html(std::FILE *stream, std::FILE *out, const RenderOptions &options) {
+    HtmlRenderer html(out, options);
+    read_styled(stream, html);
+    return html.ok();
+}
+
+}  // namespace render

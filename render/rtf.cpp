@@ -1,0 +1,210 @@
+#include <string>
+
+#include "render/render.h"
+#include "render/sink.h"
+#include "render/styled.h"
+#include "render/utf8.h"
+
+namespace render {
+
+namespace {
+
+// Twips (1/20 point) in a column of 1/10 inch.
+constexpr int kTwipsPerColumn = 144;
+
+// ASCII as itself, RTF's own characters escaped, everything else as \uN
+// (a signed 16-bit number) with "?" for readers without Unicode.
+void append_escaped(std::string &out, std::u16string_view run) {
+    for (char16_t c : run) {
+        if (c == '\\' || c == '{' || c == '}') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            out += "\\u" + std::to_string(static_cast<int16_t>(c)) + "?";
+        }
+    }
+}
+
+std::string escaped(std::string_view utf8) {
+    std::string out;
+    append_escaped(out, utf16_of(utf8));
+    return out;
+}
+
+// \f0 is the default font; the table's fonts follow in its order.
+int font_index(const FontFace *face) { return face == nullptr ? 0 : static_cast<int>(face - font_table().data()) + 1; }
+
+const char *family_word(Generic g) {
+    switch (g) {
+    case Generic::SansSerif: return "\\fswiss";
+    case Generic::Monospace: return "\\fmodern";
+    default: return "\\froman";
+    }
+}
+
+std::string font_table_group() {
+    std::string t = "{\\fonttbl{\\f0\\froman\\fcharset0 Times;}";
+    for (const FontFace &face : font_table())
+        t += "{\\f" + std::to_string(font_index(&face)) + family_word(face.generic) + "\\fcharset0 " +
+             std::string(face.family) + ";}";
+    return t + "}\n";
+}
+
+std::string paragraph_controls(const ParagraphStyle &p) {
+    std::string c = "\\pard\\plain";
+    switch (p.align) {
+    case Align::Centre: c += "\\qc"; break;
+    case Align::Right: c += "\\qr"; break;
+    case Align::Justified: c += "\\qj"; break;
+    default: c += "\\ql"; break;
+    }
+    // \sl with \slmult1 counts in 240ths of a single line.
+    if (p.interline != 8 && p.interline != 0) c += "\\sl" + std::to_string(p.interline * 30) + "\\slmult1";
+    for (const TabStop &t : p.tabs) c += std::string(t.decimal ? "\\tqdec" : "") + "\\tx" + std::to_string(t.column * kTwipsPerColumn);
+    return c + " ";
+}
+
+std::string character_controls(const CharStyle &s) {
+    std::string c;
+    if (s.has(kBold)) c += "\\b";
+    if (s.has(kItalic)) c += "\\i";
+    if (s.has(kDoubleUnderline)) c += "\\uldb";
+    else if (s.has(kUnderline)) c += "\\ul";
+    if (s.has(kStrikeout)) c += "\\strike";
+    if (s.has(kSuperscript)) c += "\\super";
+    if (s.has(kSubscript)) c += "\\sub";
+    if (s.has(kOutline)) c += "\\outl";
+    if (s.has(kShadow)) c += "\\shad";
+    if (s.has(kSmallCaps)) c += "\\scaps";
+    if (s.has(kAllCaps)) c += "\\caps";
+    if (s.face != nullptr) c += "\\f" + std::to_string(font_index(s.face));
+    if (s.size != 0) c += "\\fs" + std::to_string(s.size * 2);
+    return c;
+}
+
+const char *field_instruction(Field kind) {
+    switch (kind) {
+    case Field::Date: return "DATE";
+    case Field::Time: return "TIME";
+    default: return "PAGE";
+    }
+}
+
+// Everything is written where the stream puts it: the header and footer as
+// destinations before the main text, each note as a footnote at its call.
+// A run of one style is one group, so nothing is left to undo after it.
+class RtfRenderer final : public StyledListener {
+public:
+    RtfRenderer(std::FILE *out, const RenderOptions &options) : out_(out) {
+        out_.put("{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\n" + font_table_group() + "{\\info{\\title " +
+                 escaped(options.title) + "}}\n\\paperw12240\\paperh15840\\margl1440\\margr1440\\margt1440\\margb1440\n");
+    }
+
+    bool ok() { return out_.flush(); }
+
+    void begin_block(Block kind, int) override {
+        close_run();
+        switch (kind) {
+        case Block::Header: out_.put("{\\header "); break;
+        case Block::Footer: out_.put("{\\footer "); break;
+        case Block::Note: out_.put("{\\footnote "); break;
+        }
+        in_note_ = kind == Block::Note;
+        note_paragraphs_ = 0;
+    }
+
+    void end_block() override {
+        close_run();
+        if (in_note_ && note_paragraphs_ == 0) out_.put("\\pard\\plain {\\super\\chftn}");
+        out_.put("}");
+        if (!in_note_) out_.put("\n");
+        in_note_ = false;
+    }
+
+    void begin_paragraph(const ParagraphStyle &style) override {
+        // A footnote's paragraphs are separated, not ended, by \par: the
+        // note ends with its text.
+        if (in_note_ && note_paragraphs_++ > 0) out_.put("\\par\n");
+        out_.put(paragraph_controls(style));
+        if (in_note_ && note_paragraphs_ == 1) out_.put("{\\super\\chftn} ");
+    }
+
+    void end_paragraph() override {
+        close_run();
+        if (!in_note_) out_.put("\\par\n");
+    }
+
+    void text(std::u16string_view run, const CharStyle &style) override {
+        set_run(style);
+        std::string rtf;
+        append_escaped(rtf, run);
+        out_.put(rtf);
+    }
+
+    void tab(const CharStyle &style) override {
+        set_run(style);
+        out_.put("\\tab ");
+    }
+
+    void line_end(const CharStyle &style) override {
+        set_run(style);
+        out_.put(" ");
+    }
+
+    void page_break() override {
+        close_run();
+        out_.put("\\page\n");
+    }
+
+    void note_call(int, const CharStyle &) override {
+        close_run();
+        out_.put("{\\super\\chftn}");
+    }
+
+    void field(Field kind, const CharStyle &style) override {
+        set_run(style);
+        std::string rtf = std::string("{\\field{\\*\\fldinst ") + field_instruction(kind) + "}{\\fldrslt ";
+        append_escaped(rtf, field_placeholder(kind));
+        out_.put(rtf + "}}");
+    }
+
+    void end_document() override {
+        close_run();
+        out_.put("}\n");
+    }
+
+private:
+    void set_run(const CharStyle &style) {
+        if (run_open_ && run_ == style) return;
+        close_run();
+        const std::string controls = character_controls(style);
+        if (controls.empty()) return;
+        out_.put("{" + controls + " ");
+        run_ = style;
+        run_open_ = true;
+    }
+
+    void close_run() {
+        if (!run_open_) return;
+        out_.put("}");
+        run_open_ = false;
+    }
+
+    Sink out_;
+    CharStyle run_;
+    bool run_open_ = false;
+    bool in_note_ = false;
+    int note_paragraphs_ = 0;
+};
+
+}  // namespace
+
+bool to_rtf(std::FILE *stream, std::FILE *out, const RenderOptions &options) {
+    RtfRenderer rtf(out, options);
+    read_styled(stream, rtf);
+    return rtf.ok();
+}
+
+}  // namespace render

@@ -1,0 +1,223 @@
+#include "render/styled.h"
+
+#include <string>
+
+#include "host/stream_codes.h"
+#include "host/stream_reader.h"
+
+namespace render {
+
+namespace {
+
+using kavrel::stream::Event;
+using kavrel::stream::EventKind;
+namespace code = kavrel::code;
+
+// Characters are handed on in runs of at most this many, so a paragraph of
+// any length costs no more memory than this.
+constexpr size_t kRunLimit = 4096;
+
+constexpr char16_t kReplacement = 0xFFFD;
+constexpr char16_t kNoBreakSpace = 0xA0;
+constexpr uint8_t kDecimalTabKind = 4;
+
+struct Toggle {
+    uint8_t on, off;
+    Attribute attribute;
+};
+
+constexpr Toggle kToggles[] = {
+    {code::kBoldOn, code::kBoldOff, kBold},
+    {code::kBoldOn2, code::kBoldOff2, kBold},
+    {code::kItalicOn, code::kItalicOff, kItalic},
+    {code::kUnderlineOn, code::kUnderlineOff, kUnderline},
+    {code::kUnderlineOn2, code::kUnderlineOff2, kUnderline},
+    {code::kDoubleUnderlineOn, code::kDoubleUnderlineOff, kDoubleUnderline},
+    {code::kStrikeoutOn, code::kStrikeoutOff, kStrikeout},
+    {code::kOutlineOn, code::kOutlineOff, kOutline},
+    {code::kShadowOn, code::kShadowOff, kShadow},
+    {code::kSuperscriptOn, code::kSuperscriptOff, kSuperscript},
+    {code::kSubscriptOn, code::kSubscriptOff, kSubscript},
+    {code::kSmallCapsOn, code::kSmallCapsOff, kSmallCaps},
+    {code::kAllCapsOn, code::kAllCapsOff, kAllCaps},
+};
+
+class StyledReader {
+public:
+    explicit StyledReader(StyledListener &listener) : out_(listener) {}
+
+    void on_event(const Event &ev) {
+        switch (ev.kind) {
+        case EventKind::Char: add_char(ev.ch); break;
+        case EventKind::ParagraphEnd:
+            open_paragraph();
+            close_paragraph();
+            break;
+        case EventKind::LineEnd: content().line_end(style_); break;
+        case EventKind::Tab: content().tab(style_); break;
+        case EventKind::PageBreak:
+            flush_run();
+            out_.page_break();
+            break;
+        case EventKind::Tag: on_tag(ev); break;
+        default: break;  // an insert carries nothing a renderer shows
+        }
+    }
+
+    void finish() {
+        close_block();
+        close_paragraph();
+        out_.end_document();
+    }
+
+private:
+    enum class Where { Main, Header, Footer, Note };
+
+    void on_tag(const Event &ev) {
+        if (toggle(ev.code)) return;
+        switch (ev.code) {
+        case code::kCentre: paragraph_.align = Align::Centre; break;
+        case code::kLeft: paragraph_.align = Align::Left; break;
+        case code::kJustify: paragraph_.align = Align::Justified; break;
+        case code::kRight: paragraph_.align = Align::Right; break;
+        case code::kInterline: paragraph_.interline = ev.param[0]; break;
+        case code::kSize: style_.size = ev.param[0]; break;
+        case code::kFont:
+            style_.font = ev.param[0] << 8 | ev.param[1];
+            style_.face = font_face(style_.font);
+            break;
+        case code::kTabSet: set_tab(ev.param[1], ev.param[0]); break;
+        case code::kTabClear: set_tab(ev.param[1], 0); break;
+        case code::kNonBreakingSpace: add_char(kNoBreakSpace); break;
+        case code::kField: add_field(ev.param[0]); break;
+        case code::kHeaderBlock: begin_block(Where::Header, Block::Header); break;
+        case code::kFooterBlock: begin_block(Where::Footer, Block::Footer); break;
+        case code::kNoteCall: call_note(); break;
+        case code::kBlockEnd: close_block(); break;
+        default: break;
+        }
+    }
+
+    bool toggle(uint8_t c) {
+        for (const Toggle &t : kToggles) {
+            if (c == t.on) style_.attributes |= t.attribute;
+            else if (c == t.off) style_.attributes &= static_cast<uint16_t>(~t.attribute);
+            else continue;
+            return true;
+        }
+        return false;
+    }
+
+    void set_tab(uint8_t column, uint8_t kind) {
+        if (column == 0) return;
+        tab_kinds_[column] = kind;
+        tabs_changed_ = true;
+    }
+
+    bool &paragraph_open() { return where_ == Where::Main ? main_paragraph_ : block_paragraph_; }
+
+    void open_paragraph() {
+        if (paragraph_open()) return;
+        if (tabs_changed_) {
+            paragraph_.tabs.clear();
+            for (int c = 1; c < 256; ++c)
+                if (tab_kinds_[c] != 0) paragraph_.tabs.push_back({static_cast<uint8_t>(c), tab_kinds_[c] == kDecimalTabKind});
+            tabs_changed_ = false;
+        }
+        out_.begin_paragraph(paragraph_);
+        paragraph_open() = true;
+    }
+
+    void close_paragraph() {
+        flush_run();
+        if (!paragraph_open()) return;
+        out_.end_paragraph();
+        paragraph_open() = false;
+    }
+
+    // The listener, once the paragraph that receives a non-character event
+    // is open and the characters before it are handed on.
+    StyledListener &content() {
+        open_paragraph();
+        flush_run();
+        return out_;
+    }
+
+    void add_char(uint16_t ch) {
+        // Control characters other than the stream's own carry no text.
+        if (ch < 0x20 || ch == 0x7F) return;
+        if (ch >= 0xD800 && ch <= 0xDFFF) ch = kReplacement;
+        open_paragraph();
+        if (!run_.empty() && !(run_style_ == style_)) flush_run();
+        if (run_.empty()) run_style_ = style_;
+        run_.push_back(static_cast<char16_t>(ch));
+        if (run_.size() >= kRunLimit) flush_run();
+    }
+
+    void flush_run() {
+        if (run_.empty()) return;
+        out_.text(run_, run_style_);
+        run_.clear();
+    }
+
+    void add_field(uint8_t kind) {
+        if (kind < static_cast<uint8_t>(Field::PageNumber) || kind > static_cast<uint8_t>(Field::Time)) return;
+        content().field(static_cast<Field>(kind), style_);
+    }
+
+    // Header and footer blocks stand between paragraphs: one that starts
+    // inside a paragraph of the main text ends it.
+    void begin_block(Where where, Block kind) {
+        close_block();
+        close_paragraph();
+        where_ = where;
+        out_.begin_block(kind, 0);
+    }
+
+    // Notes are called from the main text only; a call inside a block is
+    // dropped and its text read as the block's.
+    void call_note() {
+        if (where_ != Where::Main) return;
+        content().note_call(++notes_, style_);
+        where_ = Where::Note;
+        out_.begin_block(Block::Note, notes_);
+    }
+
+    void close_block() {
+        if (where_ == Where::Main) return;
+        close_paragraph();
+        out_.end_block();
+        where_ = Where::Main;
+    }
+
+    StyledListener &out_;
+    CharStyle style_;
+    ParagraphStyle paragraph_;
+    uint8_t tab_kinds_[256] = {};
+    bool tabs_changed_ = false;
+    Where where_ = Where::Main;
+    bool main_paragraph_ = false, block_paragraph_ = false;
+    int notes_ = 0;
+    std::u16string run_;
+    CharStyle run_style_;
+};
+
+}  // namespace
+
+void read_styled(std::FILE *stream, StyledListener &listener) {
+    StyledReader reader(listener);
+    kavrel::stream::Reader events(stream);
+    Event ev;
+    while (events.next(ev)) reader.on_event(ev);
+    reader.finish();
+}
+
+std::u16string_view field_placeholder(Field kind) {
+    switch (kind) {
+    case Field::Date: return u"<date>";
+    case Field::Time: return u"<time>";
+    default: return u"#";
+    }
+}
+
+}  // namespace render

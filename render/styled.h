@@ -1,0 +1,97 @@
+// The styled document: the internal stream as a renderer wants it.  The
+// reader applies the stream's tags to a cumulative state, so renderers never
+// see a tag; they receive paragraphs with their paragraph style, runs of text
+// with their whole character style, and the places where blocks begin and end.
+//
+// It streams: events are delivered as the stream is read and nothing is kept
+// but the state and a short run of text.  The page header, the page footer
+// and the notes arrive in place (every import writes the header and footer
+// first; a note's text follows its call); a renderer that shows them
+// elsewhere holds what it made of them.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+#include "render/fonts.h"
+
+namespace render {
+
+enum class Align : uint8_t { Left, Centre, Right, Justified };
+
+// A tab stop, in columns of 1/10 inch from the left margin: the pitch at
+// which the imports measure their rulers.
+struct TabStop {
+    uint8_t column;
+    bool decimal;
+    bool operator==(const TabStop &) const = default;
+};
+
+struct ParagraphStyle {
+    Align align = Align::Left;
+    uint8_t interline = 8;          // 8 single, 12 one and a half, 16 double
+    std::vector<TabStop> tabs;      // in column order
+};
+
+enum Attribute : uint16_t {
+    kBold = 1 << 0,
+    kItalic = 1 << 1,
+    kUnderline = 1 << 2,
+    kDoubleUnderline = 1 << 3,
+    kStrikeout = 1 << 4,
+    kOutline = 1 << 5,
+    kShadow = 1 << 6,
+    kSuperscript = 1 << 7,
+    kSubscript = 1 << 8,
+    kSmallCaps = 1 << 9,
+    kAllCaps = 1 << 10,
+};
+
+struct CharStyle {
+    uint16_t attributes = 0;
+    uint8_t size = 0;                  // points; 0 while the stream has not said
+    int font = -1;                     // Mac font number; -1 while not said
+    const FontFace *face = nullptr;    // its family; null when not said or unknown
+    bool has(Attribute a) const { return (attributes & a) != 0; }
+    bool operator==(const CharStyle &) const = default;
+};
+
+enum class Block : uint8_t { Header, Footer, Note };
+enum class Field : uint8_t { PageNumber = 1, Date = 2, Time = 3 };
+
+// Events in document order.  Paragraphs nest in the main text or in a block;
+// a note's block opens inside the main-text paragraph that calls it, right
+// after note_call, and the paragraph goes on after the block ends.  Header
+// and footer blocks open between paragraphs.  Every begin has its end, even
+// when the stream stops short.
+class StyledListener {
+public:
+    virtual ~StyledListener() = default;
+    virtual void begin_block(Block kind, int note_number) = 0;
+    virtual void end_block() = 0;
+    virtual void begin_paragraph(const ParagraphStyle &style) = 0;
+    virtual void end_paragraph() = 0;
+    // A run of characters (BMP code points, never a control character or a
+    // lone surrogate); consecutive runs may share a style.
+    virtual void text(std::u16string_view run, const CharStyle &style) = 0;
+    virtual void tab(const CharStyle &style) = 0;
+    // A line end that stands in place of a space.
+    virtual void line_end(const CharStyle &style) = 0;
+    // In a paragraph or between paragraphs, as the stream puts it.
+    virtual void page_break() = 0;
+    // Notes are numbered by their order in the document, from 1.
+    virtual void note_call(int number, const CharStyle &style) = 0;
+    virtual void field(Field kind, const CharStyle &style) = 0;
+    virtual void end_document() = 0;
+};
+
+// Reads the stream to its end, driving `listener`.
+void read_styled(std::FILE *stream, StyledListener &listener);
+
+// The text that stands for a field in text-like outputs: "#" for the page
+// number, "<date>" and "<time>".
+std::u16string_view field_placeholder(Field kind);
+
+}  // namespace render
