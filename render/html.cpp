@@ -224,8 +224,10 @@ public:
         }
         close_run(f);
         const double stop = next_stop(f);
-        f.sink.put("<span class=\"mw-tab\" style=\"display:inline-block;min-width:" + points(stop - f.segment_start) +
-                   "\">" + f.segment + "</span>");
+        // The tab character stays for readers that copy or convert the text;
+        // the box's tab-size makes it take no room.
+        f.sink.put("<span class=\"mw-tab\" style=\"display:inline-block;tab-size:0;min-width:" +
+                   points(stop - f.segment_start) + "\">" + f.segment + "\t</span>");
         f.segment.clear();
         f.segment_start = stop;
         f.segment_width = 0;

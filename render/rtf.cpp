@@ -13,7 +13,9 @@ namespace {
 constexpr int kTwipsPerColumn = 144;
 
 // ASCII as itself, RTF's own characters escaped, everything else as \uN
-// (a signed 16-bit number) with "?" for readers without Unicode.
+// (a signed 16-bit number) and "?" for readers without Unicode.  A space
+// ends the control word before the "?", so no reader can take the "?" or
+// the character after it for part of the number.
 void append_escaped(std::string &out, std::u16string_view run) {
     for (char16_t c : run) {
         if (c == '\\' || c == '{' || c == '}') {
@@ -22,7 +24,7 @@ void append_escaped(std::string &out, std::u16string_view run) {
         } else if (c < 0x80) {
             out += static_cast<char>(c);
         } else {
-            out += "\\u" + std::to_string(static_cast<int16_t>(c)) + "?";
+            out += "\\u" + std::to_string(static_cast<int16_t>(c)) + " ?";
         }
     }
 }

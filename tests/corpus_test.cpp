@@ -16,6 +16,7 @@
 #include "tests/support/bytes_io.h"
 #include "tests/support/corpus.h"
 #include "tests/support/run.h"
+#include "tests/support/stream_parts.h"
 
 namespace {
 
@@ -45,25 +46,6 @@ std::string text_of_stream(const std::string &stream) {
     std::fclose(in);
     std::fclose(out);
     return text;
-}
-
-// The stream without its header and footer blocks, and those blocks' text.
-std::pair<std::string, std::string> split_blocks(const std::string &stream) {
-    std::FILE *in = stream_of(stream);
-    kavrel::stream::Reader reader(in);
-    kavrel::stream::Event ev;
-    std::string main, blocks;
-    bool in_block = false;
-    long start = 0;
-    while (reader.next(ev)) {
-        const long end = reader.offset();
-        if (ev.kind == kavrel::stream::EventKind::Tag && (ev.code == 0x9E || ev.code == 0xA1)) in_block = true;
-        (in_block ? blocks : main) += stream.substr(static_cast<size_t>(start), static_cast<size_t>(end - start));
-        if (ev.kind == kavrel::stream::EventKind::Tag && ev.code == 0x7F) in_block = false;
-        start = end;
-    }
-    std::fclose(in);
-    return {main, blocks};
 }
 
 std::vector<std::string> lines_of(const std::string &text) {
@@ -123,7 +105,7 @@ TEST(Corpus, TextAgreesWithLibmwawApartFromBlocksAndBlankLines) {
         const fs::path reference = corpus_dir() / "reference-text" / (doc.filename().string() + ".txt");
         if (!fs::exists(reference)) continue;  // documents libmwaw rejects
         SCOPED_TRACE(doc.string());
-        const auto [main, blocks] = split_blocks(import_auto(read_file(doc)).output);
+        const auto [main, blocks] = split_stream(import_auto(read_file(doc)).output, true, false);
         const std::vector<std::string> block_lines = lines_of(text_of_stream(blocks));
         const std::set<std::string> block_set(block_lines.begin(), block_lines.end());
         std::vector<std::string> expected;

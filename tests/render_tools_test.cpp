@@ -1,0 +1,294 @@
+// Our HTML, Markdown and RTF as the programs people open them with read
+// them: pandoc, cmark-gfm, LibreOffice, and Chromium printing to PDF.  Each
+// reading must give back the text of the text output, and pandoc's reading
+// the attributes the stream gives each character.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <regex>
+
+#include "catalogue/catalogue.h"
+#include "tests/support/corpus.h"
+#include "tests/support/example_document.h"
+#include "tests/support/render_documents.h"
+#include "tests/support/run.h"
+#include "tests/support/shown_text.h"
+#include "tests/support/stream_parts.h"
+#include "tests/support/tools.h"
+#include "render/utf8.h"
+#ifdef MWCONV_HAVE_JSON
+#include "tests/support/pandoc_json.h"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+
+struct Document {
+    std::string name, stream;
+};
+
+// Builder documents, then the corpus's documents when it is there.
+std::vector<Document> documents() {
+    std::vector<Document> docs = {
+        {"every-attribute", every_attribute_stream()},
+        {"mw5-styled", imported(import_macwrite_5, mw5_styled_document())},
+        {"mw2-notes", imported(import_macwrite_ii, mw2_notes_document())},
+        {"example", imported(import_macwrite_5, example_document())},
+    };
+    for (const char *folder : {"macwrite5", "macwrite22"}) {
+        const fs::path dir = corpus_dir() / folder;
+        if (!fs::is_directory(dir)) continue;
+        std::vector<fs::path> paths(fs::directory_iterator(dir), fs::directory_iterator{});
+        std::sort(paths.begin(), paths.end());
+        for (const fs::path &p : paths) {
+            const std::string bytes = read_file(p);
+            const auto *head = reinterpret_cast<const uint8_t *>(bytes.data());
+            const ConverterFn import = macwrite_bid_5(head, bytes.size()) > 0 ? import_macwrite_5 : import_macwrite_22;
+            docs.push_back({p.filename().string(), imported(import, bytes)});
+        }
+    }
+    return docs;
+}
+
+std::string quoted(const std::string &path) { return "'" + path + "'"; }
+
+std::string lowercase(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+}
+
+std::vector<std::string> lowercase(std::vector<std::string> lines) {
+    for (std::string &l : lines) l = lowercase(l);
+    return lines;
+}
+
+// pandoc's RTF reader (2.17) loses characters from U+8000 up, which RTF
+// writes as \uN with a negative N, in some places and not in others; the
+// comparison leaves them out on both sides.
+std::string below_u8000(const std::string &utf8) {
+    std::string out;
+    for (char32_t c : code_points(utf8))
+        if (c < 0x8000) render::append_utf8(out, c);
+    return out;
+}
+
+std::vector<ShownChar> below_u8000(std::vector<ShownChar> chars) {
+    std::erase_if(chars, [](const ShownChar &c) { return c.ch >= 0x8000; });
+    return chars;
+}
+
+// The characters a printed page shows: no spaces, no note marks, nothing
+// from the private use area (no font has it; the Apple logo is there).
+std::string printable(const std::string &utf8) {
+    static const std::regex mark(R"(\[\d+\])");
+    std::string out;
+    for (char32_t c : code_points(std::regex_replace(utf8, mark, "")))
+        if (!is_space(c) && !(c >= 0xE000 && c <= 0xF8FF)) render::append_utf8(out, c);
+    return lowercase(out);
+}
+
+std::string without_bom(const std::string &s) { return s.rfind("\xEF\xBB\xBF", 0) == 0 ? s.substr(3) : s; }
+
+// Converts every file with LibreOffice in one run; returns the outputs'
+// paths in the same order.
+std::vector<std::string> soffice_convert(const ScratchDir &dir, const std::string &to, const std::string &extension,
+                                         const std::vector<std::string> &files) {
+    std::string command = "soffice -env:UserInstallation=file://" + dir.file("lo-profile") +
+                          " --headless --convert-to " + to + " --outdir " + quoted(dir.file("lo")) + " ";
+    for (const std::string &f : files) command += quoted(f) + " ";
+    run_command(command + ">/dev/null 2>&1");
+    std::vector<std::string> outputs;
+    for (const std::string &f : files) outputs.push_back(dir.file("lo/" + fs::path(f).stem().string() + "." + extension));
+    return outputs;
+}
+
+#ifdef MWCONV_HAVE_JSON
+#define REQUIRE_JSON()
+#else
+#define REQUIRE_JSON() REQUIRE_PROGRAM("nlohmann-json (the tests were built without it)")
+#endif
+
+constexpr uint16_t kPandocAttributes = render::kBold | render::kItalic | render::kUnderline | render::kStrikeout |
+                                       render::kSuperscript | render::kSubscript | render::kSmallCaps;
+constexpr uint16_t kMarkdownAttributes = kPandocAttributes & ~render::kSmallCaps;
+
+TEST(Readers, PandocReadsBackTheTextAndTheAttributesOfEveryFormat) {
+    REQUIRE_PROGRAM("pandoc");
+    REQUIRE_JSON();
+#ifdef MWCONV_HAVE_JSON
+    ScratchDir dir;
+    for (const Document &doc : documents()) {
+        SCOPED_TRACE(doc.name);
+        const std::string html = dir.write("doc.html", html_of(doc.stream));
+        const std::string md = dir.write("doc.md", markdown_of(doc.stream));
+        const std::string rtf = dir.write("doc.rtf", rtf_of(doc.stream));
+        const auto read = [](const std::string &from, const std::string &path) {
+            return read_pandoc_json(run_command("pandoc -f " + from + " -t json " + quoted(path)));
+        };
+
+        const PandocReading from_html = read("html", html), from_md = read("gfm", md);
+        EXPECT_EQ(normalized_lines(from_html.text), normalized_lines(text_of(doc.stream))) << "HTML";
+        EXPECT_EQ(chars_difference(stream_chars(doc.stream, kPandocAttributes), from_html.chars), "") << "HTML";
+        EXPECT_EQ(normalized_lines(from_md.text), normalized_lines(text_of(doc.stream))) << "Markdown";
+        EXPECT_EQ(chars_difference(stream_chars(doc.stream, kMarkdownAttributes), from_md.chars), "") << "Markdown";
+
+        // pandoc's RTF reader leaves out the page header and footer, and
+        // shows all capitals as capital letters.
+        const std::string main = split_stream(doc.stream, true, false).kept;
+        const PandocReading from_rtf = read("rtf", rtf);
+        EXPECT_EQ(lowercase(normalized_lines(below_u8000(from_rtf.text))),
+                  lowercase(normalized_lines(below_u8000(text_of(main)))))
+            << "RTF";
+        EXPECT_EQ(chars_difference(below_u8000(stream_chars(main, kPandocAttributes, true)), below_u8000(from_rtf.chars)),
+                  "")
+            << "RTF";
+    }
+#endif
+}
+
+// cmark-gfm's plain text keeps the footnote labels ([^n]) and marks
+// strikeout with tildes; the comparison reads past both.
+std::vector<std::string> cmark_lines(const std::string &plain) {
+    static const std::regex label(R"(\[\^(\d+)\]:?)");
+    std::string s = std::regex_replace(plain, label, "[$1]");
+    s.erase(std::remove(s.begin(), s.end(), '~'), s.end());
+    return normalized_lines(s);
+}
+
+TEST(Readers, CmarkGfmReadsTheMarkdownToTheText) {
+    REQUIRE_PROGRAM("cmark-gfm");
+    ScratchDir dir;
+    for (const Document &doc : documents()) {
+        SCOPED_TRACE(doc.name);
+        const std::string md = dir.write("doc.md", markdown_of(doc.stream));
+        const std::string plain = run_command("cmark-gfm -e footnotes -e strikethrough -e autolink -t plaintext " + quoted(md));
+        std::string text = text_of(doc.stream);
+        text.erase(std::remove(text.begin(), text.end(), '~'), text.end());
+        EXPECT_EQ(cmark_lines(plain), normalized_lines(text));
+    }
+}
+
+TEST(Readers, TextFullOfMarkdownSyntaxComesBackAsTheSameText) {
+    REQUIRE_PROGRAM("pandoc");
+    REQUIRE_PROGRAM("cmark-gfm");
+    REQUIRE_JSON();
+#ifdef MWCONV_HAVE_JSON
+    const std::string text =
+        "*not emphasis* and **not strong** and _not_ __this__\n# not a heading\n## nor this\n1. not a list\n"
+        "2) nor this\n- not an item\n+ nor this\n* nor this\n> not a quote\n<tag> and </tag> and <!-- no comment -->\n"
+        "`not code` and ``this``\n[not a link](http://x) and ![no image](y.png) and [^1] and [ref]\n"
+        "[ref]: http://example.com\n| not | a table |\n|---|---|\n---\n===\n***\n~~not struck~~ and ~this~\n"
+        "back\\slash \\* and \\\\ and a trailing backslash\\\n&amp; &copy; &#65; entities\n:smile: :+1: 10:30\n"
+        "$x$ and $$y$$\nword*s*tar and snake_case_word and 2*3*4\n<http://example.com> and www.example.com\n"
+        "\"**\"quotes\"**\" and **\n    four spaces\n\ttab\n1986. A year\n#hashtag\n";
+    ScratchDir dir;
+    const std::string input = dir.write("syntax.txt", text);
+    const RunResult md = run_mwconv(dir, "-f text -t markdown " + quoted(input));
+    ASSERT_EQ(md.status, 0) << md.err;
+    const std::string path = dir.write("syntax.md", md.out);
+    const PandocReading pandoc = read_pandoc_json(run_command("pandoc -f gfm -t json " + quoted(path)));
+    EXPECT_EQ(normalized_lines(pandoc.text), normalized_lines(text));
+    std::string plain = run_command("cmark-gfm -e footnotes -e strikethrough -e autolink -e table -t plaintext " + quoted(path));
+    std::string expected = text;
+    expected.erase(std::remove(expected.begin(), expected.end(), '~'), expected.end());
+    plain.erase(std::remove(plain.begin(), plain.end(), '~'), plain.end());
+    EXPECT_EQ(normalized_lines(plain), normalized_lines(expected));
+#endif
+}
+
+TEST(Readers, LibreOfficeReadsTheTextOfTheRtfAndTheHtml) {
+    REQUIRE_PROGRAM("soffice");
+    ScratchDir dir;
+    const std::vector<Document> docs = documents();
+    std::vector<std::string> rtf, html;
+    for (size_t i = 0; i < docs.size(); ++i) {
+        rtf.push_back(dir.write("r" + std::to_string(i) + ".rtf", rtf_of(docs[i].stream)));
+        html.push_back(dir.write("h" + std::to_string(i) + ".html", html_of(docs[i].stream)));
+    }
+    const auto rtf_text = soffice_convert(dir, "txt:Text", "txt", rtf);
+    const auto html_text = soffice_convert(dir, "txt:Text", "txt", html);
+    static const std::regex call(R"(\[(\d+)\])"), note_line(R"(\[\d+\])");
+    for (size_t i = 0; i < docs.size(); ++i) {
+        SCOPED_TRACE(docs[i].name);
+        EXPECT_EQ(normalized_lines(without_bom(read_file(html_text[i]))), normalized_lines(text_of(docs[i].stream)));
+        // Its text export leaves out the header, the footer and the notes'
+        // texts, and shows a note's call as its number.
+        std::vector<std::string> want;
+        for (const std::string &line : normalized_lines(text_of(split_stream(docs[i].stream, true, true).kept)))
+            if (!std::regex_match(line, note_line)) want.push_back(std::regex_replace(line, call, "$1"));
+        EXPECT_EQ(normalized_lines(without_bom(read_file(rtf_text[i]))), want);
+    }
+}
+
+TEST(Readers, LibreOfficeFindsTheHeaderFooterNotesAndFieldsOfTheRtf) {
+    REQUIRE_PROGRAM("soffice");
+    ScratchDir dir;
+    const std::string rtf = dir.write("doc.rtf", rtf_of(every_attribute_stream()));
+    const std::string odt = read_file(soffice_convert(dir, "fodt", "fodt", {rtf})[0]);
+    const auto between = [&](const std::string &open, const std::string &close) {
+        const auto a = odt.find(open), b = odt.find(close, a);
+        return a == std::string::npos || b == std::string::npos ? std::string() : odt.substr(a, b - a);
+    };
+    const std::string header = between("<style:header>", "</style:header>");
+    const std::string footer = between("<style:footer>", "</style:footer>");
+    EXPECT_NE(header.find("Page "), std::string::npos) << header;
+    EXPECT_NE(header.find("<text:page-number"), std::string::npos) << header;
+    EXPECT_NE(footer.find("Printed "), std::string::npos) << footer;
+    EXPECT_NE(footer.find("<text:date"), std::string::npos) << footer;
+    EXPECT_NE(footer.find("<text:time"), std::string::npos) << footer;
+    const std::regex note("<text:note ");
+    EXPECT_EQ(std::distance(std::sregex_iterator(odt.begin(), odt.end(), note), std::sregex_iterator()), 2);
+    EXPECT_NE(odt.find("the second one."), std::string::npos);
+}
+
+TEST(Readers, ChromiumPrintsTheHtmlWithTheTextOfTheTextOutput) {
+    REQUIRE_PROGRAM("chromium");
+    REQUIRE_PROGRAM("pdftotext");
+    ScratchDir dir;
+    for (const Document &doc : documents()) {
+        SCOPED_TRACE(doc.name);
+        const std::string html = dir.write("doc.html", html_of(doc.stream));
+        const std::string pdf = dir.file("doc.pdf");
+        fs::remove(pdf);
+        run_command("chromium --headless --no-sandbox --disable-gpu --no-pdf-header-footer --print-to-pdf=" +
+                    quoted(pdf) + " " + quoted(html) + " >/dev/null 2>&1");
+        ASSERT_TRUE(fs::exists(pdf));
+        // Pages break lines where the text output does not, capitals and
+        // small capitals print as capital letters, and a raised note call
+        // reads as a line of its own: what is compared is the characters
+        // other than spaces and note marks, in lower case.
+        const std::string printed = run_command("pdftotext -layout -enc UTF-8 " + quoted(pdf) + " -");
+        EXPECT_EQ(printable(printed), printable(text_of(doc.stream)));
+    }
+}
+
+TEST(Readers, MacWriteIINotesAreNotesInEveryFormat) {
+    REQUIRE_PROGRAM("pandoc");
+    REQUIRE_PROGRAM("soffice");
+    REQUIRE_JSON();
+#ifdef MWCONV_HAVE_JSON
+    const std::string stream = imported(import_macwrite_ii, mw2_notes_document());
+    ScratchDir dir;
+    const std::string md = dir.write("notes.md", markdown_of(stream));
+    const std::string rtf = dir.write("notes.rtf", rtf_of(stream));
+    EXPECT_EQ(read_pandoc_json(run_command("pandoc -f gfm -t json " + quoted(md))).notes, 2);
+    EXPECT_EQ(read_pandoc_json(run_command("pandoc -f rtf -t json " + quoted(rtf))).notes, 2);
+    const std::string odt = read_file(soffice_convert(dir, "fodt", "fodt", {rtf})[0]);
+    EXPECT_NE(odt.find("First note."), std::string::npos);
+    const std::regex note("<text:note ");
+    EXPECT_EQ(std::distance(std::sregex_iterator(odt.begin(), odt.end(), note), std::sregex_iterator()), 2);
+    const std::string html = html_of(stream);
+    for (const char *n : {"1", "2"}) {
+        const std::string id = std::string(n);
+        EXPECT_NE(html.find("id=\"mw-ref-" + id + "\" href=\"#mw-note-" + id + "\""), std::string::npos);
+        EXPECT_NE(html.find("id=\"mw-note-" + id + "\""), std::string::npos);
+        EXPECT_NE(html.find("href=\"#mw-ref-" + id + "\""), std::string::npos);
+    }
+#endif
+}
+
+}  // namespace
