@@ -1,0 +1,78 @@
+// mwconv's formatted outputs end to end: the -t values, --fragment, the
+// batch extensions, and memory that stays flat whatever the document's size.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "tests/support/mw22_builder.h"
+#include "tests/support/render_documents.h"
+#include "tests/support/run.h"
+
+namespace {
+
+using namespace testing_support;
+
+TEST(CliRender, EachFormatByNameAndInBatches) {
+    ScratchDir dir;
+    const std::string memo = dir.write("memo.mw5", Mw5Builder().text(Area::Main, "Hello\r", {{0, 12, 1, 20}}).build());
+    const std::string old = dir.write("old", Mw22Builder().paragraph("Old\r").build());
+    EXPECT_EQ(run_mwconv(dir, "-t markdown '" + memo + "'").out, "**Hello**\n");
+    const RunResult html = run_mwconv(dir, "-t html '" + memo + "'");
+    EXPECT_EQ(html.status, 0);
+    EXPECT_NE(html.out.find("<title>memo.mw5</title>"), std::string::npos);
+    EXPECT_EQ(run_mwconv(dir, "-t html --fragment - <'" + memo + "'").out.rfind("<main>\n<p", 0), 0u);
+    EXPECT_EQ(run_mwconv(dir, "-t rtf '" + memo + "'").out.rfind("{\\rtf1\\ansi", 0), 0u);
+    const RunResult wrong = run_mwconv(dir, "-t rtf --fragment '" + memo + "'");
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_NE(wrong.err.find("--fragment needs -t html"), std::string::npos);
+    std::filesystem::create_directory(dir.file("out"));
+    for (const char *to : {"html", "markdown", "rtf"})
+        EXPECT_EQ(run_mwconv(dir, std::string("-t ") + to + " -o '" + dir.file("out") + "' '" + memo + "' '" + old + "'").status, 0);
+    for (const char *name : {"memo.html", "memo.md", "memo.rtf", "old.html", "old.md", "old.rtf"})
+        EXPECT_TRUE(std::filesystem::exists(dir.file(std::string("out/") + name))) << name;
+}
+
+// The peak resident size of mwconv converting `stream` to `to`, in KiB.
+long peak_kib(const std::string &to, const std::string &stream) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::freopen("/dev/null", "w", stdout);
+        ::execl(MWCONV_BINARY, MWCONV_BINARY, "-f", "stream", "-t", to.c_str(), stream.c_str(), static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss : -1;
+}
+
+TEST(CliRender, MemoryStaysFlatFromOneToFourteenMegabytes) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer keeps freed memory in quarantine";
+#endif
+    ScratchDir dir;
+    // Main text only: the page footer and the notes are held by design.
+    std::string paragraph;
+    while (paragraph.size() < 8000)
+        paragraph += "Words " + styled(0x23, "bold") + " and " + styled(0x2F, "italic") + "\t" + unicode(0x201C) + "x" +
+                     unicode(0x201D) + tag(0x4C, 14) + " *text* <b> " + tag(0x4C, 12) + "\r" + tag(0x80, 1, 30);
+    const auto write_stream = [&](const std::string &name, size_t megabytes) {
+        const std::string path = dir.file(name);
+        std::FILE *f = std::fopen(path.c_str(), "wb");
+        for (size_t written = 0; written < megabytes << 20; written += paragraph.size())
+            std::fwrite(paragraph.data(), 1, paragraph.size(), f);
+        std::fclose(f);
+        return path;
+    };
+    const std::string small = write_stream("small", 1), large = write_stream("large", 14);
+    for (const char *to : {"text", "html", "markdown", "rtf"}) {
+        const long a = peak_kib(to, small), b = peak_kib(to, large);
+        ASSERT_GT(a, 0) << to;
+        EXPECT_LT(b - a, 2048) << to << ": " << a << " KiB for 1 MB, " << b << " KiB for 14 MB";
+    }
+}
+
+}  // namespace

@@ -1,0 +1,206 @@
+// The styled document and the HTML, Markdown and RTF renderers on streams
+// built by hand.  What other programs make of the outputs is in
+// render_tools_test.cpp.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "render/render.h"
+#include "render/styled.h"
+#include "render/utf8.h"
+#include "tests/support/render_documents.h"
+#include "tests/support/shown_text.h"
+
+namespace {
+
+using namespace testing_support;
+using namespace std::string_literals;
+
+// The layer's events as a line of text each.
+class Recorder final : public render::StyledListener {
+public:
+    std::string log;
+    void begin_block(render::Block kind, int n) override {
+        log += kind == render::Block::Header ? "header\n" : kind == render::Block::Footer ? "footer\n" : "note " + std::to_string(n) + "\n";
+    }
+    void end_block() override { log += "end block\n"; }
+    void begin_paragraph(const render::ParagraphStyle &p) override {
+        log += "paragraph align " + std::to_string(static_cast<int>(p.align)) + " spacing " + std::to_string(p.interline) + " tabs";
+        for (const render::TabStop &t : p.tabs) log += " " + std::to_string(t.column) + (t.decimal ? "d" : "");
+        log += "\n";
+    }
+    void end_paragraph() override { log += "end paragraph\n"; }
+    void text(std::u16string_view run, const render::CharStyle &s) override {
+        std::string utf8;
+        for (char16_t c : run) render::append_utf8(utf8, c);
+        log += "text '" + utf8 + "' " + style(s) + "\n";
+    }
+    void tab(const render::CharStyle &) override { log += "tab\n"; }
+    void line_end(const render::CharStyle &) override { log += "line end\n"; }
+    void page_break() override { log += "page break\n"; }
+    void note_call(int n, const render::CharStyle &) override { log += "call " + std::to_string(n) + "\n"; }
+    void field(render::Field kind, const render::CharStyle &) override {
+        log += "field " + std::to_string(static_cast<int>(kind)) + "\n";
+    }
+    void end_document() override { log += "end\n"; }
+
+private:
+    static std::string style(const render::CharStyle &s) {
+        return std::to_string(s.attributes) + " " + std::to_string(s.size) + "pt font " + std::to_string(s.font) +
+               (s.face != nullptr ? " " + std::string(s.face->family) : "");
+    }
+};
+
+std::string events_of(const std::string &stream) {
+    Recorder r;
+    std::FILE *in = stream_of(stream);
+    render::read_styled(in, r);
+    std::fclose(in);
+    return r.log;
+}
+
+TEST(StyledDocument, CarriesTheStreamsStateIntoParagraphsAndRuns) {
+    const std::string stream = tag(0x2B) + tag(0x4D, 16) + tag(0x80, 1, 20) + tag(0x80, 4, 30) + tag(0x88, 0, 21) +
+                               tag(0x4C, 14) + "a\x01" + tag(0x23) + "b" + unicode(0xD800) + tag(0x3F) + "\t\n" +
+                               tag(0x40) + "\r" + tag(0x81, 1, 20) + tag(0x2C) + tag(0x88, 0x12, 0x34) + "c";
+    EXPECT_EQ(events_of(stream),
+              "paragraph align 1 spacing 16 tabs 20 30d\n"
+              "text 'a' 0 14pt font 21 Helvetica\n"
+              "text 'b\xEF\xBF\xBD' 1 14pt font 21 Helvetica\n"
+              "tab\nline end\nend paragraph\n"
+              "paragraph align 0 spacing 16 tabs 30d\n"
+              "text 'c' 0 14pt font 4660\n"
+              "end paragraph\nend\n");
+}
+
+TEST(StyledDocument, BlocksNotesAndFieldsKeepTheirPlaces) {
+    const std::string stream = tag(0x9E, 0, 0) + "H" + tag(0xA2, 0, 9) + tag(0x5F, 1) + tag(0x5F, 7) + "\r" + tag(0x7F) +
+                               "ab" + tag(0xA2, 0, 200) + "n\rm" + tag(0x7F) + "c" + tag(0xA1, 0, 0) + "F" + tag(0x7F) +
+                               "\fd" + tag(0xA2, 0, 0);
+    EXPECT_EQ(events_of(stream),
+              "header\nparagraph align 0 spacing 8 tabs\ntext 'H' 0 0pt font -1\nfield 1\nend paragraph\nend block\n"
+              "paragraph align 0 spacing 8 tabs\ntext 'ab' 0 0pt font -1\ncall 1\nnote 1\n"
+              "paragraph align 0 spacing 8 tabs\ntext 'n' 0 0pt font -1\nend paragraph\n"
+              "paragraph align 0 spacing 8 tabs\ntext 'm' 0 0pt font -1\nend paragraph\nend block\n"
+              "text 'c' 0 0pt font -1\nend paragraph\n"
+              "footer\nparagraph align 0 spacing 8 tabs\ntext 'F' 0 0pt font -1\nend paragraph\nend block\n"
+              "page break\nparagraph align 0 spacing 8 tabs\ntext 'd' 0 0pt font -1\ncall 2\nnote 2\nend block\n"
+              "end paragraph\nend\n");
+}
+
+TEST(Renderers, NotesAreNumberedByTheirOrderNotByTheStreamsByte) {
+    std::string stream;
+    for (int i = 1; i <= 300; ++i) stream += "w" + tag(0xA2, 0, static_cast<uint8_t>(i)) + "note " + std::to_string(i) + "\r" + tag(0x7F);
+    stream += "\r";
+    const std::string text = text_of(stream), md = markdown_of(stream), html = html_of(stream), rtf = rtf_of(stream);
+    for (int n : {1, 44, 255, 256, 257, 300}) {
+        const std::string k = std::to_string(n);
+        EXPECT_NE(text.find("w[" + k + "]"), std::string::npos) << n;
+        EXPECT_NE(text.find("\n[" + k + "] note " + k + "\n"), std::string::npos) << n;
+        EXPECT_NE(md.find("w[^" + k + "]"), std::string::npos) << n;
+        EXPECT_NE(md.find("\n[^" + k + "]: note " + k + "\n"), std::string::npos) << n;
+        EXPECT_NE(html.find("href=\"#mw-note-" + k + "\">[" + k + "]</a>"), std::string::npos) << n;
+        EXPECT_NE(html.find("id=\"mw-note-" + k + "\">\n<p style=\"margin:0;white-space:pre-wrap\"><a href=\"#mw-ref-" + k +
+                            "\">[" + k + "]</a> note " + k + "</p>"),
+                  std::string::npos)
+            << n;
+    }
+    EXPECT_EQ(text.find("[301]"), std::string::npos);
+    const std::regex footnote(R"(\{\\footnote )");
+    EXPECT_EQ(std::distance(std::sregex_iterator(rtf.begin(), rtf.end(), footnote), std::sregex_iterator()), 300);
+}
+
+TEST(Renderers, FieldsArePlaceholdersInTextAndRealFieldsInRtf) {
+    const std::string stream = tag(0x9E, 0, 0) + "p. " + tag(0x5F, 1) + ", " + tag(0x5F, 2) + " " + tag(0x5F, 3) + "\r" + tag(0x7F) + "x\r";
+    EXPECT_EQ(text_of(stream), "p. #, <date> <time>\n\nx\n");
+    EXPECT_EQ(markdown_of(stream), "p. #, \\<date> \\<time>\n\nx\n");
+    const std::string html = html_of(stream);
+    EXPECT_NE(html.find("<span class=\"mw-field mw-page-number\">#</span>, <span class=\"mw-field mw-date\">&lt;date&gt;</span> "
+                        "<span class=\"mw-field mw-time\">&lt;time&gt;</span>"),
+              std::string::npos);
+    EXPECT_NE(rtf_of(stream).find("{\\header \\pard\\plain\\ql p. {\\field{\\*\\fldinst PAGE}{\\fldrslt #}}, "
+                                  "{\\field{\\*\\fldinst DATE}{\\fldrslt <date>}} {\\field{\\*\\fldinst TIME}{\\fldrslt <time>}}\\par\n}"),
+              std::string::npos);
+}
+
+// Elements of the HTML (void ones aside) and groups of the RTF are closed
+// in order.
+bool html_balanced(const std::string &html) {
+    static const std::regex tag_re(R"(<(/?)([a-z0-9]+)[^>]*>)");
+    std::vector<std::string> open;
+    for (auto it = std::sregex_iterator(html.begin(), html.end(), tag_re); it != std::sregex_iterator(); ++it) {
+        const std::string name = (*it)[2];
+        if (name == "br" || name == "meta") continue;
+        if ((*it)[1] == "") open.push_back(name);
+        else if (open.empty() || open.back() != name) return false;
+        else open.pop_back();
+    }
+    return open.empty();
+}
+
+bool rtf_balanced(const std::string &rtf) {
+    int depth = 0;
+    for (size_t i = 0; i < rtf.size(); ++i) {
+        if (rtf[i] == '\\') ++i;
+        else if (rtf[i] == '{') ++depth;
+        else if (rtf[i] == '}' && --depth < 0) return false;
+    }
+    return depth == 0;
+}
+
+TEST(Renderers, EveryOutputIsClosedWhereverTheStreamStops) {
+    const std::string stream = every_attribute_stream();
+    for (size_t cut = 0; cut <= stream.size(); ++cut) {
+        const std::string part = stream.substr(0, cut);
+        ASSERT_TRUE(html_balanced(html_of(part))) << cut;
+        ASSERT_TRUE(rtf_balanced(rtf_of(part))) << cut;
+        const std::string md = markdown_of(part);
+        // Delimiters come in pairs: no run of them is left open.
+        const std::string bare = std::regex_replace(md, std::regex(R"(\\.)"), "");
+        ASSERT_EQ(std::count(bare.begin(), bare.end(), '*') % 2, 0) << cut << "\n" << md;
+        ASSERT_EQ(std::count(bare.begin(), bare.end(), '~') % 4, 0) << cut << "\n" << md;
+    }
+}
+
+TEST(Html, StandaloneWithItsTitleOrAFragment) {
+    render::RenderOptions o;
+    o.title = "Memo <1> & \"2\"";
+    const std::string page = html_of("x\r", o);
+    EXPECT_EQ(page.rfind("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>Memo &lt;1&gt; &amp; \"2\"</title>", 0), 0u);
+    EXPECT_EQ(page.substr(page.size() - 16), "</body>\n</html>\n");
+    o.fragment = true;
+    EXPECT_EQ(html_of("x\r\r" + tag(0x2B) + "\fy", o),
+              "<main>\n<p style=\"margin:0;white-space:pre-wrap\">x</p>\n<p style=\"margin:0;white-space:pre-wrap\"><br></p>\n"
+              "<div class=\"mw-page-break\" style=\"break-after:page\"></div>\n"
+              "<p style=\"margin:0;white-space:pre-wrap;text-align:center\">y</p>\n</main>\n");
+}
+
+TEST(Html, ATabGoesToTheFirstStopPastItsText) {
+    // stops at half an inch and three inches; "Written by:" is wider than
+    // half an inch at 12 points, "ab" is not
+    const std::string stream = tag(0x4C, 12) + tag(0x80, 1, 5) + tag(0x80, 1, 30) + "Written by:\tab\tc\td\r";
+    const std::string html = html_of(stream);
+    EXPECT_NE(html.find("min-width:216pt\"><span style=\"font-size:12pt\">Written by:</span>\t</span>"), std::string::npos);
+    // past the last stop, the next half inch
+    EXPECT_NE(html.find("min-width:36pt\"><span style=\"font-size:12pt\">c</span>\t</span>"), std::string::npos) << html;
+    EXPECT_NE(html_of(tag(0x80, 1, 5) + "ab\tc\r").find("min-width:36pt\">ab\t</span>c</p>"), std::string::npos);
+}
+
+TEST(Rtf, ParagraphAndCharacterFormatting) {
+    const std::string stream = tag(0x2B) + tag(0x4D, 16) + tag(0x80, 1, 20) + tag(0x80, 4, 40) + tag(0x88, 0, 21) +
+                               tag(0x4C, 14) + styled(0x3B, "a") + styled(0x3D, "b") + unicode(0x201C) + unicode(0xF8FF) + "{" + tag(0x5C) + "}\r";
+    const std::string rtf = rtf_of(stream);
+    EXPECT_NE(rtf.find("\\pard\\plain\\qc\\sl480\\slmult1\\tx2880\\tqdec\\tx5760 {\\uldb\\f18\\fs28 a}{\\scaps\\f18\\fs28 b}"
+                       "{\\f18\\fs28 \\u8220 ?\\u-1793 ?\\{\\\\\\}}\\par"),
+              std::string::npos)
+        << rtf;
+    EXPECT_NE(rtf.find("{\\f18\\fswiss\\fcharset0 Helvetica;}"), std::string::npos);
+}
+
+TEST(Markdown, DelimitersSpacesAndEscapes) {
+    const std::string stream = "\t  " + styled(0x23, " bold ") + "x" + styled(0x23, "\"q\"") + "y\r" + "1. a\r#b" +
+                               styled(0x2F, "*") + "\r";
+    EXPECT_EQ(markdown_of(stream), "**bold** x<!-- -->**\"q\"**<!-- -->y\n\n1\\. a\n\n\\#b<!-- -->*\\**\n");
+}
+
+}  // namespace
