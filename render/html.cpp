@@ -21,7 +21,9 @@ constexpr size_t kSegmentLimit = 16384;
 
 std::string points(double pt) {
     const long tenths = static_cast<long>(pt * 10 + 0.5);
-    return std::to_string(tenths / 10) + (tenths % 10 != 0 ? "." + std::to_string(tenths % 10) : "") + "pt";
+    std::string s = std::to_string(tenths / 10);
+    if (tenths % 10 != 0) s += '.' + std::to_string(tenths % 10);
+    return s + "pt";
 }
 
 // A browser measures text only as it lays it out; this is the width of a

@@ -51,7 +51,12 @@ public:
 private:
     enum class Flow { None, Main, Header, Footer, Note };
 
-    static std::string mark(int number) { return "[" + std::to_string(number) + "]"; }
+    static std::string mark(int number) {
+        std::string m(1, '[');
+        m += std::to_string(number);
+        m += ']';
+        return m;
+    }
     static void end_line(std::string &s) {
         if (!s.empty() && s.back() != '\n') s += '\n';
     }
