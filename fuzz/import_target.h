@@ -1,5 +1,5 @@
 // Shared body of the import fuzz targets: any bytes through one converter,
-// then the stream it wrote through the text renderer.
+// then the stream it wrote through every renderer.
 #pragma once
 
 #include <cstdint>
@@ -15,10 +15,16 @@ inline int fuzz_import(ConverterFn convert, const uint8_t *data, size_t size) {
     std::rewind(in);
     std::FILE *stream = kavrel::open_scratch_stream();
     convert(in, stream);
-    std::rewind(stream);
-    std::FILE *text = kavrel::open_scratch_stream();
-    render::to_text(stream, text);
-    std::fclose(text);
+    const render::RenderOptions options;
+    for (int format = 0; format < 4; ++format) {
+        std::rewind(stream);
+        std::FILE *out = kavrel::open_scratch_stream();
+        if (format == 0) render::to_text(stream, out);
+        if (format == 1) render::to_html(stream, out, options);
+        if (format == 2) render::to_markdown(stream, out);
+        if (format == 3) render::to_rtf(stream, out, options);
+        std::fclose(out);
+    }
     std::fclose(stream);
     std::fclose(in);
     return 0;

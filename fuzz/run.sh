@@ -11,7 +11,7 @@ mkdir -p "$out"
 common=(host/*.cpp catalogue/catalogue.cpp macwrite2/*.cpp macwrite5/*.cpp macwrite22/*.cpp render/*.cpp)
 flags=(-std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
 status=0
-for target in fuzz/*_import.cpp; do
+for target in fuzz/*_import.cpp fuzz/*_render.cpp; do
   name=$(basename "$target" .cpp)
   clang++ "${flags[@]}" "${common[@]}" "$target" -o "$out/$name"
   work="$out/$name-corpus"

@@ -1,0 +1,23 @@
+// Any bytes as an internal stream through every renderer.
+#include <cstdint>
+#include <cstdio>
+
+#include "host/scratch.h"
+#include "render/render.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    std::FILE *stream = kavrel::open_scratch_stream();
+    std::fwrite(data, 1, size, stream);
+    const render::RenderOptions options;
+    for (int format = 0; format < 4; ++format) {
+        std::rewind(stream);
+        std::FILE *out = kavrel::open_scratch_stream();
+        if (format == 0) render::to_text(stream, out);
+        if (format == 1) render::to_html(stream, out, options);
+        if (format == 2) render::to_markdown(stream, out);
+        if (format == 3) render::to_rtf(stream, out, options);
+        std::fclose(out);
+    }
+    std::fclose(stream);
+    return 0;
+}
