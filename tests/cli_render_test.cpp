@@ -31,7 +31,7 @@ TEST(CliRender, EachFormatByNameAndInBatches) {
     std::filesystem::create_directory(dir.file("out"));
     for (const char *to : {"html", "markdown", "rtf"})
         EXPECT_EQ(run_mwconv(dir, std::string("-t ") + to + " -o '" + dir.file("out") + "' '" + memo + "' '" + old + "'").status, 0);
-    for (const char *name : {"memo.html", "memo.md", "memo.rtf", "old.html", "old.md", "old.rtf"})
+    for (const char *name : {"memo.mw5.html", "memo.mw5.md", "memo.mw5.rtf", "old.html", "old.md", "old.rtf"})
         EXPECT_TRUE(std::filesystem::exists(dir.file(std::string("out/") + name))) << name;
 }
 
