@@ -19,12 +19,18 @@ constexpr double kDefaultSize = 12;
 // than this is no column, and its tabs stay tab characters.
 constexpr size_t kSegmentLimit = 16384;
 
-std::string points(double pt) {
-    const long tenths = static_cast<long>(pt * 10 + 0.5);
+// A number with at most one decimal.
+std::string decimal(double v) {
+    const long tenths = static_cast<long>(v * 10 + 0.5);
     std::string s = std::to_string(tenths / 10);
-    if (tenths % 10 != 0) s += '.' + std::to_string(tenths % 10);
-    return s + "pt";
+    if (tenths % 10 != 0) {
+        s += '.';
+        s += std::to_string(tenths % 10);
+    }
+    return s;
 }
+
+std::string points(double pt) { return decimal(pt) + "pt"; }
 
 // A browser measures text only as it lays it out; this is the width of a
 // character in ems in a common face of the family, near enough to tell
@@ -84,9 +90,11 @@ std::string paragraph_css(const ParagraphStyle &p) {
     case Align::Justified: css += ";text-align:justify"; break;
     default: break;
     }
-    if (p.interline != 8 && p.interline != 0)
-        css += ";line-height:" + std::to_string(p.interline * 15 / 100) + "." +
-               std::to_string(p.interline * 15 % 100 / 10);
+    // Single spacing (8) is a line height of 1.2.
+    if (p.interline != 8 && p.interline != 0) {
+        css += ";line-height:";
+        css += decimal(p.interline * 0.15);
+    }
     return css;
 }
 
