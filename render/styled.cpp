@@ -161,7 +161,7 @@ private:
     }
 
     void add_field(uint8_t kind) {
-        if (kind < static_cast<uint8_t>(Field::PageNumber) || kind > static_cast<uint8_t>(Field::Time)) return;
+        if (kind < code::kFieldPageNumber || kind > code::kFieldTime) return;  // kinds to come
         content().field(static_cast<Field>(kind), style_);
     }
 

@@ -59,6 +59,7 @@ struct CharStyle {
 };
 
 enum class Block : uint8_t { Header, Footer, Note };
+// The stream's field kinds (kFieldPageNumber, kFieldDate, kFieldTime).
 enum class Field : uint8_t { PageNumber = 1, Date = 2, Time = 3 };
 
 // Events in document order.  Paragraphs nest in the main text or in a block;

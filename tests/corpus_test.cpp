@@ -106,7 +106,8 @@ TEST(Corpus, TextAgreesWithLibmwawApartFromBlocksAndBlankLines) {
         if (!fs::exists(reference)) continue;  // documents libmwaw rejects
         SCOPED_TRACE(doc.string());
         const auto [main, blocks] = split_stream(import_auto(read_file(doc)).output, true, false);
-        const std::vector<std::string> block_lines = lines_of(text_of_stream(blocks));
+        // libmwaw's text shows the header's and footer's fields as nothing
+        const std::vector<std::string> block_lines = lines_of(text_of_stream(without_fields(blocks)));
         const std::set<std::string> block_set(block_lines.begin(), block_lines.end());
         std::vector<std::string> expected;
         for (const std::string &line : lines_of(read_file(reference)))

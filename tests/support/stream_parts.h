@@ -41,4 +41,22 @@ inline StreamParts split_stream(const std::string &stream, bool blocks, bool not
     return parts;
 }
 
+// The stream without its field tags: what a reader that shows fields as
+// nothing reads.
+inline std::string without_fields(const std::string &stream) {
+    std::FILE *in = stream_of(stream);
+    kavrel::stream::Reader reader(in);
+    kavrel::stream::Event ev;
+    std::string out;
+    long start = 0;
+    while (reader.next(ev)) {
+        const long end = reader.offset();
+        if (!(ev.kind == kavrel::stream::EventKind::Tag && ev.code == kavrel::code::kField))
+            out += stream.substr(static_cast<size_t>(start), static_cast<size_t>(end - start));
+        start = end;
+    }
+    std::fclose(in);
+    return out;
+}
+
 }  // namespace testing_support
