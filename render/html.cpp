@@ -276,7 +276,8 @@ public:
     void end_document() override {
         if (main_open_) page_.sink.put("</main>\n");
         page_.sink.put(footer_.sink.held());
-        if (!notes_.sink.empty()) page_.sink.put("<section class=\"mw-notes\">\n" + notes_.sink.held() + "</section>\n");
+        if (!notes_.sink.empty())
+            page_.sink.put("<section class=\"mw-notes\">\n" + notes_.sink.held() + "</section>\n");
         if (!options_.fragment) page_.sink.put("</body>\n</html>\n");
     }
 

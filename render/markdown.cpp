@@ -259,7 +259,8 @@ private:
             f.colon_shown = shown;
             return;
         }
-        bool escape = always_escaped(c) || (f.line_start && escaped_first(c)) || (f.digits > 0 && (c == '.' || c == ')'));
+        bool escape =
+            always_escaped(c) || (f.line_start && escaped_first(c)) || (f.digits > 0 && (c == '.' || c == ')'));
         f.digits = (f.line_start || f.digits > 0) && c >= '0' && c <= '9' && f.digits < 9 ? f.digits + 1 : -1;
         std::string md = escape ? "\\" : "";
         append_utf8(md, c);

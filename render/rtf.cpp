@@ -64,7 +64,8 @@ std::string paragraph_controls(const ParagraphStyle &p) {
     }
     // \sl with \slmult1 counts in 240ths of a single line.
     if (p.interline != 8 && p.interline != 0) c += "\\sl" + std::to_string(p.interline * 30) + "\\slmult1";
-    for (const TabStop &t : p.tabs) c += std::string(t.decimal ? "\\tqdec" : "") + "\\tx" + std::to_string(t.column * kTwipsPerColumn);
+    for (const TabStop &t : p.tabs)
+        c += std::string(t.decimal ? "\\tqdec" : "") + "\\tx" + std::to_string(t.column * kTwipsPerColumn);
     return c + " ";
 }
 
@@ -101,7 +102,8 @@ class RtfRenderer final : public StyledListener {
 public:
     RtfRenderer(std::FILE *out, const RenderOptions &options) : out_(out) {
         out_.put("{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\n" + font_table_group() + "{\\info{\\title " +
-                 escaped(options.title) + "}}\n\\paperw12240\\paperh15840\\margl1440\\margr1440\\margt1440\\margb1440\n");
+                 escaped(options.title) +
+                 "}}\n\\paperw12240\\paperh15840\\margl1440\\margr1440\\margt1440\\margb1440\n");
     }
 
     bool ok() { return out_.flush(); }

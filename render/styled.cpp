@@ -121,7 +121,8 @@ private:
         if (tabs_changed_) {
             paragraph_.tabs.clear();
             for (int c = 1; c < 256; ++c)
-                if (tab_kinds_[c] != 0) paragraph_.tabs.push_back({static_cast<uint8_t>(c), tab_kinds_[c] == kDecimalTabKind});
+                if (tab_kinds_[c] != 0)
+                    paragraph_.tabs.push_back({static_cast<uint8_t>(c), tab_kinds_[c] == kDecimalTabKind});
             tabs_changed_ = false;
         }
         out_.begin_paragraph(paragraph_);

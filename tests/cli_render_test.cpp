@@ -30,7 +30,10 @@ TEST(CliRender, EachFormatByNameAndInBatches) {
     EXPECT_NE(wrong.err.find("--fragment needs -t html"), std::string::npos);
     std::filesystem::create_directory(dir.file("out"));
     for (const char *to : {"html", "markdown", "rtf"})
-        EXPECT_EQ(run_mwconv(dir, std::string("-t ") + to + " -o '" + dir.file("out") + "' '" + memo + "' '" + old + "'").status, 0);
+        EXPECT_EQ(
+            run_mwconv(dir, std::string("-t ") + to + " -o '" + dir.file("out") + "' '" + memo + "' '" + old + "'")
+                .status,
+            0);
     for (const char *name : {"memo.mw5.html", "memo.mw5.md", "memo.mw5.rtf", "old.html", "old.md", "old.rtf"})
         EXPECT_TRUE(std::filesystem::exists(dir.file(std::string("out/") + name))) << name;
 }
@@ -40,7 +43,8 @@ long peak_kib(const std::string &to, const std::string &stream) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         std::freopen("/dev/null", "w", stdout);
-        ::execl(MWCONV_BINARY, MWCONV_BINARY, "-f", "stream", "-t", to.c_str(), stream.c_str(), static_cast<char *>(nullptr));
+        ::execl(MWCONV_BINARY, MWCONV_BINARY, "-f", "stream", "-t", to.c_str(), stream.c_str(),
+                static_cast<char *>(nullptr));
         ::_exit(127);
     }
     int status = 0;

@@ -21,11 +21,14 @@ class Recorder final : public render::StyledListener {
 public:
     std::string log;
     void begin_block(render::Block kind, int n) override {
-        log += kind == render::Block::Header ? "header\n" : kind == render::Block::Footer ? "footer\n" : "note " + std::to_string(n) + "\n";
+        log += kind == render::Block::Header   ? "header\n"
+               : kind == render::Block::Footer ? "footer\n"
+                                               : "note " + std::to_string(n) + "\n";
     }
     void end_block() override { log += "end block\n"; }
     void begin_paragraph(const render::ParagraphStyle &p) override {
-        log += "paragraph align " + std::to_string(static_cast<int>(p.align)) + " spacing " + std::to_string(p.interline) + " tabs";
+        log += "paragraph align " + std::to_string(static_cast<int>(p.align)) + " spacing " +
+               std::to_string(p.interline) + " tabs";
         for (const render::TabStop &t : p.tabs) log += " " + std::to_string(t.column) + (t.decimal ? "d" : "");
         log += "\n";
     }
@@ -74,9 +77,9 @@ TEST(StyledDocument, CarriesTheStreamsStateIntoParagraphsAndRuns) {
 }
 
 TEST(StyledDocument, BlocksNotesAndFieldsKeepTheirPlaces) {
-    const std::string stream = tag(0x9E, 0, 0) + "H" + tag(0xA2, 0, 9) + tag(0x5F, 1) + tag(0x5F, 7) + "\r" + tag(0x7F) +
-                               "ab" + tag(0xA2, 0, 200) + "n\rm" + tag(0x7F) + "c" + tag(0xA1, 0, 0) + "F" + tag(0x7F) +
-                               "\fd" + tag(0xA2, 0, 0);
+    const std::string stream = tag(0x9E, 0, 0) + "H" + tag(0xA2, 0, 9) + tag(0x5F, 1) + tag(0x5F, 7) + "\r" +
+                               tag(0x7F) + "ab" + tag(0xA2, 0, 200) + "n\rm" + tag(0x7F) + "c" + tag(0xA1, 0, 0) + "F" +
+                               tag(0x7F) + "\fd" + tag(0xA2, 0, 0);
     EXPECT_EQ(events_of(stream),
               "header\nparagraph align 0 spacing 8 tabs\ntext 'H' 0 0pt font -1\nfield 1\nend paragraph\nend block\n"
               "paragraph align 0 spacing 8 tabs\ntext 'ab' 0 0pt font -1\ncall 1\nnote 1\n"
@@ -90,7 +93,8 @@ TEST(StyledDocument, BlocksNotesAndFieldsKeepTheirPlaces) {
 
 TEST(Renderers, NotesAreNumberedByTheirOrderNotByTheStreamsByte) {
     std::string stream;
-    for (int i = 1; i <= 300; ++i) stream += "w" + tag(0xA2, 0, static_cast<uint8_t>(i)) + "note " + std::to_string(i) + "\r" + tag(0x7F);
+    for (int i = 1; i <= 300; ++i)
+        stream += "w" + tag(0xA2, 0, static_cast<uint8_t>(i)) + "note " + std::to_string(i) + "\r" + tag(0x7F);
     stream += "\r";
     const std::string text = text_of(stream), md = markdown_of(stream), html = html_of(stream), rtf = rtf_of(stream);
     for (int n : {1, 44, 255, 256, 257, 300}) {
@@ -100,8 +104,8 @@ TEST(Renderers, NotesAreNumberedByTheirOrderNotByTheStreamsByte) {
         EXPECT_NE(md.find("w[^" + k + "]"), std::string::npos) << n;
         EXPECT_NE(md.find("\n[^" + k + "]: note " + k + "\n"), std::string::npos) << n;
         EXPECT_NE(html.find("href=\"#mw-note-" + k + "\">[" + k + "]</a>"), std::string::npos) << n;
-        EXPECT_NE(html.find("id=\"mw-note-" + k + "\">\n<p style=\"margin:0;white-space:pre-wrap\"><a href=\"#mw-ref-" + k +
-                            "\">[" + k + "]</a> note " + k + "</p>"),
+        EXPECT_NE(html.find("id=\"mw-note-" + k + "\">\n<p style=\"margin:0;white-space:pre-wrap\"><a href=\"#mw-ref-" +
+                            k + "\">[" + k + "]</a> note " + k + "</p>"),
                   std::string::npos)
             << n;
     }
@@ -111,16 +115,21 @@ TEST(Renderers, NotesAreNumberedByTheirOrderNotByTheStreamsByte) {
 }
 
 TEST(Renderers, FieldsArePlaceholdersInTextAndRealFieldsInRtf) {
-    const std::string stream = tag(0x9E, 0, 0) + "p. " + tag(0x5F, 1) + ", " + tag(0x5F, 2) + " " + tag(0x5F, 3) + "\r" + tag(0x7F) + "x\r";
+    const std::string stream =
+        tag(0x9E, 0, 0) + "p. " + tag(0x5F, 1) + ", " + tag(0x5F, 2) + " " + tag(0x5F, 3) + "\r" + tag(0x7F) + "x\r";
     EXPECT_EQ(text_of(stream), "p. #, <date> <time>\n\nx\n");
     EXPECT_EQ(markdown_of(stream), "p. #, \\<date> \\<time>\n\nx\n");
     const std::string html = html_of(stream);
-    EXPECT_NE(html.find("<span class=\"mw-field mw-page-number\">#</span>, <span class=\"mw-field mw-date\">&lt;date&gt;</span> "
-                        "<span class=\"mw-field mw-time\">&lt;time&gt;</span>"),
-              std::string::npos);
-    EXPECT_NE(rtf_of(stream).find("{\\header \\pard\\plain\\ql p. {\\field{\\*\\fldinst PAGE}{\\fldrslt #}}, "
-                                  "{\\field{\\*\\fldinst DATE}{\\fldrslt <date>}} {\\field{\\*\\fldinst TIME}{\\fldrslt <time>}}\\par\n}"),
-              std::string::npos);
+    EXPECT_NE(
+        html.find(
+            "<span class=\"mw-field mw-page-number\">#</span>, <span class=\"mw-field mw-date\">&lt;date&gt;</span> "
+            "<span class=\"mw-field mw-time\">&lt;time&gt;</span>"),
+        std::string::npos);
+    EXPECT_NE(
+        rtf_of(stream).find(
+            "{\\header \\pard\\plain\\ql p. {\\field{\\*\\fldinst PAGE}{\\fldrslt #}}, "
+            "{\\field{\\*\\fldinst DATE}{\\fldrslt <date>}} {\\field{\\*\\fldinst TIME}{\\fldrslt <time>}}\\par\n}"),
+        std::string::npos);
 }
 
 // Elements of the HTML (void ones aside) and groups of the RTF are closed
@@ -166,11 +175,15 @@ TEST(Html, StandaloneWithItsTitleOrAFragment) {
     render::RenderOptions o;
     o.title = "Memo <1> & \"2\"";
     const std::string page = html_of("x\r", o);
-    EXPECT_EQ(page.rfind("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>Memo &lt;1&gt; &amp; \"2\"</title>", 0), 0u);
+    EXPECT_EQ(
+        page.rfind(
+            "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>Memo &lt;1&gt; &amp; \"2\"</title>", 0),
+        0u);
     EXPECT_EQ(page.substr(page.size() - 16), "</body>\n</html>\n");
     o.fragment = true;
     EXPECT_EQ(html_of("x\r\r" + tag(0x2B) + "\fy", o),
-              "<main>\n<p style=\"margin:0;white-space:pre-wrap\">x</p>\n<p style=\"margin:0;white-space:pre-wrap\"><br></p>\n"
+              "<main>\n<p style=\"margin:0;white-space:pre-wrap\">x</p>\n<p "
+              "style=\"margin:0;white-space:pre-wrap\"><br></p>\n"
               "<div class=\"mw-page-break\" style=\"break-after:page\"></div>\n"
               "<p style=\"margin:0;white-space:pre-wrap;text-align:center\">y</p>\n</main>\n");
 }
@@ -180,19 +193,23 @@ TEST(Html, ATabGoesToTheFirstStopPastItsText) {
     // half an inch at 12 points, "ab" is not
     const std::string stream = tag(0x4C, 12) + tag(0x80, 1, 5) + tag(0x80, 1, 30) + "Written by:\tab\tc\td\r";
     const std::string html = html_of(stream);
-    EXPECT_NE(html.find("min-width:216pt\"><span style=\"font-size:12pt\">Written by:</span>\t</span>"), std::string::npos);
+    EXPECT_NE(html.find("min-width:216pt\"><span style=\"font-size:12pt\">Written by:</span>\t</span>"),
+              std::string::npos);
     // past the last stop, the next half inch
-    EXPECT_NE(html.find("min-width:36pt\"><span style=\"font-size:12pt\">c</span>\t</span>"), std::string::npos) << html;
+    EXPECT_NE(html.find("min-width:36pt\"><span style=\"font-size:12pt\">c</span>\t</span>"), std::string::npos)
+        << html;
     EXPECT_NE(html_of(tag(0x80, 1, 5) + "ab\tc\r").find("min-width:36pt\">ab\t</span>c</p>"), std::string::npos);
 }
 
 TEST(Rtf, ParagraphAndCharacterFormatting) {
     const std::string stream = tag(0x2B) + tag(0x4D, 16) + tag(0x80, 1, 20) + tag(0x80, 4, 40) + tag(0x88, 0, 21) +
-                               tag(0x4C, 14) + styled(0x3B, "a") + styled(0x3D, "b") + unicode(0x201C) + unicode(0xF8FF) + "{" + tag(0x5C) + "}\r";
+                               tag(0x4C, 14) + styled(0x3B, "a") + styled(0x3D, "b") + unicode(0x201C) +
+                               unicode(0xF8FF) + "{" + tag(0x5C) + "}\r";
     const std::string rtf = rtf_of(stream);
-    EXPECT_NE(rtf.find("\\pard\\plain\\qc\\sl480\\slmult1\\tx2880\\tqdec\\tx5760 {\\uldb\\f18\\fs28 a}{\\scaps\\f18\\fs28 b}"
-                       "{\\f18\\fs28 \\u8220 ?\\u-1793 ?\\{\\\\\\}}\\par"),
-              std::string::npos)
+    EXPECT_NE(
+        rtf.find("\\pard\\plain\\qc\\sl480\\slmult1\\tx2880\\tqdec\\tx5760 {\\uldb\\f18\\fs28 a}{\\scaps\\f18\\fs28 b}"
+                 "{\\f18\\fs28 \\u8220 ?\\u-1793 ?\\{\\\\\\}}\\par"),
+        std::string::npos)
         << rtf;
     EXPECT_NE(rtf.find("{\\f18\\fswiss\\fcharset0 Helvetica;}"), std::string::npos);
 }

@@ -102,7 +102,8 @@ std::vector<std::string> soffice_convert(const ScratchDir &dir, const std::strin
     for (const std::string &f : files) command += quoted(f) + " ";
     run_command(command + ">/dev/null 2>&1");
     std::vector<std::string> outputs;
-    for (const std::string &f : files) outputs.push_back(dir.file("lo/" + fs::path(f).stem().string() + "." + extension));
+    for (const std::string &f : files)
+        outputs.push_back(dir.file("lo/" + fs::path(f).stem().string() + "." + extension));
     return outputs;
 }
 
@@ -143,8 +144,8 @@ TEST(Readers, PandocReadsBackTheTextAndTheAttributesOfEveryFormat) {
         EXPECT_EQ(lowercase(normalized_lines(below_u8000(from_rtf.text))),
                   lowercase(normalized_lines(below_u8000(text_of(main)))))
             << "RTF";
-        EXPECT_EQ(chars_difference(below_u8000(stream_chars(main, kPandocAttributes, true)), below_u8000(from_rtf.chars)),
-                  "")
+        EXPECT_EQ(
+            chars_difference(below_u8000(stream_chars(main, kPandocAttributes, true)), below_u8000(from_rtf.chars)), "")
             << "RTF";
     }
 #endif
@@ -165,7 +166,8 @@ TEST(Readers, CmarkGfmReadsTheMarkdownToTheText) {
     for (const Document &doc : documents()) {
         SCOPED_TRACE(doc.name);
         const std::string md = dir.write("doc.md", markdown_of(doc.stream));
-        const std::string plain = run_command("cmark-gfm -e footnotes -e strikethrough -e autolink -t plaintext " + quoted(md));
+        const std::string plain =
+            run_command("cmark-gfm -e footnotes -e strikethrough -e autolink -t plaintext " + quoted(md));
         std::string text = text_of(doc.stream);
         text.erase(std::remove(text.begin(), text.end(), '~'), text.end());
         EXPECT_EQ(cmark_lines(plain), normalized_lines(text));
@@ -192,7 +194,8 @@ TEST(Readers, TextFullOfMarkdownSyntaxComesBackAsTheSameText) {
     const std::string path = dir.write("syntax.md", md.out);
     const PandocReading pandoc = read_pandoc_json(run_command("pandoc -f gfm -t json " + quoted(path)));
     EXPECT_EQ(normalized_lines(pandoc.text), normalized_lines(text));
-    std::string plain = run_command("cmark-gfm -e footnotes -e strikethrough -e autolink -e table -t plaintext " + quoted(path));
+    std::string plain =
+        run_command("cmark-gfm -e footnotes -e strikethrough -e autolink -e table -t plaintext " + quoted(path));
     std::string expected = text;
     expected.erase(std::remove(expected.begin(), expected.end(), '~'), expected.end());
     plain.erase(std::remove(plain.begin(), plain.end(), '~'), plain.end());

@@ -15,8 +15,12 @@ namespace testing_support {
 inline std::string tag(uint8_t code) { return std::string("\\") + static_cast<char>(code); }
 inline std::string tag(uint8_t code, uint8_t p) { return tag(code) + static_cast<char>(p); }
 inline std::string tag(uint8_t code, uint8_t p1, uint8_t p2) { return tag(code, p1) + static_cast<char>(p2); }
-inline std::string styled(uint8_t on, const std::string &text) { return tag(on) + text + tag(static_cast<uint8_t>(on + 1)); }
-inline std::string unicode(uint16_t cp) { return tag(0x20, static_cast<uint8_t>(cp >> 8), static_cast<uint8_t>(cp & 0xFF)); }
+inline std::string styled(uint8_t on, const std::string &text) {
+    return tag(on) + text + tag(static_cast<uint8_t>(on + 1));
+}
+inline std::string unicode(uint16_t cp) {
+    return tag(0x20, static_cast<uint8_t>(cp >> 8), static_cast<uint8_t>(cp & 0xFF));
+}
 
 // A stream with a header and footer holding fields, every character
 // attribute, fonts and sizes, alignments, spacing, tab stops, notes of one
@@ -89,6 +93,8 @@ inline std::string mw2_notes_document() {
     return doc.build();
 }
 
-inline std::string imported(ConverterFn import, const std::string &document) { return convert(import, document).output; }
+inline std::string imported(ConverterFn import, const std::string &document) {
+    return convert(import, document).output;
+}
 
 }  // namespace testing_support

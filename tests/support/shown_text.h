@@ -72,23 +72,29 @@ inline std::vector<ShownChar> stream_chars(const std::string &stream, uint16_t m
     public:
         Collector(uint16_t mask, bool caps) : mask_(mask), caps_(caps) {}
         std::vector<ShownChar> parts[4];  // header, main, footer, notes
-        void begin_block(render::Block kind, int) override { part_ = kind == render::Block::Header ? 0 : kind == render::Block::Footer ? 2 : 3; }
+        void begin_block(render::Block kind, int) override {
+            part_ = kind == render::Block::Header ? 0 : kind == render::Block::Footer ? 2 : 3;
+        }
         void end_block() override { part_ = 1; }
         void begin_paragraph(const render::ParagraphStyle &) override {}
         void end_paragraph() override {}
         void text(std::u16string_view run, const render::CharStyle &s) override {
             uint16_t a = s.attributes;
-            if (a & render::kDoubleUnderline) a = static_cast<uint16_t>((a | render::kUnderline) & ~render::kDoubleUnderline);
+            if (a & render::kDoubleUnderline)
+                a = static_cast<uint16_t>((a | render::kUnderline) & ~render::kDoubleUnderline);
             const bool upper = caps_ && s.has(render::kAllCaps);
             for (char16_t c : run)
                 if (!is_space(c))
-                    parts[part_].push_back({upper && c >= 'a' && c <= 'z' ? c - 32u : c, static_cast<uint16_t>(a & mask_)});
+                    parts[part_].push_back(
+                        {upper && c >= 'a' && c <= 'z' ? c - 32u : c, static_cast<uint16_t>(a & mask_)});
         }
         void tab(const render::CharStyle &) override {}
         void line_end(const render::CharStyle &) override {}
         void page_break() override {}
         void note_call(int, const render::CharStyle &) override {}
-        void field(render::Field kind, const render::CharStyle &s) override { text(render::field_placeholder(kind), s); }
+        void field(render::Field kind, const render::CharStyle &s) override {
+            text(render::field_placeholder(kind), s);
+        }
         void end_document() override {}
 
     private:

@@ -32,7 +32,8 @@ inline StreamParts split_stream(const std::string &stream, bool blocks, bool not
         if (tag && (ev.code == code::kHeaderBlock || ev.code == code::kFooterBlock)) where = Block;
         if (tag && ev.code == code::kBlockEnd && where == Note) where = Main;
         const bool drop = (where == Block && blocks) || (where == Note && notes);
-        (drop ? parts.dropped : parts.kept) += stream.substr(static_cast<size_t>(start), static_cast<size_t>(end - start));
+        (drop ? parts.dropped : parts.kept) +=
+            stream.substr(static_cast<size_t>(start), static_cast<size_t>(end - start));
         if (tag && ev.code == code::kBlockEnd && where == Block) where = Main;
         if (tag && ev.code == code::kNoteCall && where == Main) where = Note;
         start = end;
