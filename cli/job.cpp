@@ -197,7 +197,7 @@ Status export_macwrite5(const Plugin &plugin, const Options &options, const Job 
 
 Status render_output(const Plugin &plugin, const Options &options, const Job &job, std::FILE *stream, File &result) {
     render::RenderOptions how;
-    how.title = job.input == "-" ? "Untitled" : std::filesystem::path(job.input).filename().string();
+    how.title = job.input == "-" ? "Untitled" : sys::utf8_of(sys::to_path(job.input).filename());
     how.fragment = options.fragment;
     bool written = true;
     switch (options.to) {

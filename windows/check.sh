@@ -51,7 +51,7 @@ temp=$(winepath -u "$(wine cmd /c echo %TEMP% | tr -d '\r')")
 before=$(ls -A "$temp" | sort)
 
 echo "-- mwconv.exe against the Linux build"
-for to in text macwrite5 stream; do
+for to in text stream macwrite5 html markdown rtf; do
   "$linux/mwconv" -q -t "$to" -o "$work/linux-$to" "$work/in"
   wine "$win/mwconv.exe" -q -t "$to" -o "$(winepath -w "$work/win-$to")\\" "$(winepath -w "$work/in")"
   diff -r "$work/linux-$to" "$work/win-$to" || fail "-t $to differs from Linux's"
