@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets with clang's libFuzzer (ASan + UBSan) and runs each
-# for SECONDS seconds (default 30) on the seed documents given as folders.
+# Builds the fuzz targets (every fuzz/*.cpp with a libFuzzer entry) with
+# clang's libFuzzer (ASan + UBSan) and runs each for SECONDS seconds (default
+# 30) on the seeds given as folders: documents for the imports, pictures for
+# the picture reader (each target may start from all of them).
 #   fuzz/run.sh [SECONDS] [SEED_DIR...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -8,12 +10,12 @@ seconds=${1:-30}
 shift || true
 out=build-fuzz
 mkdir -p "$out"
-common=(host/*.cpp catalogue/catalogue.cpp macwrite2/*.cpp macwrite5/*.cpp macwrite22/*.cpp render/*.cpp)
+common=(host/*.cpp catalogue/catalogue.cpp macwrite2/*.cpp macwrite5/*.cpp macwrite22/*.cpp render/*.cpp pict/*.cpp)
 flags=(-std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
 status=0
-for target in fuzz/*_import.cpp fuzz/*_render.cpp; do
+for target in $(grep -l LLVMFuzzerTestOneInput fuzz/*.cpp); do
   name=$(basename "$target" .cpp)
-  clang++ "${flags[@]}" "${common[@]}" "$target" -o "$out/$name"
+  clang++ "${flags[@]}" "${common[@]}" "$target" -lpng -o "$out/$name"
   work="$out/$name-corpus"
   mkdir -p "$work"
   echo "fuzzing $name for ${seconds}s"

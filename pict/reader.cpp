@@ -242,13 +242,19 @@ bool Player::line_op(uint16_t op) {
     return true;
 }
 
-void Player::draw_text(const std::string &bytes) {
-    const uint16_t *table = s_.text.font == 23 ? SYMBOL2INT : s_.text.font == 13 ? DINGBATS2INT : MAC2INT;
+// UTF-8 of Macintosh text; control characters, which SVG cannot carry, are dropped.
+std::string utf8_of(const std::string &bytes, const uint16_t *table) {
     std::string utf8;
     for (unsigned char b : bytes) {
         const uint16_t cp = table[b];
         if (cp >= 0x20 && cp != 0x7F) render::append_utf8(utf8, cp);
     }
+    return utf8;
+}
+
+void Player::draw_text(const std::string &bytes) {
+    const uint16_t *table = s_.text.font == 23 ? SYMBOL2INT : s_.text.font == 13 ? DINGBATS2INT : MAC2INT;
+    const std::string utf8 = utf8_of(bytes, table);
     TextStyle style = s_.text;
     for (const auto &[id, name] : s_.font_names)
         if (id == style.font) style.font_name = name;
@@ -265,7 +271,7 @@ bool Player::text_op(uint16_t op) {
         for (int i = 0; i < n && c_.pos() < end; ++i) name.push_back(static_cast<char>(c_.u8()));
         if (c_.failed() || c_.pos() > end) return false;
         c_.skip(end - c_.pos());
-        s_.font_names.emplace_back(id, name);
+        s_.font_names.emplace_back(id, utf8_of(name, MAC2INT));
         return !c_.failed();
     }
     switch (op) {

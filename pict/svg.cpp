@@ -156,8 +156,8 @@ public:
         if (st.face & 1) svg += " font-weight=\"bold\"";
         if (st.face & 2) svg += " font-style=\"italic\"";
         if (st.face & 4) svg += " text-decoration=\"underline\"";
-        if (st.face & 32) svg += " letter-spacing=\"-0.5\"";
-        if (st.face & 64) svg += " letter-spacing=\"0.5\"";
+        if ((st.face & 96) == 32) svg += " letter-spacing=\"-0.5\"";   // condensed
+        if ((st.face & 96) == 64) svg += " letter-spacing=\"0.5\"";    // extended
         svg += st.face & 8 ? stroke_attr(ink, 0.5) : fill_attr(ink);
         svg += " xml:space=\"preserve\">";
         escape_xml(svg, utf8);

@@ -1,5 +1,6 @@
-// Writes fuzzing seeds of every MacWrite generation, built from the layouts:
-//   make_seeds DIR
+// Writes fuzzing seeds of every MacWrite generation, built from the layouts,
+// and, given a second folder, pictures with every opcode family:
+//   make_seeds DIR [PICTURE_DIR]
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "tests/support/example_document.h"
 #include "tests/support/mw22_builder.h"
 #include "tests/support/mw2_builder.h"
+#include "tests/support/pict_builder.h"
 
 namespace {
 
@@ -25,11 +27,33 @@ std::string macwrite2_seed(ChainLinks links) {
     return doc.build();
 }
 
+std::string picture_seed(int version) {
+    PictBuilder b(version, 0, 0, 60, 80);
+    b.op(0x01).region(0, 0, 60, 80, {}).pen_size(2, 2).pattern(0x09, 0x55).rect_op(0x30, 1, 1, 9, 9);
+    b.op(0x0B).point(4, 4).rect_op(0x41, 2, 2, 20, 20).rect_op(0x50, 3, 3, 30, 30).rect_op(0x60, 0, 0, 40, 40).u16(45).u16(90);
+    b.op(0x71).u16(18).rect(0, 0, 9, 9).point(0, 0).point(9, 9);
+    b.op(0x81).region(0, 0, 30, 20, {0, 0, 20, 0x7FFF, 30, 0, 20, 0x7FFF, 0x7FFF});
+    b.op(0x20).point(1, 1).point(50, 70).op(0x03).u16(21).op(0x0D).u16(10).long_text(20, 5, "Hi").op(0x29).u8(9).u8(1).raw("!");
+    b.bits(true, 8, 64, {std::string(8, '\x0F'), std::string(8, '\xF0')}, 30, 0);
+    if (version == 2) b.pixmap8({std::string("\x00\x01", 2)}, 2, {0xFFFFFF, 0x0000FF}, 40, 0).direct32({{0x112233}}, 50, 0);
+    b.op(0xA1).u16(1).u16(2).u16(0);
+    return b.build();
+}
+
+int write_file(const std::string &path, const std::string &bytes) {
+    std::FILE *f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f) != 0) {
+        std::perror(path.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_seeds DIR\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: make_seeds DIR [PICTURE_DIR]\n");
         return 1;
     }
     const std::vector<std::pair<std::string, std::string>> seeds = {
@@ -47,13 +71,10 @@ int main(int argc, char **argv) {
         {"macwrite2-backward", macwrite2_seed(ChainLinks::Backward)},
         {"macwrite2-runs", macwrite2_seed(ChainLinks::BlockRuns)},
     };
-    for (const auto &[name, bytes] : seeds) {
-        const std::string path = std::string(argv[1]) + "/" + name;
-        std::FILE *f = std::fopen(path.c_str(), "wb");
-        if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f) != 0) {
-            std::perror(path.c_str());
-            return 1;
-        }
-    }
+    for (const auto &[name, bytes] : seeds)
+        if (write_file(std::string(argv[1]) + "/" + name, bytes) != 0) return 1;
+    if (argc == 3)
+        for (int version : {1, 2})
+            if (write_file(std::string(argv[2]) + "/picture-v" + std::to_string(version), picture_seed(version)) != 0) return 1;
     return 0;
 }
