@@ -99,7 +99,7 @@ Rect frame_of(const uint8_t *data, size_t size);
 // SVG of a picture, sized to its frame; an empty string when it is none.
 std::string to_svg(const uint8_t *data, size_t size);
 
-// A PNG file of an image.
+// A PNG file of an image; empty in a build without libpng.
 std::string encode_png(const Image &image);
 
 // The bytes of a PICT file on disk: 512 zero bytes, then the picture.

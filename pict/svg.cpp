@@ -81,7 +81,9 @@ std::string verb_attr(Verb v, const Ink &ink) {
 }
 
 std::string rect_path(double l, double t, double r, double b) {
-    return "M" + num(l) + " " + num(t) + "H" + num(r) + "V" + num(b) + "H" + num(l) + "Z";
+    std::string d = "M";
+    d += num(l) + " " + num(t) + "H" + num(r) + "V" + num(b) + "H" + num(l) + "Z";
+    return d;
 }
 
 // The point of the oval in `b` at a QuickDraw angle (degrees clockwise from
@@ -165,10 +167,12 @@ public:
     }
 
     void image(const Image &img, const Rect &d) override {
+        const std::string png = encode_png(img);
+        if (png.empty()) return;
         svg += "<image x=\"" + std::to_string(d.left) + "\" y=\"" + std::to_string(d.top) + "\" width=\"" +
                std::to_string(d.width()) + "\" height=\"" + std::to_string(d.height()) +
                "\" preserveAspectRatio=\"none\" style=\"image-rendering:pixelated\" href=\"data:image/png;base64," +
-               base64(encode_png(img)) + "\"/>\n";
+               base64(png) + "\"/>\n";
     }
 
     void finish() {
@@ -221,8 +225,9 @@ private:
         double x0, y0, x1, y1;
         arc_point(b, in, start, x0, y0);
         arc_point(b, in, start + sweep, x1, y1);
-        const std::string a = "A" + num(b.width() / 2.0 - in) + " " + num(b.height() / 2.0 - in) + " 0 " +
-                              (sweep > 180 ? "1" : "0") + " 1 " + num(x1) + " " + num(y1);
+        std::string a = "A";
+        a += num(b.width() / 2.0 - in) + " " + num(b.height() / 2.0 - in) + (sweep > 180 ? " 0 1 1 " : " 0 0 1 ") +
+             num(x1) + " " + num(y1);
         if (v == Verb::Frame) {
             svg += "<path d=\"M" + num(x0) + " " + num(y0) + a + "\"" + stroke_attr(ink, 2 * in) + "/>\n";
             return;
@@ -239,7 +244,10 @@ private:
             return;
         }
         std::string d;
-        for (const Point &p : s.points) d += (d.empty() ? "M" : "L") + std::to_string(p.h) + " " + std::to_string(p.v);
+        for (const Point &p : s.points) {
+            d += d.empty() ? 'M' : 'L';
+            d += std::to_string(p.h) + " " + std::to_string(p.v);
+        }
         svg += "<path d=\"" + d + "Z\" fill-rule=\"evenodd\"" + verb_attr(v, ink) + "/>\n";
     }
 
