@@ -50,6 +50,13 @@ inline constexpr uint8_t kHeaderBlock = 0x9E;   // 0, 0
 inline constexpr uint8_t kFooterBlock = 0xA1;   // 0, 0
 inline constexpr uint8_t kInsert = 0xC0;
 
+// An insert body opens with four letters saying what it carries.  A picture:
+// "PICT", the 8-byte rectangle of its paragraph (top, left, bottom, right,
+// big-endian 16-bit), then the QuickDraw picture itself.
+inline constexpr char kPictureInsert[4] = {'P', 'I', 'C', 'T'};
+inline constexpr int kInsertKindSize = 4;
+inline constexpr int kPictureRectSize = 8;
+
 // Number of parameter bytes after a code; -1 for the insert's own body.
 constexpr int tag_param_count(uint8_t c) {
     if (c <= 0x1F) return 1;

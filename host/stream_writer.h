@@ -3,6 +3,7 @@
 // (a character 0x5C never appears as a lone tag opener).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -38,6 +39,15 @@ inline void put_char(std::FILE *out, uint16_t entry) {
     } else {
         std::fputc(c, out);
     }
+}
+
+// An insert: its tag, the body's 32-bit big-endian length, the body.
+inline void put_insert(std::FILE *out, const char *kind, const uint8_t *rest, size_t n) {
+    put_tag(out, code::kInsert);
+    const uint32_t length = static_cast<uint32_t>(n) + code::kInsertKindSize;
+    for (int shift = 24; shift >= 0; shift -= 8) std::fputc(static_cast<uint8_t>(length >> shift), out);
+    std::fwrite(kind, 1, code::kInsertKindSize, out);
+    std::fwrite(rest, 1, n, out);
 }
 
 // A control byte of the stream's structure (paragraph end, tab, ...).

@@ -200,6 +200,18 @@ struct Exporter {
         }
     }
 
+    // A picture becomes a picture paragraph of its own; other inserts are
+    // passed over.
+    void on_insert(const Event &ev) {
+        const std::string &body = ev.insert;
+        if (body.size() <= code::kInsertKindSize + code::kPictureRectSize ||
+            body.compare(0, code::kInsertKindSize, code::kPictureInsert, code::kInsertKindSize) != 0)
+            return;
+        if (s.paragraph_chars != 0) end_paragraph(s, false);
+        const auto *data = reinterpret_cast<const uint8_t *>(body.data()) + code::kInsertKindSize;
+        write_picture(s, data, body.size() - code::kInsertKindSize);
+    }
+
     void on_event(const Event &ev) {
         switch (ev.kind) {
         case EventKind::Char:
@@ -226,7 +238,8 @@ struct Exporter {
             write_page_break(s);
             break;
         case EventKind::Tag: on_tag(ev); break;
-        default: break;  // an insert's body is consumed by the reader
+        case EventKind::Insert: on_insert(ev); break;
+        default: break;
         }
     }
 

@@ -72,6 +72,9 @@ void end_paragraph(ExportState &s, bool final);
 void write_format_run(ExportState &s);
 void write_page_break(ExportState &s);
 void write_ruler(ExportState &s, bool centred);
+// A picture paragraph in place of the open one: `data` is the paragraph's
+// rectangle and the picture, as a picture insert carries them.
+void write_picture(ExportState &s, const uint8_t *data, size_t n);
 void write_trailer(ExportState &s);
 
 // Records a field of `kind` where the pen stands in the open paragraph of a

@@ -1,5 +1,6 @@
 // Laying down a MacWrite 4.6/5 document in one pass: each paragraph's data goes
 // straight to the output; its entry waits in entry_file, its runs in run_file.
+#include <algorithm>
 #include <cstring>
 
 #include "catalogue/catalogue.h"
@@ -11,6 +12,7 @@ namespace macwrite5 {
 
 namespace {
 
+using kavrel::be16s;
 using kavrel::put_be16;
 using kavrel::put_be32;
 
@@ -81,7 +83,9 @@ void close_entry(ExportState &s, int16_t height, uint16_t data_length) {
     put_be16(s.pending_entry.data() + kDataLengthAt, data_length);
     if (area.stacked) {
         put_be16(s.pending_entry.data() + kTopAt, static_cast<uint16_t>(area.top));
-        if (height > 0) area.top = static_cast<int16_t>(area.top + height);
+        // a picture stands as tall as its negated height; a page break takes no room
+        const int room = height > 0 ? height : height < 0 && data_length != kPageBreakLength ? -height : 0;
+        area.top = static_cast<int16_t>(area.top + room);
     }
     write_bytes(area.entry_file, s.pending_entry.data(), s.pending_entry.size());
     ++area.entry_count;
@@ -224,6 +228,28 @@ void write_ruler(ExportState &s, bool centred) {
     ruler[kJustificationAt] = centred ? kCentred : kLeft;
     write_bytes(s.out, ruler, sizeof ruler);
     close_entry(s, 0, kRulerSize);
+    begin_paragraph(s);
+}
+
+// The paragraph's height is that of its rectangle; a rectangle with none
+// takes the picture's frame.  The data is padded to an even length, counted
+// in it as MacWrite does.  A picture too long for its 16-bit length, or for
+// the document, is left out.
+void write_picture(ExportState &s, const uint8_t *data, size_t n) {
+    const size_t padded = n + (n & 1);
+    if (padded > kMaxParagraphData) return;
+    if (s.paragraph_start + static_cast<long>(padded) >= kMaxDocumentLength) {
+        s.refusal = kExportTooLong;
+        return;
+    }
+    int height = be16s(data + 4) - be16s(data);
+    if (height <= 0 && n >= kPictureRectSize + 10)
+        height = be16s(data + kPictureRectSize + 6) - be16s(data + kPictureRectSize + 2);
+    height = std::clamp(height, 1, 32767);
+    std::fseek(s.out, -2, SEEK_CUR);
+    write_bytes(s.out, data, n);
+    if (n & 1) std::fputc(0, s.out);
+    close_entry(s, static_cast<int16_t>(-height), static_cast<uint16_t>(padded));
     begin_paragraph(s);
 }
 

@@ -2,6 +2,7 @@
 // their information arrays.
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "catalogue/boundary.h"
 #include "host/bytes.h"
@@ -52,14 +53,31 @@ std::FILE *copy_info_array(const ImportContext &ctx, const uint8_t *window, uint
     return info;
 }
 
-void convert_entry(ImportContext &ctx, const uint8_t *entry, size_t index) {
-    const int16_t height = be16s(entry + kHeightAt);
-    if (height < 0) {
-        if (be16(entry + kDataLengthAt) == kPageBreakLength) kavrel::stream::put_control(ctx.out, kavrel::code::kPageBreak);
+long data_position(const ImportContext &ctx, const uint8_t *entry) {
+    return static_cast<long>(be32(entry + kDataWordAt) & kDataOffsetMask) + ctx.mac_binary_offset;
+}
+
+// A picture paragraph: the page-break picture is a page break; any other is
+// carried whole as a picture insert (its data is the paragraph's rectangle
+// and the picture).  Data that does not lie within the document is dropped.
+void convert_picture(ImportContext &ctx, const uint8_t *entry) {
+    const uint16_t length = be16(entry + kDataLengthAt);
+    if (length == kPageBreakLength) {
+        kavrel::stream::put_control(ctx.out, kavrel::code::kPageBreak);
         return;
     }
+    const long pos = data_position(ctx, entry);
+    if (length <= kPictureRectSize || pos + length > ctx.file_length || !ctx.spend(length)) return;
+    std::vector<uint8_t> data(length);
+    if (std::fseek(ctx.in, pos, SEEK_SET) != 0 || std::fread(data.data(), 1, length, ctx.in) != length) return;
+    kavrel::stream::put_insert(ctx.out, kavrel::code::kPictureInsert, data.data(), data.size());
+}
+
+void convert_entry(ImportContext &ctx, const uint8_t *entry, size_t index) {
+    const int16_t height = be16s(entry + kHeightAt);
+    if (height < 0) return convert_picture(ctx, entry);
     const uint32_t word = be32(entry + kDataWordAt);
-    const long pos = static_cast<long>(word & kDataOffsetMask) + ctx.mac_binary_offset;
+    const long pos = data_position(ctx, entry);
     repos_fs(0, static_cast<int32_t>(pos), ctx.in);
     if (height == 0)
         convert_ruler(ctx);

@@ -39,6 +39,8 @@ inline constexpr uint8_t kFlagCompressed = 0x08;
 inline constexpr uint8_t kJustificationMask = 0x03;
 inline constexpr uint32_t kDataOffsetMask = 0x00FFFFFF;
 inline constexpr uint16_t kPageBreakLength = 22;
+// A picture paragraph's data: its rectangle on the page, then the picture.
+inline constexpr int kPictureRectSize = 8;
 
 // Format run.
 inline constexpr int kRunSize = 6;

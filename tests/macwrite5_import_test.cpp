@@ -52,10 +52,14 @@ TEST(MacWrite5Areas, MacBinaryWrappedDocumentGivesIdenticalOutput) {
     EXPECT_EQ(convert(import_macwrite_5, doc.build()).output, bare.output);
 }
 
-TEST(MacWrite5Areas, PicturesArePageBreaksOnlyAtLength22) {
+// A picture paragraph of 22 bytes is a page break; any other is carried whole
+// in a picture insert; one whose data lies past the document's end is dropped.
+TEST(MacWrite5Areas, PicturesArePageBreaksAtLength22AndInsertsOtherwise) {
     Mw5Builder doc;
-    doc.text(Area::Main, "a\r").picture(Area::Main, 22).picture(Area::Main, 34).text(Area::Main, "b\r");
-    EXPECT_EQ(main_text(doc), "a\r\fb\r");
+    const std::string data = std::string("\0\0\0\x05\0\x1E\0\x40", 8) + std::string(26, '\x11');
+    doc.text(Area::Main, "a\r").picture(Area::Main, 22).picture(Area::Main, data, -30).text(Area::Main, "b\r");
+    doc.entry(Area::Main, -12, 0x00FFFF00, 40);
+    EXPECT_EQ(main_text(doc), "a\r\f\\\xC0" + std::string("\0\0\0\x26", 4) + "PICT" + data + "b\r");
 }
 
 TEST(MacWrite5Areas, EntriesAreConvertedInListOrder) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "catalogue/catalogue.h"
+#include "host/stream_reader.h"
 #include "render/text_import.h"
 #include "tests/support/bytes_io.h"
 #include "tests/support/corpus.h"
@@ -67,6 +68,34 @@ TEST(RoundTrip, BuiltDocumentWithEveryKindOfParagraph) {
     const std::string first = import_any(doc.build());
     ASSERT_NE(first.find("Page \\_\x01\r"), std::string::npos);
     EXPECT_EQ(first_difference(styled_text(round_trip(first)), styled_text(first)), "");
+}
+
+// The bodies of a stream's inserts, in order.
+std::vector<std::string> inserts(const std::string &stream) {
+    std::FILE *f = stream_of(stream);
+    kavrel::stream::Reader reader(f);
+    kavrel::stream::Event ev;
+    std::vector<std::string> out;
+    while (reader.next(ev))
+        if (ev.kind == kavrel::stream::EventKind::Insert) out.push_back(ev.insert);
+    std::fclose(f);
+    return out;
+}
+
+const char *const kPictureDocuments[] = {"macwrite5/DiskCopyReader__MW45disk__About_MacWrite",
+                                         "macwrite5/Classic-Mac-C-Compendium__Pict_Help_MacWrite"};
+
+TEST(RoundTrip, PicturesSurviveTheExport) {
+    if (!fs::is_directory(corpus_dir())) GTEST_SKIP() << "no corpus at " << corpus_dir();
+    size_t pictures = 0;
+    for (const char *name : kPictureDocuments) {
+        SCOPED_TRACE(name);
+        const std::string first = import_any(read_file(corpus_dir() / name));
+        const auto before = inserts(first);
+        EXPECT_EQ(inserts(round_trip(first)), before);
+        pictures += before.size();
+    }
+    EXPECT_EQ(pictures, 7u);
 }
 
 bool have_mwaw2text() { return std::system("command -v mwaw2text >/dev/null 2>&1") == 0; }
@@ -150,6 +179,31 @@ TEST(LibmwawClient, ReadsHeaderAndFooterAsSuchWithTheirFields) {
     const std::string text = read_file(out);
     EXPECT_LT(text.find("Running head"), text.find("Body text"));
     EXPECT_LT(text.find("Page"), text.find("Body text"));
+}
+
+// libmwaw's raw listing names each picture with its bytes: the exported
+// document must show the very pictures of the original.
+TEST(LibmwawClient, ReadsThePicturesTheExportWrites) {
+    if (!have_mwaw2text()) GTEST_SKIP() << "mwaw2text (libmwaw-tools) is not installed";
+    if (!fs::is_directory(corpus_dir())) GTEST_SKIP() << "no corpus at " << corpus_dir();
+    ScratchDir dir;
+    auto pictures = [&](const std::string &path) {
+        const std::string out = dir.file("raw.txt");
+        EXPECT_EQ(std::system(("mwaw2raw '" + path + "' >'" + out + "' 2>/dev/null").c_str()), 0);
+        std::vector<std::string> found;
+        const std::string raw = read_file(out);
+        for (size_t at = raw.find("insertBinaryObject("); at != std::string::npos; at = raw.find("insertBinaryObject(", at + 1))
+            found.push_back(raw.substr(at, raw.find(')', at) - at));
+        return found;
+    };
+    for (const char *name : kPictureDocuments) {
+        SCOPED_TRACE(name);
+        const fs::path original = corpus_dir() / name;
+        const Converted exported = convert(export_macwrite_5, import_any(read_file(original)));
+        const auto expected = pictures(original.string());
+        EXPECT_FALSE(expected.empty());
+        EXPECT_EQ(pictures(dir.write("doc.mw", exported.output)), expected);
+    }
 }
 
 TEST(LibmwawClient, ReadsCentredParagraphs) {

@@ -102,6 +102,11 @@ Mw5Builder &Mw5Builder::picture(Area area, uint16_t data_length, int16_t height)
     return *this;
 }
 
+Mw5Builder &Mw5Builder::picture(Area area, const std::string &data, int16_t height) {
+    areas_[static_cast<int>(area)].push_back(Entry{height, 0, data});
+    return *this;
+}
+
 Mw5Builder &Mw5Builder::entry(Area area, int16_t height, uint32_t data_word, uint16_t data_length) {
     areas_[static_cast<int>(area)].push_back(Entry{height, 0, {}, true, data_word, data_length});
     return *this;

@@ -34,6 +34,8 @@ public:
     Mw5Builder &compressed(Area area, const std::string &text, std::vector<Run> runs = {}, uint8_t flags = 0);
     Mw5Builder &ruler(Area area, const RulerSpec &ruler);
     Mw5Builder &picture(Area area, uint16_t data_length, int16_t height = -416);
+    // A picture paragraph with its data (rectangle and picture).
+    Mw5Builder &picture(Area area, const std::string &data, int16_t height);
     // Raw entry, for damaged documents.
     Mw5Builder &entry(Area area, int16_t height, uint32_t data_word, uint16_t data_length);
     // Overrides the paragraph count stored for an area.
