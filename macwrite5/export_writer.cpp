@@ -233,10 +233,12 @@ void write_ruler(ExportState &s, bool centred) {
 
 // The paragraph's height is that of its rectangle; a rectangle with none
 // takes the picture's frame.  The data is padded to an even length, counted
-// in it as MacWrite does.  A picture too long for its 16-bit length, or for
-// the document, is left out.
+// in it as MacWrite does, and never to the page break's 22 bytes, which
+// readers know by its length alone.  A picture too long for its 16-bit
+// length, or for the document, is left out.
 void write_picture(ExportState &s, const uint8_t *data, size_t n) {
-    const size_t padded = n + (n & 1);
+    size_t padded = n + (n & 1);
+    if (padded == kPageBreakLength) padded += 2;
     if (padded > kMaxParagraphData) return;
     if (s.paragraph_start + static_cast<long>(padded) >= kMaxDocumentLength) {
         s.refusal = kExportTooLong;
@@ -248,7 +250,7 @@ void write_picture(ExportState &s, const uint8_t *data, size_t n) {
     height = std::clamp(height, 1, 32767);
     std::fseek(s.out, -2, SEEK_CUR);
     write_bytes(s.out, data, n);
-    if (n & 1) std::fputc(0, s.out);
+    putx(static_cast<int32_t>(padded - n), 0, s.out);
     close_entry(s, static_cast<int16_t>(-height), static_cast<uint16_t>(padded));
     begin_paragraph(s);
 }

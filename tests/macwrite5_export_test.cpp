@@ -117,6 +117,23 @@ TEST(MacWrite5Export, PageBreaksCloseTextFirst) {
     EXPECT_EQ(read_back(doc), "\\L\x0C\\\x88\0\x02" "a\r\fb\r\fc\r"s);
 }
 
+// A picture insert closes the text before it and becomes a picture paragraph
+// whose height is its rectangle's and whose data is padded to an even length,
+// past the 22 bytes that mean a page break; inserts of other kinds leave no
+// trace.
+TEST(MacWrite5Export, PictureInsertsBecomePictureParagraphs) {
+    const std::string data = "\0\x05\0\0\0\x23\0\x40"s + "\0\x0B\0\0\0\0\0\x1E\0\x40\x11\x01\xFF"s;  // 13-byte picture
+    const std::string insert = "\\\xC0\0\0\0\x19PICT"s + data;
+    const std::string doc = exported("a" + insert + "b\r" + "\\\xC0\0\0\0\x05XYZW!"s + "c\r");
+    ASSERT_EQ(u16at(doc, 2), 5u);  // ruler, a, picture, b, c
+    const Entry pic = main_entry(doc, 2);
+    EXPECT_EQ(pic.height, -30);
+    EXPECT_EQ(pic.length, 24u);
+    EXPECT_EQ(doc.substr(pic.offset, 24), data + "\0\0\0"s);
+    EXPECT_EQ(main_entry(doc, 3).offset, pic.offset + 24);
+    EXPECT_EQ(read_back(doc), "\\L\x0C\\\x88\0\x02" "a\r\\\xC0\0\0\0\x1CPICT"s + data + "\0\0\0b\rc\r"s);
+}
+
 TEST(MacWrite5Export, CentringOnWritesARulerInThePlaceOfTheParagraph) {
     const std::string doc = exported("\\+Title\r\\,Body\r");
     const Entry ruler = main_entry(doc, 1);
