@@ -92,7 +92,13 @@ void run_one(const Plugin &plugin, const Options &options, const std::vector<sys
     }
     std::error_code ec;
     fs::create_directories(sys::to_path(p.output).parent_path(), ec);
-    p.outcome = run_job(plugin, options, Job{p.input.path, p.output, &ids});
+    Job job{p.input.path, p.output, &ids, nullptr, ""};
+    // Each document's pictures in a folder named after its output, as the
+    // batch mirrors it, less the extension.
+    if (!options.media_dir.empty())
+        job.media_dir = sys::utf8_of(sys::to_path(options.media_dir) /
+                                       sys::to_path(p.output).lexically_relative(sys::to_path(options.output)).replace_extension());
+    p.outcome = run_job(plugin, options, job);
 }
 
 int run_batch(const Plugin &plugin, const Options &options, const std::vector<InputFile> &inputs) {
@@ -138,7 +144,9 @@ int run_conversions(const Plugin &plugin, const Options &options) {
     const bool batch = given.size() > 1 || is_folder(given[0]) || output_is_folder(options);
     if (!batch) {
         const std::vector<sys::FileId> ids = identities({InputFile{given[0], "", false}});
-        const Outcome outcome = run_job(plugin, options, Job{given[0], options.output, &ids});
+        Job job{given[0], options.output, &ids, nullptr, ""};
+        job.media_dir = options.media_dir;
+        const Outcome outcome = run_job(plugin, options, job);
         if (!outcome.message.empty()) std::fprintf(stderr, "%s\n", outcome.message.c_str());
         return outcome.status;
     }

@@ -1,5 +1,6 @@
 #include "cli/job.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstdio>
@@ -195,14 +196,30 @@ Status export_macwrite5(const Plugin &plugin, const Options &options, const Job 
     return kOk;
 }
 
+// How an output names the folder of its pictures: from the output's own
+// folder, so the references hold wherever the two are moved together; as
+// given when the output goes to standard output.
+std::string media_reference(const Job &job) {
+    if (job.media_dir.empty() || job.output == "-") return job.media_dir;
+    std::error_code ec;
+    const std::filesystem::path media = std::filesystem::absolute(sys::to_path(job.media_dir), ec);
+    const std::filesystem::path from = std::filesystem::absolute(sys::to_path(job.output), ec).parent_path();
+    const std::filesystem::path relative = media.lexically_relative(from);
+    if (ec || relative.empty()) return job.media_dir;
+    std::string reference = sys::utf8_of(relative);
+    std::replace(reference.begin(), reference.end(), '\\', '/');
+    return reference;
+}
+
 Status render_output(const Plugin &plugin, const Options &options, const Job &job, std::FILE *stream, File &result) {
     render::RenderOptions how;
     how.title = job.input == "-" ? "Untitled" : sys::utf8_of(sys::to_path(job.input).filename());
     how.fragment = options.fragment;
+    how.media_dir = media_reference(job);
     bool written = true;
     switch (options.to) {
     case To::Text: written = render::to_text(stream, result.get()); break;
-    case To::Markdown: written = render::to_markdown(stream, result.get()); break;
+    case To::Markdown: written = render::to_markdown(stream, result.get(), how); break;
     case To::Html: written = render::to_html(stream, result.get(), how); break;
     case To::Rtf: written = render::to_rtf(stream, result.get(), how); break;
     case To::Stream: copy_all(stream, result.get()); return kOk;
@@ -246,6 +263,10 @@ Status convert(const Plugin &plugin, const Options &options, const Job &job) {
         if (status != kOk) return status;
     }
     if (const Status status = check_streams(job, in.get(), stream.get()); status != kOk) return status;
+    if (!job.media_dir.empty()) {
+        if (!render::extract_media(stream.get(), job.media_dir, error)) return fail(job, kFailed, error);
+        rewind_checked(stream.get());
+    }
     File result(kavrel::open_scratch_stream());
     const Status status = render_output(plugin, options, job, stream.get(), result);
     if (status != kOk) return status;

@@ -19,6 +19,7 @@ struct Job {
     std::string output;   // "-" for standard output
     const std::vector<sys::FileId> *inputs = nullptr;  // every input of the run, never to be written
     std::string *message = nullptr;               // where a failure is described
+    std::string media_dir;                        // where its pictures go; empty: nowhere
 };
 
 struct Outcome {

@@ -55,6 +55,10 @@ void describe(CLI::App &app, Options &o, Raw &raw) {
         ->type_name("OUTPUT");
     app.add_flag("--macbinary", o.macbinary, "With -t macwrite5: wrap the document in a MacBinary II header");
     app.add_flag("--fragment", o.fragment, "With -t html: write the body's content alone, to paste into a page");
+    app.add_option("--extract-media", o.media_dir,
+                   "Write each picture as DIR/pictureN.svg and DIR/pictureN.pict (in a batch, in a folder of DIR "
+                   "named after each output); HTML and Markdown refer to them")
+        ->type_name("DIR");
     app.add_flag("--force", o.force, "Let a batch replace files that already exist in the output folder");
     app.add_option("-j,--jobs", o.jobs, "Convert N files at once (default: one per core)")
         ->type_name("N")

@@ -23,6 +23,7 @@ struct Options {
     bool version = false;
     bool macbinary = false;
     bool fragment = false;         // HTML: the body's content alone
+    std::string media_dir;         // --extract-media: where pictures are written
     bool force = false;            // a batch may replace files it did not write
     unsigned jobs = 0;             // 0: one per core
     bool quiet = false;

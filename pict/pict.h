@@ -99,6 +99,10 @@ Rect frame_of(const uint8_t *data, size_t size);
 // SVG of a picture, sized to its frame; an empty string when it is none.
 std::string to_svg(const uint8_t *data, size_t size);
 
+// A PNG of the picture at its frame's size when it is made of bitmaps alone
+// (a screen shot); empty when it draws anything else, or is no picture.
+std::string to_png(const uint8_t *data, size_t size);
+
 // A PNG file of an image; empty in a build without libpng.
 std::string encode_png(const Image &image);
 

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <numbers>
 
-#include "pict/fonts.h"
 #include "pict/pict.h"
+#include "render/fonts.h"
 
 namespace pict {
 
@@ -59,6 +59,15 @@ std::string base64(const std::string &bytes) {
         out.push_back('=');
     }
     return out;
+}
+
+// The family a picture names, or the one of its font number (the
+// application font, Geneva, for a number the font table does not know).
+std::string css_family(const TextStyle &st) {
+    const render::FontFace *face = render::font_face(st.font);
+    if (face == nullptr) face = render::font_face(1);
+    if (!st.font_name.empty() && st.font_name != face->family) return "'" + st.font_name + "', sans-serif";
+    return "'" + std::string(face->family) + "', " + std::string(render::generic_name(face->generic));
 }
 
 // Attributes that paint an area with `ink`.
@@ -151,9 +160,8 @@ public:
 
     void text(Point at, const std::string &utf8, const TextStyle &st, const Ink &ink) override {
         const int size = st.size > 0 ? st.size : 12;
-        std::string family = st.font_name.empty() ? font_family(st.font) : st.font_name;
         svg += "<text x=\"" + std::to_string(at.h) + "\" y=\"" + std::to_string(at.v) + "\" font-family=\"";
-        escape_xml(svg, css_family(family));
+        escape_xml(svg, css_family(st));
         svg += "\" font-size=\"" + std::to_string(size) + "\"";
         if (st.face & 1) svg += " font-weight=\"bold\"";
         if (st.face & 2) svg += " font-style=\"italic\"";

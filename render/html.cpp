@@ -146,7 +146,8 @@ const char *const kStyleSheet =
     "footer.mw-footer{border-top:1px solid #ccc;margin-top:1em}\n"
     "section.mw-notes{border-top:1px solid #ccc;margin-top:1em;font-size:90%}\n"
     ".mw-field{background:#e8e8e8;border-radius:2px}\n"
-    "@media screen{.mw-page-break{border-top:1px dashed #bbb;margin:0.5em 0}}\n";
+    "@media screen{.mw-page-break{border-top:1px dashed #bbb;margin:0.5em 0}}\n"
+    ".mw-picture svg,.mw-picture img{vertical-align:top;max-width:100%;height:auto}\n";
 
 // One place the HTML goes (the page, the held footer, the held notes) and
 // the state of what is open there.
@@ -271,6 +272,30 @@ public:
         std::string html = std::string("<span class=\"") + field_class(kind) + "\">";
         append_escaped(html, field_placeholder(kind));
         put_content(html + "</span>", text_width(field_placeholder(kind), style));
+    }
+
+    // Inline SVG at the frame's size, or the extracted file; a picture between
+    // paragraphs is a block of its own.
+    void picture(const Picture &p) override {
+        open_main();
+        Flow &f = *flow_;
+        const std::string name = picture_placeholder(p.number);
+        std::string html;
+        if (!options_.media_dir.empty()) {
+            html = "<img src=\"" + escaped(options_.media_dir) + "/picture" + std::to_string(p.number) + ".svg\" width=\"" +
+                   std::to_string(p.width) + "\" height=\"" + std::to_string(p.height) + "\" alt=\"" + name.substr(1, name.size() - 2) + "\">";
+        } else {
+            html = p.svg();
+            if (html.empty()) html = name;
+            else html.insert(4, " role=\"img\" aria-label=\"" + name.substr(1, name.size() - 2) + "\"");
+        }
+        if (f.in_paragraph) {
+            close_run(f);
+            put_content("<span class=\"mw-picture\">" + html + "</span>", p.width);
+            return;
+        }
+        f.sink.put("<div class=\"mw-picture\">" + html + "</div>\n");
+        f.has_text = true;
     }
 
     void end_document() override {

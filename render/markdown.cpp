@@ -96,7 +96,7 @@ struct Flow {
 
 class MarkdownRenderer final : public StyledListener {
 public:
-    explicit MarkdownRenderer(std::FILE *out) : page_(out) {}
+    MarkdownRenderer(std::FILE *out, const RenderOptions &options) : page_(out), options_(options) {}
 
     bool ok() { return page_.sink.flush(); }
 
@@ -119,6 +119,7 @@ public:
     }
 
     void begin_paragraph(const ParagraphStyle &) override {
+        in_paragraph_ = true;
         Flow &f = *flow_;
         f.written = false;
         f.line_start = true;
@@ -133,6 +134,7 @@ public:
         close_markers(f, Kind::Space);
         f.held_space.clear();
         if (f.written) f.sink.put("\n");
+        in_paragraph_ = false;
     }
 
     void text(std::u16string_view run, const CharStyle &style) override {
@@ -150,6 +152,22 @@ public:
     }
 
     void field(Field kind, const CharStyle &style) override { text(field_placeholder(kind), style); }
+
+    // The extracted picture as an image, or its placeholder; between
+    // paragraphs, a paragraph of its own.
+    void picture(const Picture &p) override {
+        const bool alone = !in_paragraph_;
+        if (alone) begin_paragraph(ParagraphStyle{});
+        Flow &f = *flow_;
+        flush_colon(f);
+        const std::string name = picture_placeholder(p.number);
+        const std::string md = options_.media_dir.empty()
+                                   ? "\\" + name.substr(0, name.size() - 1) + "\\]"
+                                   : "![" + name.substr(1, name.size() - 2) + "](<" + options_.media_dir + "/picture" +
+                                         std::to_string(p.number) + ".svg>)";
+        content(f, md, Kind::Punct, Kind::Punct, 0);
+        if (alone) end_paragraph();
+    }
 
     void end_document() override {
         for (Flow *held : {&footer_, &notes_}) {
@@ -269,12 +287,14 @@ private:
 
     Flow page_, footer_, notes_;
     Flow *flow_ = &page_;
+    const RenderOptions &options_;
+    bool in_paragraph_ = false;
 };
 
 }  // namespace
 
-bool to_markdown(std::FILE *stream, std::FILE *out) {
-    MarkdownRenderer markdown(out);
+bool to_markdown(std::FILE *stream, std::FILE *out, const RenderOptions &options) {
+    MarkdownRenderer markdown(out, options);
     read_styled(stream, markdown);
     return markdown.ok();
 }

@@ -10,21 +10,33 @@ namespace render {
 struct RenderOptions {
     std::string title = "Untitled";  // the document's name (HTML title, RTF information)
     bool fragment = false;           // HTML: the body's content alone
+    // Where the pictures were extracted (mwconv --extract-media): HTML and
+    // Markdown then refer to DIR/pictureN.svg instead of showing the picture
+    // inline (HTML) or a placeholder (Markdown).
+    std::string media_dir;
 };
 
 // UTF-8 text: one line per paragraph, tabs kept, a page break as a form feed,
-// a soft line end as a space.  The page header's text opens the output and
+// a soft line end as a space, a picture as [picture N].  The page header's text opens the output and
 // the page footer's closes it, each set off by a blank line; a note call is
 // shown as [n] and the notes' texts follow the main text.
 bool to_text(std::FILE *stream, std::FILE *out);
 
-// A standalone HTML5 document (or, with `fragment`, the content of its body).
+// A standalone HTML5 document (or, with `fragment`, the content of its body);
+// pictures are inline SVG at their frame's size.
 bool to_html(std::FILE *stream, std::FILE *out, const RenderOptions &options);
 
 // GitHub-flavoured Markdown.
-bool to_markdown(std::FILE *stream, std::FILE *out);
+bool to_markdown(std::FILE *stream, std::FILE *out, const RenderOptions &options = {});
 
-// RTF 1.x: ASCII with every other character as \uN.
+// RTF 1.x: ASCII with every other character as \uN; a picture as PNG when it
+// is made of bitmaps alone, otherwise as the QuickDraw picture itself.
 bool to_rtf(std::FILE *stream, std::FILE *out, const RenderOptions &options);
+
+// Writes each picture of the stream as DIR/pictureN.svg and, as a PICT file
+// (512 zero bytes, then the picture), DIR/pictureN.pict, numbered as the
+// renderers number them; creates DIR when needed.  False, with `error` set,
+// when a file cannot be written.  The stream is read to its end.
+bool extract_media(std::FILE *stream, const std::string &dir, std::string &error);
 
 }  // namespace render

@@ -87,6 +87,28 @@ std::string character_controls(const CharStyle &s) {
     return c;
 }
 
+void append_hex(std::string &out, std::string_view bytes) {
+    static const char *digits = "0123456789abcdef";
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (i % 64 == 0) out += '\n';
+        const auto b = static_cast<uint8_t>(bytes[i]);
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+}
+
+// A picture made of bitmaps alone goes as PNG, which every reader takes;
+// any other as the QuickDraw picture itself, which RTF has a word for.  Its
+// goal size is the frame's, in twips.
+std::string picture_group(const Picture &p) {
+    const std::string png = p.png();
+    std::string g = std::string("{\\pict") + (png.empty() ? "\\macpict" : "\\pngblip") + "\\picw" +
+                    std::to_string(p.width) + "\\pich" + std::to_string(p.height) + "\\picwgoal" +
+                    std::to_string(p.width * 20) + "\\pichgoal" + std::to_string(p.height * 20);
+    append_hex(g, png.empty() ? p.pict : std::string_view(png));
+    return g + "}";
+}
+
 const char *field_instruction(Field kind) {
     switch (kind) {
     case Field::Date: return "DATE";
@@ -128,6 +150,7 @@ public:
     }
 
     void begin_paragraph(const ParagraphStyle &style) override {
+        in_paragraph_ = true;
         // A footnote's paragraphs are separated, not ended, by \par: the
         // note ends with its text.
         if (in_note_ && note_paragraphs_++ > 0) out_.put("\\par\n");
@@ -138,6 +161,7 @@ public:
     void end_paragraph() override {
         close_run();
         if (!in_note_) out_.put("\\par\n");
+        in_paragraph_ = false;
     }
 
     void text(std::u16string_view run, const CharStyle &style) override {
@@ -174,6 +198,15 @@ public:
         out_.put(rtf + "}}");
     }
 
+    // A picture between paragraphs gets a paragraph of its own.
+    void picture(const Picture &p) override {
+        close_run();
+        const bool alone = !in_paragraph_;
+        if (alone) out_.put("\\pard\\plain ");
+        out_.put(picture_group(p));
+        if (alone) out_.put("\\par\n");
+    }
+
     void end_document() override {
         close_run();
         out_.put("}\n");
@@ -201,6 +234,7 @@ private:
     bool run_open_ = false;
     bool in_note_ = false;
     int note_paragraphs_ = 0;
+    bool in_paragraph_ = false;
 };
 
 }  // namespace

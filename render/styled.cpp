@@ -4,6 +4,7 @@
 
 #include "host/stream_codes.h"
 #include "host/stream_reader.h"
+#include "pict/pict.h"
 
 namespace render {
 
@@ -60,7 +61,8 @@ public:
             out_.page_break();
             break;
         case EventKind::Tag: on_tag(ev); break;
-        default: break;  // an insert carries nothing a renderer shows
+        case EventKind::Insert: add_picture(ev.insert); break;
+        default: break;
         }
     }
 
@@ -166,6 +168,14 @@ private:
         content().field(static_cast<Field>(kind), style_);
     }
 
+    void add_picture(const std::string &insert) {
+        Picture p;
+        if (!picture_of(insert, p)) return;
+        p.number = ++pictures_;
+        flush_run();
+        out_.picture(p);
+    }
+
     // Header and footer blocks stand between paragraphs: one that starts
     // inside a paragraph of the main text ends it.
     void begin_block(Where where, Block kind) {
@@ -199,6 +209,7 @@ private:
     Where where_ = Where::Main;
     bool main_paragraph_ = false, block_paragraph_ = false;
     int notes_ = 0;
+    int pictures_ = 0;
     std::u16string run_;
     CharStyle run_style_;
 };
@@ -212,6 +223,24 @@ void read_styled(std::FILE *stream, StyledListener &listener) {
     while (events.next(ev)) reader.on_event(ev);
     reader.finish();
 }
+
+bool picture_of(std::string_view insert, Picture &out) {
+    const size_t head = code::kInsertKindSize + code::kPictureRectSize;
+    if (insert.size() <= head || insert.substr(0, code::kInsertKindSize) != std::string_view(code::kPictureInsert, 4))
+        return false;
+    out.pict = insert.substr(head);
+    const auto *bytes = reinterpret_cast<const uint8_t *>(out.pict.data());
+    const pict::Rect frame = pict::frame_of(bytes, out.pict.size());
+    out.width = frame.width();
+    out.height = frame.height();
+    return true;
+}
+
+std::string Picture::svg() const { return pict::to_svg(reinterpret_cast<const uint8_t *>(pict.data()), pict.size()); }
+
+std::string Picture::png() const { return pict::to_png(reinterpret_cast<const uint8_t *>(pict.data()), pict.size()); }
+
+std::string picture_placeholder(int number) { return "[picture " + std::to_string(number) + "]"; }
 
 std::u16string_view field_placeholder(Field kind) {
     switch (kind) {

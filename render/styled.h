@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -62,6 +63,17 @@ enum class Block : uint8_t { Header, Footer, Note };
 // The stream's field kinds (kFieldPageNumber, kFieldDate, kFieldTime).
 enum class Field : uint8_t { PageNumber = 1, Date = 2, Time = 3 };
 
+// A picture, numbered by its order in the document from 1.
+struct Picture {
+    int number = 0;
+    std::string_view pict;   // the QuickDraw picture, from its size word on
+    int width = 0, height = 0;  // its frame, in points
+    // The picture as SVG at the frame's size; empty when it cannot be drawn.
+    std::string svg() const;
+    // One PNG of it when it is made of bitmaps alone; empty otherwise.
+    std::string png() const;
+};
+
 // Events in document order.  Paragraphs nest in the main text or in a block;
 // a note's block opens inside the main-text paragraph that calls it, right
 // after note_call, and the paragraph goes on after the block ends.  Header
@@ -85,11 +97,21 @@ public:
     // Notes are numbered by their order in the document, from 1.
     virtual void note_call(int number, const CharStyle &style) = 0;
     virtual void field(Field kind, const CharStyle &style) = 0;
+    // In a paragraph or between paragraphs, as the stream puts it (MacWrite
+    // gives a picture a paragraph of its own).
+    virtual void picture(const Picture &picture) = 0;
     virtual void end_document() = 0;
 };
 
 // Reads the stream to its end, driving `listener`.
 void read_styled(std::FILE *stream, StyledListener &listener);
+
+// The picture an insert body carries; false for an insert of another kind.
+// `number` is left to the caller.
+bool picture_of(std::string_view insert, Picture &out);
+
+// "[picture N]", what text-like outputs show for a picture.
+std::string picture_placeholder(int number);
 
 // The text that stands for a field in text-like outputs: "#" for the page
 // number, "<date>" and "<time>".

@@ -25,8 +25,11 @@ public:
         notes_ += mark(note_number) + " ";
     }
     void end_block() override { flow_ = Flow::Main; }
-    void begin_paragraph(const ParagraphStyle &) override {}
-    void end_paragraph() override { put("\n"); }
+    void begin_paragraph(const ParagraphStyle &) override { in_paragraph_ = true; }
+    void end_paragraph() override {
+        put("\n");
+        in_paragraph_ = false;
+    }
     void text(std::u16string_view run, const CharStyle &) override {
         std::string utf8;
         for (char16_t c : run) append_utf8(utf8, c);
@@ -37,6 +40,11 @@ public:
     void page_break() override { put("\f"); }
     void note_call(int number, const CharStyle &) override { put(mark(number)); }
     void field(Field kind, const CharStyle &style) override { text(field_placeholder(kind), style); }
+    // A picture between paragraphs is a line of its own.
+    void picture(const Picture &p) override {
+        put(picture_placeholder(p.number));
+        if (!in_paragraph_) put("\n");
+    }
 
     void end_document() override {
         for (std::string *held : {&footer_, &notes_}) {
@@ -83,6 +91,7 @@ private:
     std::string footer_, notes_;
     Flow flow_ = Flow::Main;
     Flow part_ = Flow::None;  // the part the page ends with
+    bool in_paragraph_ = false;
 };
 
 }  // namespace

@@ -22,6 +22,23 @@ std::string sample() {
     return doc.build();
 }
 
+// --extract-media writes each picture as SVG and as a PICT file, and the
+// Markdown refers to the SVG from where the output is.
+TEST(Cli, ExtractMediaWritesEveryPictureAndTheOutputRefersToIt) {
+    ScratchDir dir;
+    const std::string pict = std::string("\0\x0C\0\0\0\0\0\x1E\0\x28\x11\x01\x31\0\x02\0\x02\0\x14\0\x14\xFF", 21);
+    Mw5Builder doc;
+    doc.text(Area::Main, "See below:\r").picture(Area::Main, std::string("\0\0\0\0\0\x1E\0\x28", 8) + pict, -30);
+    const std::string in = dir.write("doc", doc.build());
+    std::filesystem::create_directories(dir.file("out"));
+    const RunResult r = run_mwconv(dir, "-t markdown --extract-media '" + dir.file("media") + "' -o '" + dir.file("out/doc.md") +
+                                            "' '" + in + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir.file("media/picture1.pict")), std::string(512, '\0') + pict);
+    EXPECT_EQ(read_file(dir.file("media/picture1.svg")).rfind("<svg xmlns=", 0), 0u);
+    EXPECT_EQ(read_file(dir.file("out/doc.md")), "See below:\n\n![picture 1](<../media/picture1.svg>)\n");
+}
+
 TEST(Cli, ListsTheCatalogueInBothLanguages) {
     ScratchDir dir;
     for (const char *lang : {"en", "fr"}) {

@@ -112,7 +112,10 @@ TEST(Corpus, TextAgreesWithLibmwawApartFromBlocksAndBlankLines) {
         std::vector<std::string> expected;
         for (const std::string &line : lines_of(read_file(reference)))
             if (!block_set.count(line)) expected.push_back(line);
-        EXPECT_EQ(lines_of(text_of_stream(main)), expected);
+        // nor does it show anything for a picture
+        std::vector<std::string> ours = lines_of(text_of_stream(main));
+        std::erase_if(ours, [](const std::string &l) { return l.starts_with("[picture ") && l.ends_with("]"); });
+        EXPECT_EQ(ours, expected);
         ++compared;
     }
     EXPECT_EQ(compared, 4);

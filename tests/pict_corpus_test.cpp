@@ -22,6 +22,7 @@
 #include "pict/pict.h"
 #include "tests/support/corpus.h"
 #include "tests/support/mw5_pictures.h"
+#include "tests/support/tools.h"
 
 namespace {
 
@@ -164,12 +165,11 @@ double matched(const std::vector<bool> &a, const std::vector<bool> &b, int cols,
     return inked ? static_cast<double>(found) / inked : 1.0;
 }
 
-bool have(const char *tool) { return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0; }
-
 TEST(PictCorpus, InkLiesWhereLibreOfficeDrawsIt) {
     const auto pictures = corpus_pictures();
     if (pictures.empty()) GTEST_SKIP() << "corpus not found";
-    if (!have("soffice") || !have("rsvg-convert")) GTEST_SKIP() << "LibreOffice Draw or rsvg-convert not installed";
+    REQUIRE_PROGRAM("soffice");
+    REQUIRE_PROGRAM("rsvg-convert");
     char name[] = "/tmp/mwconv-pict-XXXXXX";
     const fs::path dir = ::mkdtemp(name);
     std::string list;

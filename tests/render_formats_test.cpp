@@ -8,6 +8,7 @@
 #include "render/render.h"
 #include "render/styled.h"
 #include "render/utf8.h"
+#include "tests/support/pict_builder.h"
 #include "tests/support/render_documents.h"
 #include "tests/support/shown_text.h"
 
@@ -44,6 +45,10 @@ public:
     void note_call(int n, const render::CharStyle &) override { log += "call " + std::to_string(n) + "\n"; }
     void field(render::Field kind, const render::CharStyle &) override {
         log += "field " + std::to_string(static_cast<int>(kind)) + "\n";
+    }
+    void picture(const render::Picture &p) override {
+        log += "picture " + std::to_string(p.number) + " " + std::to_string(p.width) + "x" + std::to_string(p.height) +
+               " " + std::to_string(p.pict.size()) + " bytes\n";
     }
     void end_document() override { log += "end\n"; }
 
@@ -130,6 +135,52 @@ TEST(Renderers, FieldsArePlaceholdersInTextAndRealFieldsInRtf) {
             "{\\header \\pard\\plain\\ql p. {\\field{\\*\\fldinst PAGE}{\\fldrslt #}}, "
             "{\\field{\\*\\fldinst DATE}{\\fldrslt <date>}} {\\field{\\*\\fldinst TIME}{\\fldrslt <time>}}\\par\n}"),
         std::string::npos);
+}
+
+// A picture insert: its kind, the paragraph's rectangle, the picture.
+std::string picture_insert(const std::string &pict) {
+    const std::string body = "PICT"s + std::string("\0\0\0\0\0\x1E\0\x28", 8) + pict;
+    const auto n = static_cast<uint32_t>(body.size());
+    return "\\\xC0"s + static_cast<char>(n >> 24) + static_cast<char>(n >> 16) + static_cast<char>(n >> 8) +
+           static_cast<char>(n) + body;
+}
+
+// A picture between paragraphs (drawn with a shape) and one inside a
+// paragraph (a bitmap alone), in every output.
+TEST(Renderers, PicturesAreShownInEveryOutput) {
+    const std::string drawn = PictBuilder(1, 0, 0, 30, 40).rect_op(0x30, 2, 2, 20, 20).build();
+    const std::string bitmap = PictBuilder(1, 0, 0, 2, 16).bits(false, 2, 16, {"\xFF\x00"s, "\x00\xFF"s}, 0, 0).build();
+    const std::string stream = "Before\r" + picture_insert(drawn) + "in " + picture_insert(bitmap) + " line\r";
+    EXPECT_EQ(events_of(stream),
+              "paragraph align 0 spacing 8 tabs\ntext 'Before' 0 0pt font -1\nend paragraph\n"
+              "picture 1 40x30 " + std::to_string(drawn.size()) + " bytes\n"
+              "paragraph align 0 spacing 8 tabs\ntext 'in ' 0 0pt font -1\n"
+              "picture 2 16x2 " + std::to_string(bitmap.size()) + " bytes\n"
+              "text ' line' 0 0pt font -1\nend paragraph\nend\n");
+    EXPECT_EQ(text_of(stream), "Before\n[picture 1]\nin [picture 2] line\n");
+    EXPECT_EQ(markdown_of(stream), "Before\n\n\\[picture 1\\]\n\nin \\[picture 2\\] line\n");
+    render::RenderOptions media;
+    media.media_dir = "the media";
+    EXPECT_EQ(rendered(stream, [&](std::FILE *in, std::FILE *out) { return render::to_markdown(in, out, media); }),
+              "Before\n\n![picture 1](<the media/picture1.svg>)\n\nin ![picture 2](<the media/picture2.svg>) line\n");
+
+    const std::string html = html_of(stream);
+    EXPECT_NE(html.find("</p>\n<div class=\"mw-picture\"><svg role=\"img\" aria-label=\"picture 1\" "
+                        "xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"40\" height=\"30\""),
+              std::string::npos);
+    EXPECT_NE(html.find("in <span class=\"mw-picture\"><svg role=\"img\" aria-label=\"picture 2\""), std::string::npos);
+    EXPECT_NE(html_of(stream, media).find("<div class=\"mw-picture\"><img src=\"the media/picture1.svg\" width=\"40\" "
+                                          "height=\"30\" alt=\"picture 1\"></div>"),
+              std::string::npos);
+
+    // the drawing as the picture itself, the bitmap as PNG
+    const std::string rtf = rtf_of(stream);
+    char size_word[8];
+    std::snprintf(size_word, sizeof size_word, "%04zx", drawn.size());
+    EXPECT_NE(rtf.find("\\par\n\\pard\\plain {\\pict\\macpict\\picw40\\pich30\\picwgoal800\\pichgoal600\n"s + size_word),
+              std::string::npos)
+        << rtf;
+    EXPECT_NE(rtf.find("in {\\pict\\pngblip\\picw16\\pich2\\picwgoal320\\pichgoal40\n89504e47"), std::string::npos) << rtf;
 }
 
 // Elements of the HTML (void ones aside) and groups of the RTF are closed

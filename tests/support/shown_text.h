@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -66,11 +67,13 @@ inline std::vector<std::string> normalized_lines(const std::string &text) {
 // The visible characters of a stream in the order of the text output
 // (header, main text, footer, notes), with the attributes in `mask`; double
 // underline counts as underline.  With `caps_shown`, characters in all
-// capitals are given as capital letters.
-inline std::vector<ShownChar> stream_chars(const std::string &stream, uint16_t mask, bool caps_shown = false) {
+// capitals are given as capital letters.  With `pictures_shown`, a picture
+// counts as its placeholder, as the text and Markdown outputs show it.
+inline std::vector<ShownChar> stream_chars(const std::string &stream, uint16_t mask, bool caps_shown = false,
+                                           bool pictures_shown = false) {
     class Collector final : public render::StyledListener {
     public:
-        Collector(uint16_t mask, bool caps) : mask_(mask), caps_(caps) {}
+        Collector(uint16_t mask, bool caps, bool pictures) : mask_(mask), caps_(caps), pictures_(pictures) {}
         std::vector<ShownChar> parts[4];  // header, main, footer, notes
         void begin_block(render::Block kind, int) override {
             part_ = kind == render::Block::Header ? 0 : kind == render::Block::Footer ? 2 : 3;
@@ -95,14 +98,20 @@ inline std::vector<ShownChar> stream_chars(const std::string &stream, uint16_t m
         void field(render::Field kind, const render::CharStyle &s) override {
             text(render::field_placeholder(kind), s);
         }
+        void picture(const render::Picture &p) override {
+            if (!pictures_) return;
+            const std::string mark = render::picture_placeholder(p.number);
+            text(std::u16string(mark.begin(), mark.end()), render::CharStyle{});
+        }
         void end_document() override {}
 
     private:
         uint16_t mask_;
         bool caps_;
+        bool pictures_;
         int part_ = 1;
     };
-    Collector c(mask, caps_shown);
+    Collector c(mask, caps_shown, pictures_shown);
     std::FILE *in = stream_of(stream);
     render::read_styled(in, c);
     std::fclose(in);
@@ -128,6 +137,13 @@ inline std::string chars_difference(const std::vector<ShownChar> &want, const st
     return os.str();
 }
 
+// The text output less its picture placeholders: what readers of the
+// formats that show pictures as pictures find as text.
+inline std::string without_pictures(const std::string &text) {
+    static const std::regex placeholder(R"(\[picture \d+\])");
+    return std::regex_replace(text, placeholder, "");
+}
+
 template <typename Render>
 std::string rendered(const std::string &stream, Render render) {
     std::FILE *in = stream_of(stream);
@@ -140,7 +156,9 @@ std::string rendered(const std::string &stream, Render render) {
 }
 
 inline std::string text_of(const std::string &stream) { return rendered(stream, render::to_text); }
-inline std::string markdown_of(const std::string &stream) { return rendered(stream, render::to_markdown); }
+inline std::string markdown_of(const std::string &stream) {
+    return rendered(stream, [](std::FILE *in, std::FILE *out) { return render::to_markdown(in, out); });
+}
 inline std::string html_of(const std::string &stream, const render::RenderOptions &o = {}) {
     return rendered(stream, [&](std::FILE *in, std::FILE *out) { return render::to_html(in, out, o); });
 }
