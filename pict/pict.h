@@ -103,7 +103,7 @@ std::string to_svg(const uint8_t *data, size_t size);
 // (a screen shot); empty when it draws anything else, or is no picture.
 std::string to_png(const uint8_t *data, size_t size);
 
-// A PNG file of an image; empty in a build without libpng.
+// A PNG file of an image.
 std::string encode_png(const Image &image);
 
 // The bytes of a PICT file on disk: 512 zero bytes, then the picture.

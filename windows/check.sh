@@ -50,10 +50,19 @@ i686-w64-mingw32-gcc -O2 -Wall -Wextra -Werror -o "$work/host/foreign_host.exe" 
 temp=$(winepath -u "$(wine cmd /c echo %TEMP% | tr -d '\r')")
 before=$(ls -A "$temp" | sort)
 
+# The PNG of a picture's bitmaps comes from libpng on Linux and from zlib
+# alone on Windows: the same pixels (tests/png_zlib_test.cpp) in other bytes,
+# so the comparison of HTML and RTF leaves out the PNG data, not the pictures.
+without_png_data() {
+  find "$1" -type f -exec perl -0pi -e \
+    's/(data:image\/png;base64,)[A-Za-z0-9+\/=]+/$1/g; s/(\\pngblip[^\n]*)\n[0-9a-f\n]*\}/$1}/g' {} +
+}
+
 echo "-- mwconv.exe against the Linux build"
 for to in text stream macwrite5 html markdown rtf; do
   "$linux/mwconv" -q -t "$to" -o "$work/linux-$to" "$work/in"
   wine "$win/mwconv.exe" -q -t "$to" -o "$(winepath -w "$work/win-$to")\\" "$(winepath -w "$work/in")"
+  case "$to" in html|rtf) without_png_data "$work/linux-$to"; without_png_data "$work/win-$to";; esac
   diff -r "$work/linux-$to" "$work/win-$to" || fail "-t $to differs from Linux's"
   echo "-t $to: $(find "$work/win-$to" -type f | wc -l) files identical to Linux's"
 done
