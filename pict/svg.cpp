@@ -66,8 +66,12 @@ std::string base64(const std::string &bytes) {
 std::string css_family(const TextStyle &st) {
     const render::FontFace *face = render::font_face(st.font);
     if (face == nullptr) face = render::font_face(1);
-    if (!st.font_name.empty() && st.font_name != face->family) return "'" + st.font_name + "', sans-serif";
-    return "'" + std::string(face->family) + "', " + std::string(render::generic_name(face->generic));
+    const bool named = !st.font_name.empty() && st.font_name != face->family;
+    std::string css = "'";
+    css += named ? st.font_name : std::string(face->family);
+    css += "', ";
+    css += named ? "sans-serif" : render::generic_name(face->generic);
+    return css;
 }
 
 // Attributes that paint an area with `ink`.

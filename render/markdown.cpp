@@ -161,10 +161,18 @@ public:
         Flow &f = *flow_;
         flush_colon(f);
         const std::string name = picture_placeholder(p.number);
-        const std::string md = options_.media_dir.empty()
-                                   ? "\\" + name.substr(0, name.size() - 1) + "\\]"
-                                   : "![" + name.substr(1, name.size() - 2) + "](<" + options_.media_dir + "/picture" +
-                                         std::to_string(p.number) + ".svg>)";
+        std::string md;
+        if (options_.media_dir.empty()) {
+            md = "\\";
+            md += name.substr(0, name.size() - 1);
+            md += "\\]";
+        } else {
+            md = "![";
+            md += name.substr(1, name.size() - 2);
+            md += "](<";
+            md += options_.media_dir;
+            md += "/picture" + std::to_string(p.number) + ".svg>)";
+        }
         content(f, md, Kind::Punct, Kind::Punct, 0);
         if (alone) end_paragraph();
     }
