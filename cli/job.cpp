@@ -264,7 +264,7 @@ Status convert(const Plugin &plugin, const Options &options, const Job &job) {
     }
     if (const Status status = check_streams(job, in.get(), stream.get()); status != kOk) return status;
     if (!job.media_dir.empty()) {
-        if (!render::extract_media(stream.get(), job.media_dir, error)) return fail(job, kFailed, error);
+        if (!render::extract_media(stream.get(), sys::to_path(job.media_dir), error)) return fail(job, kFailed, error);
         rewind_checked(stream.get());
     }
     File result(kavrel::open_scratch_stream());

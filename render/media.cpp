@@ -12,18 +12,24 @@ namespace render {
 
 namespace {
 
+// A path as UTF-8, for messages.
+std::string shown(const std::filesystem::path &path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 bool write_file(const std::filesystem::path &path, const std::string &bytes, std::string &error) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     f.close();
     if (f) return true;
-    error = "cannot write " + path.string();
+    error = "cannot write " + shown(path);
     return false;
 }
 
 }  // namespace
 
-bool extract_media(std::FILE *stream, const std::string &dir, std::string &error) {
+bool extract_media(std::FILE *stream, const std::filesystem::path &dir, std::string &error) {
     kavrel::stream::Reader reader(stream);
     kavrel::stream::Event ev;
     int number = 0;
@@ -34,13 +40,13 @@ bool extract_media(std::FILE *stream, const std::string &dir, std::string &error
         const std::string n = std::to_string(++number);
         std::error_code ec;
         if (!made && !std::filesystem::create_directories(dir, ec) && ec) {
-            error = "cannot create " + dir + ": " + ec.message();
+            error = "cannot create " + shown(dir) + ": " + ec.message();
             return false;
         }
         made = true;
         const auto *bytes = reinterpret_cast<const uint8_t *>(p.pict.data());
-        if (!write_file(std::filesystem::path(dir) / ("picture" + n + ".svg"), p.svg(), error) ||
-            !write_file(std::filesystem::path(dir) / ("picture" + n + ".pict"), pict::to_pict_file(bytes, p.pict.size()), error))
+        if (!write_file(dir / ("picture" + n + ".svg"), p.svg(), error) ||
+            !write_file(dir / ("picture" + n + ".pict"), pict::to_pict_file(bytes, p.pict.size()), error))
             return false;
     }
     return true;

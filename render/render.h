@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 namespace render {
@@ -37,6 +38,6 @@ bool to_rtf(std::FILE *stream, std::FILE *out, const RenderOptions &options);
 // (512 zero bytes, then the picture), DIR/pictureN.pict, numbered as the
 // renderers number them; creates DIR when needed.  False, with `error` set,
 // when a file cannot be written.  The stream is read to its end.
-bool extract_media(std::FILE *stream, const std::string &dir, std::string &error);
+bool extract_media(std::FILE *stream, const std::filesystem::path &dir, std::string &error);
 
 }  // namespace render
