@@ -216,12 +216,20 @@ Status render_output(const Plugin &plugin, const Options &options, const Job &jo
     how.title = job.input == "-" ? "Untitled" : sys::utf8_of(sys::to_path(job.input).filename());
     how.fragment = options.fragment;
     how.media_dir = media_reference(job);
+    how.version = MWCONV_VERSION;
     bool written = true;
     switch (options.to) {
     case To::Text: written = render::to_text(stream, result.get()); break;
     case To::Markdown: written = render::to_markdown(stream, result.get(), how); break;
     case To::Html: written = render::to_html(stream, result.get(), how); break;
     case To::Rtf: written = render::to_rtf(stream, result.get(), how); break;
+#ifdef MWCONV_HAVE_LIBZIP
+    case To::Docx: written = render::to_docx(stream, result.get(), how); break;
+    case To::Odt: written = render::to_odt(stream, result.get(), how); break;
+#else
+    case To::Docx:
+    case To::Odt: return fail(job, kFailed, "this build has no DOCX or ODT output");
+#endif
     case To::Stream: copy_all(stream, result.get()); return kOk;
     case To::MacWrite5: return export_macwrite5(plugin, options, job, stream, result);
     }

@@ -19,7 +19,8 @@ const std::map<std::string, From> kFrom = {
 
 const std::map<std::string, To> kTo = {
     {"text", To::Text}, {"markdown", To::Markdown}, {"html", To::Html},
-    {"rtf", To::Rtf},   {"stream", To::Stream},     {"macwrite5", To::MacWrite5},
+    {"rtf", To::Rtf},   {"docx", To::Docx},         {"odt", To::Odt},
+    {"stream", To::Stream}, {"macwrite5", To::MacWrite5},
 };
 
 template <typename T>
@@ -81,6 +82,10 @@ bool settle(Options &o, const Raw &raw, std::string &error) {
     else if (o.macbinary && o.to != To::MacWrite5) error = "--macbinary needs -t macwrite5";
     else if (o.fragment && o.to != To::Html) error = "--fragment needs -t html";
     else if (o.json && !o.identify) error = "--json goes with --identify";
+#ifndef MWCONV_HAVE_LIBZIP
+    else if (o.to == To::Docx || o.to == To::Odt)
+        error = "-t " + raw.to + " is not available: this build of mwconv has no DOCX or ODT output (it was built without libzip)";
+#endif
     o.french = raw.lang == "fr";
     return error.empty();
 }
@@ -92,6 +97,8 @@ const char *output_extension(To to) {
     case To::Markdown: return "md";
     case To::Html: return "html";
     case To::Rtf: return "rtf";
+    case To::Docx: return "docx";
+    case To::Odt: return "odt";
     case To::Stream: return "stream";
     case To::MacWrite5: return "mw5";
     default: return "txt";

@@ -8,7 +8,7 @@
 namespace mwconv {
 
 enum class From { Auto, MacWriteII, MacWrite5, MacWrite22, Stream, Text };
-enum class To { Text, Markdown, Html, Rtf, Stream, MacWrite5 };
+enum class To { Text, Markdown, Html, Rtf, Docx, Odt, Stream, MacWrite5 };
 
 struct Options {
     From from = From::Auto;

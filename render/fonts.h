@@ -23,6 +23,10 @@ const FontFace *font_face(int number);
 // Every font of the table, in the order of their numbers.
 std::span<const FontFace> font_table();
 
+// Whether `face` is its family's first entry in the table (Geneva has two
+// numbers): outputs that declare each family once skip the others.
+bool first_of_family(const FontFace &face);
+
 // "serif", "sans-serif" or "monospace".
 std::string_view generic_name(Generic g);
 

@@ -9,12 +9,14 @@
 namespace render {
 
 struct RenderOptions {
-    std::string title = "Untitled";  // the document's name (HTML title, RTF information)
+    std::string title = "Untitled";  // the document's name (HTML title, RTF information, DOCX and ODT metadata)
     bool fragment = false;           // HTML: the body's content alone
     // Where the pictures were extracted (mwconv --extract-media): HTML and
     // Markdown then refer to DIR/pictureN.svg instead of showing the picture
     // inline (HTML) or a placeholder (Markdown).
     std::string media_dir;
+    std::string generator = "mwconv";  // the program that made the document (DOCX and ODT metadata)
+    std::string version;               // and its version
 };
 
 // UTF-8 text: one line per paragraph, tabs kept, a page break as a form feed,
@@ -39,5 +41,18 @@ bool to_rtf(std::FILE *stream, std::FILE *out, const RenderOptions &options);
 // renderers number them; creates DIR when needed.  False, with `error` set,
 // when a file cannot be written.  The stream is read to its end.
 bool extract_media(std::FILE *stream, const std::filesystem::path &dir, std::string &error);
+
+#ifdef MWCONV_HAVE_LIBZIP
+// Zip packages, in builds that have libzip.  `out` must be seekable.  The
+// same stream and options always give the same bytes.
+
+// DOCX (Office Open XML): the header, footer and notes as their own parts.
+bool to_docx(std::FILE *stream, std::FILE *out, const RenderOptions &options);
+
+// ODT (OpenDocument Text): the header and footer in the master page, notes
+// in place, one automatic style for each distinct character or paragraph
+// style.
+bool to_odt(std::FILE *stream, std::FILE *out, const RenderOptions &options);
+#endif
 
 }  // namespace render
