@@ -8,12 +8,22 @@
 #include <filesystem>
 
 #include "tests/support/mw22_builder.h"
+#ifdef MWCONV_HAVE_LIBZIP
+#include "tests/support/packages.h"
+#endif
 #include "tests/support/render_documents.h"
 #include "tests/support/run.h"
 
 namespace {
 
 using namespace testing_support;
+
+// The formatted outputs of this build.
+const std::vector<std::string> kFormats = {"html", "markdown", "rtf",
+#ifdef MWCONV_HAVE_LIBZIP
+                                           "docx", "odt"
+#endif
+};
 
 TEST(CliRender, EachFormatByNameAndInBatches) {
     ScratchDir dir;
@@ -29,14 +39,33 @@ TEST(CliRender, EachFormatByNameAndInBatches) {
     EXPECT_EQ(wrong.status, 1);
     EXPECT_NE(wrong.err.find("--fragment needs -t html"), std::string::npos);
     std::filesystem::create_directory(dir.file("out"));
-    for (const char *to : {"html", "markdown", "rtf"})
-        EXPECT_EQ(
-            run_mwconv(dir, std::string("-t ") + to + " -o '" + dir.file("out") + "' '" + memo + "' '" + old + "'")
-                .status,
-            0);
-    for (const char *name : {"memo.mw5.html", "memo.mw5.md", "memo.mw5.rtf", "old.html", "old.md", "old.rtf"})
-        EXPECT_TRUE(std::filesystem::exists(dir.file(std::string("out/") + name))) << name;
+    for (const std::string &to : kFormats) {
+        EXPECT_EQ(run_mwconv(dir, "-t " + to + " -o '" + dir.file("out") + "' '" + memo + "' '" + old + "'").status, 0);
+        const std::string extension = to == "markdown" ? "md" : to;
+        for (const char *name : {"memo.mw5.", "old."})
+            EXPECT_TRUE(std::filesystem::exists(dir.file(std::string("out/") + name + extension))) << name << extension;
+    }
 }
+
+#ifdef MWCONV_HAVE_LIBZIP
+TEST(CliRender, PackagesCarryTheInputsNameAndMwconvsVersion) {
+    ScratchDir dir;
+    const std::string memo = dir.write("memo.mw5", Mw5Builder().text(Area::Main, "Hello\r", {{0, 12, 1, 20}}).build());
+    std::string version = run_mwconv(dir, "--version").out;  // "mwconv 0.1\n"
+    version = version.substr(7, version.find('\n') - 7);
+    const RunResult docx = run_mwconv(dir, "-t docx '" + memo + "'");
+    const RunResult odt = run_mwconv(dir, "-t odt - <'" + memo + "'");
+    ASSERT_EQ(docx.status, 0) << docx.err;
+    ASSERT_EQ(odt.status, 0) << odt.err;
+    const auto docx_parts = zip_entries(docx.out), odt_parts = zip_entries(odt.out);
+    EXPECT_NE(entry(docx_parts, "docProps/core.xml").find("<dc:title>memo.mw5</dc:title>"), std::string::npos);
+    EXPECT_NE(entry(docx_parts, "docProps/app.xml").find("<Application>mwconv " + version + "</Application>"),
+              std::string::npos);
+    EXPECT_NE(entry(odt_parts, "meta.xml").find("<dc:title>Untitled</dc:title>"), std::string::npos);
+    EXPECT_NE(entry(odt_parts, "meta.xml").find("<meta:generator>mwconv/" + version + "</meta:generator>"),
+              std::string::npos);
+}
+#endif
 
 // The peak resident size of mwconv converting `stream` to `to`, in KiB.
 long peak_kib(const std::string &to, const std::string &stream) {
@@ -72,7 +101,9 @@ TEST(CliRender, MemoryStaysFlatFromOneToFourteenMegabytes) {
         return path;
     };
     const std::string small = write_stream("small", 1), large = write_stream("large", 14);
-    for (const char *to : {"text", "html", "markdown", "rtf"}) {
+    std::vector<std::string> formats = kFormats;
+    formats.push_back("text");
+    for (const std::string &to : formats) {
         const long a = peak_kib(to, small), b = peak_kib(to, large);
         ASSERT_GT(a, 0) << to;
         EXPECT_LT(b - a, 2048) << to << ": " << a << " KiB for 1 MB, " << b << " KiB for 14 MB";

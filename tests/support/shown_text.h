@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -65,15 +66,17 @@ inline std::vector<std::string> normalized_lines(const std::string &text) {
 }
 
 // The visible characters of a stream in the order of the text output
-// (header, main text, footer, notes), with the attributes in `mask`; double
-// underline counts as underline.  With `caps_shown`, characters in all
-// capitals are given as capital letters.  With `pictures_shown`, a picture
-// counts as its placeholder, as the text and Markdown outputs show it.
-inline std::vector<ShownChar> stream_chars(const std::string &stream, uint16_t mask, bool caps_shown = false,
-                                           bool pictures_shown = false) {
+// (header, main text, footer, notes), each with the attributes a reader
+// shows for its style, as `shown` gives them.  With `caps_shown`, characters
+// in all capitals are given as capital letters.  With `pictures_shown`, a
+// picture counts as its placeholder, as the text and Markdown outputs show it.
+inline std::vector<ShownChar> stream_chars(const std::string &stream,
+                                           const std::function<uint16_t(const render::CharStyle &)> &shown,
+                                           bool caps_shown = false, bool pictures_shown = false) {
     class Collector final : public render::StyledListener {
     public:
-        Collector(uint16_t mask, bool caps, bool pictures) : mask_(mask), caps_(caps), pictures_(pictures) {}
+        Collector(const std::function<uint16_t(const render::CharStyle &)> &shown, bool caps, bool pictures)
+            : shown_(shown), caps_(caps), pictures_(pictures) {}
         std::vector<ShownChar> parts[4];  // header, main, footer, notes
         void begin_block(render::Block kind, int) override {
             part_ = kind == render::Block::Header ? 0 : kind == render::Block::Footer ? 2 : 3;
@@ -82,14 +85,10 @@ inline std::vector<ShownChar> stream_chars(const std::string &stream, uint16_t m
         void begin_paragraph(const render::ParagraphStyle &) override {}
         void end_paragraph() override {}
         void text(std::u16string_view run, const render::CharStyle &s) override {
-            uint16_t a = s.attributes;
-            if (a & render::kDoubleUnderline)
-                a = static_cast<uint16_t>((a | render::kUnderline) & ~render::kDoubleUnderline);
+            const uint16_t a = shown_(s);
             const bool upper = caps_ && s.has(render::kAllCaps);
             for (char16_t c : run)
-                if (!is_space(c))
-                    parts[part_].push_back(
-                        {upper && c >= 'a' && c <= 'z' ? c - 32u : c, static_cast<uint16_t>(a & mask_)});
+                if (!is_space(c)) parts[part_].push_back({upper && c >= 'a' && c <= 'z' ? c - 32u : c, a});
         }
         void tab(const render::CharStyle &) override {}
         void line_end(const render::CharStyle &) override {}
@@ -106,18 +105,33 @@ inline std::vector<ShownChar> stream_chars(const std::string &stream, uint16_t m
         void end_document() override {}
 
     private:
-        uint16_t mask_;
+        const std::function<uint16_t(const render::CharStyle &)> &shown_;
         bool caps_;
         bool pictures_;
         int part_ = 1;
     };
-    Collector c(mask, caps_shown, pictures_shown);
+    Collector c(shown, caps_shown, pictures_shown);
     std::FILE *in = stream_of(stream);
     render::read_styled(in, c);
     std::fclose(in);
     std::vector<ShownChar> out;
     for (const auto &part : c.parts) out.insert(out.end(), part.begin(), part.end());
     return out;
+}
+
+// The same with the attributes in `mask`; double underline counts as
+// underline.
+inline std::vector<ShownChar> stream_chars(const std::string &stream, uint16_t mask, bool caps_shown = false,
+                                           bool pictures_shown = false) {
+    return stream_chars(
+        stream,
+        [mask](const render::CharStyle &s) {
+            uint16_t a = s.attributes;
+            if (a & render::kDoubleUnderline)
+                a = static_cast<uint16_t>((a | render::kUnderline) & ~render::kDoubleUnderline);
+            return static_cast<uint16_t>(a & mask);
+        },
+        caps_shown, pictures_shown);
 }
 
 // "" when equal, else where they first differ.
