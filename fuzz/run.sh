@@ -13,11 +13,11 @@ mkdir -p "$out"
 # pict/png_zlib.cpp writes PNG only where libpng is missing (the Windows build)
 common=(host/*.cpp catalogue/catalogue.cpp macwrite2/*.cpp macwrite5/*.cpp macwrite22/*.cpp render/*.cpp
         $(ls pict/*.cpp | grep -v '/png_zlib\.cpp$'))
-flags=(-std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
+flags=(-std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -DMWCONV_HAVE_LIBZIP)
 status=0
 for target in $(grep -l LLVMFuzzerTestOneInput fuzz/*.cpp); do
   name=$(basename "$target" .cpp)
-  clang++ "${flags[@]}" "${common[@]}" "$target" -lpng -o "$out/$name"
+  clang++ "${flags[@]}" "${common[@]}" "$target" -lpng -lzip -o "$out/$name"
   work="$out/$name-corpus"
   mkdir -p "$work"
   echo "fuzzing $name for ${seconds}s"
