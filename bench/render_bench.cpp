@@ -1,7 +1,8 @@
 // Renderers (DOCX and ODT where libzip is at hand) on a MacWrite 4.6/5
 // document of 1 MB and of 14 MB (near the 16 MB a 4.6/5 document can
-// address): import and render, timed, with the process's peak resident size.  The 1 MB runs come first; a peak that does
-// not move for 14 MB shows that no renderer holds the document.
+// address): import and render, timed, with the process's peak resident
+// size.  The 1 MB runs come first; a peak that does not move for 14 MB shows
+// that no renderer holds the document.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 

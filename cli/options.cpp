@@ -84,7 +84,8 @@ bool settle(Options &o, const Raw &raw, std::string &error) {
     else if (o.json && !o.identify) error = "--json goes with --identify";
 #ifndef MWCONV_HAVE_LIBZIP
     else if (o.to == To::Docx || o.to == To::Odt)
-        error = "-t " + raw.to + " is not available: this build of mwconv has no DOCX or ODT output (it was built without libzip)";
+        error = "-t " + raw.to +
+                " is not available: this build of mwconv has no DOCX or ODT output (it was built without libzip)";
 #endif
     o.french = raw.lang == "fr";
     return error.empty();

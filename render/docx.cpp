@@ -157,10 +157,12 @@ public:
                            : *block_ == Block::Footer ? "Footer"
                                                       : "FootnoteText";
         const bool break_before = !block_ && page_break_pending_;
-        page_break_pending_ = page_break_pending_ && block_;
+        if (!block_) page_break_pending_ = false;
         f.sink.put("<w:p>" + paragraph_properties(style, name, break_before));
         f.paragraph = true;
-        if (block_ == Block::Note && note_paragraphs_++ == 0) f.sink.put(note_mark() + "<w:r><w:t xml:space=\"preserve\"> </w:t></w:r>");
+        // A note's first paragraph starts with its number and a space.
+        if (block_ == Block::Note && note_paragraphs_++ == 0)
+            f.sink.put(note_mark() + "<w:r><w:t xml:space=\"preserve\"> </w:t></w:r>");
     }
 
     void end_paragraph() override { close_paragraph(*flow_); }
@@ -208,7 +210,8 @@ public:
         Flow &f = *flow_;
         close_run(f);
         f.sink.put(std::string("<w:fldSimple w:instr=\"") + field_instruction(kind) + "\"><w:r>" +
-                   run_properties(style) + "<w:t>" + xml::escaped(field_placeholder(kind)) + "</w:t></w:r></w:fldSimple>");
+                   run_properties(style) + "<w:t>" + xml::escaped(field_placeholder(kind)) +
+                   "</w:t></w:r></w:fldSimple>");
         f.has_text = true;
     }
 
@@ -276,7 +279,8 @@ private:
         };
         std::string t = std::string(kDeclaration) +
                         "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-                        "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+                        "<Default Extension=\"rels\" "
+                        "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
                         "<Default Extension=\"xml\" ContentType=\"application/xml\"/>";
         t += part("/word/document.xml", wml + "document.main+xml");
         t += part("/word/styles.xml", wml + "styles+xml");
@@ -303,7 +307,8 @@ private:
     static std::string package_relationships() {
         return relationships(
             relationship("rIdDocument", std::string(kRelationships) + "officeDocument", "word/document.xml") +
-            relationship("rIdCore", "http://schemas.openxmlformats.org/package/2006/relationships/metadata/core-properties",
+            relationship("rIdCore",
+                         "http://schemas.openxmlformats.org/package/2006/relationships/metadata/core-properties",
                          "docProps/core.xml") +
             relationship("rIdApp", std::string(kRelationships) + "extended-properties", "docProps/app.xml"));
     }
@@ -362,8 +367,8 @@ private:
     std::string settings() const {
         std::string s = std::string(kDeclaration) + "<w:settings" + kNamespaces + "><w:defaultTabStop w:val=\"720\"/>";
         if (has_notes()) s += "<w:footnotePr><w:footnote w:id=\"-1\"/><w:footnote w:id=\"0\"/></w:footnotePr>";
-        return s + "<w:compat><w:compatSetting w:name=\"compatibilityMode\" w:uri=\"http://schemas.microsoft.com/office/word\" "
-                   "w:val=\"15\"/></w:compat></w:settings>\n";
+        return s + "<w:compat><w:compatSetting w:name=\"compatibilityMode\" "
+                   "w:uri=\"http://schemas.microsoft.com/office/word\" w:val=\"15\"/></w:compat></w:settings>\n";
     }
 
     static std::string font_table_part() {

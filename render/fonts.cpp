@@ -47,8 +47,8 @@ const FontFace *font_face(int number) {
 std::span<const FontFace> font_table() { return kFaces; }
 
 bool first_of_family(const FontFace &face) {
-    return std::find_if(std::begin(kFaces), std::end(kFaces), [&](const FontFace &f) { return f.family == face.family; }) ==
-           &face;
+    const auto same = [&](const FontFace &f) { return f.family == face.family; };
+    return std::find_if(std::begin(kFaces), std::end(kFaces), same) == &face;
 }
 
 std::string_view generic_name(Generic g) {

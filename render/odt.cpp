@@ -136,7 +136,8 @@ private:
 // Where paragraphs go (the body, a note in it, the header, the footer), the
 // styles they draw on and what is open there.
 struct Flow {
-    Flow(Sink &s, AutoStyles &p, AutoStyles &t, const char *parent) : sink(s), paragraphs(p), texts(t), parent(parent) {}
+    Flow(Sink &s, AutoStyles &p, AutoStyles &t, const char *parent)
+        : sink(s), paragraphs(p), texts(t), parent(parent) {}
     Sink &sink;
     AutoStyles &paragraphs, &texts;
     const char *parent;
@@ -176,8 +177,8 @@ public:
         flow_ = kind == Block::Header ? &header_ : kind == Block::Footer ? &footer_ : &note_;
         if (kind != Block::Note) return;
         const std::string n = std::to_string(note_number);
-        body_.put("<text:note" + attribute("text:id", "ftn" + n) + " text:note-class=\"footnote\"><text:note-citation>" +
-                  n + "</text:note-citation><text:note-body>");
+        body_.put("<text:note" + attribute("text:id", "ftn" + n) +
+                  " text:note-class=\"footnote\"><text:note-citation>" + n + "</text:note-citation><text:note-body>");
         note_paragraphs_ = 0;
         in_note_ = true;
     }
@@ -257,8 +258,10 @@ public:
     }
 
     void end_document() override {
-        if (page_break_pending_)
-            main_.sink.put("<text:p" + attribute("text:style-name", paragraph_styles_.name("Standard", paragraph_properties({}, true))) + "/>\n");
+        if (page_break_pending_) {
+            const std::string &name = paragraph_styles_.name("Standard", paragraph_properties({}, true));
+            main_.sink.put("<text:p" + attribute("text:style-name", name) + "/>\n");
+        }
         body_.put("</office:text></office:body></office:document-content>\n");
     }
 

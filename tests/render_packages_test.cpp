@@ -16,7 +16,8 @@ using namespace testing_support;
 
 size_t count(const std::string &text, const std::string &pattern) {
     const std::regex re(pattern);
-    return static_cast<size_t>(std::distance(std::sregex_iterator(text.begin(), text.end(), re), std::sregex_iterator()));
+    const auto found = std::distance(std::sregex_iterator(text.begin(), text.end(), re), std::sregex_iterator());
+    return static_cast<size_t>(found);
 }
 
 TEST(Packages, DocxHasAPartForEachBlockTheDocumentHas) {

@@ -242,7 +242,8 @@ TEST(Readers, LibreOfficeReadsTheTextOfTheRtfAndTheHtml) {
 
 size_t occurrences(const std::string &text, const std::string &pattern) {
     const std::regex re(pattern);
-    return static_cast<size_t>(std::distance(std::sregex_iterator(text.begin(), text.end(), re), std::sregex_iterator()));
+    const auto found = std::distance(std::sregex_iterator(text.begin(), text.end(), re), std::sregex_iterator());
+    return static_cast<size_t>(found);
 }
 
 // LibreOffice's flat ODT of every_attribute_stream(), as read from one of
