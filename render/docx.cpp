@@ -2,10 +2,10 @@
 // file that becomes word/document.xml; the page header, the page footer and
 // the notes are held and become their own parts at the end.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
-#include "host/scratch.h"
 #include "render/package.h"
 #include "render/render.h"
 #include "render/sink.h"
@@ -24,7 +24,8 @@ constexpr int kLineUnitsPerInterline = 30;
 constexpr const char *kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
 constexpr const char *kNamespaces =
     " xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\""
-    " xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"";
+    " xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\""
+    " xmlns:wp=\"http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing\"";
 constexpr const char *kRelationships = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
 
 std::string attribute(const char *name, const std::string &value) {
@@ -87,6 +88,32 @@ std::string paragraph_properties(const ParagraphStyle &p, const char *style, boo
     return props.empty() ? props : "<w:pPr>" + props + "</w:pPr>";
 }
 
+// English Metric Units in a point.
+constexpr long kEmuPerPoint = 12700;
+
+// A picture as an inline drawing at its frame's size.  An SVG goes through
+// the extension Word reads SVG by; the image it names for readers without
+// that extension is the SVG too, which LibreOffice shows as well.
+std::string drawing(const Media::File &f, int width, int height) {
+    const std::string n = std::to_string(f.number), id = "rIdPicture" + n;
+    const std::string extent = " cx=\"" + std::to_string(width * kEmuPerPoint) + "\" cy=\"" +
+                               std::to_string(height * kEmuPerPoint) + "\"";
+    const std::string blip =
+        f.png ? "<a:blip r:embed=\"" + id + "\"/>"
+              : "<a:blip r:embed=\"" + id + "\"><a:extLst><a:ext uri=\"{96DAC541-7B7A-43D3-8B79-37D633B846F1}\">"
+                "<asvg:svgBlip xmlns:asvg=\"http://schemas.microsoft.com/office/drawing/2016/SVG/main\" r:embed=\"" +
+                    id + "\"/></a:ext></a:extLst></a:blip>";
+    return "<w:drawing><wp:inline distT=\"0\" distB=\"0\" distL=\"0\" distR=\"0\"><wp:extent" + extent +
+           "/><wp:docPr id=\"" + n + "\" name=\"Picture " + n +
+           "\"/><a:graphic xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\">"
+           "<a:graphicData uri=\"http://schemas.openxmlformats.org/drawingml/2006/picture\">"
+           "<pic:pic xmlns:pic=\"http://schemas.openxmlformats.org/drawingml/2006/picture\"><pic:nvPicPr><pic:cNvPr id=\"" +
+           n + "\" name=\"" + f.name() + "\"/><pic:cNvPicPr/></pic:nvPicPr><pic:blipFill>" + blip +
+           "<a:stretch><a:fillRect/></a:stretch></pic:blipFill><pic:spPr><a:xfrm><a:off x=\"0\" y=\"0\"/><a:ext" + extent +
+           "/></a:xfrm><a:prstGeom prst=\"rect\"><a:avLst/></a:prstGeom></pic:spPr></pic:pic></a:graphicData>"
+           "</a:graphic></wp:inline></w:drawing>";
+}
+
 const char *field_instruction(Field kind) {
     switch (kind) {
     case Field::Date: return " DATE ";
@@ -113,7 +140,7 @@ public:
     }
 
     // Writes the package into `out`; the main text's scratch file goes with it.
-    bool finish(std::FILE *body_file, std::FILE *out) {
+    bool finish(const std::shared_ptr<std::FILE> &body_file, std::FILE *out) {
         const bool body_written = body_.sink.flush();
         Package package(out);
         package.add("[Content_Types].xml", content_types());
@@ -125,10 +152,12 @@ public:
         package.add("word/styles.xml", styles());
         package.add("word/settings.xml", settings());
         package.add("word/fontTable.xml", font_table_part());
-        if (has_notes()) package.add("word/footnotes.xml", footnotes());
-        if (has_header()) package.add("word/header1.xml", header_footer("hdr", header_));
-        if (has_footer()) package.add("word/footer1.xml", header_footer("ftr", footer_));
-        return package.close() && body_written;
+        if (has_notes()) add_part(package, "footnotes.xml", footnotes());
+        if (has_header()) add_part(package, "header1.xml", header_footer("hdr", header_));
+        if (has_footer()) add_part(package, "footer1.xml", header_footer("ftr", footer_));
+        for (const Media::File &f : media_.files())
+            package.add("word/media/" + f.name(), std::vector<Package::Piece>{media_.piece(f)}, f.png);
+        return package.close() && body_written && media_.ok();
     }
 
     void begin_block(Block kind, int note_number) override {
@@ -215,6 +244,27 @@ public:
         f.has_text = true;
     }
 
+    // A picture between paragraphs gets a paragraph of its own.
+    void picture(const Picture &p) override {
+        const bool alone = !flow_->paragraph;
+        if (alone) begin_paragraph(ParagraphStyle{});
+        Flow &f = *flow_;
+        close_run(f);
+        std::string data = p.png();
+        const bool png = !data.empty();
+        if (!png) data = p.svg();
+        if (data.empty()) {
+            const std::string mark = picture_placeholder(p.number);
+            text(std::u16string(mark.begin(), mark.end()), CharStyle{});
+            close_run(f);
+        } else {
+            media_.add(p.number, data, png);
+            f.sink.put("<w:r>" + drawing(media_.files().back(), p.width, p.height) + "</w:r>");
+            f.has_text = true;
+        }
+        if (alone) end_paragraph();
+    }
+
     void end_document() override {
         if (page_break_pending_) body_.sink.put("<w:p><w:r><w:br w:type=\"page\"/></w:r></w:p>\n");
         std::string section = "<w:sectPr>";
@@ -282,6 +332,8 @@ private:
                         "<Default Extension=\"rels\" "
                         "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
                         "<Default Extension=\"xml\" ContentType=\"application/xml\"/>";
+        if (media_.has(true)) t += "<Default Extension=\"png\" ContentType=\"image/png\"/>";
+        if (media_.has(false)) t += "<Default Extension=\"svg\" ContentType=\"image/svg+xml\"/>";
         t += part("/word/document.xml", wml + "document.main+xml");
         t += part("/word/styles.xml", wml + "styles+xml");
         t += part("/word/settings.xml", wml + "settings+xml");
@@ -292,6 +344,21 @@ private:
         t += part("/docProps/core.xml", "application/vnd.openxmlformats-package.core-properties+xml");
         t += part("/docProps/app.xml", "application/vnd.openxmlformats-officedocument.extended-properties+xml");
         return t + "</Types>\n";
+    }
+
+    // A part beside the main text, with the pictures' relationships when it
+    // may show some.
+    void add_part(Package &package, const std::string &name, std::string xml) const {
+        package.add("word/" + name, std::move(xml));
+        if (!media_.files().empty()) package.add("word/_rels/" + name + ".rels", relationships(picture_relationships()));
+    }
+
+    std::string picture_relationships() const {
+        std::string list;
+        for (const Media::File &f : media_.files())
+            list += relationship("rIdPicture" + std::to_string(f.number), std::string(kRelationships) + "image",
+                                 "media/" + f.name());
+        return list;
     }
 
     static std::string relationship(const std::string &id, const std::string &type, const std::string &target) {
@@ -321,7 +388,7 @@ private:
         if (has_notes()) list += relationship("rIdNotes", r + "footnotes", "footnotes.xml");
         if (has_header()) list += relationship("rIdHeader", r + "header", "header1.xml");
         if (has_footer()) list += relationship("rIdFooter", r + "footer", "footer1.xml");
-        return relationships(list);
+        return relationships(list + picture_relationships());
     }
 
     // The title and the program; no dates, so the same input gives the same
@@ -405,14 +472,15 @@ private:
     int note_paragraphs_ = 0;
     int notes_count_ = 0;
     bool page_break_pending_ = false;
+    Media media_;
     const RenderOptions &options_;
 };
 
 }  // namespace
 
 bool to_docx(std::FILE *stream, std::FILE *out, const RenderOptions &options) {
-    std::FILE *body = kavrel::open_scratch_stream();
-    DocxRenderer docx(body, options);
+    const std::shared_ptr<std::FILE> body = Package::scratch();
+    DocxRenderer docx(body.get(), options);
     read_styled(stream, docx);
     return docx.finish(body, out);
 }

@@ -3,10 +3,10 @@
 // end, followed by that file.  The page header and footer are held for the
 // master page in styles.xml; notes stay in place as text:note.
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
-#include "host/scratch.h"
 #include "render/package.h"
 #include "render/render.h"
 #include "render/sink.h"
@@ -24,6 +24,8 @@ constexpr const char *kNamespaces =
     " xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\""
     " xmlns:fo=\"urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0\""
     " xmlns:svg=\"urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0\""
+    " xmlns:draw=\"urn:oasis:names:tc:opendocument:xmlns:drawing:1.0\""
+    " xmlns:xlink=\"http://www.w3.org/1999/xlink\""
     " office:version=\"1.3\"";
 constexpr const char *kMediaType = "application/vnd.oasis.opendocument.text";
 
@@ -88,6 +90,15 @@ std::string field_element(Field kind) {
     case Field::Time: return "<text:time>" + shown + "</text:time>";
     default: return "<text:page-number text:select-page=\"current\">" + shown + "</text:page-number>";
     }
+}
+
+// A picture as a character in its line, at its frame's size.
+std::string frame(const Media::File &f, int width, int height) {
+    const std::string n = std::to_string(f.number);
+    return "<draw:frame" + attribute("draw:name", "Picture " + n) + " text:anchor-type=\"as-char\"" +
+           attribute("svg:width", std::to_string(width) + "pt") + attribute("svg:height", std::to_string(height) + "pt") +
+           " draw:z-index=\"0\"><draw:image" + attribute("xlink:href", "Pictures/" + f.name()) +
+           " xlink:type=\"simple\" xlink:show=\"embed\" xlink:actuate=\"onLoad\"/></draw:frame>";
 }
 
 std::string font_face_declarations() {
@@ -155,7 +166,7 @@ public:
         body_.put("<office:body><office:text>\n");
     }
 
-    bool finish(std::FILE *body_file, std::FILE *out) {
+    bool finish(const std::shared_ptr<std::FILE> &body_file, std::FILE *out) {
         const bool body_written = body_.flush();
         Package package(out);
         package.add("mimetype", kMediaType, true);
@@ -169,7 +180,9 @@ public:
                                                 {"", body_file}});
         package.add("styles.xml", styles());
         package.add("meta.xml", meta());
-        return package.close() && body_written;
+        for (const Media::File &f : media_.files())
+            package.add("Pictures/" + f.name(), std::vector<Package::Piece>{media_.piece(f)}, f.png);
+        return package.close() && body_written && media_.ok();
     }
 
     void begin_block(Block kind, int note_number) override {
@@ -257,6 +270,27 @@ public:
         f.has_text = true;
     }
 
+    // A picture between paragraphs gets a paragraph of its own.
+    void picture(const Picture &p) override {
+        const bool alone = !flow_->paragraph;
+        if (alone) begin_paragraph(ParagraphStyle{});
+        Flow &f = *flow_;
+        std::string data = p.png();
+        const bool png = !data.empty();
+        if (!png) data = p.svg();
+        if (data.empty()) {
+            const std::string mark = picture_placeholder(p.number);
+            text(std::u16string(mark.begin(), mark.end()), CharStyle{});
+        } else {
+            close_span(f);
+            media_.add(p.number, data, png);
+            f.sink.put(frame(media_.files().back(), p.width, p.height));
+            f.after_space = false;
+            f.has_text = true;
+        }
+        if (alone) end_paragraph();
+    }
+
     void end_document() override {
         if (page_break_pending_) {
             const std::string &name = paragraph_styles_.name("Standard", paragraph_properties({}, true));
@@ -301,11 +335,13 @@ private:
             return "<manifest:file-entry" + attribute("manifest:full-path", path) +
                    attribute("manifest:media-type", type) + "/>";
         };
+        std::string pictures;
+        for (const Media::File &f : media_.files()) pictures += entry("Pictures/" + f.name(), f.media_type());
         return std::string(kDeclaration) +
                "<manifest:manifest xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\" "
                "manifest:version=\"1.3\"><manifest:file-entry manifest:full-path=\"/\" manifest:version=\"1.3\"" +
                attribute("manifest:media-type", kMediaType) + "/>" + entry("content.xml", "text/xml") +
-               entry("styles.xml", "text/xml") + entry("meta.xml", "text/xml") + "</manifest:manifest>\n";
+               entry("styles.xml", "text/xml") + entry("meta.xml", "text/xml") + pictures + "</manifest:manifest>\n";
     }
 
     // The title and the program; no dates, so the same input gives the same
@@ -376,14 +412,15 @@ private:
     bool in_note_ = false;
     int note_paragraphs_ = 0;
     bool page_break_pending_ = false;
+    Media media_;
     const RenderOptions &options_;
 };
 
 }  // namespace
 
 bool to_odt(std::FILE *stream, std::FILE *out, const RenderOptions &options) {
-    std::FILE *body = kavrel::open_scratch_stream();
-    OdtRenderer odt(body, options);
+    const std::shared_ptr<std::FILE> body = Package::scratch();
+    OdtRenderer odt(body.get(), options);
     read_styled(stream, odt);
     return odt.finish(body, out);
 }

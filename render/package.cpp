@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "host/scratch.h"
+
 namespace render {
 
 namespace {
@@ -90,36 +92,33 @@ struct PieceReader {
     zip_error_t error{};
 
     explicit PieceReader(std::vector<Package::Piece> p) : pieces(std::move(p)) {
-        for (const Package::Piece &piece : pieces) {
-            if (piece.file == nullptr) {
-                size += piece.text.size();
-            } else if (std::fseek(piece.file, 0, SEEK_END) == 0) {
-                const long end = std::ftell(piece.file);
-                size += end > 0 ? static_cast<zip_uint64_t>(end) : 0;
+        for (Package::Piece &piece : pieces) {
+            if (piece.file && piece.length < 0) {
+                const long end = std::fseek(piece.file.get(), 0, SEEK_END) == 0 ? std::ftell(piece.file.get()) : 0;
+                piece.length = std::max(0L, end - piece.offset);
             }
+            size += piece.file ? static_cast<zip_uint64_t>(piece.length) : piece.text.size();
         }
     }
-    ~PieceReader() {
-        for (const Package::Piece &piece : pieces)
-            if (piece.file != nullptr) std::fclose(piece.file);
-    }
-    PieceReader(const PieceReader &) = delete;
-    PieceReader &operator=(const PieceReader &) = delete;
 
+    // The bytes since the start of the current piece count in `offset`:
+    // shared streams are sought to their place whenever a piece begins.
     zip_int64_t read(char *data, zip_uint64_t length) {
         for (; index < pieces.size(); ++index, offset = 0) {
             const Package::Piece &piece = pieces[index];
-            size_t n = 0;
-            if (piece.file == nullptr) {
-                n = static_cast<size_t>(std::min<zip_uint64_t>(length, piece.text.size() - offset));
+            const size_t left = piece.file ? static_cast<size_t>(piece.length) - offset : piece.text.size() - offset;
+            const auto n = static_cast<size_t>(std::min<zip_uint64_t>(length, left));
+            if (n == 0) continue;
+            if (!piece.file) {
                 std::memcpy(data, piece.text.data() + offset, n);
             } else {
-                if (offset == 0 && std::fseek(piece.file, 0, SEEK_SET) != 0) return failed(error, ZIP_ER_SEEK);
-                n = std::fread(data, 1, static_cast<size_t>(length), piece.file);
-                if (n == 0 && std::ferror(piece.file)) return failed(error, ZIP_ER_READ);
+                std::FILE *f = piece.file.get();
+                if (std::fseek(f, piece.offset + static_cast<long>(offset), SEEK_SET) != 0)
+                    return failed(error, ZIP_ER_SEEK);
+                if (std::fread(data, 1, n, f) != n) return failed(error, ZIP_ER_READ);
             }
             offset += n;
-            if (n > 0) return static_cast<zip_int64_t>(n);
+            return static_cast<zip_int64_t>(n);
         }
         return 0;
     }
@@ -149,6 +148,21 @@ zip_int64_t piece_op(void *user, void *data, zip_uint64_t length, zip_source_cmd
 }
 
 }  // namespace
+
+std::shared_ptr<std::FILE> Package::scratch() {
+    return std::shared_ptr<std::FILE>(kavrel::open_scratch_stream(), [](std::FILE *f) { std::fclose(f); });
+}
+
+void Media::add(int number, const std::string &data, bool png) {
+    if (!stream_) stream_ = Package::scratch();
+    ok_ = ok_ && std::fwrite(data.data(), 1, data.size(), stream_.get()) == data.size();
+    files_.push_back({number, png, end_, static_cast<long>(data.size())});
+    end_ += static_cast<long>(data.size());
+}
+
+bool Media::has(bool png) const {
+    return std::any_of(files_.begin(), files_.end(), [&](const File &f) { return f.png == png; });
+}
 
 struct Package::State {
     Output output;

@@ -14,12 +14,18 @@ namespace render {
 
 class Package {
 public:
-    // A piece of a part: `text`, or with `file` set, everything that scratch
-    // stream holds from its start (the package closes it).
+    // A piece of a part: `text`, or with `file` set, `length` bytes of that
+    // scratch stream from `offset` (all of it to its end when `length` is
+    // negative).  Parts may share a stream; the last to go closes it.
     struct Piece {
         std::string text;
-        std::FILE *file = nullptr;
+        std::shared_ptr<std::FILE> file = nullptr;
+        long offset = 0, length = -1;
     };
+
+    // A scratch stream for pieces, closed when the last piece that reads it
+    // is gone.
+    static std::shared_ptr<std::FILE> scratch();
 
     // `out` must be seekable: the archive's local headers are completed
     // after their entries.
@@ -32,7 +38,7 @@ public:
     // compressed (an ODT's mimetype).
     void add(const std::string &name, std::vector<Piece> pieces, bool stored = false);
     void add(const std::string &name, std::string text, bool stored = false) {
-        add(name, std::vector<Piece>{{std::move(text), nullptr}}, stored);
+        add(name, std::vector<Piece>{{std::move(text)}}, stored);
     }
 
     // Writes the package; false when anything could not be read or written.
@@ -41,6 +47,32 @@ public:
 private:
     struct State;
     std::unique_ptr<State> state_;
+};
+
+// A document's pictures, as PNG or SVG files, kept in one scratch stream
+// until the package is written.
+class Media {
+public:
+    struct File {
+        int number;
+        bool png;  // else SVG
+        long offset, length;
+        std::string name() const { return "picture" + std::to_string(number) + (png ? ".png" : ".svg"); }
+        const char *media_type() const { return png ? "image/png" : "image/svg+xml"; }
+    };
+
+    void add(int number, const std::string &data, bool png);
+    const std::vector<File> &files() const { return files_; }
+    bool has(bool png) const;
+    Package::Piece piece(const File &f) const { return {"", stream_, f.offset, f.length}; }
+    // False once a write to the scratch stream failed.
+    bool ok() const { return ok_; }
+
+private:
+    std::shared_ptr<std::FILE> stream_;
+    std::vector<File> files_;
+    long end_ = 0;
+    bool ok_ = true;
 };
 
 }  // namespace render
