@@ -28,7 +28,7 @@ TIME_LIMIT = 20          # seconds per case
 MEMORY_LIMIT = 1 << 30   # bytes of address space
 SENTINEL = b"the user's earlier file\n"
 FROM = ["auto", "auto", "auto", "macwrite5", "macwrite-ii", "macwrite22", "stream", "text"]
-TO = ["text", "stream", "macwrite5", "html", "markdown", "rtf"]
+TO = ["text", "stream", "macwrite5", "html", "markdown", "rtf", "docx", "odt"]
 
 
 def damage(data, rng):
