@@ -11,7 +11,6 @@
 #include <new>
 #include <vector>
 
-#include "cli/cleanup.h"
 #include "cli/mac_name.h"
 #include "cli/output.h"
 #include "cli/system.h"
@@ -102,13 +101,12 @@ std::string failure_reason(int32_t rc, const std::string &otherwise) {
     }
 }
 
-// Runs an import into a scratch file that has a name for the time of the
-// call: a converter may rebuild its output by that name (the host library
-// then hands back the stream that holds it).  The name is gone afterwards.
+// Runs an import into a scratch file that has a name: a converter may
+// rebuild its output by that name (the host library then hands back the
+// stream that holds it).
 int32_t convert_into_named_file(ConverterFn convert, std::FILE *in, File &stream, std::string &error) {
     std::string path;
-    PendingFile guard;
-    std::FILE *out = sys::create_unique(kavrel::scratch_folder(), "mwconv-", path, [&](const std::string &p) { guard.track(p); });
+    std::FILE *out = sys::open_named_scratch(kavrel::scratch_folder(), path);
     if (out == nullptr) {
         error = "cannot create a scratch file in " + kavrel::scratch_folder() + ": " + sys::error_text(errno);
         return 0;
@@ -116,8 +114,7 @@ int32_t convert_into_named_file(ConverterFn convert, std::FILE *in, File &stream
     kavrel_set_output_name(path.c_str());
     const int32_t rc = convert(in, out);
     std::FILE *taken = kavrel_take_output(out);
-    if (taken != nullptr) sys::forget_name(taken, path);
-    else sys::remove_file(path);
+    sys::release_named_scratch(taken, path);
     stream.reset(taken);
     if (!stream) error = "the converter lost its output";
     return rc;

@@ -47,10 +47,18 @@ std::FILE *create_unique(const std::string &folder, const std::string &prefix, s
 // Six letters or digits that no other call is likely to give.
 std::string unique_suffix();
 bool remove_file(const std::string &path);
-// Takes the name `path` of the open file `f` off the file system, keeping its
-// contents readable through `f` (Windows cannot remove an open file: there
-// `f` becomes a scratch copy and the file is closed and removed).
-void forget_name(std::FILE *&f, const std::string &path);
+
+// The named scratch file an import writes into, so that a converter may
+// rebuild its output by that name (path): empty, open for reading and
+// writing; null with errno set on failure.  Registered for removal by a
+// signal.  On POSIX systems the thread keeps the file for its next import
+// and removes it when it ends, since making a file costs far more than
+// emptying one; on Windows each import has its own.
+std::FILE *open_named_scratch(const std::string &folder, std::string &path);
+// The import is done with the name: `f`, the stream that holds its output
+// now (null when it was lost), stays readable, and the name will not be used
+// again by this conversion.
+void release_named_scratch(std::FILE *&f, const std::string &path);
 
 // What an output path leads to.
 enum class Target { Missing, Regular, Stream, Folder, Other };

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstring>
 
+#include "cli/cleanup.h"
 #include "cli/system.h"
 
 namespace mwconv::sys {
@@ -91,7 +92,69 @@ std::FILE *create_unique(const std::string &folder, const std::string &prefix, s
 
 bool remove_file(const std::string &path) { return ::unlink(path.c_str()) == 0; }
 
-void forget_name(std::FILE *&, const std::string &path) { remove_file(path); }
+namespace {
+
+// The thread's named scratch file: its descriptor stays open, and each
+// import gets a duplicate of it, emptied.
+struct KeptScratch {
+    std::string folder, path;
+    int fd = -1;
+    PendingFile guard;
+
+    KeptScratch() = default;
+    KeptScratch(const KeptScratch &) = delete;
+    KeptScratch &operator=(const KeptScratch &) = delete;
+    ~KeptScratch() { drop(); }
+
+    void drop() {
+        if (fd < 0) return;
+        (void)::ftruncate(fd, 0);  // nothing to write back when it closes
+        ::unlink(path.c_str());
+        ::close(fd);
+        fd = -1;
+    }
+
+    bool make(const std::string &in) {
+        drop();
+        std::FILE *f = create_unique(in, "mwconv-", path, [&](const std::string &p) { guard.track(p); });
+        if (f == nullptr) return false;
+        fd = ::fcntl(fileno(f), F_DUPFD_CLOEXEC, 0);
+        const int saved = errno;
+        std::fclose(f);
+        if (fd < 0) {
+            ::unlink(path.c_str());
+            errno = saved;
+            return false;
+        }
+        folder = in;
+        return true;
+    }
+};
+
+thread_local KeptScratch t_named;
+
+}  // namespace
+
+std::FILE *open_named_scratch(const std::string &folder, std::string &path) {
+    struct stat st;
+    const bool usable = t_named.fd >= 0 && t_named.folder == folder && ::fstat(t_named.fd, &st) == 0 &&
+                        (st.st_size == 0 || ::ftruncate(t_named.fd, 0) == 0);
+    if (!usable && !t_named.make(folder)) return nullptr;
+    const int fd = ::fcntl(t_named.fd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) return nullptr;
+    ::lseek(fd, 0, SEEK_SET);
+    std::FILE *f = ::fdopen(fd, "w+b");
+    if (f == nullptr) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return nullptr;
+    }
+    path = t_named.path;
+    return f;
+}
+
+void release_named_scratch(std::FILE *&, const std::string &) {}
 
 Target target_kind(const std::string &path) {
     struct stat st;

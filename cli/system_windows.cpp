@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstring>
 #include <cwchar>
+#include <optional>
 
+#include "cli/cleanup.h"
 #include "cli/system.h"
 #include "host/scratch.h"
 #include "host/wide.h"
@@ -112,6 +114,10 @@ std::FILE *create_unique(const std::string &folder, const std::string &prefix, s
 
 bool remove_file(const std::string &path) { return ::_wremove(wide(path).c_str()) == 0; }
 
+namespace {
+
+// Windows cannot remove an open file: the output becomes a scratch copy
+// and the named file is closed and removed.
 void forget_name(std::FILE *&f, const std::string &path) {
     std::FILE *copy = kavrel::open_scratch_stream();
     std::rewind(f);
@@ -123,6 +129,21 @@ void forget_name(std::FILE *&f, const std::string &path) {
     std::fclose(f);
     remove_file(path);
     f = copy;
+}
+
+thread_local std::optional<PendingFile> t_named_guard;
+
+}  // namespace
+
+std::FILE *open_named_scratch(const std::string &folder, std::string &path) {
+    t_named_guard.emplace();
+    return create_unique(folder, "mwconv-", path, [&](const std::string &p) { t_named_guard->track(p); });
+}
+
+void release_named_scratch(std::FILE *&f, const std::string &path) {
+    if (f != nullptr) forget_name(f, path);
+    else remove_file(path);
+    t_named_guard.reset();
 }
 
 Target target_kind(const std::string &path) {

@@ -7,11 +7,13 @@
 
 #include "host/wide.h"
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 #include <cerrno>
 #include <cstdlib>
+#include <vector>
 
 namespace kavrel {
 
@@ -52,6 +54,81 @@ int unnamed_file(const std::string &folder) {
     if (named >= 0) ::unlink(path.c_str());
     return named;
 }
+
+// Making a file costs the file system far more than writing a few kilobytes
+// to one (an inode is allocated and, on closing, freed again: around a
+// hundred microseconds on ext4 once many files were freed recently), and a
+// conversion uses half a dozen scratch streams.  So each thread keeps the
+// unnamed files it made and lends them out again: a stream is a duplicate of
+// the pool's descriptor, and its file is free again once that descriptor no
+// longer leads to it, which the pool asks the system when it needs a file.
+// The files have no name, so nothing of them outlives the process.
+class FilePool {
+public:
+    FilePool() = default;
+    FilePool(const FilePool &) = delete;
+    FilePool &operator=(const FilePool &) = delete;
+    ~FilePool() {
+        for (const Slot &slot : slots_) {
+            // Emptied first, so that closing writes nothing back to disk.
+            if (!in_use(slot)) (void)::ftruncate(slot.file, 0);
+            ::close(slot.file);
+        }
+    }
+
+    // A descriptor of an empty file in `folder`, positioned at its start;
+    // -1 with errno set when no file can be made there.
+    int lend(const std::string &folder) {
+        for (Slot &slot : slots_)
+            if (slot.folder == folder && !in_use(slot) && empty(slot)) return lend(slot);
+        if (slots_.size() < kMaxFiles) {
+            const int file = unnamed_file(folder);
+            if (file < 0) return -1;
+            struct stat st;
+            if (::fstat(file, &st) != 0) return file;
+            slots_.push_back(Slot{folder, file, st.st_dev, st.st_ino, -1});
+            return lend(slots_.back());
+        }
+        return unnamed_file(folder);  // a thread that holds this many streams open gets unpooled ones
+    }
+
+private:
+    // More than a conversion holds open at once.
+    static constexpr size_t kMaxFiles = 16;
+
+    struct Slot {
+        std::string folder;
+        int file;
+        dev_t device;
+        ino_t inode;
+        int lent;  // the descriptor last lent out, -1 for none
+    };
+
+    // Whether the descriptor lent out still leads to the slot's file: once
+    // its stream is closed, the number is free or names another file.
+    static bool in_use(const Slot &slot) {
+        struct stat st;
+        return slot.lent >= 0 && ::fstat(slot.lent, &st) == 0 && st.st_dev == slot.device && st.st_ino == slot.inode;
+    }
+
+    static bool empty(const Slot &slot) {
+        struct stat st;
+        if (::fstat(slot.file, &st) != 0) return false;
+        return st.st_size == 0 || ::ftruncate(slot.file, 0) == 0;
+    }
+
+    static int lend(Slot &slot) {
+        const int fd = ::fcntl(slot.file, F_DUPFD_CLOEXEC, 0);
+        if (fd < 0) return -1;
+        ::lseek(fd, 0, SEEK_SET);  // the position is shared with the file's last stream
+        slot.lent = fd;
+        return fd;
+    }
+
+    std::vector<Slot> slots_;
+};
+
+thread_local FilePool t_pool;
 
 #endif
 
@@ -106,7 +183,11 @@ bool check_stream(std::FILE *f) {
 }
 
 std::FILE *open_scratch_stream() {
+#if defined(_WIN32)
     const int fd = unnamed_file(scratch_folder());
+#else
+    const int fd = t_pool.lend(scratch_folder());
+#endif
 #if defined(_WIN32)
     std::FILE *f = fd < 0 ? nullptr : ::_fdopen(fd, "w+b");
 #else
