@@ -3,6 +3,8 @@
 
 #include <cstdio>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "host/kavrel.h"
 #include "host/stream_writer.h"
@@ -150,6 +152,36 @@ TEST(CharacterWriter, BackslashAndOtherSetsBecomeTags) {
     kavrel::stream::put_char(out, 0x0000);
     EXPECT_EQ(contents(out), std::string("\xE9\\\\\\\x20\x03\x41\x00", 8));
     std::fclose(out);
+}
+
+// Scratch files are lent out again once their streams close: a stream must
+// never start with what an earlier one left, nor share its file with another
+// that is open, also when the one that made it belongs to a thread that ended.
+TEST(ScratchStreams, EveryStreamIsEmptyAndItsOwnWhateverItsFileHeldBefore) {
+    std::FILE *first = kavrel::open_scratch_stream();
+    std::fputs("left behind by an earlier conversion", first);
+    std::fclose(first);
+    std::vector<std::FILE *> open;
+    for (int i = 0; i < 20; ++i) {
+        open.push_back(kavrel::open_scratch_stream());
+        std::fputs(std::to_string(i).c_str(), open.back());
+    }
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(contents(open[i]), std::to_string(i));
+        std::fclose(open[i]);
+    }
+    std::FILE *from_thread = nullptr;
+    std::thread([&] {
+        from_thread = kavrel::open_scratch_stream();
+        std::fputs("made by a thread", from_thread);
+        std::fclose(kavrel::open_scratch_stream());
+    }).join();
+    std::FILE *after = kavrel::open_scratch_stream();
+    std::fputs("x", after);
+    EXPECT_EQ(contents(from_thread), "made by a thread");
+    EXPECT_EQ(contents(after), "x");
+    std::fclose(from_thread);
+    std::fclose(after);
 }
 
 TEST(CharacterTables, ImportTablesFollowTheMacFonts) {
