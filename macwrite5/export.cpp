@@ -270,7 +270,6 @@ int32_t export_document(std::FILE *input, std::FILE *output) {
     s.font_tables = chargement_dpolice(2);
     for (AreaEntries &area : s.areas) area.entry_file = sec_fopen("PAR.###", "w+b");
     s.areas[kHeaderArea].stacked = s.areas[kFooterArea].stacked = true;
-    s.run_file = sec_fopen("ATT.###", "w+b");
     write_opening(s);
     return e.run(input);
 }

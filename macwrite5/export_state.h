@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "host/kavrel.h"
@@ -45,16 +46,18 @@ struct ExportState {
     ~ExportState() {
         for (const AreaEntries &area : areas)
             if (area.entry_file != nullptr) std::fclose(area.entry_file);
-        if (run_file != nullptr) std::fclose(run_file);
     }
 
     std::FILE *out = nullptr;
-    std::FILE *run_file = nullptr;     // format runs of the open paragraph
     const uint16_t *const *font_tables = nullptr;
     CharAttributes ca{};
     ParaFormat pf{};
     TabColumns tc{};
-    long paragraph_start = 0;
+    long written = 0;                  // where the output stands after what was written
+    long paragraph_start = 0;          // where the open paragraph's data goes
+    std::string paragraph;             // its data so far, length word first
+    std::string runs;                  // its format runs
+    PenRuler pen_ruler;                // of the default ruler, that every paragraph has
     int32_t paragraph_chars = 0;
     int32_t pen = 0;                   // where the next character stands, for fields
     std::array<AreaEntries, 3> areas{};

@@ -1,5 +1,6 @@
-// Laying down a MacWrite 4.6/5 document in one pass: each paragraph's data goes
-// straight to the output; its entry waits in entry_file, its runs in run_file.
+// Laying down a MacWrite 4.6/5 document in one pass: each paragraph's data is
+// gathered in memory (it is at most 64 KB) and written whole when it closes;
+// its entry waits in entry_file.
 #include <algorithm>
 #include <cstring>
 
@@ -94,11 +95,6 @@ void close_entry(ExportState &s, int16_t height, uint16_t data_length) {
 // The point size that the format runs carry: the host keeps it negated.
 int32_t run_point_size(const ExportState &s) { return static_cast<uint8_t>(-static_cast<int8_t>(s.ca.size & 0xFF)); }
 
-const PenRuler &default_pen_ruler() {
-    static const PenRuler ruler = pen_ruler(kDefaultRuler);
-    return ruler;
-}
-
 uint8_t run_style(uint8_t style) {
     uint8_t out = 0;
     if (style & KAVREL_BOLD) out |= kStyleBold;
@@ -109,25 +105,32 @@ uint8_t run_style(uint8_t style) {
     return out;
 }
 
-// Pad, run-list length and runs behind the text; returns the bytes written
+// Pad, run-list length and runs behind the text; returns the bytes added
 // after the pad, which it counts in paragraph_chars itself.
 int32_t append_format_runs(ExportState &s) {
-    if (std::ftell(s.out) & 1) {
-        std::fputc(0xFF, s.out);
+    if ((s.paragraph_start + static_cast<long>(s.paragraph.size())) & 1) {
+        s.paragraph.push_back('\xFF');
         ++s.paragraph_chars;
     }
-    const long n = std::ftell(s.run_file);
-    write_be16(s.out, static_cast<uint16_t>(n));
-    std::rewind(s.run_file);
-    frecopie(s.run_file, s.out, static_cast<int32_t>(n));
-    std::rewind(s.run_file);
-    return static_cast<int32_t>(n) + 2;
+    const auto n = static_cast<uint16_t>(s.runs.size());
+    s.paragraph.push_back(static_cast<char>(n >> 8));
+    s.paragraph.push_back(static_cast<char>(n & 0xFF));
+    s.paragraph += s.runs;
+    s.runs.clear();
+    return n + 2;
+}
+
+// Writes out what the open paragraph gathered.
+void flush_paragraph(ExportState &s) {
+    std::fwrite(s.paragraph.data(), 1, s.paragraph.size(), s.out);
+    s.written += static_cast<long>(s.paragraph.size());
+    s.paragraph.clear();
 }
 
 // The paragraph's data if one more character and one more run were added and
 // the paragraph then closed: length word, text, CR, pad, runs and their word.
 bool paragraph_full(const ExportState &s) {
-    const long runs = std::ftell(s.run_file);
+    const auto runs = static_cast<long>(s.runs.size());
     return 2 + s.paragraph_chars + 2 + 1 + 2 + runs + 2 * kRunSize > kMaxParagraphData;
 }
 
@@ -143,10 +146,12 @@ long trailer_length(const ExportState &s) {
 }  // namespace
 
 void write_opening(ExportState &s) {
+    s.pen_ruler = pen_ruler(kDefaultRuler);
     write_bytes(s.out, kHeaderStart, sizeof kHeaderStart);
     putx(kPrinterRecordRest, 0, s.out);
     for (int i = 0; i < 3; ++i) write_bytes(s.out, kWindowRecord, sizeof kWindowRecord);
     for (int i = 0; i < 3; ++i) write_bytes(s.out, kDefaultRuler, sizeof kDefaultRuler);
+    s.written = std::ftell(s.out);
     begin_paragraph(s);
     write_format_run(s);
 }
@@ -155,19 +160,18 @@ void begin_paragraph(ExportState &s) {
     s.last_run_position = 0;
     s.paragraph_chars = 0;
     s.pending_entry.fill(0);
-    s.paragraph_start = std::ftell(s.out);
-    s.pen = default_pen_ruler().left;
+    s.paragraph_start = s.written;
+    s.pen = s.pen_ruler.left;
     put_be32(s.pending_entry.data() + kDataWordAt, static_cast<uint32_t>(s.paragraph_start) & kDataOffsetMask);
-    write_be16(s.out, 0);
+    s.paragraph.assign(2, '\0');  // the length word, set when the paragraph closes
 }
 
 void end_paragraph(ExportState &s, bool final) {
-    std::fputc(13, s.out);
+    s.paragraph.push_back(13);
     ++s.paragraph_chars;
-    std::fseek(s.out, s.paragraph_start, SEEK_SET);
-    write_be16(s.out, static_cast<uint16_t>(s.paragraph_chars));
-    std::fseek(s.out, s.paragraph_chars, SEEK_CUR);
+    put_be16(reinterpret_cast<uint8_t *>(s.paragraph.data()), static_cast<uint16_t>(s.paragraph_chars));
     s.paragraph_chars += append_format_runs(s);
+    flush_paragraph(s);
     close_entry(s, kTextHeight, static_cast<uint16_t>(s.paragraph_chars + 2));
     if (final) return;
     begin_paragraph(s);
@@ -185,11 +189,11 @@ void write_format_run(ExportState &s) {
     run[5] = s.ca.special_font != 0 ? s.ca.special_font : 2;
     if (s.last_run_position == s.paragraph_chars) {
         if (s.paragraph_chars == 0)
-            std::rewind(s.run_file);
-        else
-            std::fseek(s.run_file, -kRunSize, SEEK_CUR);
+            s.runs.clear();
+        else if (s.runs.size() >= kRunSize)
+            s.runs.resize(s.runs.size() - kRunSize);
     }
-    write_bytes(s.run_file, run, sizeof run);
+    s.runs.append(reinterpret_cast<const char *>(run), sizeof run);
     s.ca.changed = 0;
     s.last_run_position = static_cast<uint16_t>(s.paragraph_chars);
 }
@@ -201,9 +205,9 @@ void write_text_char(ExportState &s, uint8_t byte, bool with_run) {
         return;
     }
     if (with_run && s.ca.changed) write_format_run(s);
-    std::fputc(byte, s.out);
+    s.paragraph.push_back(static_cast<char>(byte));
     ++s.paragraph_chars;
-    s.pen = pen_advance(s.pen, byte, run_point_size(s), default_pen_ruler());
+    s.pen = pen_advance(s.pen, byte, run_point_size(s), s.pen_ruler);
 }
 
 void place_field(ExportState &s, uint8_t kind) {
@@ -215,18 +219,20 @@ void place_field(ExportState &s, uint8_t kind) {
 }
 
 void write_page_break(ExportState &s) {
-    write_bytes(s.out, kPageBreakBody, sizeof kPageBreakBody);
+    s.paragraph.append(reinterpret_cast<const char *>(kPageBreakBody), sizeof kPageBreakBody);
+    flush_paragraph(s);
     close_entry(s, kPageBreakHeight, kPageBreakLength);
     begin_paragraph(s);
 }
 
 // The ruler takes the place of the open paragraph's length word.
 void write_ruler(ExportState &s, bool centred) {
-    std::fseek(s.out, -2, SEEK_CUR);
+    s.paragraph.resize(s.paragraph.size() >= 2 ? s.paragraph.size() - 2 : 0);  // its length word
     uint8_t ruler[kRulerSize];
     std::memcpy(ruler, kDefaultRuler, sizeof ruler);
     ruler[kJustificationAt] = centred ? kCentred : kLeft;
-    write_bytes(s.out, ruler, sizeof ruler);
+    s.paragraph.append(reinterpret_cast<const char *>(ruler), sizeof ruler);
+    flush_paragraph(s);
     close_entry(s, 0, kRulerSize);
     begin_paragraph(s);
 }
@@ -248,9 +254,10 @@ void write_picture(ExportState &s, const uint8_t *data, size_t n) {
     if (height <= 0 && n >= kPictureRectSize + 10)
         height = be16s(data + kPictureRectSize + 6) - be16s(data + kPictureRectSize + 2);
     height = std::clamp(height, 1, 32767);
-    std::fseek(s.out, -2, SEEK_CUR);
-    write_bytes(s.out, data, n);
-    putx(static_cast<int32_t>(padded - n), 0, s.out);
+    s.paragraph.resize(s.paragraph.size() >= 2 ? s.paragraph.size() - 2 : 0);  // its length word
+    s.paragraph.append(reinterpret_cast<const char *>(data), n);
+    s.paragraph.append(padded - n, '\0');
+    flush_paragraph(s);
     close_entry(s, static_cast<int16_t>(-height), static_cast<uint16_t>(padded));
     begin_paragraph(s);
 }
@@ -308,6 +315,7 @@ void patch_block(ExportState &s, const AreaEntries &area, long count_at, long wi
 }  // namespace
 
 void write_trailer(ExportState &s) {
+    flush_paragraph(s);  // the length word of a paragraph begun and left empty
     if (std::ftell(s.out) + trailer_length(s) > kMaxDocumentLength) {
         s.refusal = kExportTooLong;
         return;
