@@ -17,6 +17,8 @@ struct StyleBit {
     uint8_t on, off;
 };
 
+constexpr uint8_t kWrittenExtraMask = KAVREL_SHADOW | KAVREL_DOUBLE_UNDERLINE | KAVREL_SMALL_CAPS | KAVREL_OUTLINE;
+
 // The order in which a batch of changes is written.
 constexpr StyleBit kStyleBits[] = {
     {false, KAVREL_BOLD, code::kBoldOn, code::kBoldOff},
@@ -32,15 +34,18 @@ constexpr StyleBit kStyleBits[] = {
     {true, KAVREL_SMALL_CAPS, code::kSmallCapsOn, code::kSmallCapsOff},
 };
 
-constexpr uint8_t kWrittenExtraMask = KAVREL_SHADOW | KAVREL_DOUBLE_UNDERLINE | KAVREL_SMALL_CAPS | KAVREL_OUTLINE;
 
 uint8_t &wanted(CharAttributes *ca, const StyleBit &b) { return b.extra ? ca->style_extra : ca->style; }
 uint8_t &written(CharAttributes *ca, const StyleBit &b) {
     return b.extra ? ca->host_written_extra : ca->host_written_style;
 }
 
-// Brings the stream's style bits to the record's.
+// Brings the stream's style bits to the record's.  Runs of text set their
+// styles over and over: most calls find nothing to change.
 void sync_styles(CharAttributes *ca, FILE *out) {
+    if (((ca->style ^ ca->host_written_style) & ~KAVREL_CARRIED) == 0 &&
+        ((ca->style_extra ^ ca->host_written_extra) & kWrittenExtraMask) == 0)
+        return;
     for (const StyleBit &b : kStyleBits) {
         const bool want = (wanted(ca, b) & b.mask) != 0;
         const bool have = (written(ca, b) & b.mask) != 0;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "host/byte_io.h"
 #include "host/kavrel.h"
 #include "host/scratch.h"
 
@@ -130,7 +131,7 @@ int32_t passe_chaine(FILE *stream, const char *text) {
     if (n == 0) return 0;
     std::vector<char> window;
     int c;
-    while ((c = std::fgetc(stream)) != EOF) {
+    while ((c = kavrel::get_byte(stream)) != EOF) {
         window.push_back(static_cast<char>(c));
         if (window.size() > n) window.erase(window.begin());
         if (window.size() == n && std::memcmp(window.data(), text, n) == 0) return 0;
@@ -139,7 +140,7 @@ int32_t passe_chaine(FILE *stream, const char *text) {
 }
 
 void putx(int32_t count, int32_t byte, FILE *stream) {
-    for (int32_t i = 0; i < count; ++i) std::fputc(byte, stream);
+    for (int32_t i = 0; i < count; ++i) kavrel::put_byte(stream, byte);
 }
 
 }  // extern "C"

@@ -1,6 +1,7 @@
 // Record set-up, paragraph formats, rulers, blocks and inserts.
 #include <cstring>
 
+#include "host/byte_io.h"
 #include "host/kavrel.h"
 #include "host/stream_writer.h"
 
@@ -123,11 +124,11 @@ void traitement_note(FILE *out) { (void)out; }
 void passe_insert(FILE *in) {
     uint32_t length = 0;
     for (int i = 0; i < 4; ++i) {
-        const int b = std::fgetc(in);
+        const int b = kavrel::get_byte(in);
         if (b == EOF) return;
         length = length << 8 | static_cast<uint32_t>(b);
     }
-    for (uint32_t i = 0; i < length && std::fgetc(in) != EOF; ++i) {
+    for (uint32_t i = 0; i < length && kavrel::get_byte(in) != EOF; ++i) {
     }
 }
 

@@ -8,21 +8,9 @@ namespace kavrel::stream {
 // and the reader skips the body rather than holding it.
 static constexpr uint32_t kMaxInsertKept = 1u << 20;
 
-int Reader::get() {
-    const int c = std::fgetc(in_);
-    if (c != EOF) ++offset_;
-    return c;
-}
-
-bool Reader::next(Event &ev) {
-    ev.offset = offset_;
-    ev.param_count = 0;
-    const int c = get();
-    if (c == EOF) {
-        ev.kind = EventKind::End;
-        return false;
-    }
+bool Reader::next_other(Event &ev, int c) {
     switch (c) {
+    case EOF: ev.kind = EventKind::End; return false;
     case code::kParagraphEnd: ev.kind = EventKind::ParagraphEnd; return true;
     case code::kLineEnd: ev.kind = EventKind::LineEnd; return true;
     case code::kTab: ev.kind = EventKind::Tab; return true;
@@ -36,6 +24,34 @@ bool Reader::next(Event &ev) {
     }
 }
 
+// The body is read in blocks; one too long to keep is read past.
+bool Reader::read_insert(Event &ev) {
+    uint32_t length = 0;
+    for (int i = 0; i < 4; ++i) {
+        const int b = get();
+        if (b == EOF) {
+            ev.kind = EventKind::End;
+            return false;
+        }
+        length = (length << 8) | static_cast<uint32_t>(b);
+    }
+    ev.insert.clear();
+    char block[4096];
+    for (uint32_t left = length; left > 0;) {
+        const size_t want = left < sizeof block ? left : sizeof block;
+        const size_t got = std::fread(block, 1, want, in_);
+        offset_ += static_cast<long>(got);
+        if (got < want) {
+            ev.kind = EventKind::End;
+            return false;
+        }
+        if (length <= kMaxInsertKept) ev.insert.append(block, got);
+        left -= static_cast<uint32_t>(got);
+    }
+    ev.kind = EventKind::Insert;
+    return true;
+}
+
 bool Reader::read_tag(Event &ev) {
     const int c = get();
     if (c == EOF) {
@@ -44,28 +60,7 @@ bool Reader::read_tag(Event &ev) {
     }
     ev.code = static_cast<uint8_t>(c);
     const int count = code::tag_param_count(ev.code);
-    if (count < 0) {
-        uint32_t length = 0;
-        for (int i = 0; i < 4; ++i) {
-            const int b = get();
-            if (b == EOF) {
-                ev.kind = EventKind::End;
-                return false;
-            }
-            length = (length << 8) | static_cast<uint32_t>(b);
-        }
-        ev.insert.clear();
-        for (uint32_t i = 0; i < length; ++i) {
-            const int b = get();
-            if (b == EOF) {
-                ev.kind = EventKind::End;
-                return false;
-            }
-            if (length <= kMaxInsertKept) ev.insert.push_back(static_cast<char>(b));
-        }
-        ev.kind = EventKind::Insert;
-        return true;
-    }
+    if (count < 0) return read_insert(ev);
     for (int i = 0; i < count; ++i) {
         const int b = get();
         if (b == EOF) {

@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <string>
 
+#include "host/byte_io.h"
+#include "host/stream_codes.h"
+
 namespace kavrel::stream {
 
 enum class EventKind {
@@ -35,12 +38,30 @@ public:
     explicit Reader(std::FILE *in) : in_(in) {}
     // Fills `ev` with the next event; false (and kind End) at the end of the
     // stream.  A tag cut short by the end of the stream is dropped.
-    bool next(Event &ev);
+    bool next(Event &ev) {
+        ev.offset = offset_;
+        ev.param_count = 0;
+        const int c = get();
+        // Most bytes are characters of the base set: they take this path.
+        if (c > code::kParagraphEnd && c != code::kEscape) {
+            ev.kind = EventKind::Char;
+            ev.code = 0;
+            ev.ch = static_cast<uint16_t>(c);
+            return true;
+        }
+        return next_other(ev, c);
+    }
     long offset() const { return offset_; }
 
 private:
-    int get();
+    int get() {
+        const int c = get_byte(in_);
+        if (c != EOF) ++offset_;
+        return c;
+    }
+    bool next_other(Event &ev, int c);
     bool read_tag(Event &ev);
+    bool read_insert(Event &ev);
     std::FILE *in_;
     long offset_ = 0;
 };

@@ -7,24 +7,25 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "host/byte_io.h"
 #include "host/stream_codes.h"
 
 namespace kavrel::stream {
 
 inline void put_tag(std::FILE *out, uint8_t code) {
-    std::fputc(code::kEscape, out);
-    std::fputc(code, out);
+    put_byte(out, code::kEscape);
+    put_byte(out, code);
 }
 
 inline void put_tag(std::FILE *out, uint8_t code, uint8_t p1) {
     put_tag(out, code);
-    std::fputc(p1, out);
+    put_byte(out, p1);
 }
 
 inline void put_tag(std::FILE *out, uint8_t code, uint8_t p1, uint8_t p2) {
     put_tag(out, code);
-    std::fputc(p1, out);
-    std::fputc(p2, out);
+    put_byte(out, p1);
+    put_byte(out, p2);
 }
 
 // A character given as a table entry: internal set in the high byte, code in
@@ -37,7 +38,7 @@ inline void put_char(std::FILE *out, uint16_t entry) {
     } else if (c == code::kEscape) {
         put_tag(out, code::kBackslash);
     } else {
-        std::fputc(c, out);
+        put_byte(out, c);
     }
 }
 
@@ -51,6 +52,6 @@ inline void put_insert(std::FILE *out, const char *kind, const uint8_t *rest, si
 }
 
 // A control byte of the stream's structure (paragraph end, tab, ...).
-inline void put_control(std::FILE *out, uint8_t byte) { std::fputc(byte, out); }
+inline void put_control(std::FILE *out, uint8_t byte) { put_byte(out, byte); }
 
 }  // namespace kavrel::stream

@@ -2,6 +2,7 @@
 // the nibble-compressed text.
 #include <algorithm>
 
+#include "host/byte_io.h"
 #include "host/bytes.h"
 #include "host/stream_writer.h"
 #include "macwrite5/import_context.h"
@@ -155,7 +156,7 @@ std::vector<uint8_t> expand_compressed_text(std::FILE *in, uint16_t count) {
             low_pending = false;
             return current & 0x0F;
         }
-        current = std::fgetc(in);
+        current = kavrel::get_byte(in);
         if (current == EOF) return -1;
         low_pending = true;
         return current >> 4;

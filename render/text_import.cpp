@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "host/byte_io.h"
 #include "host/stream_codes.h"
 #include "host/stream_writer.h"
 
@@ -27,7 +28,7 @@ long decode(std::FILE *in, int lead, long &offset) {
     else if (lead >= 0xF0 && lead <= 0xF4) extra = 3, cp = lead & 0x07, min = 0x10000;
     else return -1;
     for (int i = 0; i < extra; ++i) {
-        const int b = std::fgetc(in);
+        const int b = kavrel::get_byte(in);
         if (b == EOF || (b & 0xC0) != 0x80) return -1;
         ++offset;
         cp = cp << 6 | (b & 0x3F);
@@ -49,7 +50,7 @@ long text_to_stream(std::FILE *in, std::FILE *out) {
     long offset = 0;
     bool line_open = false, after_cr = false;
     int lead;
-    while ((lead = std::fgetc(in)) != EOF) {
+    while ((lead = kavrel::get_byte(in)) != EOF) {
         const long start = offset++;
         const long cp = decode(in, lead, offset);
         if (cp < 0) return start;
