@@ -53,15 +53,20 @@ void copy_all(std::FILE *from, std::FILE *to) {
     while ((n = std::fread(buffer, 1, sizeof buffer, from)) > 0) std::fwrite(buffer, 1, n, to);
 }
 
+// Inputs of megabytes are read in blocks of this size.
+constexpr size_t kInputBuffer = 64 * 1024;
+
 // Converters need a seekable stream: a pipe or a terminal is read into a
-// scratch file first.
-File open_input(const std::string &path, std::string &error) {
+// scratch file first.  A file is read through `buffer`, which must outlive
+// the stream.
+File open_input(const std::string &path, char *buffer, std::string &error) {
     File file(path == "-" ? nullptr : sys::open_file(path, "rb"));
     std::FILE *source = path == "-" ? stdin : file.get();
     if (source == nullptr) {
         error = sys::error_text(errno);
         return nullptr;
     }
+    if (file) std::setvbuf(file.get(), buffer, _IOFBF, kInputBuffer);
     if (sys::is_folder(source)) {
         error = "it is a folder";
         return nullptr;
@@ -168,28 +173,29 @@ Status read_text(const Job &job, std::FILE *in, File &stream) {
 }
 
 // A MacBinary II header in front of the document, named after the output.
-void wrap_macbinary(const Job &job, File &result) {
-    rewind_checked(result.get());
-    std::fseek(result.get(), 0, SEEK_END);
-    const auto length = static_cast<uint32_t>(std::ftell(result.get()));
-    rewind_checked(result.get());
+void wrap_macbinary(const Job &job, std::FILE *document, std::FILE *out) {
+    rewind_checked(document);
+    std::fseek(document, 0, SEEK_END);
+    const auto length = static_cast<uint32_t>(std::ftell(document));
+    rewind_checked(document);
     const std::string name = mac_file_name(job.input, job.output);
     const auto header =
         kavrel::macbinary::make_header(name, "WORD", "MACA", length, kavrel::macbinary::mac_time(std::time(nullptr)));
-    File wrapped(kavrel::open_scratch_stream());
-    std::fwrite(header.data(), 1, header.size(), wrapped.get());
-    copy_all(result.get(), wrapped.get());
-    putx(static_cast<int32_t>((128 - length % 128) % 128), 0, wrapped.get());
-    result = std::move(wrapped);
+    std::fwrite(header.data(), 1, header.size(), out);
+    copy_all(document, out);
+    putx(static_cast<int32_t>((128 - length % 128) % 128), 0, out);
 }
 
+// The export writes its document where it is to go, except one that is
+// wrapped: the wrapping needs its length first.
 Status export_macwrite5(const Plugin &plugin, const Options &options, const Job &job, std::FILE *stream,
-                        File &result) {
+                        std::FILE *out) {
     const Converter *exporter = plugin.find_export("MacWrite 4.6/5");
     if (exporter == nullptr) return fail(job, kFailed, "the plug-in has no MacWrite 4.6/5 export");
-    const int32_t rc = exporter->convert(stream, result.get());
+    File document(options.macbinary ? kavrel::open_scratch_stream() : nullptr);
+    const int32_t rc = exporter->convert(stream, document ? document.get() : out);
     if (rc != kConverted) return fail(job, kFailed, failure_reason(rc, "the MacWrite 4.6/5 export refused the input"));
-    if (options.macbinary) wrap_macbinary(job, result);
+    if (document) wrap_macbinary(job, document.get(), out);
     return kOk;
 }
 
@@ -208,7 +214,7 @@ std::string media_reference(const Job &job) {
     return reference;
 }
 
-Status render_output(const Plugin &plugin, const Options &options, const Job &job, std::FILE *stream, File &result) {
+Status render_output(const Plugin &plugin, const Options &options, const Job &job, std::FILE *stream, std::FILE *result) {
     render::RenderOptions how;
     how.title = job.input == "-" ? "Untitled" : sys::utf8_of(sys::to_path(job.input).filename());
     how.fragment = options.fragment;
@@ -216,18 +222,18 @@ Status render_output(const Plugin &plugin, const Options &options, const Job &jo
     how.version = MWCONV_VERSION;
     bool written = true;
     switch (options.to) {
-    case To::Text: written = render::to_text(stream, result.get()); break;
-    case To::Markdown: written = render::to_markdown(stream, result.get(), how); break;
-    case To::Html: written = render::to_html(stream, result.get(), how); break;
-    case To::Rtf: written = render::to_rtf(stream, result.get(), how); break;
+    case To::Text: written = render::to_text(stream, result); break;
+    case To::Markdown: written = render::to_markdown(stream, result, how); break;
+    case To::Html: written = render::to_html(stream, result, how); break;
+    case To::Rtf: written = render::to_rtf(stream, result, how); break;
 #ifdef MWCONV_HAVE_LIBZIP
-    case To::Docx: written = render::to_docx(stream, result.get(), how); break;
-    case To::Odt: written = render::to_odt(stream, result.get(), how); break;
+    case To::Docx: written = render::to_docx(stream, result, how); break;
+    case To::Odt: written = render::to_odt(stream, result, how); break;
 #else
     case To::Docx:
     case To::Odt: return fail(job, kFailed, "this build has no DOCX or ODT output");
 #endif
-    case To::Stream: copy_all(stream, result.get()); return kOk;
+    case To::Stream: copy_all(stream, result); return kOk;
     case To::MacWrite5: return export_macwrite5(plugin, options, job, stream, result);
     }
     return written ? kOk : fail(job, kFailed, "cannot write the output");
@@ -238,7 +244,7 @@ Status render_output(const Plugin &plugin, const Options &options, const Job &jo
 // not be written (a full disk, a file size limit).
 Status check_streams(const Job &job, std::FILE *in, std::FILE *out) {
     if (in != nullptr && std::ferror(in)) return fail(job, kFailed, "cannot read: input/output error");
-    kavrel::check_stream(out);
+    if (out != nullptr) kavrel::check_stream(out);
     if (const int e = kavrel::scratch_failure())
         return fail(job, kFailed, "cannot write a scratch file in " + kavrel::scratch_folder() + ": " + sys::error_text(e));
     return kOk;
@@ -255,7 +261,8 @@ bool is_an_input(const Job &job) {
 Status convert(const Plugin &plugin, const Options &options, const Job &job) {
     if (is_an_input(job)) return fail(job, kFailed, "the output " + job.output + " is an input of this run; nothing written");
     std::string error;
-    File in = open_input(job.input, error);
+    const auto buffer = std::make_unique<char[]>(kInputBuffer);
+    File in = open_input(job.input, buffer.get(), error);
     if (!in) return fail(job, kFailed, "cannot read: " + error);
     File stream;
     if (options.from == From::Stream) {
@@ -272,12 +279,13 @@ Status convert(const Plugin &plugin, const Options &options, const Job &job) {
         if (!render::extract_media(stream.get(), sys::to_path(job.media_dir), error)) return fail(job, kFailed, error);
         rewind_checked(stream.get());
     }
-    File result(kavrel::open_scratch_stream());
-    const Status status = render_output(plugin, options, job, stream.get(), result);
+    Delivery result(job.output);
+    if (!result.open(error)) return fail(job, kFailed, error);
+    const Status status = render_output(plugin, options, job, stream.get(), result.stream());
     if (status != kOk) return status;
-    if (const Status checked = check_streams(job, stream.get(), result.get()); checked != kOk) return checked;
-    rewind_checked(result.get());
-    if (!deliver(result.get(), job.output, error)) return fail(job, kFailed, error);
+    std::FILE *scratch = result.through_scratch() ? result.stream() : nullptr;
+    if (const Status checked = check_streams(job, stream.get(), scratch); checked != kOk) return checked;
+    if (!result.commit(error)) return fail(job, kFailed, error);
     return kOk;
 }
 

@@ -2,12 +2,15 @@
 
 #include <cerrno>
 
-#include "cli/cleanup.h"
 #include "cli/system.h"
+#include "host/scratch.h"
 
 namespace mwconv {
 
 namespace {
+
+// Outputs of megabytes go out in blocks of this size.
+constexpr size_t kBufferSize = 64 * 1024;
 
 // Copies all of `from` into `to`; false with errno set on a failure.
 bool copy_all(std::FILE *from, std::FILE *to) {
@@ -34,6 +37,17 @@ bool fail(std::string &error, const std::string &target, int why) {
     return false;
 }
 
+// Closes `f`; false with errno set when a write it held back, or one
+// before, was lost.
+bool close_checked(std::FILE *f) {
+    errno = 0;
+    bool ok = std::fflush(f) == 0 && std::ferror(f) == 0;
+    const int saved = errno;
+    ok = std::fclose(f) == 0 && ok;
+    if (!ok && errno == 0) errno = saved;
+    return ok;
+}
+
 bool write_in_place(std::FILE *result, const std::string &path, const std::string &target, std::string &error) {
     std::FILE *out = sys::open_file(path, "wb");
     if (out == nullptr) return fail(error, target, errno);
@@ -43,50 +57,65 @@ bool write_in_place(std::FILE *result, const std::string &path, const std::strin
     return true;
 }
 
+}  // namespace
+
+Delivery::~Delivery() {
+    if (out_ != nullptr) std::fclose(out_);
+    if (!temp_.empty()) sys::remove_file(temp_);
+}
+
+bool Delivery::open(std::string &error) {
+    if (target_ == "-") {
+        out_ = kavrel::open_scratch_stream();
+        return true;
+    }
+    path_ = sys::resolve_target(target_);
+    switch (sys::target_kind(path_)) {
+    case sys::Target::Missing: return open_beside(path_, false, error);
+    case sys::Target::Regular: return open_beside(path_, true, error);
+    case sys::Target::Stream: out_ = kavrel::open_scratch_stream(); return true;
+    case sys::Target::Folder: error = "cannot write " + target_ + ": it is a folder"; return false;
+    default: error = "cannot write " + target_ + ": not a file, a character device or a pipe"; return false;
+    }
+}
+
 // The temporary name is short and hidden, so that it fits wherever the
 // target's own name fits and never looks like a finished output.
-bool replace_file(std::FILE *result, const std::string &path, bool exists, const std::string &target,
-                  std::string &error) {
-    std::string temp;
-    PendingFile guard;
-    std::FILE *out = sys::create_unique(folder_of(path), ".mwconv-", temp, [&](const std::string &p) { guard.track(p); });
-    if (out == nullptr) return fail(error, target, errno);
-    sys::copy_permissions(exists ? path : std::string(), out);
-    bool ok = copy_all(result, out);
-    int saved = errno;
-    if (std::fclose(out) != 0 && ok) {
-        ok = false;
-        saved = errno;
+bool Delivery::open_beside(const std::string &path, bool exists, std::string &error) {
+    out_ = sys::create_unique(folder_of(path), ".mwconv-", temp_, [&](const std::string &p) { guard_.track(p); });
+    if (out_ == nullptr) {
+        const int why = errno;
+        temp_.clear();
+        return fail(error, target_, why);
     }
-    if (ok && !sys::replace(temp, path)) {
-        ok = false;
-        saved = errno;
-    }
-    if (!ok) {
-        sys::remove_file(temp);
-        return fail(error, target, saved);
-    }
+    sys::copy_permissions(exists ? path : std::string(), out_);
+    buffer_ = std::make_unique<char[]>(kBufferSize);
+    std::setvbuf(out_, buffer_.get(), _IOFBF, kBufferSize);
     return true;
 }
 
-}  // namespace
-
-bool deliver(std::FILE *result, const std::string &target, std::string &error) {
-    if (target == "-") {
-        if (!copy_all(result, stdout)) {
-            error = "cannot write to standard output: " + sys::error_text(errno != 0 ? errno : EIO);
-            return false;
+bool Delivery::commit(std::string &error) {
+    std::FILE *out = out_;
+    out_ = nullptr;
+    if (temp_.empty()) {
+        bool ok = kavrel::check_stream(out);
+        std::rewind(out);
+        if (!ok) {
+            error = "cannot write a scratch file in " + kavrel::scratch_folder() + ": " +
+                    sys::error_text(kavrel::scratch_failure());
+        } else if (target_ == "-") {
+            ok = copy_all(out, stdout);
+            if (!ok) error = "cannot write to standard output: " + sys::error_text(errno != 0 ? errno : EIO);
+        } else {
+            ok = write_in_place(out, path_, target_, error);
         }
-        return true;
+        std::fclose(out);
+        return ok;
     }
-    const std::string path = sys::resolve_target(target);
-    switch (sys::target_kind(path)) {
-    case sys::Target::Missing: return replace_file(result, path, false, target, error);
-    case sys::Target::Regular: return replace_file(result, path, true, target, error);
-    case sys::Target::Stream: return write_in_place(result, path, target, error);
-    case sys::Target::Folder: error = "cannot write " + target + ": it is a folder"; return false;
-    default: error = "cannot write " + target + ": not a file, a character device or a pipe"; return false;
-    }
+    if (!close_checked(out)) return fail(error, target_, errno);
+    if (!sys::replace(temp_, path_)) return fail(error, target_, errno);
+    temp_.clear();
+    return true;
 }
 
 }  // namespace mwconv

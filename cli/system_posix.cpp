@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <memory>
 
 #include "cli/cleanup.h"
 #include "cli/system.h"
@@ -95,11 +96,14 @@ bool remove_file(const std::string &path) { return ::unlink(path.c_str()) == 0; 
 namespace {
 
 // The thread's named scratch file: its descriptor stays open, and each
-// import gets a duplicate of it, emptied.
+// import gets a duplicate of it, emptied, with a buffer large enough for a
+// document of megabytes to pass in few system calls.
 struct KeptScratch {
+    static constexpr size_t kBufferSize = 64 * 1024;
     std::string folder, path;
     int fd = -1;
     PendingFile guard;
+    std::unique_ptr<char[]> buffer = std::make_unique<char[]>(kBufferSize);
 
     KeptScratch() = default;
     KeptScratch(const KeptScratch &) = delete;
@@ -150,6 +154,7 @@ std::FILE *open_named_scratch(const std::string &folder, std::string &path) {
         errno = saved;
         return nullptr;
     }
+    std::setvbuf(f, t_named.buffer.get(), _IOFBF, KeptScratch::kBufferSize);
     path = t_named.path;
     return f;
 }

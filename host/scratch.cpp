@@ -70,39 +70,73 @@ public:
     FilePool &operator=(const FilePool &) = delete;
     ~FilePool() {
         for (const Slot &slot : slots_) {
-            // Emptied first, so that closing writes nothing back to disk.
-            if (!in_use(slot)) (void)::ftruncate(slot.file, 0);
+            // A stream still open keeps its file and its buffer.
+            if (!in_use(slot)) {
+                (void)::ftruncate(slot.file, 0);  // so that closing writes nothing back to disk
+                delete[] slot.buffer;
+            }
             ::close(slot.file);
         }
     }
 
-    // A descriptor of an empty file in `folder`, positioned at its start;
-    // -1 with errno set when no file can be made there.
-    int lend(const std::string &folder) {
-        for (Slot &slot : slots_)
-            if (slot.folder == folder && !in_use(slot) && empty(slot)) return lend(slot);
-        if (slots_.size() < kMaxFiles) {
-            const int file = unnamed_file(folder);
-            if (file < 0) return -1;
-            struct stat st;
-            if (::fstat(file, &st) != 0) return file;
-            slots_.push_back(Slot{folder, file, st.st_dev, st.st_ino, -1});
-            return lend(slots_.back());
+    // A stream on an empty file in `folder`; null with errno set when no
+    // file can be made there.
+    std::FILE *open(const std::string &folder) {
+        Slot *slot = free_slot(folder);
+        if (slot == nullptr) {  // a thread that holds this many streams open gets unpooled ones
+            const int fd = unnamed_file(folder);
+            return fd < 0 ? nullptr : stream_of(fd, nullptr);
         }
-        return unnamed_file(folder);  // a thread that holds this many streams open gets unpooled ones
+        const int fd = ::fcntl(slot->file, F_DUPFD_CLOEXEC, 0);
+        if (fd < 0) return nullptr;
+        ::lseek(fd, 0, SEEK_SET);  // the position is shared with the file's last stream
+        if (slot->buffer == nullptr) slot->buffer = new char[kBufferSize];
+        std::FILE *f = stream_of(fd, slot->buffer);
+        if (f != nullptr) slot->lent = fd;
+        return f;
     }
 
 private:
     // More than a conversion holds open at once.
     static constexpr size_t kMaxFiles = 16;
+    // A document of some megabytes passes through a scratch stream: in
+    // blocks of this size it takes a few hundred system calls, not thousands.
+    static constexpr size_t kBufferSize = 64 * 1024;
 
     struct Slot {
         std::string folder;
         int file;
         dev_t device;
         ino_t inode;
-        int lent;  // the descriptor last lent out, -1 for none
+        int lent = -1;             // the descriptor last lent out
+        char *buffer = nullptr;    // the stdio buffer of the stream lent out
     };
+
+    Slot *free_slot(const std::string &folder) {
+        for (Slot &slot : slots_)
+            if (slot.folder == folder && !in_use(slot) && empty(slot)) return &slot;
+        if (slots_.size() >= kMaxFiles) return nullptr;
+        const int file = unnamed_file(folder);
+        struct stat st;
+        if (file < 0 || ::fstat(file, &st) != 0) {
+            if (file >= 0) ::close(file);
+            return nullptr;
+        }
+        slots_.push_back(Slot{folder, file, st.st_dev, st.st_ino});
+        return &slots_.back();
+    }
+
+    static std::FILE *stream_of(int fd, char *buffer) {
+        std::FILE *f = ::fdopen(fd, "w+b");
+        if (f == nullptr) {
+            const int saved = errno;
+            ::close(fd);
+            errno = saved;
+            return nullptr;
+        }
+        if (buffer != nullptr) std::setvbuf(f, buffer, _IOFBF, kBufferSize);
+        return f;
+    }
 
     // Whether the descriptor lent out still leads to the slot's file: once
     // its stream is closed, the number is free or names another file.
@@ -115,14 +149,6 @@ private:
         struct stat st;
         if (::fstat(slot.file, &st) != 0) return false;
         return st.st_size == 0 || ::ftruncate(slot.file, 0) == 0;
-    }
-
-    static int lend(Slot &slot) {
-        const int fd = ::fcntl(slot.file, F_DUPFD_CLOEXEC, 0);
-        if (fd < 0) return -1;
-        ::lseek(fd, 0, SEEK_SET);  // the position is shared with the file's last stream
-        slot.lent = fd;
-        return fd;
     }
 
     std::vector<Slot> slots_;
@@ -185,17 +211,13 @@ bool check_stream(std::FILE *f) {
 std::FILE *open_scratch_stream() {
 #if defined(_WIN32)
     const int fd = unnamed_file(scratch_folder());
-#else
-    const int fd = t_pool.lend(scratch_folder());
-#endif
-#if defined(_WIN32)
     std::FILE *f = fd < 0 ? nullptr : ::_fdopen(fd, "w+b");
+    if (f == nullptr && fd >= 0) ::close(fd);
 #else
-    std::FILE *f = fd < 0 ? nullptr : ::fdopen(fd, "w+b");
+    std::FILE *f = t_pool.open(scratch_folder());
 #endif
     if (f != nullptr) return f;
     record_scratch_failure(errno);
-    if (fd >= 0) ::close(fd);
     f = dead_stream();
     if (f == nullptr) std::abort();  // not even a few bytes of memory left
     return f;
