@@ -61,11 +61,15 @@ void set_style(CharAttributes *ca, const StyleBit &b, bool on, FILE *out) {
     sync_styles(ca, out);
 }
 
-const StyleBit &bit(uint8_t on_code) {
-    for (const StyleBit &b : kStyleBits)
-        if (b.on == on_code) return b;
-    return kStyleBits[0];
-}
+// The entries of kStyleBits that the operations below set.
+enum Bit { kBold, kItalic, kUnderline, kOutline, kShadow, kSuperscript, kSubscript };
+
+static_assert(kStyleBits[kBold].on == code::kBoldOn && kStyleBits[kItalic].on == code::kItalicOn &&
+              kStyleBits[kUnderline].on == code::kUnderlineOn && kStyleBits[kOutline].on == code::kOutlineOn &&
+              kStyleBits[kShadow].on == code::kShadowOn && kStyleBits[kSuperscript].on == code::kSuperscriptOn &&
+              kStyleBits[kSubscript].on == code::kSubscriptOn);
+
+const StyleBit &bit(Bit which) { return kStyleBits[which]; }
 
 uint16_t written_font(const CharAttributes *ca) {
     return static_cast<uint16_t>(ca->host_written_font[0] | ca->host_written_font[1] << 8);
@@ -109,20 +113,20 @@ void pose_attributs(CharAttributes *ca, FILE *out) {
 void pose_corps(CharAttributes *ca, int32_t size, FILE *out) { write_size(ca, size, out); }
 void change_corps(CharAttributes *ca, int32_t size, FILE *out) { write_size(ca, size, out); }
 
-void debut_gras(CharAttributes *ca, int32_t on, FILE *out) { set_style(ca, bit(code::kBoldOn), on != 0, out); }
-void debut_ital(CharAttributes *ca, int32_t on, FILE *out) { set_style(ca, bit(code::kItalicOn), on != 0, out); }
-void debut_soul(CharAttributes *ca, int32_t on, FILE *out) { set_style(ca, bit(code::kUnderlineOn), on != 0, out); }
-void debut_relief(CharAttributes *ca, int32_t on, FILE *out) { set_style(ca, bit(code::kOutlineOn), on != 0, out); }
-void debut_ombre(CharAttributes *ca, int32_t on, FILE *out) { set_style(ca, bit(code::kShadowOn), on != 0, out); }
-void debut_exp(CharAttributes *ca, int32_t on, FILE *out) { set_style(ca, bit(code::kSuperscriptOn), on != 0, out); }
-void debut_ind(CharAttributes *ca, int32_t on, FILE *out) { set_style(ca, bit(code::kSubscriptOn), on != 0, out); }
-void fin_gras(CharAttributes *ca, FILE *out) { set_style(ca, bit(code::kBoldOn), false, out); }
-void fin_ital(CharAttributes *ca, FILE *out) { set_style(ca, bit(code::kItalicOn), false, out); }
-void fin_soul(CharAttributes *ca, FILE *out) { set_style(ca, bit(code::kUnderlineOn), false, out); }
-void fin_relief(CharAttributes *ca, FILE *out) { set_style(ca, bit(code::kOutlineOn), false, out); }
-void fin_ombre(CharAttributes *ca, FILE *out) { set_style(ca, bit(code::kShadowOn), false, out); }
-void fin_exp(CharAttributes *ca, FILE *out) { set_style(ca, bit(code::kSuperscriptOn), false, out); }
-void fin_ind(CharAttributes *ca, FILE *out) { set_style(ca, bit(code::kSubscriptOn), false, out); }
+void debut_gras(CharAttributes *ca, int32_t on, FILE *out) { set_style(ca, bit(kBold), on != 0, out); }
+void debut_ital(CharAttributes *ca, int32_t on, FILE *out) { set_style(ca, bit(kItalic), on != 0, out); }
+void debut_soul(CharAttributes *ca, int32_t on, FILE *out) { set_style(ca, bit(kUnderline), on != 0, out); }
+void debut_relief(CharAttributes *ca, int32_t on, FILE *out) { set_style(ca, bit(kOutline), on != 0, out); }
+void debut_ombre(CharAttributes *ca, int32_t on, FILE *out) { set_style(ca, bit(kShadow), on != 0, out); }
+void debut_exp(CharAttributes *ca, int32_t on, FILE *out) { set_style(ca, bit(kSuperscript), on != 0, out); }
+void debut_ind(CharAttributes *ca, int32_t on, FILE *out) { set_style(ca, bit(kSubscript), on != 0, out); }
+void fin_gras(CharAttributes *ca, FILE *out) { set_style(ca, bit(kBold), false, out); }
+void fin_ital(CharAttributes *ca, FILE *out) { set_style(ca, bit(kItalic), false, out); }
+void fin_soul(CharAttributes *ca, FILE *out) { set_style(ca, bit(kUnderline), false, out); }
+void fin_relief(CharAttributes *ca, FILE *out) { set_style(ca, bit(kOutline), false, out); }
+void fin_ombre(CharAttributes *ca, FILE *out) { set_style(ca, bit(kShadow), false, out); }
+void fin_exp(CharAttributes *ca, FILE *out) { set_style(ca, bit(kSuperscript), false, out); }
+void fin_ind(CharAttributes *ca, FILE *out) { set_style(ca, bit(kSubscript), false, out); }
 
 const uint16_t *traite_polices_mac(CharAttributes *ca, int32_t font, const uint16_t *table, FILE *out) {
     (void)table;  // every font not named below uses the standard table

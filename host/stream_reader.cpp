@@ -8,6 +8,13 @@ namespace kavrel::stream {
 // and the reader skips the body rather than holding it.
 static constexpr uint32_t kMaxInsertKept = 1u << 20;
 
+bool Reader::fill() {
+    if (!buffer_) buffer_ = std::make_unique<uint8_t[]>(kBlock);
+    pos_ = 0;
+    end_ = std::fread(buffer_.get(), 1, kBlock, in_);
+    return end_ > 0;
+}
+
 bool Reader::next_other(Event &ev, int c) {
     switch (c) {
     case EOF: ev.kind = EventKind::End; return false;
@@ -24,7 +31,7 @@ bool Reader::next_other(Event &ev, int c) {
     }
 }
 
-// The body is read in blocks; one too long to keep is read past.
+// A body too long to keep is read past.
 bool Reader::read_insert(Event &ev) {
     uint32_t length = 0;
     for (int i = 0; i < 4; ++i) {
@@ -36,17 +43,16 @@ bool Reader::read_insert(Event &ev) {
         length = (length << 8) | static_cast<uint32_t>(b);
     }
     ev.insert.clear();
-    char block[4096];
     for (uint32_t left = length; left > 0;) {
-        const size_t want = left < sizeof block ? left : sizeof block;
-        const size_t got = std::fread(block, 1, want, in_);
-        offset_ += static_cast<long>(got);
-        if (got < want) {
+        if (pos_ == end_ && !fill()) {
             ev.kind = EventKind::End;
             return false;
         }
-        if (length <= kMaxInsertKept) ev.insert.append(block, got);
-        left -= static_cast<uint32_t>(got);
+        const size_t take = end_ - pos_ < left ? end_ - pos_ : left;
+        if (length <= kMaxInsertKept) ev.insert.append(reinterpret_cast<const char *>(buffer_.get() + pos_), take);
+        pos_ += take;
+        offset_ += static_cast<long>(take);
+        left -= static_cast<uint32_t>(take);
     }
     ev.kind = EventKind::Insert;
     return true;

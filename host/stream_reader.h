@@ -5,9 +5,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 
-#include "host/byte_io.h"
 #include "host/stream_codes.h"
 
 namespace kavrel::stream {
@@ -33,9 +34,15 @@ struct Event {
     std::string insert;
 };
 
+// Reads the stream ahead in blocks of its own: the stream is the reader's
+// until it is done with, and its position then says nothing of where the
+// reader stopped (offset() does).
 class Reader {
 public:
     explicit Reader(std::FILE *in) : in_(in) {}
+    Reader(const Reader &) = delete;
+    Reader &operator=(const Reader &) = delete;
+
     // Fills `ev` with the next event; false (and kind End) at the end of the
     // stream.  A tag cut short by the end of the stream is dropped.
     bool next(Event &ev) {
@@ -51,18 +58,46 @@ public:
         }
         return next_other(ev, c);
     }
+
+    // Reads the characters of the base set that come next, as long as they
+    // are plain bytes (from 0x20, neither the tag opener nor DEL), into
+    // `out`, at most `max` of them; returns how many.  What stops it is left
+    // for next().  Text is mostly such runs, and a run costs far less than
+    // an event a character.
+    size_t read_plain(uint8_t *out, size_t max) {
+        size_t n = 0;
+        while (n < max && (pos_ < end_ || fill())) {
+            const size_t stop = end_ - pos_ < max - n ? end_ : pos_ + (max - n);
+            const size_t from = pos_;
+            while (pos_ < stop && is_plain(buffer_[pos_])) ++pos_;
+            std::memcpy(out + n, buffer_.get() + from, pos_ - from);
+            n += pos_ - from;
+            if (pos_ < stop) break;
+        }
+        offset_ += static_cast<long>(n);
+        return n;
+    }
+
     long offset() const { return offset_; }
 
 private:
+    static constexpr size_t kBlock = 64 * 1024;
+
+    static bool is_plain(uint8_t c) { return c >= 0x20 && c != code::kEscape && c != 0x7F; }
+
     int get() {
-        const int c = get_byte(in_);
-        if (c != EOF) ++offset_;
-        return c;
+        if (pos_ == end_ && !fill()) return EOF;
+        ++offset_;
+        return buffer_[pos_++];
     }
+    bool fill();
     bool next_other(Event &ev, int c);
     bool read_tag(Event &ev);
     bool read_insert(Event &ev);
+
     std::FILE *in_;
+    std::unique_ptr<uint8_t[]> buffer_;
+    size_t pos_ = 0, end_ = 0;
     long offset_ = 0;
 };
 

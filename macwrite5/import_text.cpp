@@ -93,6 +93,8 @@ FormatRun decode_format_run(const uint8_t *b) {
 
 // Runs apply strictly in list order, at most one before each character: a run
 // whose position is already behind when it comes up stops the list there.
+// Between one place where a run or a field goes and the next, the characters
+// are written in one sweep.
 void emit_paragraph_text(ImportContext &ctx, const std::vector<uint8_t> &text, const std::vector<FormatRun> &runs,
                          const std::vector<FieldMark> &fields) {
     size_t next_run = 0, next_field = 0;
@@ -100,19 +102,25 @@ void emit_paragraph_text(ImportContext &ctx, const std::vector<uint8_t> &text, c
         for (; next_field < fields.size() && fields[next_field].index <= index; ++next_field)
             put_tag(ctx.out, code::kField, fields[next_field].kind);
     };
-    for (size_t index = 0; index < text.size(); ++index) {
+    for (size_t index = 0; index < text.size();) {
         if (next_run < runs.size() && runs[next_run].position == static_cast<long>(index)) apply_run(ctx, runs[next_run++]);
         put_fields_to(index);
-        const uint8_t b = text[index];
-        if (b == code::kTab) {
-            put_control(ctx.out, code::kTab);
-        } else if (b == code::kParagraphEnd) {
-            raz_attributs(&ctx.ca, ctx.out);
-            put_control(ctx.out, code::kParagraphEnd);
-            return;
-        } else {
-            put_char(ctx.out, ctx.table[b]);
-        }
+        size_t stop = text.size();
+        if (next_run < runs.size() && runs[next_run].position > static_cast<long>(index))
+            stop = std::min(stop, static_cast<size_t>(runs[next_run].position));
+        if (next_field < fields.size()) stop = std::min(stop, fields[next_field].index);
+        do {
+            const uint8_t b = text[index];
+            if (b == code::kTab) {
+                put_control(ctx.out, code::kTab);
+            } else if (b == code::kParagraphEnd) {
+                raz_attributs(&ctx.ca, ctx.out);
+                put_control(ctx.out, code::kParagraphEnd);
+                return;
+            } else {
+                put_char(ctx.out, ctx.table[b]);
+            }
+        } while (++index < stop);
     }
     put_fields_to(text.size());
 }

@@ -66,6 +66,21 @@ public:
         }
     }
 
+    // Characters of the base set, read as a run: as many Char events would
+    // do, in one go.
+    void add_plain(const uint8_t *bytes, size_t n) {
+        open_paragraph();
+        if (!run_.empty() && !(run_style_ == style_)) flush_run();
+        while (n > 0) {
+            if (run_.empty()) run_style_ = style_;
+            const size_t take = n < kRunLimit - run_.size() ? n : kRunLimit - run_.size();
+            run_.append(bytes, bytes + take);
+            bytes += take;
+            n -= take;
+            if (run_.size() >= kRunLimit) flush_run();
+        }
+    }
+
     void finish() {
         close_block();
         close_paragraph();
@@ -220,7 +235,15 @@ void read_styled(std::FILE *stream, StyledListener &listener) {
     StyledReader reader(listener);
     kavrel::stream::Reader events(stream);
     Event ev;
-    while (events.next(ev)) reader.on_event(ev);
+    uint8_t plain[kRunLimit];
+    for (;;) {
+        if (const size_t n = events.read_plain(plain, sizeof plain)) {
+            reader.add_plain(plain, n);
+            continue;
+        }
+        if (!events.next(ev)) break;
+        reader.on_event(ev);
+    }
     reader.finish();
 }
 
