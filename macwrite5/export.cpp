@@ -243,11 +243,28 @@ struct Exporter {
         }
     }
 
+    // Plain bytes of the base set, as their Char events would go.
+    void on_plain(const uint8_t *bytes, size_t n) {
+        show();
+        for (size_t i = 0; i < n && s.refusal == kConverted; ++i) {
+            if (bytes[i] < 0x80)
+                plain_char(bytes[i]);
+            else
+                table_char(bytes[i]);
+        }
+    }
+
     int32_t run(std::FILE *input) {
         kavrel::stream::Reader reader(input);
         Event ev;
-        while (reader.next(ev)) {
-            on_event(ev);
+        uint8_t plain[4096];
+        for (;;) {
+            if (const size_t n = reader.read_plain(plain, sizeof plain))
+                on_plain(plain, n);
+            else if (reader.next(ev))
+                on_event(ev);
+            else
+                break;
             if (s.refusal != kConverted) return s.refusal;
         }
         if (block.shown) {  // a block the stream left open ends with it

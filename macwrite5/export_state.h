@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/kavrel.h"
+#include "macwrite5/layout.h"
 #include "macwrite5/fields.h"
 
 namespace macwrite5 {
@@ -84,10 +85,29 @@ void write_trailer(ExportState &s);
 // header or footer area; a second field of one kind has no place to go.
 void place_field(ExportState &s, uint8_t kind);
 
+// The point size that the format runs carry: the host keeps it negated.
+inline int32_t run_point_size(const ExportState &s) { return static_cast<uint8_t>(-static_cast<int8_t>(s.ca.size & 0xFF)); }
+
+// The paragraph's data if one more character and one more run were added and
+// the paragraph then closed: length word, text, CR, pad, runs and their word.
+inline bool paragraph_full(const ExportState &s) {
+    const auto runs = static_cast<long>(s.runs.size());
+    return 2 + s.paragraph_chars + 2 + 1 + 2 + runs + 2 * kRunSize > kMaxParagraphData;
+}
+
 // Writes one character of text, writing the pending format run first when
 // the attributes changed (`with_run`), and continuing the paragraph in a new
 // one when it would no longer fit its 16-bit fields.  A character that would
 // take the document past its length is refused instead.
-void write_text_char(ExportState &s, uint8_t byte, bool with_run);
+void write_text_char_checked(ExportState &s, uint8_t byte, bool with_run);
+
+// The same; a character that needs none of that, as most do, is added here.
+inline void write_text_char(ExportState &s, uint8_t byte, bool with_run) {
+    if (paragraph_full(s) || s.paragraph_start + 2 + s.paragraph_chars >= kMaxDocumentLength || (with_run && s.ca.changed))
+        return write_text_char_checked(s, byte, with_run);
+    s.paragraph.push_back(static_cast<char>(byte));
+    ++s.paragraph_chars;
+    s.pen = pen_advance(s.pen, byte, run_point_size(s), s.pen_ruler);
+}
 
 }  // namespace macwrite5

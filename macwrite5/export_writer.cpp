@@ -92,9 +92,6 @@ void close_entry(ExportState &s, int16_t height, uint16_t data_length) {
     ++area.entry_count;
 }
 
-// The point size that the format runs carry: the host keeps it negated.
-int32_t run_point_size(const ExportState &s) { return static_cast<uint8_t>(-static_cast<int8_t>(s.ca.size & 0xFF)); }
-
 uint8_t run_style(uint8_t style) {
     uint8_t out = 0;
     if (style & KAVREL_BOLD) out |= kStyleBold;
@@ -125,13 +122,6 @@ void flush_paragraph(ExportState &s) {
     std::fwrite(s.paragraph.data(), 1, s.paragraph.size(), s.out);
     s.written += static_cast<long>(s.paragraph.size());
     s.paragraph.clear();
-}
-
-// The paragraph's data if one more character and one more run were added and
-// the paragraph then closed: length word, text, CR, pad, runs and their word.
-bool paragraph_full(const ExportState &s) {
-    const auto runs = static_cast<long>(s.runs.size());
-    return 2 + s.paragraph_chars + 2 + 1 + 2 + runs + 2 * kRunSize > kMaxParagraphData;
 }
 
 // The trailer's length: the footer's and the header's arrays (a 2-byte start
@@ -198,7 +188,7 @@ void write_format_run(ExportState &s) {
     s.last_run_position = static_cast<uint16_t>(s.paragraph_chars);
 }
 
-void write_text_char(ExportState &s, uint8_t byte, bool with_run) {
+void write_text_char_checked(ExportState &s, uint8_t byte, bool with_run) {
     if (paragraph_full(s)) end_paragraph(s, false);
     if (s.paragraph_start + 2 + s.paragraph_chars >= kMaxDocumentLength) {
         s.refusal = kExportTooLong;

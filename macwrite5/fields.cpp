@@ -27,17 +27,6 @@ PenRuler pen_ruler(const uint8_t *ruler) {
     return r;
 }
 
-int32_t pen_advance(int32_t pen, uint8_t c, int32_t size, const PenRuler &ruler) {
-    const int32_t space = size / 4 > 0 ? size / 4 : 1;
-    if (c == kavrel::code::kTab) {
-        for (int i = 0; i < ruler.count; ++i)
-            if (ruler.stops[i] > pen) return ruler.stops[i];
-        return pen + space;
-    }
-    if (c == ' ') return pen + space;
-    return pen + (size / 2 > 0 ? size / 2 : 1);
-}
-
 size_t field_paragraph(const std::vector<ParagraphTop> &paragraphs, int16_t vertical) {
     size_t first = kNoParagraph, last_above = kNoParagraph;
     for (size_t i = 0; i < paragraphs.size(); ++i) {

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "host/stream_codes.h"
 #include "macwrite5/layout.h"
 
 namespace macwrite5 {
@@ -45,7 +46,16 @@ PenRuler pen_ruler(const uint8_t *ruler);
 // The pen after one character of text at `size` points.  Widths are rough
 // (half the size, a quarter for a space, at least one point) but every
 // character moves the pen, so a position names one character only.
-int32_t pen_advance(int32_t pen, uint8_t c, int32_t size, const PenRuler &ruler);
+inline int32_t pen_advance(int32_t pen, uint8_t c, int32_t size, const PenRuler &ruler) {
+    const int32_t space = size / 4 > 0 ? size / 4 : 1;
+    if (c == kavrel::code::kTab) {
+        for (int i = 0; i < ruler.count; ++i)
+            if (ruler.stops[i] > pen) return ruler.stops[i];
+        return pen + space;
+    }
+    if (c == ' ') return pen + space;
+    return pen + (size / 2 > 0 ? size / 2 : 1);
+}
 
 // A paragraph of an area as the fields see it: whether it holds text, and
 // the top of it, in points from the top of the area.
