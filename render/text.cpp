@@ -31,9 +31,9 @@ public:
         in_paragraph_ = false;
     }
     void text(std::u16string_view run, const CharStyle &) override {
-        std::string utf8;
-        for (char16_t c : run) append_utf8(utf8, c);
-        put(utf8);
+        utf8_.clear();
+        append_utf8(utf8_, run);
+        put(utf8_);
     }
     void tab(const CharStyle &) override { put("\t"); }
     void line_end(const CharStyle &) override { put(" "); }
@@ -89,6 +89,7 @@ private:
 
     Sink page_;
     std::string footer_, notes_;
+    std::string utf8_;  // a run as UTF-8, kept for its room
     Flow flow_ = Flow::Main;
     Flow part_ = Flow::None;  // the part the page ends with
     bool in_paragraph_ = false;

@@ -51,6 +51,14 @@ long text_to_stream(std::FILE *in, std::FILE *out) {
     bool line_open = false, after_cr = false;
     int lead;
     while ((lead = kavrel::get_byte(in)) != EOF) {
+        // Printable ASCII, most of any text, is itself in the stream.
+        if (lead >= 0x20 && lead < 0x7F && lead != code::kEscape) {
+            kavrel::put_byte(out, lead);
+            ++offset;
+            line_open = true;
+            after_cr = false;
+            continue;
+        }
         const long start = offset++;
         const long cp = decode(in, lead, offset);
         if (cp < 0) return start;

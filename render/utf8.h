@@ -19,6 +19,17 @@ inline void append_utf8(std::string &out, uint32_t cp) {
     }
 }
 
+// A run of BMP code points, with room made once.
+inline void append_utf8(std::string &out, std::u16string_view run) {
+    out.reserve(out.size() + 3 * run.size());
+    for (char16_t c : run) {
+        if (c < 0x80)
+            out.push_back(static_cast<char>(c));
+        else
+            append_utf8(out, c);
+    }
+}
+
 // UTF-8 as BMP code points; a byte that does not belong, or a character
 // beyond the BMP, becomes U+FFFD.
 inline std::u16string utf16_of(std::string_view utf8) {

@@ -32,6 +32,34 @@ std::string area_record(int first_block, bool flagged) {
     return r;
 }
 
+// An area's chain: its block list (the text's blocks from `first_text`
+// on), its character runs and its paragraph runs.
+std::string area_chain(const Mw2Area &a, int first_text) {
+    std::string refs;
+    int n = first_text;
+    for (size_t at = 0; at < a.text.size(); at += a.chars_per_block) {
+        be16(refs, static_cast<uint16_t>(n++));
+        be16(refs, static_cast<uint16_t>(std::min(a.chars_per_block, a.text.size() - at)));
+    }
+    std::string chain;
+    be32(chain, 0);
+    be32(chain, static_cast<uint32_t>(refs.size()));
+    chain += refs;
+    be32(chain, static_cast<uint32_t>(a.char_runs.size() * 8));
+    for (const Mw2Run &r : a.char_runs) {
+        be16(chain, static_cast<uint16_t>(r.index));
+        be16(chain, 0);
+        be32(chain, static_cast<uint32_t>(r.length));
+    }
+    be32(chain, static_cast<uint32_t>(a.para_runs.size() * 8));
+    for (const Mw2Run &r : a.para_runs) {
+        be16(chain, static_cast<uint16_t>(r.index));
+        be16(chain, 0);
+        be32(chain, static_cast<uint32_t>(r.length));
+    }
+    return chain;
+}
+
 }  // namespace
 
 int BlockFile::raw(const std::string &bytes) {
@@ -122,6 +150,11 @@ Mw2Builder &Mw2Builder::empty_records(int group) {
     return *this;
 }
 
+Mw2Builder &Mw2Builder::chains_before_text() {
+    chains_first_ = true;
+    return *this;
+}
+
 Mw2Builder &Mw2Builder::links(ChainLinks how) {
     links_ = how;
     return *this;
@@ -171,34 +204,39 @@ std::string Mw2Builder::build() const {
     // Blocks 1 and 2 open the document; the document chain starts at block 3
     // and goes on wherever there is room.
     BlockFile layout(4);
+    if (chains_first_) return build_chains_first(layout);
     std::vector<int> first_blocks;
     for (const Mw2Area &a : areas_) {
-        std::string refs;
-        for (size_t at = 0; at < a.text.size(); at += a.chars_per_block) {
-            const std::string piece = a.text.substr(at, a.chars_per_block);
-            const int n = layout.raw(piece);
-            be16(refs, static_cast<uint16_t>(n));
-            be16(refs, static_cast<uint16_t>(piece.size()));
-        }
-        std::string chain;
-        be32(chain, 0);
-        be32(chain, static_cast<uint32_t>(refs.size()));
-        chain += refs;
-        be32(chain, static_cast<uint32_t>(a.char_runs.size() * 8));
-        for (const Mw2Run &r : a.char_runs) {
-            be16(chain, static_cast<uint16_t>(r.index));
-            be16(chain, 0);
-            be32(chain, static_cast<uint32_t>(r.length));
-        }
-        be32(chain, static_cast<uint32_t>(a.para_runs.size() * 8));
-        for (const Mw2Run &r : a.para_runs) {
-            be16(chain, static_cast<uint16_t>(r.index));
-            be16(chain, 0);
-            be32(chain, static_cast<uint32_t>(r.length));
-        }
-        first_blocks.push_back(layout.chain(chain, links_));
+        const int first_text = layout.next_free();
+        for (size_t at = 0; at < a.text.size(); at += a.chars_per_block) layout.raw(a.text.substr(at, a.chars_per_block));
+        first_blocks.push_back(layout.chain(area_chain(a, first_text), links_));
     }
     layout.chain(document_chain(first_blocks), links_, 3);
+    return finish(layout);
+}
+
+// Every chain (254 bytes a block, ordinary links) before any text, so that
+// no link passes 32767 however long the text.
+std::string Mw2Builder::build_chains_first(BlockFile &layout) const {
+    auto blocks_of = [](size_t bytes) { return static_cast<int>(std::max<size_t>(1, (bytes + 253) / 254)); };
+    std::vector<int> first_blocks;
+    int next = layout.next_free();
+    for (const Mw2Area &a : areas_) {
+        first_blocks.push_back(next);
+        next += blocks_of(area_chain(a, 0).size());
+    }
+    next += blocks_of(document_chain(first_blocks).size()) - 1;  // its first block is block 3
+    for (const Mw2Area &a : areas_) {
+        layout.chain(area_chain(a, next), ChainLinks::Forward);
+        next += static_cast<int>((a.text.size() + a.chars_per_block - 1) / a.chars_per_block);
+    }
+    layout.chain(document_chain(first_blocks), ChainLinks::Forward, 3);
+    for (const Mw2Area &a : areas_)
+        for (size_t at = 0; at < a.text.size(); at += a.chars_per_block) layout.raw(a.text.substr(at, a.chars_per_block));
+    return finish(layout);
+}
+
+std::string Mw2Builder::finish(BlockFile &layout) {
     layout.block(1)[1] = '.';
     layout.block(2)[0] = 0;
     return layout.bytes();

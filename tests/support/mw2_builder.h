@@ -25,6 +25,8 @@ struct Mw2Area {
     int records = 1;                   // directory records that name the area (crafted: more)
 };
 
+class BlockFile;
+
 enum class ChainLinks { Forward, Backward, BlockRuns };
 
 class Mw2Builder {
@@ -37,6 +39,9 @@ public:
     // Records that carry no text: a flagged one, and one without a chain.
     Mw2Builder &empty_records(int group);
     Mw2Builder &links(ChainLinks how);
+    // Lays every chain before the text blocks, with ordinary links: a
+    // document of more than 32767 blocks then keeps its links readable.
+    Mw2Builder &chains_before_text();
     // Stored measures that disagree with the tables (for damaged documents).
     Mw2Builder &char_style_measure(int32_t m);
     Mw2Builder &para_format_measure(int32_t m);
@@ -46,11 +51,14 @@ public:
 
 private:
     std::string document_chain(const std::vector<int> &first_blocks) const;
+    std::string build_chains_first(BlockFile &layout) const;
+    static std::string finish(BlockFile &layout);
 
     std::vector<std::string> char_styles_, para_formats_;
     std::vector<Mw2Area> areas_;
     std::vector<int> empty_groups_;
     ChainLinks links_ = ChainLinks::Forward;
+    bool chains_first_ = false;
     int32_t char_measure_ = -1, para_measure_ = -1;
 };
 
