@@ -4,9 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <array>
 #include <cstdio>
-#include <cstring>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "host/stream_codes.h"
@@ -59,23 +60,17 @@ public:
         return next_other(ev, c);
     }
 
-    // Reads the characters of the base set that come next, as long as they
-    // are plain bytes (from 0x20, neither the tag opener nor DEL), into
-    // `out`, at most `max` of them; returns how many.  What stops it is left
-    // for next().  Text is mostly such runs, and a run costs far less than
-    // an event a character.
-    size_t read_plain(uint8_t *out, size_t max) {
-        size_t n = 0;
-        while (n < max && (pos_ < end_ || fill())) {
-            const size_t stop = end_ - pos_ < max - n ? end_ : pos_ + (max - n);
-            const size_t from = pos_;
-            while (pos_ < stop && is_plain(buffer_[pos_])) ++pos_;
-            std::memcpy(out + n, buffer_.get() + from, pos_ - from);
-            n += pos_ - from;
-            if (pos_ < stop) break;
-        }
-        offset_ += static_cast<long>(n);
-        return n;
+    // The characters of the base set that come next, as long as they are
+    // plain bytes (from 0x20, neither the tag opener nor DEL): a run of them,
+    // empty when the next byte is not one, and valid until the next call.
+    // What stops it is left for next().  Text is mostly such runs, and a run
+    // costs far less than an event a character.
+    std::span<const uint8_t> plain_run() {
+        if (pos_ == end_ && !fill()) return {};
+        const size_t from = pos_;
+        while (pos_ < end_ && kPlain[buffer_[pos_]]) ++pos_;
+        offset_ += static_cast<long>(pos_ - from);
+        return {buffer_.get() + from, pos_ - from};
     }
 
     long offset() const { return offset_; }
@@ -83,7 +78,11 @@ public:
 private:
     static constexpr size_t kBlock = 64 * 1024;
 
-    static bool is_plain(uint8_t c) { return c >= 0x20 && c != code::kEscape && c != 0x7F; }
+    static constexpr auto kPlain = [] {
+        std::array<bool, 256> plain{};
+        for (int c = 0x20; c < 256; ++c) plain[c] = c != code::kEscape && c != 0x7F;
+        return plain;
+    }();
 
     int get() {
         if (pos_ == end_ && !fill()) return EOF;

@@ -244,9 +244,9 @@ struct Exporter {
     }
 
     // Plain bytes of the base set, as their Char events would go.
-    void on_plain(const uint8_t *bytes, size_t n) {
+    void on_plain(std::span<const uint8_t> bytes) {
         show();
-        for (size_t i = 0; i < n && s.refusal == kConverted; ++i) {
+        for (size_t i = 0; i < bytes.size() && s.refusal == kConverted; ++i) {
             if (bytes[i] < 0x80)
                 plain_char(bytes[i]);
             else
@@ -257,10 +257,9 @@ struct Exporter {
     int32_t run(std::FILE *input) {
         kavrel::stream::Reader reader(input);
         Event ev;
-        uint8_t plain[4096];
         for (;;) {
-            if (const size_t n = reader.read_plain(plain, sizeof plain))
-                on_plain(plain, n);
+            if (const auto plain = reader.plain_run(); !plain.empty())
+                on_plain(plain);
             else if (reader.next(ev))
                 on_event(ev);
             else

@@ -24,6 +24,31 @@ public:
     }
     void put(char c) { put(std::string_view(&c, 1)); }
 
+    // A run of BMP code points as UTF-8.
+    void put_utf8(std::u16string_view run) {
+        if (run.empty()) return;
+        const size_t at = buffer_.size();
+        buffer_.resize(at + 3 * run.size());
+        char *const start = buffer_.data() + at;
+        char *p = start;
+        for (char16_t c : run) {
+            if (c < 0x80) {
+                *p++ = static_cast<char>(c);
+            } else if (c < 0x800) {
+                *p++ = static_cast<char>(0xC0 | c >> 6);
+                *p++ = static_cast<char>(0x80 | (c & 0x3F));
+            } else {
+                *p++ = static_cast<char>(0xE0 | c >> 12);
+                *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+                *p++ = static_cast<char>(0x80 | (c & 0x3F));
+            }
+        }
+        buffer_.resize(at + static_cast<size_t>(p - start));
+        last_ = buffer_.back();
+        written_ = true;
+        if (file_ != nullptr && buffer_.size() >= kFlushAt) flush();
+    }
+
     bool empty() const { return !written_; }
     char last() const { return last_; }  // '\0' while empty
     // What a holding sink holds.

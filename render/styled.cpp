@@ -68,13 +68,17 @@ public:
 
     // Characters of the base set, read as a run: as many Char events would
     // do, in one go.
-    void add_plain(const uint8_t *bytes, size_t n) {
+    void add_plain(std::span<const uint8_t> plain) {
+        const uint8_t *bytes = plain.data();
+        size_t n = plain.size();
         open_paragraph();
         if (!run_.empty() && !(run_style_ == style_)) flush_run();
         while (n > 0) {
             if (run_.empty()) run_style_ = style_;
             const size_t take = n < kRunLimit - run_.size() ? n : kRunLimit - run_.size();
-            run_.append(bytes, bytes + take);
+            const size_t at = run_.size();
+            run_.resize(at + take);
+            for (size_t i = 0; i < take; ++i) run_[at + i] = bytes[i];
             bytes += take;
             n -= take;
             if (run_.size() >= kRunLimit) flush_run();
@@ -235,10 +239,9 @@ void read_styled(std::FILE *stream, StyledListener &listener) {
     StyledReader reader(listener);
     kavrel::stream::Reader events(stream);
     Event ev;
-    uint8_t plain[kRunLimit];
     for (;;) {
-        if (const size_t n = events.read_plain(plain, sizeof plain)) {
-            reader.add_plain(plain, n);
+        if (const auto plain = events.plain_run(); !plain.empty()) {
+            reader.add_plain(plain);
             continue;
         }
         if (!events.next(ev)) break;

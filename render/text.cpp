@@ -31,6 +31,10 @@ public:
         in_paragraph_ = false;
     }
     void text(std::u16string_view run, const CharStyle &) override {
+        if (on_page()) {
+            page_.put_utf8(run);
+            return;
+        }
         utf8_.clear();
         append_utf8(utf8_, run);
         put(utf8_);
@@ -75,6 +79,10 @@ private:
         if (page_.last() != '\n') page_.put('\n');
         page_.put('\n');
     }
+
+    // Whether what comes now goes on the page right after what it has, with
+    // nothing to set it off.
+    bool on_page() const { return (flow_ == Flow::Main || flow_ == Flow::Header) && flow_ == part_; }
 
     void put(std::string_view s) {
         switch (flow_) {
