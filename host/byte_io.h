@@ -1,6 +1,6 @@
-// A byte at a time from or to a C stream, without taking the stream's lock:
-// a conversion uses its streams on the one thread that runs it, and the lock
-// would cost more than the byte.
+// Bytes from or to a C stream without taking the stream's lock: a
+// conversion uses its streams on the one thread that runs it, and the lock
+// would cost more than a byte.
 #pragma once
 
 #include <cstdio>
@@ -20,6 +20,16 @@ inline void put_byte(std::FILE *f, int c) {
     _putc_nolock(c, f);
 #else
     putc_unlocked(c, f);
+#endif
+}
+
+inline size_t put_bytes(std::FILE *f, const void *bytes, size_t n) {
+#if defined(_WIN32)
+    return _fwrite_nolock(bytes, 1, n, f);
+#elif defined(__GLIBC__)
+    return fwrite_unlocked(bytes, 1, n, f);
+#else
+    return std::fwrite(bytes, 1, n, f);
 #endif
 }
 

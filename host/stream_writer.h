@@ -29,17 +29,29 @@ inline void put_tag(std::FILE *out, uint8_t code, uint8_t p1, uint8_t p2) {
 }
 
 // A character given as a table entry: internal set in the high byte, code in
-// the low byte.  The backslash of the base set becomes its own tag.
-inline void put_char(std::FILE *out, uint16_t entry) {
+// the low byte.  The backslash of the base set becomes its own tag.  Its
+// bytes (four at most) go to `to`; returns the end of them.
+inline uint8_t *encode_char(uint8_t *to, uint16_t entry) {
     const auto set = static_cast<uint8_t>(entry >> 8);
     const auto c = static_cast<uint8_t>(entry & 0xFF);
     if (set != 0) {
-        put_tag(out, code::kExtendedChar, set, c);
+        *to++ = code::kEscape;
+        *to++ = code::kExtendedChar;
+        *to++ = set;
+        *to++ = c;
     } else if (c == code::kEscape) {
-        put_tag(out, code::kBackslash);
+        *to++ = code::kEscape;
+        *to++ = code::kBackslash;
     } else {
-        put_byte(out, c);
+        *to++ = c;
     }
+    return to;
+}
+
+inline void put_char(std::FILE *out, uint16_t entry) {
+    if (entry < 0x100 && entry != code::kEscape) return put_byte(out, static_cast<uint8_t>(entry));
+    uint8_t bytes[4];
+    put_bytes(out, bytes, static_cast<size_t>(encode_char(bytes, entry) - bytes));
 }
 
 // An insert: its tag, the body's 32-bit big-endian length, the body.

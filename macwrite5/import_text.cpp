@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "host/byte_io.h"
+#include "host/stream_codes.h"
 #include "host/bytes.h"
 #include "host/stream_writer.h"
 #include "macwrite5/import_context.h"
@@ -28,6 +29,8 @@ int host_justification(int code) {
     }
 }
 
+// A run sets every attribute; the host is asked only for those the record
+// does not already hold, since asking for the state in force writes nothing.
 void apply_style_bits(ImportContext &ctx, uint8_t style) {
     using On = void (*)(CharAttributes *, int32_t, FILE *);
     using Off = void (*)(CharAttributes *, FILE *);
@@ -35,15 +38,22 @@ void apply_style_bits(ImportContext &ctx, uint8_t style) {
         uint8_t mask;
         On on;
         Off off;
+        bool extra;         // the record keeps it in style_extra, not style
+        uint8_t host_mask;  // and there under this bit
     };
     static constexpr Bit kBits[] = {
-        {kStyleBold, debut_gras, fin_gras},       {kStyleItalic, debut_ital, fin_ital},
-        {kStyleUnderline, debut_soul, fin_soul},  {kStyleOutline, debut_relief, fin_relief},
-        {kStyleShadow, debut_ombre, fin_ombre},   {kStyleSuperscript, debut_exp, fin_exp},
-        {kStyleSubscript, debut_ind, fin_ind},
+        {kStyleBold, debut_gras, fin_gras, false, KAVREL_BOLD},
+        {kStyleItalic, debut_ital, fin_ital, false, KAVREL_ITALIC},
+        {kStyleUnderline, debut_soul, fin_soul, false, KAVREL_UNDERLINE},
+        {kStyleOutline, debut_relief, fin_relief, true, KAVREL_OUTLINE},
+        {kStyleShadow, debut_ombre, fin_ombre, true, KAVREL_SHADOW},
+        {kStyleSuperscript, debut_exp, fin_exp, false, KAVREL_SUPERSCRIPT},
+        {kStyleSubscript, debut_ind, fin_ind, false, KAVREL_SUBSCRIPT},
     };
     for (const Bit &b : kBits) {
-        if (style & b.mask)
+        const bool on = (style & b.mask) != 0;
+        if (on == (((b.extra ? ctx.ca.style_extra : ctx.ca.style) & b.host_mask) != 0)) continue;
+        if (on)
             b.on(&ctx.ca, 1, ctx.out);
         else
             b.off(&ctx.ca, ctx.out);
@@ -109,18 +119,22 @@ void emit_paragraph_text(ImportContext &ctx, const std::vector<uint8_t> &text, c
         if (next_run < runs.size() && runs[next_run].position > static_cast<long>(index))
             stop = std::min(stop, static_cast<size_t>(runs[next_run].position));
         if (next_field < fields.size()) stop = std::min(stop, fields[next_field].index);
-        do {
-            const uint8_t b = text[index];
-            if (b == code::kTab) {
-                put_control(ctx.out, code::kTab);
-            } else if (b == code::kParagraphEnd) {
-                raz_attributs(&ctx.ca, ctx.out);
-                put_control(ctx.out, code::kParagraphEnd);
-                return;
-            } else {
-                put_char(ctx.out, ctx.table[b]);
-            }
-        } while (++index < stop);
+        // Held apart from anything the writes could touch, so the loop keeps
+        // them at hand.
+        std::FILE *const out = ctx.out;
+        const uint16_t *const table = ctx.table;
+        const uint8_t *const bytes = text.data();
+        for (; index < stop && bytes[index] != code::kParagraphEnd; ++index) {
+            if (bytes[index] == code::kTab)
+                put_control(out, code::kTab);
+            else
+                put_char(out, table[bytes[index]]);
+        }
+        if (index < stop) {  // a paragraph end
+            raz_attributs(&ctx.ca, ctx.out);
+            put_control(ctx.out, code::kParagraphEnd);
+            return;
+        }
     }
     put_fields_to(text.size());
 }

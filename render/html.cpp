@@ -1,4 +1,7 @@
+#include <array>
 #include <optional>
+#include <utility>
+#include <vector>
 #include <string>
 
 #include "render/render.h"
@@ -52,21 +55,65 @@ double em_width(char16_t c, const CharStyle &s) {
     return w;
 }
 
+// em_width of every ASCII character (and, last, of any other) for each
+// combination of the attributes that scale it: the same products, made once.
+struct EmTable {
+    std::array<double, 129> width;
+};
+
+const EmTable &em_table(bool bold, bool script) {
+    static const auto tables = [] {
+        std::array<EmTable, 4> t{};
+        for (int k = 0; k < 4; ++k) {
+            CharStyle s;
+            if (k & 1) s.attributes |= kBold;
+            if (k & 2) s.attributes |= kSuperscript;
+            for (char16_t c = 0; c <= 128; ++c) t[k].width[c] = em_width(c, s);
+        }
+        return t;
+    }();
+    return tables[(bold ? 1 : 0) | (script ? 2 : 0)];
+}
+
 double text_width(std::u16string_view run, const CharStyle &s) {
     double ems = 0;
-    for (char16_t c : run) ems += em_width(c, s);
+    if (s.face != nullptr && s.face->generic == Generic::Monospace) {
+        for (size_t i = 0; i < run.size(); ++i) ems += 0.6;
+    } else {
+        const EmTable &t = em_table(s.has(kBold), s.has(kSuperscript) || s.has(kSubscript));
+        for (char16_t c : run) ems += t.width[c < 128 ? c : 128];
+    }
     return ems * (s.size != 0 ? s.size : kDefaultSize);
 }
 
+// Room is made once for the longest form ("&amp;", five bytes).
 void append_escaped(std::string &out, std::u16string_view run) {
+    const size_t at = out.size();
+    out.resize(at + 5 * run.size());
+    char *const start = out.data() + at;
+    char *p = start;
+    auto put = [&p](std::string_view s) {
+        for (char ch : s) *p++ = ch;
+    };
     for (char16_t c : run) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        default: append_utf8(out, c);
+        if (c == '&') {
+            put("&amp;");
+        } else if (c == '<') {
+            put("&lt;");
+        } else if (c == '>') {
+            put("&gt;");
+        } else if (c < 0x80) {
+            *p++ = static_cast<char>(c);
+        } else if (c < 0x800) {
+            *p++ = static_cast<char>(0xC0 | c >> 6);
+            *p++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            *p++ = static_cast<char>(0xE0 | c >> 12);
+            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *p++ = static_cast<char>(0x80 | (c & 0x3F));
         }
     }
+    out.resize(at + static_cast<size_t>(p - start));
 }
 
 std::string escaped(std::string_view utf8) {
@@ -221,9 +268,8 @@ public:
 
     void text(std::u16string_view run, const CharStyle &style) override {
         set_run(style);
-        std::string html;
-        append_escaped(html, run);
-        put_content(html, text_width(run, style));
+        append_escaped(flow_->segment, run);
+        put_content({}, text_width(run, style));
     }
 
     void tab(const CharStyle &style) override {
@@ -355,10 +401,20 @@ private:
         Flow &f = *flow_;
         if (f.run && *f.run == style) return;
         close_run(f);
-        Markup m = markup(style);
+        const Markup &m = markup_of(style);
         f.segment += m.open;
-        f.closing = std::move(m.close);
+        f.closing = m.close;
         f.run = style;
+    }
+
+    // Documents go back and forth between a few styles: their markup is
+    // made once each.
+    const Markup &markup_of(const CharStyle &style) {
+        for (const auto &[known, m] : markups_)
+            if (known == style) return m;
+        if (markups_.size() == kKnownStyles) markups_.erase(markups_.begin());
+        markups_.emplace_back(style, markup(style));
+        return markups_.back().second;
     }
 
     static void close_run(Flow &f) {
@@ -367,7 +423,7 @@ private:
         f.run.reset();
     }
 
-    void put_content(const std::string &html, double width) {
+    void put_content(std::string_view html, double width) {
         Flow &f = *flow_;
         f.segment += html;
         f.segment_width += width;
@@ -378,6 +434,8 @@ private:
         f.measured = false;
     }
 
+    static constexpr size_t kKnownStyles = 8;
+    std::vector<std::pair<CharStyle, Markup>> markups_;
     Flow page_, footer_, notes_;
     std::optional<Flow> block_flow_;  // the header or footer being read
     Flow *flow_ = &page_;

@@ -1,4 +1,7 @@
+#include <charconv>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "render/render.h"
 #include "render/sink.h"
@@ -17,6 +20,7 @@ constexpr int kTwipsPerColumn = 144;
 // ends the control word before the "?", so no reader can take the "?" or
 // the character after it for part of the number.
 void append_escaped(std::string &out, std::u16string_view run) {
+    out.reserve(out.size() + run.size());
     for (char16_t c : run) {
         if (c == '\\' || c == '{' || c == '}') {
             out += '\\';
@@ -24,7 +28,11 @@ void append_escaped(std::string &out, std::u16string_view run) {
         } else if (c < 0x80) {
             out += static_cast<char>(c);
         } else {
-            out += "\\u" + std::to_string(static_cast<int16_t>(c)) + " ?";
+            char number[8];
+            const auto end = std::to_chars(number, number + sizeof number, static_cast<int16_t>(c)).ptr;
+            out += "\\u";
+            out.append(number, end);
+            out += " ?";
         }
     }
 }
@@ -166,9 +174,9 @@ public:
 
     void text(std::u16string_view run, const CharStyle &style) override {
         set_run(style);
-        std::string rtf;
-        append_escaped(rtf, run);
-        out_.put(rtf);
+        rtf_.clear();
+        append_escaped(rtf_, run);
+        out_.put(rtf_);
     }
 
     void tab(const CharStyle &style) override {
@@ -216,11 +224,23 @@ private:
     void set_run(const CharStyle &style) {
         if (run_open_ && run_ == style) return;
         close_run();
-        const std::string controls = character_controls(style);
+        const std::string &controls = controls_of(style);
         if (controls.empty()) return;
-        out_.put("{" + controls + " ");
+        out_.put("{");
+        out_.put(controls);
+        out_.put(" ");
         run_ = style;
         run_open_ = true;
+    }
+
+    // Documents go back and forth between a few styles: their controls are
+    // made once each.
+    const std::string &controls_of(const CharStyle &style) {
+        for (const auto &[known, c] : controls_)
+            if (known == style) return c;
+        if (controls_.size() == kKnownStyles) controls_.erase(controls_.begin());
+        controls_.emplace_back(style, character_controls(style));
+        return controls_.back().second;
     }
 
     void close_run() {
@@ -229,6 +249,9 @@ private:
         run_open_ = false;
     }
 
+    static constexpr size_t kKnownStyles = 8;
+    std::vector<std::pair<CharStyle, std::string>> controls_;
+    std::string rtf_;  // a run escaped, kept for its room
     Sink out_;
     CharStyle run_;
     bool run_open_ = false;
