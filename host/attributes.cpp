@@ -43,15 +43,13 @@ uint8_t &written(CharAttributes *ca, const StyleBit &b) {
 // Brings the stream's style bits to the record's.  Runs of text set their
 // styles over and over: most calls find nothing to change.
 void sync_styles(CharAttributes *ca, FILE *out) {
-    if (((ca->style ^ ca->host_written_style) & ~KAVREL_CARRIED) == 0 &&
-        ((ca->style_extra ^ ca->host_written_extra) & kWrittenExtraMask) == 0)
-        return;
+    const auto differ = static_cast<uint8_t>((ca->style ^ ca->host_written_style) & ~KAVREL_CARRIED);
+    const auto differ_extra = static_cast<uint8_t>((ca->style_extra ^ ca->host_written_extra) & kWrittenExtraMask);
+    if (differ == 0 && differ_extra == 0) return;
     for (const StyleBit &b : kStyleBits) {
-        const bool want = (wanted(ca, b) & b.mask) != 0;
-        const bool have = (written(ca, b) & b.mask) != 0;
-        if (want == have) continue;
-        put_tag(out, want ? b.on : b.off);
-        written(ca, b) = static_cast<uint8_t>(want ? written(ca, b) | b.mask : written(ca, b) & ~b.mask);
+        if (((b.extra ? differ_extra : differ) & b.mask) == 0) continue;
+        put_tag(out, (wanted(ca, b) & b.mask) != 0 ? b.on : b.off);
+        written(ca, b) ^= b.mask;
     }
 }
 
