@@ -1,3 +1,4 @@
+#include <array>
 #include <string>
 
 #include "render/render.h"
@@ -25,7 +26,7 @@ enum class Kind { Space, Punct, Alnum, Other };
 
 // Characters outside ASCII are Other: a letter or a punctuation mark, which
 // the rules below treat with the caution either needs.
-Kind kind_of(char16_t c) {
+constexpr Kind classify(char16_t c) {
     if (c == ' ' || c == '\t' || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x202F ||
         c == 0x205F || c == 0x3000)
         return Kind::Space;
@@ -33,6 +34,15 @@ Kind kind_of(char16_t c) {
     const bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
     return alnum ? Kind::Alnum : Kind::Punct;
 }
+
+constexpr auto kAsciiKinds = [] {
+    std::array<Kind, 128> kinds{};
+    for (char16_t a = 0; a < 128; ++a) kinds[a] = classify(a);
+    return kinds;
+}();
+
+// The same, with ASCII looked up: every character of the text asks.
+inline Kind kind_of(char16_t c) { return c < 128 ? kAsciiKinds[c] : classify(c); }
 
 bool may_be_punct(Kind k) { return k == Kind::Punct || k == Kind::Other; }
 bool may_be_word(Kind k) { return k == Kind::Alnum || k == Kind::Other; }
@@ -274,10 +284,9 @@ private:
     static void put_char(Flow &f, char16_t c, uint16_t shown) {
         flush_colon(f, short_code_char(c));
         const Kind k = kind_of(c);
+        char utf8[4];
         if (k == Kind::Space) {
-            std::string ws;
-            append_utf8(ws, c);
-            space(f, ws, shown);
+            space(f, {utf8, encode_utf8(utf8, c)}, shown);
             return;
         }
         if (c == ':') {
@@ -288,9 +297,11 @@ private:
         bool escape =
             always_escaped(c) || (f.line_start && escaped_first(c)) || (f.digits > 0 && (c == '.' || c == ')'));
         f.digits = (f.line_start || f.digits > 0) && c >= '0' && c <= '9' && f.digits < 9 ? f.digits + 1 : -1;
-        std::string md = escape ? "\\" : "";
-        append_utf8(md, c);
-        content(f, md, escape ? Kind::Punct : k, k, shown);
+        // The escape, if any, and the character: room for both.
+        char md[4];
+        md[0] = '\\';
+        const size_t n = encode_utf8(md + (escape ? 1 : 0), c) + (escape ? 1 : 0);
+        content(f, {md, n}, escape ? Kind::Punct : k, k, shown);
     }
 
     Flow page_, footer_, notes_;

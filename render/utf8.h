@@ -6,6 +6,24 @@
 
 namespace render {
 
+// A BMP code point's UTF-8 bytes into `out` (three at most); returns how
+// many.
+inline size_t encode_utf8(char *out, char16_t c) {
+    if (c < 0x80) {
+        out[0] = static_cast<char>(c);
+        return 1;
+    }
+    if (c < 0x800) {
+        out[0] = static_cast<char>(0xC0 | c >> 6);
+        out[1] = static_cast<char>(0x80 | (c & 0x3F));
+        return 2;
+    }
+    out[0] = static_cast<char>(0xE0 | c >> 12);
+    out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (c & 0x3F));
+    return 3;
+}
+
 inline void append_utf8(std::string &out, uint32_t cp) {
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));
