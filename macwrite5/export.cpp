@@ -243,14 +243,20 @@ struct Exporter {
         }
     }
 
-    // Plain bytes of the base set, as their Char events would go.
+    // Plain bytes of the base set, as their Char events would go: stretches
+    // of ASCII that change nothing at once, the others one by one.
     void on_plain(std::span<const uint8_t> bytes) {
         show();
-        for (size_t i = 0; i < bytes.size() && s.refusal == kConverted; ++i) {
+        for (size_t i = 0; i < bytes.size() && s.refusal == kConverted;) {
+            if (const size_t n = write_ascii_text(s, bytes.data() + i, bytes.size() - i)) {
+                i += n;
+                continue;
+            }
             if (bytes[i] < 0x80)
                 plain_char(bytes[i]);
             else
                 table_char(bytes[i]);
+            ++i;
         }
     }
 

@@ -101,6 +101,11 @@ inline bool paragraph_full(const ExportState &s) {
 // take the document past its length is refused instead.
 void write_text_char_checked(ExportState &s, uint8_t byte, bool with_run);
 
+// Adds the longest start of `bytes` (ASCII text) that needs no format run,
+// ends no special font and fits the paragraph and the document as it is,
+// as write_text_char would one by one; returns its length.
+size_t write_ascii_text(ExportState &s, const uint8_t *bytes, size_t n);
+
 // The same; a character that needs none of that, as most do, is added here.
 inline void write_text_char(ExportState &s, uint8_t byte, bool with_run) {
     if (paragraph_full(s) || s.paragraph_start + 2 + s.paragraph_chars >= kMaxDocumentLength || (with_run && s.ca.changed))

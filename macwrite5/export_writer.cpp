@@ -200,6 +200,24 @@ void write_text_char_checked(ExportState &s, uint8_t byte, bool with_run) {
     s.pen = pen_advance(s.pen, byte, run_point_size(s), s.pen_ruler);
 }
 
+size_t write_ascii_text(ExportState &s, const uint8_t *bytes, size_t n) {
+    if (s.ca.changed) return 0;
+    const long runs = static_cast<long>(s.runs.size());
+    const long paragraph_room = kMaxParagraphData - 19 - runs - s.paragraph_chars;
+    const long document_room = kMaxDocumentLength - s.paragraph_start - 2 - s.paragraph_chars;
+    const size_t room = static_cast<size_t>(std::max(0L, std::min(paragraph_room, document_room)));
+    const uint8_t stop = s.ca.special_font != 0 ? 0x41 : 0x80;  // a letter ends a special font
+    size_t k = 0, spaces = 0;
+    for (const size_t limit = std::min(n, room); k < limit && bytes[k] < stop; ++k) spaces += bytes[k] == ' ';
+    // The pen as pen_advance moves it, a character at a time (no tab is plain).
+    const int32_t size = run_point_size(s);
+    const int32_t space = size / 4 > 0 ? size / 4 : 1, other = size / 2 > 0 ? size / 2 : 1;
+    s.pen += static_cast<int32_t>(spaces) * space + static_cast<int32_t>(k - spaces) * other;
+    s.paragraph.append(reinterpret_cast<const char *>(bytes), k);
+    s.paragraph_chars += static_cast<int32_t>(k);
+    return k;
+}
+
 void place_field(ExportState &s, uint8_t kind) {
     AreaEntries &area = s.areas[s.area];
     for (const FieldSpot &f : area.fields)
