@@ -67,10 +67,13 @@ public:
     // costs far less than an event a character.
     std::span<const uint8_t> plain_run() {
         if (pos_ == end_ && !fill()) return {};
-        const size_t from = pos_;
-        while (pos_ < end_ && kPlain[buffer_[pos_]]) ++pos_;
-        offset_ += static_cast<long>(pos_ - from);
-        return {buffer_.get() + from, pos_ - from};
+        const uint8_t *const data = buffer_.get();  // in locals, the loop keeps them at hand
+        const size_t from = pos_, end = end_;
+        size_t at = from;
+        while (at < end && kPlain[data[at]]) ++at;
+        pos_ = at;
+        offset_ += static_cast<long>(at - from);
+        return {data + from, at - from};
     }
 
     long offset() const { return offset_; }

@@ -78,7 +78,8 @@ public:
             const size_t take = n < kRunLimit - run_.size() ? n : kRunLimit - run_.size();
             const size_t at = run_.size();
             run_.resize(at + take);
-            for (size_t i = 0; i < take; ++i) run_[at + i] = bytes[i];
+            char16_t *const to = run_.data() + at;
+            for (size_t i = 0; i < take; ++i) to[i] = bytes[i];
             bytes += take;
             n -= take;
             if (run_.size() >= kRunLimit) flush_run();
