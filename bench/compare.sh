@@ -52,7 +52,8 @@ measure() {
   shift
   local args=()
   for job in "$@"; do args+=(-n "${job%%=*}" "${job#*=}"); done
-  hyperfine --style none --warmup 1 --runs "$runs" --export-json "$work/$name.json" "${args[@]}" >/dev/null
+  hyperfine --style none --warmup 1 --runs "$runs" --export-json "$work/$name.json" "${args[@]}" >/dev/null 2>"$work/hyperfine.log" \
+    || { cat "$work/hyperfine.log" >&2; exit 1; }
 }
 
 # Peak resident size in KiB of one run.

@@ -24,9 +24,7 @@ inline void put_byte(std::FILE *f, int c) {
 }
 
 inline size_t put_bytes(std::FILE *f, const void *bytes, size_t n) {
-#if defined(_WIN32)
-    return _fwrite_nolock(bytes, 1, n, f);
-#elif defined(__GLIBC__)
+#if defined(__GLIBC__)
     return fwrite_unlocked(bytes, 1, n, f);
 #else
     return std::fwrite(bytes, 1, n, f);
