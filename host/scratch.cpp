@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <mutex>
 #include <vector>
 
 namespace kavrel {
@@ -70,8 +71,9 @@ public:
     FilePool &operator=(const FilePool &) = delete;
     ~FilePool() {
         for (const Slot &slot : slots_) {
-            // A stream still open keeps its file and its buffer.
-            if (!in_use(slot)) {
+            if (in_use(slot)) {
+                keep_for_good(slot.buffer);  // a stream still open keeps its file and its buffer
+            } else {
                 (void)::ftruncate(slot.file, 0);  // so that closing writes nothing back to disk
                 delete[] slot.buffer;
             }
@@ -143,6 +145,15 @@ private:
     static bool in_use(const Slot &slot) {
         struct stat st;
         return slot.lent >= 0 && ::fstat(slot.lent, &st) == 0 && st.st_dev == slot.device && st.st_ino == slot.inode;
+    }
+
+    // The buffer of a stream that outlives the thread that opened it stays
+    // for the rest of the process: nothing tells when the stream closes.
+    static void keep_for_good(char *buffer) {
+        static std::mutex mutex;
+        static auto *const kept = new std::vector<char *>;  // never destroyed, as the buffers
+        const std::lock_guard<std::mutex> lock(mutex);
+        kept->push_back(buffer);
     }
 
     static bool empty(const Slot &slot) {
