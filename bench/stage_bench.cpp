@@ -178,6 +178,7 @@ struct Counter final : render::StyledListener {
     void page_break() override { ++count; }
     void note_call(int, const render::CharStyle &) override { ++count; }
     void field(render::Field, const render::CharStyle &) override { ++count; }
+    void picture(const render::Picture &) override { ++count; }
     void end_document() override { ++count; }
 };
 
@@ -191,7 +192,9 @@ void BM_ReadStyled(benchmark::State &state) {
 }
 
 void BM_RenderText(benchmark::State &state) { run_stage(state, Doc::Stream, render::to_text); }
-void BM_RenderMarkdown(benchmark::State &state) { run_stage(state, Doc::Stream, render::to_markdown); }
+void BM_RenderMarkdown(benchmark::State &state) {
+    run_stage(state, Doc::Stream, [](std::FILE *in, std::FILE *out) { return render::to_markdown(in, out); });
+}
 void BM_RenderHtml(benchmark::State &state) {
     run_stage(state, Doc::Stream, [](std::FILE *in, std::FILE *out) { return render::to_html(in, out, {}); });
 }
