@@ -60,10 +60,12 @@ int unnamed_file(const std::string &folder) {
 // to one (an inode is allocated and, on closing, freed again: around a
 // hundred microseconds on ext4 once many files were freed recently), and a
 // conversion uses half a dozen scratch streams.  So each thread keeps the
-// unnamed files it made and lends them out again: a stream is a duplicate of
-// the pool's descriptor, and its file is free again once that descriptor no
-// longer leads to it, which the pool asks the system when it needs a file.
-// The files have no name, so nothing of them outlives the process.
+// unnamed files it made and lends them out again.  A stream gets an open
+// file description of its own (reopened through /proc/self/fd) that carries
+// an open-file-description lock; the lock goes when the stream closes, and
+// the pool asks for it on its own descriptor.  Where that cannot be done,
+// each stream has a new file, as without the pool.  The files have no name,
+// so nothing of them outlives the process.
 class FilePool {
 public:
     FilePool() = default;
@@ -84,18 +86,17 @@ public:
     // A stream on an empty file in `folder`; null with errno set when no
     // file can be made there.
     std::FILE *open(const std::string &folder) {
-        Slot *slot = free_slot(folder);
-        if (slot == nullptr) {  // a thread that holds this many streams open gets unpooled ones
-            const int fd = unnamed_file(folder);
-            return fd < 0 ? nullptr : stream_of(fd, nullptr);
+        if (Slot *slot = free_slot(folder)) {
+            const int fd = lend(*slot);
+            if (fd >= 0) {
+                lent_once_ = true;
+                if (slot->buffer == nullptr) slot->buffer = new char[kBufferSize];
+                return stream_of(fd, slot->buffer);
+            }
+            if (!lent_once_) give_up();  // this system cannot lend files: every stream gets a new one
         }
-        const int fd = ::fcntl(slot->file, F_DUPFD_CLOEXEC, 0);
-        if (fd < 0) return nullptr;
-        ::lseek(fd, 0, SEEK_SET);  // the position is shared with the file's last stream
-        if (slot->buffer == nullptr) slot->buffer = new char[kBufferSize];
-        std::FILE *f = stream_of(fd, slot->buffer);
-        if (f != nullptr) slot->lent = fd;
-        return f;
+        const int fd = unnamed_file(folder);
+        return fd < 0 ? nullptr : stream_of(fd, nullptr);
     }
 
 private:
@@ -108,24 +109,59 @@ private:
     struct Slot {
         std::string folder;
         int file;
-        dev_t device;
-        ino_t inode;
-        int lent = -1;             // the descriptor last lent out
-        char *buffer = nullptr;    // the stdio buffer of the stream lent out
+        char *buffer = nullptr;  // the stdio buffer of the stream lent out
     };
 
     Slot *free_slot(const std::string &folder) {
+        if (!lending_) return nullptr;
         for (Slot &slot : slots_)
             if (slot.folder == folder && !in_use(slot) && empty(slot)) return &slot;
-        if (slots_.size() >= kMaxFiles) return nullptr;
+        if (slots_.size() >= kMaxFiles) return nullptr;  // a thread holding this many gets unpooled ones
         const int file = unnamed_file(folder);
-        struct stat st;
-        if (file < 0 || ::fstat(file, &st) != 0) {
-            if (file >= 0) ::close(file);
-            return nullptr;
-        }
-        slots_.push_back(Slot{folder, file, st.st_dev, st.st_ino});
+        if (file < 0) return nullptr;
+        slots_.push_back(Slot{folder, file});
         return &slots_.back();
+    }
+
+    // The byte that a lent stream's description holds locked.
+    static struct flock mark(short type) {
+        struct flock lock {};
+        lock.l_type = type;
+        lock.l_whence = SEEK_SET;
+        lock.l_start = 0;
+        lock.l_len = 1;
+        return lock;
+    }
+
+    // A new description of the slot's file, at its start, marked as lent.
+    static int lend(const Slot &slot) {
+#ifdef F_OFD_SETLK
+        const std::string self = "/proc/self/fd/" + std::to_string(slot.file);
+        const int fd = ::open(self.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0) return -1;
+        struct flock lock = mark(F_WRLCK);
+        if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) return fd;
+        ::close(fd);
+#else
+        (void)slot;
+#endif
+        return -1;
+    }
+
+    static bool in_use(const Slot &slot) {
+#ifdef F_OFD_GETLK
+        struct flock lock = mark(F_WRLCK);
+        return ::fcntl(slot.file, F_OFD_GETLK, &lock) != 0 || lock.l_type != F_UNLCK;
+#else
+        (void)slot;
+        return true;
+#endif
+    }
+
+    void give_up() {
+        for (const Slot &slot : slots_) ::close(slot.file);
+        slots_.clear();
+        lending_ = false;
     }
 
     static std::FILE *stream_of(int fd, char *buffer) {
@@ -138,13 +174,6 @@ private:
         }
         if (buffer != nullptr) std::setvbuf(f, buffer, _IOFBF, kBufferSize);
         return f;
-    }
-
-    // Whether the descriptor lent out still leads to the slot's file: once
-    // its stream is closed, the number is free or names another file.
-    static bool in_use(const Slot &slot) {
-        struct stat st;
-        return slot.lent >= 0 && ::fstat(slot.lent, &st) == 0 && st.st_dev == slot.device && st.st_ino == slot.inode;
     }
 
     // The buffer of a stream that outlives the thread that opened it stays
@@ -163,6 +192,7 @@ private:
     }
 
     std::vector<Slot> slots_;
+    bool lending_ = true, lent_once_ = false;
 };
 
 thread_local FilePool t_pool;
