@@ -61,11 +61,12 @@ int unnamed_file(const std::string &folder) {
 // hundred microseconds on ext4 once many files were freed recently), and a
 // conversion uses half a dozen scratch streams.  So each thread keeps the
 // unnamed files it made and lends them out again.  A stream gets an open
-// file description of its own (reopened through /proc/self/fd) that carries
+// file description of its own (reopened through /proc/self/fd) that holds
 // an open-file-description lock; the lock goes when the stream closes, and
-// the pool asks for it on its own descriptor.  Where that cannot be done,
-// each stream has a new file, as without the pool.  The files have no name,
-// so nothing of them outlives the process.
+// the pool asks for it through its own descriptor, which no other thread
+// uses.  Where that cannot be done, each stream has a new file, as without
+// the pool.  The files have no name, so nothing of them outlives the
+// process.
 class FilePool {
 public:
     FilePool() = default;
@@ -123,10 +124,10 @@ private:
         return &slots_.back();
     }
 
-    // The byte that a lent stream's description holds locked.
-    static struct flock mark(short type) {
+    // The lock on the first byte that a lent stream's description holds.
+    static struct flock mark() {
         struct flock lock {};
-        lock.l_type = type;
+        lock.l_type = F_WRLCK;
         lock.l_whence = SEEK_SET;
         lock.l_start = 0;
         lock.l_len = 1;
@@ -136,10 +137,9 @@ private:
     // A new description of the slot's file, at its start, marked as lent.
     static int lend(const Slot &slot) {
 #ifdef F_OFD_SETLK
-        const std::string self = "/proc/self/fd/" + std::to_string(slot.file);
-        const int fd = ::open(self.c_str(), O_RDWR | O_CLOEXEC);
+        const int fd = reopen(slot);
         if (fd < 0) return -1;
-        struct flock lock = mark(F_WRLCK);
+        struct flock lock = mark();
         if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) return fd;
         ::close(fd);
 #else
@@ -150,7 +150,7 @@ private:
 
     static bool in_use(const Slot &slot) {
 #ifdef F_OFD_GETLK
-        struct flock lock = mark(F_WRLCK);
+        struct flock lock = mark();
         return ::fcntl(slot.file, F_OFD_GETLK, &lock) != 0 || lock.l_type != F_UNLCK;
 #else
         (void)slot;
@@ -185,10 +185,24 @@ private:
         kept->push_back(buffer);
     }
 
+    // Empties the slot's file.  ext4 writes a file's data back to disk when
+    // a description of it closes after the file was emptied (for programs
+    // that replace a file's contents that way); a description opened and
+    // closed at once takes that on while there is nothing to write, rather
+    // than the stream that will fill the file.
     static bool empty(const Slot &slot) {
         struct stat st;
         if (::fstat(slot.file, &st) != 0) return false;
-        return st.st_size == 0 || ::ftruncate(slot.file, 0) == 0;
+        if (st.st_size == 0) return true;
+        if (::ftruncate(slot.file, 0) != 0) return false;
+        const int settle = reopen(slot);
+        if (settle >= 0) ::close(settle);
+        return true;
+    }
+
+    static int reopen(const Slot &slot) {
+        const std::string self = "/proc/self/fd/" + std::to_string(slot.file);
+        return ::open(self.c_str(), O_RDWR | O_CLOEXEC);
     }
 
     std::vector<Slot> slots_;
