@@ -22,7 +22,9 @@ bool empty_file(FILE *f) {
 #if defined(_WIN32)
     return ::_chsize(_fileno(f), 0) == 0;
 #else
-    return ::ftruncate(fileno(f), 0) == 0;
+    if (::ftruncate(fileno(f), 0) != 0) return false;
+    kavrel::settle_emptied(fileno(f));
+    return true;
 #endif
 }
 
@@ -74,7 +76,10 @@ FILE *kavrel_reopen_output(FILE *output) {
     kavrel::check_stream(output);
     std::fclose(output);
     t_output.replaced = true;
-    t_output.stream = open_by_name(t_output.name);
+    t_output.stream = open_by_name(t_output.name);  // emptied by opening
+#if !defined(_WIN32)
+    if (t_output.stream != nullptr) kavrel::settle_emptied(fileno(t_output.stream));
+#endif
     return t_output.stream;
 }
 

@@ -56,6 +56,12 @@ int unnamed_file(const std::string &folder) {
     return named;
 }
 
+// A new open file description of the file that `fd` leads to.
+int reopen_descriptor(int fd) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    return ::open(self.c_str(), O_RDWR | O_CLOEXEC);
+}
+
 // Making a file costs the file system far more than writing a few kilobytes
 // to one (an inode is allocated and, on closing, freed again: around a
 // hundred microseconds on ext4 once many files were freed recently), and a
@@ -185,25 +191,16 @@ private:
         kept->push_back(buffer);
     }
 
-    // Empties the slot's file.  ext4 writes a file's data back to disk when
-    // a description of it closes after the file was emptied (for programs
-    // that replace a file's contents that way); a description opened and
-    // closed at once takes that on while there is nothing to write, rather
-    // than the stream that will fill the file.
     static bool empty(const Slot &slot) {
         struct stat st;
         if (::fstat(slot.file, &st) != 0) return false;
         if (st.st_size == 0) return true;
         if (::ftruncate(slot.file, 0) != 0) return false;
-        const int settle = reopen(slot);
-        if (settle >= 0) ::close(settle);
+        settle_emptied(slot.file);
         return true;
     }
 
-    static int reopen(const Slot &slot) {
-        const std::string self = "/proc/self/fd/" + std::to_string(slot.file);
-        return ::open(self.c_str(), O_RDWR | O_CLOEXEC);
-    }
+    static int reopen(const Slot &slot) { return reopen_descriptor(slot.file); }
 
     std::vector<Slot> slots_;
     bool lending_ = true, lent_once_ = false;
@@ -261,6 +258,15 @@ bool check_stream(std::FILE *f) {
     if (std::fflush(f) == 0 && std::ferror(f) == 0) return true;
     record_scratch_failure(errno);
     return false;
+}
+
+void settle_emptied(int fd) {
+#if defined(_WIN32)
+    (void)fd;
+#else
+    const int settle = reopen_descriptor(fd);
+    if (settle >= 0) ::close(settle);
+#endif
 }
 
 std::FILE *open_scratch_stream() {

@@ -26,4 +26,11 @@ void record_scratch_failure(int error);
 // Flushes `f` and records a failure when it has seen one; false then.
 bool check_stream(std::FILE *f);
 
+// To call right after a scratch file (descriptor `fd`) was emptied to be
+// filled again.  ext4 writes a file's data back to disk when a description
+// of it closes after it was emptied (its guard for programs that replace a
+// file's contents that way); a description opened and closed at once takes
+// that on while there is nothing to write.  Elsewhere it costs an open.
+void settle_emptied(int fd);
+
 }  // namespace kavrel
