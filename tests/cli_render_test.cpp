@@ -70,7 +70,6 @@ TEST(CliRender, PackagesCarryTheInputsNameAndMwconvsVersion) {
 
 // The peak resident size of mwconv converting `input` to `to`, in KiB.
 long peak_kib(const std::string &to, const std::string &input, const char *from = "stream") {
-
     const pid_t pid = ::fork();
     if (pid == 0) {
         std::freopen("/dev/null", "w", stdout);
