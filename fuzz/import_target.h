@@ -7,7 +7,7 @@
 
 #include "catalogue/catalogue.h"
 #include "host/scratch.h"
-#include "render/render.h"
+#include "fuzz/render_all.h"
 
 inline int fuzz_import(ConverterFn convert, const uint8_t *data, size_t size) {
     std::FILE *in = kavrel::open_scratch_stream();
@@ -15,16 +15,7 @@ inline int fuzz_import(ConverterFn convert, const uint8_t *data, size_t size) {
     std::rewind(in);
     std::FILE *stream = kavrel::open_scratch_stream();
     convert(in, stream);
-    const render::RenderOptions options;
-    for (int format = 0; format < 4; ++format) {
-        std::rewind(stream);
-        std::FILE *out = kavrel::open_scratch_stream();
-        if (format == 0) render::to_text(stream, out);
-        if (format == 1) render::to_html(stream, out, options);
-        if (format == 2) render::to_markdown(stream, out);
-        if (format == 3) render::to_rtf(stream, out, options);
-        std::fclose(out);
-    }
+    render_every_format(stream);
     std::fclose(stream);
     std::fclose(in);
     return 0;
