@@ -179,6 +179,7 @@ public:
 
     bool next(Member &member) override {
         data_given_ = false;
+        if (ended_) return false;
         for (;;) {
             archive_entry *e = nullptr;
             const int rc = archive_read_next_header(handle_.get(), &e);
@@ -199,9 +200,12 @@ public:
             if (const auto c = companions_.find(joined(path)); c != companions_.end()) apply(c->second, member);
             if (rc == ARCHIVE_FAILED) member.problem = error_of(handle_.get());
             else if (archive_entry_is_encrypted(e)) member.problem = "encrypted; cannot be read";
-            else if (declared_ > budget_)
+            else if (declared_ > budget_) {
+                // Reaching the members after it would mean decoding it.
                 member.problem = "claims " + std::to_string(declared_) + " bytes, more than an archive of " +
-                                 std::to_string(reader_.source->size()) + " bytes can hold; not read";
+                                 std::to_string(reader_.source->size()) + " bytes can hold; it and the members after it not read";
+                ended_ = true;
+            }
             problem_ = member.problem;
             sized_ = archive_entry_size_is_set(e) != 0;
             return true;
@@ -251,7 +255,12 @@ private:
         Reader reader{source};
         Handle a = open_handle(reader);
         archive_entry *e = nullptr;
+        // Passing a member decodes it: the pass stops where the members
+        // passed claim more than the archive's budget.
+        uint64_t passed = 0;
         for (int rc; (rc = archive_read_next_header(a.get(), &e)) == ARCHIVE_OK || rc == ARCHIVE_WARN;) {
+            passed += static_cast<uint64_t>(std::max<la_int64_t>(archive_entry_size(e), 0));
+            if (passed > budget_) break;
             if (archive_entry_filetype(e) != AE_IFREG || companions_.size() >= kMostCompanions) continue;
             const auto target = companion_target(entry_path(e));
             if (!target) continue;
@@ -272,7 +281,7 @@ private:
     std::map<std::string, Finder> companions_;
     uint64_t budget_;
     uint64_t declared_ = 0;
-    bool sized_ = false, data_given_ = false;
+    bool sized_ = false, data_given_ = false, ended_ = false;
     std::string problem_;
 };
 

@@ -107,8 +107,8 @@ bool Walker::next(Leaf &leaf) {
             return true;
         }
         if (stack_.size() >= static_cast<size_t>(kMaxDepth)) {
-            m.problem = std::string("a ") + inner->name + " nested deeper than " + std::to_string(kMaxDepth) +
-                        " containers; not opened";
+            m.problem = std::string("a container (") + inner->name + ") nested deeper than " + std::to_string(kMaxDepth) +
+                        " levels; not opened";
             return true;
         }
         Leaf failed;
