@@ -190,6 +190,7 @@ int run_conversions(const Plugin &plugin, const Options &options) {
         const std::vector<sys::FileId> ids = identities({InputFile{given[0], "", false}});
         Job job{given[0], options.output, &ids, nullptr, ""};
         job.media_dir = options.media_dir;
+        read_companion(expand_inputs({given[0]}).front().companion, job);
         const ContainerInput container = open_container(options, given[0]);
         const Outcome outcome =
             container ? convert_only_member(plugin, options, ids, given[0], container) : run_job(plugin, options, job);
