@@ -7,15 +7,16 @@
 #include "containers/names.h"
 #include "containers/source.h"
 #include "containers/wrapper.h"
+#include "host/macbinary.h"
 
 namespace containers {
 
 namespace {
 
 constexpr uint64_t kHeader = 128;
-constexpr size_t kNameLengthAt = 1, kTypeAt = 65, kCreatorAt = 69, kFlagsHighAt = 73, kZeroAt = 74, kZero2At = 82,
-                 kDataLengthAt = 83, kResourceLengthAt = 87, kCreatedAt = 91, kModifiedAt = 95, kSignatureAt = 102,
-                 kSecondaryAt = 120, kWrittenByAt = 122, kCrcAt = 124;
+constexpr size_t kNameLengthAt = 1, kTypeAt = 65, kFlagsHighAt = 73, kZeroAt = 74, kZero2At = 82, kDataLengthAt = 83,
+                 kResourceLengthAt = 87, kFlagsLowAt = 101, kSignatureAt = 102, kSecondaryAt = 120, kWrittenByAt = 122,
+                 kCrcAt = 124;
 
 uint64_t padded(uint64_t n) { return (n + kHeader - 1) / kHeader * kHeader; }
 
@@ -31,7 +32,7 @@ bool sound(const uint8_t *h, uint64_t size) {
     return data_start(h) + padded(data) + resource <= size || (data_start(h) + data <= size && resource == 0);
 }
 
-bool crc_matches(const uint8_t *h) { return crc16(0, h, kCrcAt) == be16(h + kCrcAt); }
+bool crc_matches(const uint8_t *h) { return kavrel::macbinary::header_crc(h) == be16(h + kCrcAt); }
 
 // MacBinary I leaves the bytes past the dates zero.
 bool version_one(const uint8_t *h) {
@@ -66,14 +67,17 @@ public:
         uint8_t h[kHeader];
         read_exact(*source_, 0, h, sizeof h, Grade::kFatal, "the MacBinary header");
         if (!sound(h, source_->size())) throw Error(Grade::kFatal, "not a MacBinary file");
-        member_.path.push_back(mac_roman_to_utf8(std::string_view(reinterpret_cast<const char *>(h + 2), h[kNameLengthAt])));
-        member_.type.assign(reinterpret_cast<const char *>(h + kTypeAt), 4);
-        member_.creator.assign(reinterpret_cast<const char *>(h + kCreatorAt), 4);
-        member_.finder_flags = static_cast<uint16_t>(h[kFlagsHighAt] << 8 | h[101]);
-        member_.created = mac_date(be32(h + kCreatedAt));
-        member_.modified = mac_date(be32(h + kModifiedAt));
-        member_.data_length = be32(h + kDataLengthAt);
-        member_.resource_length = be32(h + kResourceLengthAt);
+        // The fields the plug-in's reader takes from the header, and the
+        // Finder flags that only a container needs.
+        const kavrel::macbinary::Fields f = kavrel::macbinary::fields(h);
+        member_.path.push_back(mac_roman_to_utf8(f.name));
+        member_.type = f.type;
+        member_.creator = f.creator;
+        member_.finder_flags = static_cast<uint16_t>(h[kFlagsHighAt] << 8 | h[kFlagsLowAt]);
+        member_.created = mac_date(f.created);
+        member_.modified = mac_date(f.modified);
+        member_.data_length = f.data_length;
+        member_.resource_length = f.resource_length;
         if (!version_one(h) && !crc_matches(h)) member_.warning = "the MacBinary header's CRC does not match";
         data_at_ = data_start(h);
     }
