@@ -109,8 +109,9 @@ Ink Player::pattern_ink(const Pattern &p, Rgb solid, bool colour_pattern, int mo
     if (m >= 4) set = 64 - set;   // the "not" modes draw the pattern inverted
     switch (m & 3) {
     case 0: return {mix(s_.fg, s_.bg, set), 1.0};
-    case 3: return {s_.bg, set / 64.0};  // bit clear: set bits paint the background
-    default: return {s_.fg, set / 64.0}; // or, xor: only the set bits draw
+    case 1: return {s_.fg, set / 64.0};                      // or: only the set bits draw
+    case 2: return {{255, 255, 255}, set / 64.0, true};      // xor: the set bits invert
+    default: return {s_.bg, set / 64.0};                     // bit clear: set bits paint the background
     }
 }
 
@@ -122,7 +123,7 @@ Ink Player::verb_ink(Verb v) const {
     case Verb::Fill: return pattern_ink(s_.fill, s_.fill_colour, s_.fill_colour_pattern, 8);
     case Verb::Invert: break;
     }
-    return {{255, 255, 255}, 1.0};
+    return {{255, 255, 255}, 1.0, true};
 }
 
 Result Player::run() {
