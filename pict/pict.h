@@ -102,7 +102,8 @@ Result read(const uint8_t *data, size_t size, Listener &listener);
 // The picture's frame, or an empty one when `data` is no picture.
 Rect frame_of(const uint8_t *data, size_t size);
 
-// SVG of a picture, sized to its frame; an empty string when it is none.
+// SVG of a picture, sized to its frame; an empty string when it is none,
+// which is exactly when frame_of gives an empty frame.
 std::string to_svg(const uint8_t *data, size_t size);
 
 // A PNG of the picture at its frame's size when it is made of bitmaps alone

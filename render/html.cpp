@@ -320,20 +320,20 @@ public:
         put_content(html + "</span>", text_width(field_placeholder(kind), style));
     }
 
-    // Inline SVG at the frame's size, or the extracted file; a picture between
-    // paragraphs is a block of its own.
+    // Inline SVG at the frame's size, or the extracted file; a picture that
+    // cannot be drawn shows its marker.  A picture between paragraphs is a
+    // block of its own.
     void picture(const Picture &p) override {
         open_main();
         Flow &f = *flow_;
         const std::string name = picture_placeholder(p.number);
-        std::string html;
-        if (!options_.media_dir.empty()) {
+        std::string html = name;
+        if (p.drawable() && !options_.media_dir.empty()) {
             html = "<img src=\"" + escaped(options_.media_dir) + "/picture" + std::to_string(p.number) + ".svg\" width=\"" +
                    std::to_string(p.width) + "\" height=\"" + std::to_string(p.height) + "\" alt=\"" + name.substr(1, name.size() - 2) + "\">";
-        } else {
+        } else if (p.drawable()) {
             html = p.svg();
-            if (html.empty()) html = name;
-            else html.insert(4, " role=\"img\" aria-label=\"" + name.substr(1, name.size() - 2) + "\"");
+            html.insert(4, " role=\"img\" aria-label=\"" + name.substr(1, name.size() - 2) + "\"");
         }
         if (f.in_paragraph) {
             close_run(f);

@@ -163,8 +163,9 @@ public:
 
     void field(Field kind, const CharStyle &style) override { text(field_placeholder(kind), style); }
 
-    // The extracted picture as an image, or its placeholder; between
-    // paragraphs, a paragraph of its own.
+    // The extracted picture as an image, or its placeholder (always for a
+    // picture that cannot be drawn: it has no SVG); between paragraphs, a
+    // paragraph of its own.
     void picture(const Picture &p) override {
         const bool alone = !in_paragraph_;
         if (alone) begin_paragraph(ParagraphStyle{});
@@ -172,7 +173,7 @@ public:
         flush_colon(f);
         const std::string name = picture_placeholder(p.number);
         std::string md;
-        if (options_.media_dir.empty()) {
+        if (options_.media_dir.empty() || !p.drawable()) {
             md = "\\";
             md += name.substr(0, name.size() - 1);
             md += "\\]";

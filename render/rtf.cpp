@@ -206,12 +206,13 @@ public:
         out_.put(rtf + "}}");
     }
 
-    // A picture between paragraphs gets a paragraph of its own.
+    // A picture between paragraphs gets a paragraph of its own; one that
+    // cannot be drawn shows its marker (plain ASCII, nothing to escape).
     void picture(const Picture &p) override {
         close_run();
         const bool alone = !in_paragraph_;
         if (alone) out_.put("\\pard\\plain ");
-        out_.put(picture_group(p));
+        out_.put(p.drawable() ? picture_group(p) : picture_placeholder(p.number));
         if (alone) out_.put("\\par\n");
     }
 

@@ -9,6 +9,9 @@
 #include "render/styled.h"
 #include "render/utf8.h"
 #include "tests/support/pict_builder.h"
+#ifdef MWCONV_HAVE_LIBZIP
+#include "tests/support/packages.h"
+#endif
 #include "tests/support/render_documents.h"
 #include "tests/support/shown_text.h"
 
@@ -181,6 +184,42 @@ TEST(Renderers, PicturesAreShownInEveryOutput) {
               std::string::npos)
         << rtf;
     EXPECT_NE(rtf.find("in {\\pict\\pngblip\\picw16\\pich2\\picwgoal320\\pichgoal40\n89504e47"), std::string::npos) << rtf;
+}
+
+// A picture the reader cannot draw (the application's placeholder: a
+// version-2 picture of 42 bytes with an empty frame) is shown by its marker
+// in every output, never as an image of no size nor as a file of no content.
+TEST(Renderers, APictureThatCannotBeDrawnIsShownByItsMarker) {
+    const std::string empty = PictBuilder(2, 0, 0, 0, 0).build();
+    ASSERT_EQ(empty.size(), 42u);
+    const std::string stream = "Before\r" + picture_insert(empty) + "in " + picture_insert(empty) + " line\r";
+    render::RenderOptions media;
+    media.media_dir = "m";
+    for (const render::RenderOptions &o : {render::RenderOptions{}, media}) {
+        const std::string html = html_of(stream, o);
+        EXPECT_EQ(html.find("<img"), std::string::npos) << html;
+        EXPECT_EQ(html.find("<svg"), std::string::npos) << html;
+        EXPECT_NE(html.find("<div class=\"mw-picture\">[picture 1]</div>"), std::string::npos) << html;
+        EXPECT_NE(html.find("in <span class=\"mw-picture\">[picture 2]</span>"), std::string::npos) << html;
+        EXPECT_EQ(rendered(stream, [&](std::FILE *in, std::FILE *out) { return render::to_markdown(in, out, o); }),
+                  "Before\n\n\\[picture 1\\]\n\nin \\[picture 2\\] line\n");
+    }
+    const std::string rtf = rtf_of(stream);
+    EXPECT_EQ(rtf.find("\\pict"), std::string::npos) << rtf;
+    EXPECT_NE(rtf.find("[picture 1]"), std::string::npos) << rtf;
+    EXPECT_NE(rtf.find("in [picture 2] line"), std::string::npos) << rtf;
+#ifdef MWCONV_HAVE_LIBZIP
+    for (const std::string &package : {docx_of(stream), odt_of(stream)}) {
+        for (const ZipEntry &e : zip_entries(package)) {
+            EXPECT_EQ(e.name.find("media/"), std::string::npos) << e.name;
+            EXPECT_EQ(e.name.find("Pictures/"), std::string::npos) << e.name;
+            if (e.name == "word/document.xml" || e.name == "content.xml") {
+                EXPECT_NE(e.data.find("[picture 1]"), std::string::npos) << e.name;
+                EXPECT_NE(e.data.find("[picture 2]"), std::string::npos) << e.name;
+            }
+        }
+    }
+#endif
 }
 
 // Elements of the HTML (void ones aside) and groups of the RTF are closed
