@@ -9,7 +9,7 @@
 #include "pict/cursor.h"
 #include "pict/pict.h"
 #include "pict/region.h"
-#include "render/utf8.h"
+#include "mactext/utf8.h"
 
 namespace pict {
 
@@ -248,7 +248,7 @@ std::string utf8_of(const std::string &bytes, const uint16_t *table) {
     std::string utf8;
     for (unsigned char b : bytes) {
         const uint16_t cp = table[b];
-        if (cp >= 0x20 && cp != 0x7F) render::append_utf8(utf8, cp);
+        if (cp >= 0x20 && cp != 0x7F) mactext::append_utf8(utf8, cp);
     }
     return utf8;
 }

@@ -8,7 +8,7 @@
 #include <numbers>
 
 #include "pict/pict.h"
-#include "render/fonts.h"
+#include "mactext/fonts.h"
 
 namespace pict {
 
@@ -64,13 +64,13 @@ std::string base64(const std::string &bytes) {
 // The family a picture names, or the one of its font number (the
 // application font, Geneva, for a number the font table does not know).
 std::string css_family(const TextStyle &st) {
-    const render::FontFace *face = render::font_face(st.font);
-    if (face == nullptr) face = render::font_face(1);
+    const mactext::FontFace *face = mactext::font_face(st.font);
+    if (face == nullptr) face = mactext::font_face(1);
     const bool named = !st.font_name.empty() && st.font_name != face->family;
     std::string css = "'";
     css += named ? st.font_name : std::string(face->family);
     css += "', ";
-    css += named ? "sans-serif" : render::generic_name(face->generic);
+    css += named ? "sans-serif" : mactext::generic_name(face->generic);
     return css;
 }
 

@@ -7,7 +7,7 @@
 #include "render/render.h"
 #include "render/sink.h"
 #include "render/styled.h"
-#include "render/utf8.h"
+#include "mactext/utf8.h"
 
 namespace render {
 

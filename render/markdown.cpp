@@ -4,7 +4,7 @@
 #include "render/render.h"
 #include "render/sink.h"
 #include "render/styled.h"
-#include "render/utf8.h"
+#include "mactext/utf8.h"
 
 namespace render {
 
@@ -287,7 +287,7 @@ private:
         const Kind k = kind_of(c);
         char utf8[4];
         if (k == Kind::Space) {
-            space(f, {utf8, encode_utf8(utf8, c)}, shown);
+            space(f, {utf8, mactext::encode_utf8(utf8, c)}, shown);
             return;
         }
         if (c == ':') {
@@ -301,7 +301,7 @@ private:
         // The escape, if any, and the character: room for both.
         char md[4];
         md[0] = '\\';
-        const size_t n = encode_utf8(md + (escape ? 1 : 0), c) + (escape ? 1 : 0);
+        const size_t n = mactext::encode_utf8(md + (escape ? 1 : 0), c) + (escape ? 1 : 0);
         content(f, {md, n}, escape ? Kind::Punct : k, k, shown);
     }
 

@@ -6,7 +6,7 @@
 #include "render/render.h"
 #include "render/sink.h"
 #include "render/styled.h"
-#include "render/utf8.h"
+#include "mactext/utf8.h"
 
 namespace render {
 
@@ -39,7 +39,7 @@ void append_escaped(std::string &out, std::u16string_view run) {
 
 std::string escaped(std::string_view utf8) {
     std::string out;
-    append_escaped(out, utf16_of(utf8));
+    append_escaped(out, mactext::utf16_of(utf8));
     return out;
 }
 

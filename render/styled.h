@@ -16,9 +16,18 @@
 #include <string_view>
 #include <vector>
 
-#include "render/fonts.h"
+#include "mactext/fonts.h"
 
 namespace render {
+
+// The Mac font table, which the pictures share; every renderer names its
+// fonts by these.
+using mactext::FontFace;
+using mactext::Generic;
+using mactext::first_of_family;
+using mactext::font_face;
+using mactext::font_table;
+using mactext::generic_name;
 
 enum class Align : uint8_t { Left, Centre, Right, Justified };
 

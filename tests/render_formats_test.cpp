@@ -7,7 +7,7 @@
 
 #include "render/render.h"
 #include "render/styled.h"
-#include "render/utf8.h"
+#include "mactext/utf8.h"
 #include "tests/support/pict_builder.h"
 #ifdef MWCONV_HAVE_LIBZIP
 #include "tests/support/packages.h"
@@ -39,7 +39,7 @@ public:
     void end_paragraph() override { log += "end paragraph\n"; }
     void text(std::u16string_view run, const render::CharStyle &s) override {
         std::string utf8;
-        for (char16_t c : run) render::append_utf8(utf8, c);
+        for (char16_t c : run) mactext::append_utf8(utf8, c);
         log += "text '" + utf8 + "' " + style(s) + "\n";
     }
     void tab(const render::CharStyle &) override { log += "tab\n"; }

@@ -19,7 +19,7 @@
 #include "tests/support/shown_text.h"
 #include "tests/support/stream_parts.h"
 #include "tests/support/tools.h"
-#include "render/utf8.h"
+#include "mactext/utf8.h"
 #ifdef MWCONV_HAVE_LIBZIP
 #include "tests/support/packages.h"
 #endif
@@ -77,7 +77,7 @@ std::vector<std::string> lowercase(std::vector<std::string> lines) {
 std::string below_u8000(const std::string &utf8) {
     std::string out;
     for (char32_t c : code_points(utf8))
-        if (c < 0x8000) render::append_utf8(out, c);
+        if (c < 0x8000) mactext::append_utf8(out, c);
     return out;
 }
 
@@ -92,7 +92,7 @@ std::string printable(const std::string &utf8) {
     static const std::regex mark(R"(\[\d+\])");
     std::string out;
     for (char32_t c : code_points(std::regex_replace(utf8, mark, "")))
-        if (!is_space(c) && !(c >= 0xE000 && c <= 0xF8FF)) render::append_utf8(out, c);
+        if (!is_space(c) && !(c >= 0xE000 && c <= 0xF8FF)) mactext::append_utf8(out, c);
     return lowercase(out);
 }
 
@@ -474,7 +474,7 @@ uint16_t shown_by_pandoc_docx(const render::CharStyle &s) {
 
 uint16_t shown_by_pandoc_odt(const render::CharStyle &s) {
     uint16_t a = s.attributes & (render::kBold | render::kStrikeout | render::kSuperscript | render::kSubscript);
-    const bool fixed = s.face != nullptr && s.face->generic == render::Generic::Monospace;
+    const bool fixed = s.face != nullptr && s.face->generic == mactext::Generic::Monospace;
     if (s.has(render::kItalic) || s.has(render::kUnderline) || s.has(render::kDoubleUnderline) || fixed)
         a |= render::kItalic;
     return a;
