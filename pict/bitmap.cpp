@@ -161,13 +161,21 @@ Transfer transfer_of(int mode, Rgb fg, Rgb bg) {
     return {static_cast<Op>(mode & 3), (mode & 4) != 0, fg, bg};
 }
 
-// One source pixel as the mode lays it down; `dark` is how black it is.
+// How black a pixel of a pixel map is, 0 to 255, by its luminance.
+int darkness(Rgb c) { return 255 - (c.r * 299 + c.g * 587 + c.b * 114) / 1000; }
+
+Rgb inverse(Rgb c) {
+    return {static_cast<uint8_t>(255 - c.r), static_cast<uint8_t>(255 - c.g), static_cast<uint8_t>(255 - c.b)};
+}
+
+// One source pixel as the mode lays it down; `dark` is how black it is.  A
+// one-bit map copied "not" swaps its two colours; a pixel map is inverted.
 void lay(const Transfer &t, Rgb source, int dark, bool one_bit, uint8_t *out) {
     Rgb ink = source;
     int cover = t.negated ? 255 - dark : dark;
     switch (t.op) {
     case Op::Copy:
-        if (t.negated) ink = one_bit ? (dark ? t.bg : t.fg) : Rgb{uint8_t(255 - source.r), uint8_t(255 - source.g), uint8_t(255 - source.b)};
+        if (t.negated) ink = one_bit ? (dark ? t.bg : t.fg) : inverse(source);
         cover = 255;
         break;
     case Op::Or: ink = t.fg; break;
@@ -197,7 +205,7 @@ void decode(const MapHeader &m, const RowShape &shape, const std::vector<uint8_t
         for (int x = left; x < right; ++x, o += 4) {
             const int i = x - b.left;
             const Rgb c = pixel(m, shape, row, i, palette);
-            const int dark = one_bit ? (row[i / 8] >> (7 - i % 8) & 1) * 255 : 255 - (c.r * 299 + c.g * 587 + c.b * 114) / 1000;
+            const int dark = one_bit ? (row[i / 8] >> (7 - i % 8) & 1) * 255 : darkness(c);
             lay(t, c, dark, one_bit, out.rgba.data() + o);
         }
     }
