@@ -264,17 +264,25 @@ TEST(CliMacWrite2, ANoteRebuildWorksWhateverTheLengthOfTheOutputsName) {
     EXPECT_TRUE(std::filesystem::is_empty(tmp));
 }
 
-TEST(CliMacWrite2, ADocumentThatReadsItsTextOverAndOverIsRefusedWithItsReason) {
+// Directory records (MacWrite II) or information entries (MacWrite 4.6/5)
+// that name one text again and again.
+TEST(CliImport, ADocumentThatReadsItsTextOverAndOverIsRefusedWithItsReason) {
     ScratchDir dir;
     Mw2Area area{std::string(2000, 'r'), {}, {}};
     area.records = 500;
-    const std::string in = dir.write("crafted", Mw2Builder().area(area).build());
-    const std::string out = dir.file("crafted.txt");
-    const RunResult r = run_mwconv(dir, "-o '" + out + "' '" + in + "'");
-    EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(r.err, "mwconv: " + in + ": the document refers to far more text than it holds (damaged or crafted); "
-                     "conversion stopped\n");
-    EXPECT_FALSE(std::filesystem::exists(out));
+    Mw5Builder mw5;
+    mw5.text(Area::Main, std::string(4000, 'x') + "\r");
+    for (int i = 0; i < 2000; ++i) mw5.entry(Area::Main, 20, 512, 4004);
+    for (const auto &[name, bytes] : {std::pair{"crafted2", Mw2Builder().area(area).build()},
+                                      std::pair{"crafted5", mw5.build()}}) {
+        const std::string in = dir.write(name, bytes);
+        const std::string out = dir.file(std::string(name) + ".txt");
+        const RunResult r = run_mwconv(dir, "-o '" + out + "' '" + in + "'");
+        EXPECT_EQ(r.status, 3);
+        EXPECT_EQ(r.err, "mwconv: " + in + ": the document refers to far more text than it holds (damaged or crafted); "
+                         "conversion stopped at the limit of four times the document's size plus 64 KiB\n");
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
 }
 
 TEST(Example, TheBundledExampleIsTheBuildersDocumentAndConverts) {
