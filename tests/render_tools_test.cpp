@@ -100,7 +100,7 @@ std::string printable(const std::string &utf8) {
 std::vector<std::string> outlined_runs(const std::string &stream) {
     std::vector<std::string> runs(1);
     for (const ShownChar &c : stream_chars(stream, render::kOutline, true)) {
-        if (c.attributes != 0) render::append_utf8(runs.back(), c.ch);
+        if (c.attributes != 0) mactext::append_utf8(runs.back(), c.ch);
         else if (!runs.back().empty()) runs.emplace_back();
     }
     for (std::string &r : runs) r = lowercase(r);
