@@ -108,7 +108,8 @@ std::string failure_reason(int32_t rc, const std::string &otherwise) {
     case kExportTooLong:
         return "too long for a MacWrite 4.6/5 document (at most 16 MB, 16,777,216 bytes, which its 24-bit positions can address)";
     case kImportTooMuchText:
-        return "the document refers to far more text than it holds (damaged or crafted); conversion stopped";
+        return "the document refers to far more text than it holds (damaged or crafted); conversion stopped at the "
+               "limit of four times the document's size plus 64 KiB";
     case kOutOfMemory: return "out of memory";
     default: return otherwise;
     }

@@ -99,7 +99,7 @@ public:
     explicit ByteSource(std::vector<uint8_t> data) : data_(std::move(data)) {}
     uint64_t size() const override { return data_.size(); }
     size_t read_at(uint64_t offset, void *buffer, size_t n) const override {
-        if (offset >= data_.size()) return 0;
+        if (offset >= data_.size() || n == 0) return 0;
         n = static_cast<size_t>(std::min<uint64_t>(n, data_.size() - offset));
         std::memcpy(buffer, data_.data() + offset, n);
         return n;

@@ -50,12 +50,13 @@ void walk_group(ImportContext &ctx, Cursor &chain) {
         const int16_t first_block = kavrel::be16s(record + kAreaFirstBlockAt);
         const bool flagged = kavrel::be32(record + kAreaFlagAt) != 0;
         if (flagged) continue;
-        // The record's trailing bytes go first: a text area past the end of
-        // the file ends its group, and the next group must start in step.
         chain.skip(first_block == 0 ? 15 : 3);
         if (first_block == 0) continue;
+        // A text area past the end of the file (or before its start) is
+        // empty; the group's later records are still read, so the groups
+        // after it stay in step.
         const auto at_block = static_cast<uint32_t>((first_block - 1) * kBlockSize + ctx.mac_binary_offset);
-        if (static_cast<uint32_t>(ctx.file_length) < at_block) return;
+        if (static_cast<uint32_t>(ctx.file_length) < at_block) continue;
         emit_text_area(ctx, first_block);
         if (ctx.overdrawn()) return;
     }

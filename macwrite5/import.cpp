@@ -89,7 +89,7 @@ void convert_entry(ImportContext &ctx, const uint8_t *entry, size_t index) {
 // entries past it are not part of the document.
 void convert_paragraphs(ImportContext &ctx, uint16_t count, std::FILE *info) {
     uint8_t entry[kEntrySize];
-    for (uint32_t i = 0; i < count && ctx.read_budget > 0; ++i) {
+    for (uint32_t i = 0; i < count && !ctx.overdrawn(); ++i) {
         if (std::fread(entry, 1, kEntrySize, info) != kEntrySize) return;
         convert_entry(ctx, entry, i);
     }
@@ -160,7 +160,9 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
     }
     ctx.start_budget();
     for (const Area &area : kAreas) convert_area(ctx, area);
-    return 0;
+    // Text cut at the bound would pass for the whole document: it is
+    // refused instead.
+    return ctx.overdrawn() ? kImportTooMuchText : 0;
 }
 
 }  // namespace macwrite5

@@ -140,28 +140,73 @@ Rgb pixel(const MapHeader &m, const RowShape &shape, const uint8_t *row, int x, 
     }
 }
 
-// The source rectangle's pixels; a one-bit map's clear bits stay transparent
-// when the transfer mode only adds ink.
+// A transfer mode: the copy modes lay the source down; the others lay one
+// ink where the source is black (a one-bit map's set bits; a pixel as far as
+// it is dark), or in their "not" forms where it is white: the foreground
+// (or), the background (bic), or an inversion of what lies below (xor).
+// What they leave as it is stays transparent.
+enum class Op : uint8_t { Copy, Or, Xor, Bic };
+
+struct Transfer {
+    Op op = Op::Copy;
+    bool negated = false;
+    Rgb fg{}, bg{255, 255, 255};
+};
+
+constexpr int kDitherFlag = 64;
+
+Transfer transfer_of(int mode, Rgb fg, Rgb bg) {
+    mode &= ~kDitherFlag;
+    if (mode >= 16) return {Op::Copy, false, fg, bg};   // the arithmetic modes: drawn as copies
+    return {static_cast<Op>(mode & 3), (mode & 4) != 0, fg, bg};
+}
+
+// How black a pixel of a pixel map is, 0 to 255, by its luminance.
+int darkness(Rgb c) { return 255 - (c.r * 299 + c.g * 587 + c.b * 114) / 1000; }
+
+Rgb inverse(Rgb c) {
+    return {static_cast<uint8_t>(255 - c.r), static_cast<uint8_t>(255 - c.g), static_cast<uint8_t>(255 - c.b)};
+}
+
+// One source pixel as the mode lays it down; `dark` is how black it is.  A
+// one-bit map copied "not" swaps its two colours; a pixel map is inverted.
+void lay(const Transfer &t, Rgb source, int dark, bool one_bit, uint8_t *out) {
+    Rgb ink = source;
+    int cover = t.negated ? 255 - dark : dark;
+    switch (t.op) {
+    case Op::Copy:
+        if (t.negated) ink = one_bit ? (dark ? t.bg : t.fg) : inverse(source);
+        cover = 255;
+        break;
+    case Op::Or: ink = t.fg; break;
+    case Op::Xor: ink = {255, 255, 255}; break;
+    case Op::Bic: ink = t.bg; break;
+    }
+    out[0] = ink.r;
+    out[1] = ink.g;
+    out[2] = ink.b;
+    out[3] = static_cast<uint8_t>(cover);
+}
+
+// The source rectangle's pixels as the transfer mode lays them down.
 void decode(const MapHeader &m, const RowShape &shape, const std::vector<uint8_t> &rows, const Palette &palette,
-            const Rect &src, int mode, Image &out) {
+            const Rect &src, const Transfer &t, Image &out) {
     const Rect &b = m.bounds;
     const int left = std::clamp(src.left, b.left, b.right), right = std::clamp(src.right, b.left, b.right);
     const int top = std::clamp(src.top, b.top, b.bottom), bottom = std::clamp(src.bottom, b.top, b.bottom);
     out.width = std::max(0, right - left);
     out.height = std::max(0, bottom - top);
     out.rgba.assign(static_cast<size_t>(out.width) * static_cast<size_t>(out.height) * 4, 0);
+    out.inverts = t.op == Op::Xor;
     const bool one_bit = !m.pixmap;
-    const bool keep_clear = one_bit && (mode & 3) != 0;   // srcOr, srcXor, srcBic
     size_t o = 0;
     for (int y = top; y < bottom; ++y) {
         const uint8_t *row = rows.data() + static_cast<size_t>(y - b.top) * shape.bytes;
         for (int x = left; x < right; ++x, o += 4) {
-            const Rgb c = pixel(m, shape, row, x - b.left, palette);
-            const bool clear = one_bit && c == palette[0];
-            out.rgba[o] = c.r;
-            out.rgba[o + 1] = c.g;
-            out.rgba[o + 2] = c.b;
-            out.rgba[o + 3] = keep_clear && clear ? 0 : 255;
+            const int i = x - b.left;
+            const Rgb c = pixel(m, shape, row, i, palette);
+            const int dark = one_bit ? (row[i / 8] >> (7 - i % 8) & 1) * 255 : darkness(c);
+            lay(t, c, dark, one_bit, out.rgba.data() + o);
         }
     }
 }
@@ -205,7 +250,7 @@ bool read_bitmap(Cursor &c, bool packed, bool direct, bool with_mask, Rgb fg, Rg
     std::vector<uint8_t> rows;
     RowShape shape{};
     if (c.failed() || !read_rows(c, m, packed, rows, shape)) return false;
-    decode(m, shape, rows, palette, src, out.mode, out.image);
+    decode(m, shape, rows, palette, src, transfer_of(out.mode, fg, bg), out.image);
     return true;
 }
 
@@ -234,7 +279,7 @@ bool read_pixel_pattern(Cursor &c, Rgb fg, Rgb bg, Rgb &colour) {
     RowShape shape{};
     if (!read_rows(c, m, true, rows, shape)) return false;
     Image image;
-    decode(m, shape, rows, palette, m.bounds, 0, image);
+    decode(m, shape, rows, palette, m.bounds, Transfer{}, image);
     unsigned long sum[3] = {0, 0, 0};
     const size_t n = image.rgba.size() / 4;
     for (size_t i = 0; i < n; ++i)

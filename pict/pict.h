@@ -26,10 +26,13 @@ struct Rgb {
 };
 
 // What a drawing operation lays down: a colour, and the share of the area it
-// covers (a grey pattern drawn transparently covers only its set bits).
+// covers (a grey pattern drawn transparently covers only its set bits).  Ink
+// that inverts (the xor modes, inverting a shape) is white and inverts what
+// lies below where it covers.
 struct Ink {
     Rgb colour;
     double opacity = 1.0;
+    bool inverts = false;
 };
 
 // The five ways QuickDraw draws a shape.
@@ -53,10 +56,13 @@ struct TextStyle {
     uint8_t face = 0;              // 1 bold, 2 italic, 4 underline, 8 outline, 16 shadow, 32 condense, 64 extend
 };
 
-// A decoded bitmap, 8-bit RGBA, row by row from the top.
+// A decoded bitmap, 8-bit RGBA, row by row from the top, as its transfer
+// mode lays it down: what the mode leaves as it is is transparent; an image
+// that `inverts` (the xor modes) is white where it inverts what lies below.
 struct Image {
     int width = 0, height = 0;
     std::vector<uint8_t> rgba;
+    bool inverts = false;
 };
 
 class Listener {
@@ -96,7 +102,8 @@ Result read(const uint8_t *data, size_t size, Listener &listener);
 // The picture's frame, or an empty one when `data` is no picture.
 Rect frame_of(const uint8_t *data, size_t size);
 
-// SVG of a picture, sized to its frame; an empty string when it is none.
+// SVG of a picture, sized to its frame; an empty string when it is none,
+// which is exactly when frame_of gives an empty frame.
 std::string to_svg(const uint8_t *data, size_t size);
 
 // A PNG of the picture at its frame's size when it is made of bitmaps alone

@@ -35,7 +35,8 @@ public:
     void text(Point, const std::string &, const TextStyle &, const Ink &) override { bitmaps_only = false; }
 
     // Nearest source pixel for each pixel of the destination within the
-    // frame; clear pixels let what is below show.
+    // frame, laid over what is below as far as it is opaque: its colour, or
+    // for an inverting image the inverse of what is below.
     void image(const Image &src, const Rect &d) override {
         if (!bitmaps_only || d.empty()) return;
         const int top = std::max(d.top, frame_.top), bottom = std::min(d.bottom, frame_.bottom);
@@ -48,7 +49,10 @@ public:
                 if (p[3] == 0) continue;
                 uint8_t *q = canvas.rgba.data() +
                              (static_cast<size_t>(y - frame_.top) * static_cast<size_t>(canvas.width) + static_cast<size_t>(x - frame_.left)) * 4;
-                std::copy(p, p + 3, q);
+                for (int k = 0; k < 3; ++k) {
+                    const int ink = src.inverts ? 255 - q[k] : p[k];
+                    q[k] = static_cast<uint8_t>((ink * p[3] + q[k] * (255 - p[3]) + 127) / 255);
+                }
             }
         }
     }

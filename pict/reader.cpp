@@ -9,7 +9,7 @@
 #include "pict/cursor.h"
 #include "pict/pict.h"
 #include "pict/region.h"
-#include "render/utf8.h"
+#include "mactext/utf8.h"
 
 namespace pict {
 
@@ -109,8 +109,9 @@ Ink Player::pattern_ink(const Pattern &p, Rgb solid, bool colour_pattern, int mo
     if (m >= 4) set = 64 - set;   // the "not" modes draw the pattern inverted
     switch (m & 3) {
     case 0: return {mix(s_.fg, s_.bg, set), 1.0};
-    case 3: return {s_.bg, set / 64.0};  // bit clear: set bits paint the background
-    default: return {s_.fg, set / 64.0}; // or, xor: only the set bits draw
+    case 1: return {s_.fg, set / 64.0};                      // or: only the set bits draw
+    case 2: return {{255, 255, 255}, set / 64.0, true};      // xor: the set bits invert
+    default: return {s_.bg, set / 64.0};                     // bit clear: set bits paint the background
     }
 }
 
@@ -122,7 +123,7 @@ Ink Player::verb_ink(Verb v) const {
     case Verb::Fill: return pattern_ink(s_.fill, s_.fill_colour, s_.fill_colour_pattern, 8);
     case Verb::Invert: break;
     }
-    return {{255, 255, 255}, 1.0};
+    return {{255, 255, 255}, 1.0, true};
 }
 
 Result Player::run() {
@@ -247,7 +248,7 @@ std::string utf8_of(const std::string &bytes, const uint16_t *table) {
     std::string utf8;
     for (unsigned char b : bytes) {
         const uint16_t cp = table[b];
-        if (cp >= 0x20 && cp != 0x7F) render::append_utf8(utf8, cp);
+        if (cp >= 0x20 && cp != 0x7F) mactext::append_utf8(utf8, cp);
     }
     return utf8;
 }

@@ -8,7 +8,7 @@
 #include <numbers>
 
 #include "pict/pict.h"
-#include "render/fonts.h"
+#include "mactext/fonts.h"
 
 namespace pict {
 
@@ -64,33 +64,14 @@ std::string base64(const std::string &bytes) {
 // The family a picture names, or the one of its font number (the
 // application font, Geneva, for a number the font table does not know).
 std::string css_family(const TextStyle &st) {
-    const render::FontFace *face = render::font_face(st.font);
-    if (face == nullptr) face = render::font_face(1);
+    const mactext::FontFace *face = mactext::font_face(st.font);
+    if (face == nullptr) face = mactext::font_face(1);
     const bool named = !st.font_name.empty() && st.font_name != face->family;
     std::string css = "'";
     css += named ? st.font_name : std::string(face->family);
     css += "', ";
-    css += named ? "sans-serif" : render::generic_name(face->generic);
+    css += named ? "sans-serif" : mactext::generic_name(face->generic);
     return css;
-}
-
-// Attributes that paint an area with `ink`.
-std::string fill_attr(const Ink &ink) {
-    std::string a = " fill=\"" + hex(ink.colour) + "\"";
-    if (ink.opacity < 1.0) a += " fill-opacity=\"" + num(ink.opacity) + "\"";
-    return a;
-}
-
-std::string stroke_attr(const Ink &ink, double width) {
-    std::string a = " fill=\"none\" stroke=\"" + hex(ink.colour) + "\" stroke-width=\"" + num(width) + "\"";
-    if (ink.opacity < 1.0) a += " stroke-opacity=\"" + num(ink.opacity) + "\"";
-    return a;
-}
-
-// Inverting swaps black and white: white ink blended by difference.
-std::string verb_attr(Verb v, const Ink &ink) {
-    if (v == Verb::Invert) return " fill=\"#ffffff\" style=\"mix-blend-mode:difference\"";
-    return fill_attr(ink);
 }
 
 std::string rect_path(double l, double t, double r, double b) {
@@ -116,6 +97,7 @@ public:
         svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" + std::to_string(f.width()) +
               "\" height=\"" + std::to_string(f.height()) + "\" viewBox=\"" + std::to_string(f.left) + " " +
               std::to_string(f.top) + " " + std::to_string(f.width()) + " " + std::to_string(f.height()) + "\">\n";
+        head_ = svg.size();
     }
 
     // A nested viewport clips without naming anything, so several pictures
@@ -181,18 +163,45 @@ public:
     void image(const Image &img, const Rect &d) override {
         const std::string png = encode_png(img);
         if (png.empty()) return;
+        inverts_ = inverts_ || img.inverts;
         svg += "<image x=\"" + std::to_string(d.left) + "\" y=\"" + std::to_string(d.top) + "\" width=\"" +
                std::to_string(d.width()) + "\" height=\"" + std::to_string(d.height()) +
-               "\" preserveAspectRatio=\"none\" style=\"image-rendering:pixelated\" href=\"data:image/png;base64," +
+               "\" preserveAspectRatio=\"none\" style=\"" + (img.inverts ? "mix-blend-mode:difference;" : "") +
+               "image-rendering:pixelated\" href=\"data:image/png;base64," +
                base64(png) + "\"/>\n";
     }
 
+    // Ink that inverts blends by difference with what lies below, so the
+    // picture gets a white page of its own to invert, as QuickDraw's was.
     void finish() {
         if (clipped_) svg += "</svg>\n";
         svg += "</svg>\n";
+        if (inverts_)
+            svg.insert(head_, "<rect x=\"" + std::to_string(frame_.left) + "\" y=\"" + std::to_string(frame_.top) +
+                                  "\" width=\"" + std::to_string(frame_.width()) + "\" height=\"" +
+                                  std::to_string(frame_.height()) + "\" fill=\"#ffffff\"/>\n");
     }
 
 private:
+    // Attributes that paint an area with `ink`.
+    std::string fill_attr(const Ink &ink) {
+        std::string a = " fill=\"" + hex(ink.colour) + "\"";
+        if (ink.opacity < 1.0) a += " fill-opacity=\"" + num(ink.opacity) + "\"";
+        return a + blend_attr(ink.inverts);
+    }
+
+    std::string stroke_attr(const Ink &ink, double width) {
+        std::string a = " fill=\"none\" stroke=\"" + hex(ink.colour) + "\" stroke-width=\"" + num(width) + "\"";
+        if (ink.opacity < 1.0) a += " stroke-opacity=\"" + num(ink.opacity) + "\"";
+        return a + blend_attr(ink.inverts);
+    }
+
+    std::string blend_attr(bool inverts) {
+        if (!inverts) return {};
+        inverts_ = true;
+        return " style=\"mix-blend-mode:difference\"";
+    }
+
     void rect(const Rect &b, Verb v, Point pen, const Ink &ink) {
         if (v == Verb::Frame) {
             std::string d = rect_path(b.left, b.top, b.right, b.bottom);
@@ -202,7 +211,7 @@ private:
             return;
         }
         svg += "<rect x=\"" + std::to_string(b.left) + "\" y=\"" + std::to_string(b.top) + "\" width=\"" +
-               std::to_string(b.width()) + "\" height=\"" + std::to_string(b.height()) + "\"" + verb_attr(v, ink) + "/>\n";
+               std::to_string(b.width()) + "\" height=\"" + std::to_string(b.height()) + "\"" + fill_attr(ink) + "/>\n";
     }
 
     // A framed outline is stroked half a pen inside the bounds, so the whole
@@ -214,14 +223,14 @@ private:
         const double ry = std::max(0.0, std::min(s.corner.v, b.height()) / 2.0 - in);
         svg += "<rect x=\"" + num(b.left + in) + "\" y=\"" + num(b.top + in) + "\" width=\"" + num(b.width() - 2 * in) +
                "\" height=\"" + num(b.height() - 2 * in) + "\" rx=\"" + num(rx) + "\" ry=\"" + num(ry) + "\"" +
-               (v == Verb::Frame ? stroke_attr(ink, 2 * in) : verb_attr(v, ink)) + "/>\n";
+               (v == Verb::Frame ? stroke_attr(ink, 2 * in) : fill_attr(ink)) + "/>\n";
     }
 
     void oval(const Rect &b, Verb v, Point pen, const Ink &ink) {
         const double in = v == Verb::Frame ? (pen.h + pen.v) / 4.0 : 0;
         svg += "<ellipse cx=\"" + num((b.left + b.right) / 2.0) + "\" cy=\"" + num((b.top + b.bottom) / 2.0) + "\" rx=\"" +
                num(std::max(0.0, b.width() / 2.0 - in)) + "\" ry=\"" + num(std::max(0.0, b.height() / 2.0 - in)) + "\"" +
-               (v == Verb::Frame ? stroke_attr(ink, 2 * in) : verb_attr(v, ink)) + "/>\n";
+               (v == Verb::Frame ? stroke_attr(ink, 2 * in) : fill_attr(ink)) + "/>\n";
     }
 
     void arc(const Shape &s, Verb v, Point pen, const Ink &ink) {
@@ -245,7 +254,7 @@ private:
             return;
         }
         svg += "<path d=\"M" + num((b.left + b.right) / 2.0) + " " + num((b.top + b.bottom) / 2.0) + "L" + num(x0) + " " +
-               num(y0) + a + "Z\"" + verb_attr(v, ink) + "/>\n";
+               num(y0) + a + "Z\"" + fill_attr(ink) + "/>\n";
     }
 
     // A framed polygon is the pen swept along each edge.
@@ -260,7 +269,7 @@ private:
             d += d.empty() ? 'M' : 'L';
             d += std::to_string(p.h) + " " + std::to_string(p.v);
         }
-        svg += "<path d=\"" + d + "Z\" fill-rule=\"evenodd\"" + verb_attr(v, ink) + "/>\n";
+        svg += "<path d=\"" + d + "Z\" fill-rule=\"evenodd\"" + fill_attr(ink) + "/>\n";
     }
 
     void region(const Shape &s, Verb v, Point pen, const Ink &ink) {
@@ -271,11 +280,13 @@ private:
         }
         std::string d;
         for (const Rect &r : s.bands) d += rect_path(r.left, r.top, r.right, r.bottom);
-        svg += "<path d=\"" + d + "\"" + verb_attr(v, ink) + "/>\n";
+        svg += "<path d=\"" + d + "\"" + fill_attr(ink) + "/>\n";
     }
 
     Rect frame_;
+    size_t head_ = 0;        // where the drawing starts, after the opening tag
     bool clipped_ = false;
+    bool inverts_ = false;
 };
 
 }  // namespace

@@ -3,11 +3,12 @@
 #include <utility>
 #include <vector>
 #include <string>
+#include <unordered_map>
 
 #include "render/render.h"
 #include "render/sink.h"
 #include "render/styled.h"
-#include "render/utf8.h"
+#include "mactext/utf8.h"
 
 namespace render {
 
@@ -145,25 +146,60 @@ std::string paragraph_css(const ParagraphStyle &p) {
     return css;
 }
 
+// Classes for the CSS of paragraph and character styles, so that a style
+// is spelled once in the head and not on every run.  A first read of the
+// stream names them in the order of first use; the head is written before
+// the body, and the body is never held.  Past kMost distinct styles (only a
+// crafted stream has so many) a style stays inline.
+class StyleClasses {
+public:
+    void add(const std::string &css) {
+        if (css.empty() || order_.size() == kMost || index_.count(css) != 0) return;
+        index_.emplace(css, order_.size());
+        order_.push_back(css);
+    }
+    // The class that carries `css`, or null.
+    const std::string *find(const std::string &css) const {
+        const auto it = index_.find(css);
+        return it == index_.end() ? nullptr : &names_[it->second];
+    }
+    void name() {
+        names_.clear();
+        for (size_t i = 0; i < order_.size(); ++i) names_.push_back("mw-s" + std::to_string(i + 1));
+    }
+    std::string rules() const {
+        std::string css;
+        for (size_t i = 0; i < order_.size(); ++i) css += "." + names_[i] + "{" + order_[i] + "}\n";
+        return css;
+    }
+
+private:
+    static constexpr size_t kMost = 4096;
+    std::unordered_map<std::string, size_t> index_;
+    std::vector<std::string> order_, names_;
+};
+
+// `class` or `style` for the CSS of a style, with `classes` extra classes.
+std::string css_attributes(const std::string &css, const StyleClasses *styles, const std::string &classes = "") {
+    const std::string *name = styles != nullptr ? styles->find(css) : nullptr;
+    if (name != nullptr) return " class=\"" + (classes.empty() ? *name : classes + " " + *name) + "\"";
+    return (classes.empty() ? "" : " class=\"" + classes + "\"") + " style=\"" + css + "\"";
+}
+
+// The elements that show a character style, outermost first.
 struct Markup {
-    std::string open, close;
+    struct Element {
+        std::string open, close;
+    };
+    std::vector<Element> elements;
     void element(const char *name, const std::string &attributes = "") {
-        open += std::string("<") + name + attributes + ">";
-        close.insert(0, std::string("</") + name + ">");
+        elements.push_back({std::string("<") + name + attributes + ">", std::string("</") + name + ">"});
     }
 };
 
-// The elements that show a character style; what has no element of its own
-// is CSS on one span.
-Markup markup(const CharStyle &s) {
-    Markup m;
-    if (s.has(kBold)) m.element("b");
-    if (s.has(kItalic)) m.element("i");
-    if (s.has(kDoubleUnderline)) m.element("u", " style=\"text-decoration-style:double\"");
-    else if (s.has(kUnderline)) m.element("u");
-    if (s.has(kStrikeout)) m.element("s");
-    if (s.has(kSuperscript)) m.element("sup");
-    if (s.has(kSubscript)) m.element("sub");
+// What of a character style has no element of its own, as CSS; empty when
+// nothing.
+std::string span_css(const CharStyle &s) {
     std::string css;
     if (s.face != nullptr)
         css += "font-family:'" + std::string(s.face->family) + "'," + std::string(generic_name(s.face->generic)) + ";";
@@ -172,12 +208,55 @@ Markup markup(const CharStyle &s) {
     if (s.has(kShadow)) css += "text-shadow:0.08em 0.08em 0.04em #999;";
     if (s.has(kSmallCaps)) css += "font-variant:small-caps;";
     if (s.has(kAllCaps)) css += "text-transform:uppercase;";
-    if (!css.empty()) {
-        css.pop_back();
-        m.element("span", std::string(s.has(kSmallCaps) ? " class=\"smallcaps\"" : "") + " style=\"" + css + "\"");
-    }
+    if (!css.empty()) css.pop_back();
+    return css;
+}
+
+// The elements that show a character style; the rest is one span.  Lines
+// and raised or lowered text stay outside the span, as they take their
+// colour, size and baseline from their parent; bold and italic, which the
+// span does not touch, go inside it, so that a word that only turns bold
+// leaves the span open.
+Markup markup(const CharStyle &s, const StyleClasses *styles) {
+    Markup m;
+    if (s.has(kDoubleUnderline)) m.element("u", " style=\"text-decoration-style:double\"");
+    else if (s.has(kUnderline)) m.element("u");
+    if (s.has(kStrikeout)) m.element("s");
+    if (s.has(kSuperscript)) m.element("sup");
+    if (s.has(kSubscript)) m.element("sub");
+    const std::string css = span_css(s);
+    if (!css.empty()) m.element("span", css_attributes(css, styles, s.has(kSmallCaps) ? "smallcaps" : ""));
+    if (s.has(kBold)) m.element("b");
+    if (s.has(kItalic)) m.element("i");
     return m;
 }
+
+// The first read: every paragraph and character style's CSS, in order.
+class StyleCollector final : public StyledListener {
+public:
+    explicit StyleCollector(StyleClasses &styles) : styles_(styles) {}
+    void begin_block(Block, int) override {}
+    void end_block() override {}
+    void begin_paragraph(const ParagraphStyle &style) override { styles_.add(paragraph_css(style)); }
+    void end_paragraph() override {}
+    void text(std::u16string_view, const CharStyle &style) override { note(style); }
+    void tab(const CharStyle &style) override { note(style); }
+    void line_end(const CharStyle &style) override { note(style); }
+    void page_break() override {}
+    void note_call(int, const CharStyle &style) override { note(style); }
+    void field(Field, const CharStyle &style) override { note(style); }
+    void picture(const Picture &) override {}
+    void end_document() override {}
+
+private:
+    void note(const CharStyle &style) {
+        if (last_ == style) return;
+        last_ = style;
+        styles_.add(span_css(style));
+    }
+    StyleClasses &styles_;
+    CharStyle last_;
+};
 
 const char *field_class(Field kind) {
     switch (kind) {
@@ -194,7 +273,8 @@ const char *const kStyleSheet =
     "section.mw-notes{border-top:1px solid #ccc;margin-top:1em;font-size:90%}\n"
     ".mw-field{background:#e8e8e8;border-radius:2px}\n"
     "@media screen{.mw-page-break{border-top:1px dashed #bbb;margin:0.5em 0}}\n"
-    ".mw-picture svg,.mw-picture img{vertical-align:top;max-width:100%;height:auto}\n";
+    ".mw-picture svg,.mw-picture img{vertical-align:top;max-width:100%;height:auto}\n"
+    ".mw-tab{display:inline-block;tab-size:0}\n";
 
 // One place the HTML goes (the page, the held footer, the held notes) and
 // the state of what is open there.
@@ -202,10 +282,10 @@ struct Flow {
     explicit Flow(std::FILE *file = nullptr) : sink(file) {}
     Sink sink;
     std::optional<CharStyle> run;  // the style whose elements are open
-    std::string closing;
+    std::vector<Markup::Element> open;
     bool in_paragraph = false, paragraph_empty = true;
     bool has_text = false;
-    std::string paragraph_css;
+    std::string paragraph_attributes;  // of its <p>
     std::vector<TabStop> tabs;
     std::string segment;           // the paragraph's text since its last tab
     double segment_start = 0;      // where it starts, in points from the margin
@@ -216,10 +296,14 @@ struct Flow {
 
 class HtmlRenderer final : public StyledListener {
 public:
-    HtmlRenderer(std::FILE *out, const RenderOptions &options) : page_(out), options_(options) {
+    // Styles that `styles` names are classes; without it (a fragment has
+    // no head) every style is inline.
+    HtmlRenderer(std::FILE *out, const RenderOptions &options, const StyleClasses *styles)
+        : page_(out), styles_(styles), options_(options) {
         if (options_.fragment) return;
         page_.sink.put("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>" + escaped(options_.title) +
-                       "</title>\n<style>\n" + kStyleSheet + "</style>\n</head>\n<body>\n");
+                       "</title>\n<style>\n" + kStyleSheet + (styles_ != nullptr ? styles_->rules() : "") +
+                       "</style>\n</head>\n<body>\n");
     }
 
     bool ok() { return page_.sink.flush(); }
@@ -255,7 +339,7 @@ public:
     void begin_paragraph(const ParagraphStyle &style) override {
         open_main();
         Flow &f = *flow_;
-        f.paragraph_css = paragraph_css(style);
+        f.paragraph_attributes = css_attributes(paragraph_css(style), styles_);
         f.tabs = style.tabs;
         open_paragraph(f);
         if (f.backlink != 0) {
@@ -282,8 +366,10 @@ public:
         close_run(f);
         const double stop = next_stop(f);
         // The tab character stays for readers that copy or convert the text;
-        // the box's tab-size makes it take no room.
-        f.sink.put("<span class=\"mw-tab\" style=\"display:inline-block;tab-size:0;min-width:" +
+        // the box's tab-size makes it take no room.  A fragment has no head
+        // to say so once.
+        f.sink.put(std::string("<span class=\"mw-tab\" style=\"") +
+                   (options_.fragment ? "display:inline-block;tab-size:0;" : "") + "min-width:" +
                    points(stop - f.segment_start) + "\">" + f.segment + "\t</span>");
         f.segment.clear();
         f.segment_start = stop;
@@ -320,20 +406,20 @@ public:
         put_content(html + "</span>", text_width(field_placeholder(kind), style));
     }
 
-    // Inline SVG at the frame's size, or the extracted file; a picture between
-    // paragraphs is a block of its own.
+    // Inline SVG at the frame's size, or the extracted file; a picture that
+    // cannot be drawn shows its marker.  A picture between paragraphs is a
+    // block of its own.
     void picture(const Picture &p) override {
         open_main();
         Flow &f = *flow_;
         const std::string name = picture_placeholder(p.number);
-        std::string html;
-        if (!options_.media_dir.empty()) {
+        std::string html = name;
+        if (p.drawable() && !options_.media_dir.empty()) {
             html = "<img src=\"" + escaped(options_.media_dir) + "/picture" + std::to_string(p.number) + ".svg\" width=\"" +
                    std::to_string(p.width) + "\" height=\"" + std::to_string(p.height) + "\" alt=\"" + name.substr(1, name.size() - 2) + "\">";
-        } else {
+        } else if (p.drawable()) {
             html = p.svg();
-            if (html.empty()) html = name;
-            else html.insert(4, " role=\"img\" aria-label=\"" + name.substr(1, name.size() - 2) + "\"");
+            html.insert(4, " role=\"img\" aria-label=\"" + name.substr(1, name.size() - 2) + "\"");
         }
         if (f.in_paragraph) {
             close_run(f);
@@ -376,7 +462,7 @@ private:
     }
 
     static void open_paragraph(Flow &f) {
-        f.sink.put("<p style=\"" + f.paragraph_css + "\">");
+        f.sink.put("<p" + f.paragraph_attributes + ">");
         f.in_paragraph = true;
         f.paragraph_empty = true;
         f.segment_start = f.segment_width = 0;
@@ -397,13 +483,19 @@ private:
         f.segment.clear();
     }
 
+    // Elements that the new style shares with the open ones, from the
+    // outermost, stay open.
     void set_run(const CharStyle &style) {
         Flow &f = *flow_;
         if (f.run && *f.run == style) return;
-        close_run(f);
-        const Markup &m = markup_of(style);
-        f.segment += m.open;
-        f.closing = m.close;
+        const std::vector<Markup::Element> &wanted = markup_of(style).elements;
+        size_t kept = 0;
+        while (kept < f.open.size() && kept < wanted.size() && f.open[kept].open == wanted[kept].open) ++kept;
+        close_to(f, kept);
+        for (size_t i = kept; i < wanted.size(); ++i) {
+            f.segment += wanted[i].open;
+            f.open.push_back(wanted[i]);
+        }
         f.run = style;
     }
 
@@ -413,13 +505,16 @@ private:
         for (const auto &[known, m] : markups_)
             if (known == style) return m;
         if (markups_.size() == kKnownStyles) markups_.erase(markups_.begin());
-        markups_.emplace_back(style, markup(style));
+        markups_.emplace_back(style, markup(style, styles_));
         return markups_.back().second;
     }
 
+    static void close_to(Flow &f, size_t depth) {
+        for (; f.open.size() > depth; f.open.pop_back()) f.segment += f.open.back().close;
+    }
+
     static void close_run(Flow &f) {
-        if (!f.run) return;
-        f.segment += f.closing;
+        close_to(f, 0);
         f.run.reset();
     }
 
@@ -437,6 +532,7 @@ private:
     static constexpr size_t kKnownStyles = 8;
     std::vector<std::pair<CharStyle, Markup>> markups_;
     Flow page_, footer_, notes_;
+    const StyleClasses *styles_;
     std::optional<Flow> block_flow_;  // the header or footer being read
     Flow *flow_ = &page_;
     std::optional<Block> block_;
@@ -446,8 +542,19 @@ private:
 
 }  // namespace
 
+// A standalone page reads the stream twice: first for the styles that the
+// head names, then for the body.  A stream that cannot go back is read once,
+// with every style inline.
 bool to_html(std::FILE *stream, std::FILE *out, const RenderOptions &options) {
-    HtmlRenderer html(out, options);
+    StyleClasses styles;
+    const long start = options.fragment ? -1 : std::ftell(stream);
+    if (start >= 0) {
+        StyleCollector collector(styles);
+        read_styled(stream, collector);
+        if (std::fseek(stream, start, SEEK_SET) != 0) return false;
+        styles.name();
+    }
+    HtmlRenderer html(out, options, start >= 0 ? &styles : nullptr);
     read_styled(stream, html);
     return html.ok();
 }

@@ -4,7 +4,7 @@
 #include "render/render.h"
 #include "render/sink.h"
 #include "render/styled.h"
-#include "render/utf8.h"
+#include "mactext/utf8.h"
 
 namespace render {
 
@@ -163,8 +163,9 @@ public:
 
     void field(Field kind, const CharStyle &style) override { text(field_placeholder(kind), style); }
 
-    // The extracted picture as an image, or its placeholder; between
-    // paragraphs, a paragraph of its own.
+    // The extracted picture as an image, or its placeholder (always for a
+    // picture that cannot be drawn: it has no SVG); between paragraphs, a
+    // paragraph of its own.
     void picture(const Picture &p) override {
         const bool alone = !in_paragraph_;
         if (alone) begin_paragraph(ParagraphStyle{});
@@ -172,7 +173,7 @@ public:
         flush_colon(f);
         const std::string name = picture_placeholder(p.number);
         std::string md;
-        if (options_.media_dir.empty()) {
+        if (options_.media_dir.empty() || !p.drawable()) {
             md = "\\";
             md += name.substr(0, name.size() - 1);
             md += "\\]";
@@ -286,7 +287,7 @@ private:
         const Kind k = kind_of(c);
         char utf8[4];
         if (k == Kind::Space) {
-            space(f, {utf8, encode_utf8(utf8, c)}, shown);
+            space(f, {utf8, mactext::encode_utf8(utf8, c)}, shown);
             return;
         }
         if (c == ':') {
@@ -300,7 +301,7 @@ private:
         // The escape, if any, and the character: room for both.
         char md[4];
         md[0] = '\\';
-        const size_t n = encode_utf8(md + (escape ? 1 : 0), c) + (escape ? 1 : 0);
+        const size_t n = mactext::encode_utf8(md + (escape ? 1 : 0), c) + (escape ? 1 : 0);
         content(f, {md, n}, escape ? Kind::Punct : k, k, shown);
     }
 

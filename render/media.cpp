@@ -1,5 +1,5 @@
 // mwconv --extract-media: every picture of a stream as SVG and as the PICT
-// file it came from.
+// file it came from (only the latter for a picture that cannot be drawn).
 #include <filesystem>
 #include <fstream>
 
@@ -44,8 +44,10 @@ bool extract_media(std::FILE *stream, const std::filesystem::path &dir, std::str
             return false;
         }
         made = true;
+        // A picture that cannot be drawn keeps its PICT file but gets no
+        // SVG: an empty file would not be what its name says.
         const auto *bytes = reinterpret_cast<const uint8_t *>(p.pict.data());
-        if (!write_file(dir / ("picture" + n + ".svg"), p.svg(), error) ||
+        if ((p.drawable() && !write_file(dir / ("picture" + n + ".svg"), p.svg(), error)) ||
             !write_file(dir / ("picture" + n + ".pict"), pict::to_pict_file(bytes, p.pict.size()), error))
             return false;
     }

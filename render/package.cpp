@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "host/scratch.h"
 
@@ -26,10 +27,22 @@ std::string w3c_date(int64_t unix_seconds) {
 
 namespace {
 
-// 1980-01-01 00:00, the earliest date a zip entry can carry: a date that
-// says nothing about when the package was made.
-constexpr zip_uint16_t kDosTime = 0;
-constexpr zip_uint16_t kDosDate = 1 << 5 | 1;
+// libzip keeps an entry's date as a time_t and writes it in local time.
+// Entries carry 1980-01-01 00:00 local time, the earliest date a zip entry
+// can carry, a date that says nothing about when the package was made: the
+// instant that shows as that date here.  It is found with localtime_r alone:
+// mktime (and libzip's zip_file_set_dostime, which calls it) makes glibc
+// read the time zone again on every call, freeing and re-allocating its
+// name while other threads may be writing packages too.
+time_t dos_epoch() {
+    constexpr time_t kUtc = 315532800;  // 1980-01-01 00:00 UTC
+    time_t t = kUtc;
+    std::tm local{};
+    // Twice: the offset at the first guess may differ from the one at kUtc.
+    for (int i = 0; i < 2; ++i)
+        if (localtime_r(&t, &local) != nullptr) t = kUtc - local.tm_gmtoff;
+    return t;
+}
 // A regular file that everyone may read, as a Unix system says it.
 constexpr zip_uint32_t kUnixAttributes = 0100644u << 16;
 
@@ -181,6 +194,7 @@ bool Media::has(bool png) const {
 struct Package::State {
     Output output;
     zip_t *zip = nullptr;
+    time_t modified = dos_epoch();
     bool ok = true;
 };
 
@@ -218,7 +232,7 @@ void Package::add(const std::string &name, std::vector<Piece> pieces, bool store
     }
     const auto i = static_cast<zip_uint64_t>(index);
     state_->ok = state_->ok && zip_set_file_compression(zip, i, stored ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 0) == 0 &&
-                 zip_file_set_dostime(zip, i, kDosTime, kDosDate, 0) == 0 &&
+                 zip_file_set_mtime(zip, i, state_->modified, 0) == 0 &&
                  zip_file_set_external_attributes(zip, i, 0, ZIP_OPSYS_UNIX, kUnixAttributes) == 0;
 }
 

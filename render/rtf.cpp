@@ -6,7 +6,7 @@
 #include "render/render.h"
 #include "render/sink.h"
 #include "render/styled.h"
-#include "render/utf8.h"
+#include "mactext/utf8.h"
 
 namespace render {
 
@@ -39,7 +39,7 @@ void append_escaped(std::string &out, std::u16string_view run) {
 
 std::string escaped(std::string_view utf8) {
     std::string out;
-    append_escaped(out, utf16_of(utf8));
+    append_escaped(out, mactext::utf16_of(utf8));
     return out;
 }
 
@@ -206,12 +206,13 @@ public:
         out_.put(rtf + "}}");
     }
 
-    // A picture between paragraphs gets a paragraph of its own.
+    // A picture between paragraphs gets a paragraph of its own; one that
+    // cannot be drawn shows its marker (plain ASCII, nothing to escape).
     void picture(const Picture &p) override {
         close_run();
         const bool alone = !in_paragraph_;
         if (alone) out_.put("\\pard\\plain ");
-        out_.put(picture_group(p));
+        out_.put(p.drawable() ? picture_group(p) : picture_placeholder(p.number));
         if (alone) out_.put("\\par\n");
     }
 

@@ -16,9 +16,18 @@
 #include <string_view>
 #include <vector>
 
-#include "render/fonts.h"
+#include "mactext/fonts.h"
 
 namespace render {
+
+// The Mac font table, which the pictures share; every renderer names its
+// fonts by these.
+using mactext::FontFace;
+using mactext::Generic;
+using mactext::first_of_family;
+using mactext::font_face;
+using mactext::font_table;
+using mactext::generic_name;
 
 enum class Align : uint8_t { Left, Centre, Right, Justified };
 
@@ -68,6 +77,10 @@ struct Picture {
     int number = 0;
     std::string_view pict;   // the QuickDraw picture, from its size word on
     int width = 0, height = 0;  // its frame, in points
+    // Whether there is anything to draw: a picture with an empty frame (the
+    // application's placeholder) or no picture at all has no image, only its
+    // marker.
+    bool drawable() const { return width > 0 && height > 0; }
     // The picture as SVG at the frame's size; empty when it cannot be drawn.
     std::string svg() const;
     // One PNG of it when it is made of bitmaps alone; empty otherwise.

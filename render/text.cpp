@@ -3,7 +3,7 @@
 #include "render/render.h"
 #include "render/sink.h"
 #include "render/styled.h"
-#include "render/utf8.h"
+#include "mactext/utf8.h"
 
 namespace render {
 
@@ -36,7 +36,7 @@ public:
             return;
         }
         utf8_.clear();
-        append_utf8(utf8_, run);
+        mactext::append_utf8(utf8_, run);
         put(utf8_);
     }
     void tab(const CharStyle &) override { put("\t"); }

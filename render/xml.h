@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "render/utf8.h"
+#include "mactext/utf8.h"
 
 namespace render::xml {
 
@@ -20,8 +20,8 @@ inline void append_escaped(std::string &out, std::u16string_view run) {
         case '>': out += "&gt;"; break;
         case '"': out += "&quot;"; break;
         case 0xFFFE:
-        case 0xFFFF: append_utf8(out, 0xFFFD); break;
-        default: append_utf8(out, c);
+        case 0xFFFF: mactext::append_utf8(out, 0xFFFD); break;
+        default: mactext::append_utf8(out, c);
         }
     }
 }
@@ -32,6 +32,6 @@ inline std::string escaped(std::u16string_view run) {
     return out;
 }
 
-inline std::string escaped(std::string_view utf8) { return escaped(utf16_of(utf8)); }
+inline std::string escaped(std::string_view utf8) { return escaped(mactext::utf16_of(utf8)); }
 
 }  // namespace render::xml

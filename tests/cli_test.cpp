@@ -39,6 +39,25 @@ TEST(Cli, ExtractMediaWritesEveryPictureAndTheOutputRefersToIt) {
     EXPECT_EQ(read_file(dir.file("out/doc.md")), "See below:\n\n![picture 1](<../media/picture1.svg>)\n");
 }
 
+// A picture that cannot be drawn (an empty frame) keeps its PICT file but
+// gets no SVG, and the outputs show its marker instead of referring to one.
+TEST(Cli, ExtractMediaWritesNoSvgForAPictureThatCannotBeDrawn) {
+    ScratchDir dir;
+    std::string pict = std::string("\0\x2A", 2) + std::string(8, '\0') + std::string("\0\x11\x02\xFF\x0C\0\xFF\xFE", 8) +
+                       std::string(24, '\0') + std::string("\0\xFF", 2);
+    Mw5Builder doc;
+    doc.text(Area::Main, "See below:\r").picture(Area::Main, std::string(8, '\0') + pict, -30);
+    const std::string in = dir.write("doc", doc.build());
+    const RunResult r = run_mwconv(dir, "-t html --extract-media '" + dir.file("media") + "' -o '" + dir.file("doc.html") +
+                                            "' '" + in + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir.file("media/picture1.pict")), std::string(512, '\0') + pict);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("media/picture1.svg")));
+    const std::string html = read_file(dir.file("doc.html"));
+    EXPECT_EQ(html.find("<img"), std::string::npos);
+    EXPECT_NE(html.find("[picture 1]"), std::string::npos);
+}
+
 TEST(Cli, ListsTheCatalogueInBothLanguages) {
     ScratchDir dir;
     for (const char *lang : {"en", "fr"}) {
@@ -245,17 +264,25 @@ TEST(CliMacWrite2, ANoteRebuildWorksWhateverTheLengthOfTheOutputsName) {
     EXPECT_TRUE(std::filesystem::is_empty(tmp));
 }
 
-TEST(CliMacWrite2, ADocumentThatReadsItsTextOverAndOverIsRefusedWithItsReason) {
+// Directory records (MacWrite II) or information entries (MacWrite 4.6/5)
+// that name one text again and again.
+TEST(CliImport, ADocumentThatReadsItsTextOverAndOverIsRefusedWithItsReason) {
     ScratchDir dir;
     Mw2Area area{std::string(2000, 'r'), {}, {}};
     area.records = 500;
-    const std::string in = dir.write("crafted", Mw2Builder().area(area).build());
-    const std::string out = dir.file("crafted.txt");
-    const RunResult r = run_mwconv(dir, "-o '" + out + "' '" + in + "'");
-    EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(r.err, "mwconv: " + in + ": the document refers to far more text than it holds (damaged or crafted); "
-                     "conversion stopped\n");
-    EXPECT_FALSE(std::filesystem::exists(out));
+    Mw5Builder mw5;
+    mw5.text(Area::Main, std::string(4000, 'x') + "\r");
+    for (int i = 0; i < 2000; ++i) mw5.entry(Area::Main, 20, 512, 4004);
+    for (const auto &[name, bytes] : {std::pair{"crafted2", Mw2Builder().area(area).build()},
+                                      std::pair{"crafted5", mw5.build()}}) {
+        const std::string in = dir.write(name, bytes);
+        const std::string out = dir.file(std::string(name) + ".txt");
+        const RunResult r = run_mwconv(dir, "-o '" + out + "' '" + in + "'");
+        EXPECT_EQ(r.status, 3);
+        EXPECT_EQ(r.err, "mwconv: " + in + ": the document refers to far more text than it holds (damaged or crafted); "
+                         "conversion stopped at the limit of four times the document's size plus 64 KiB\n");
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
 }
 
 TEST(Example, TheBundledExampleIsTheBuildersDocumentAndConverts) {

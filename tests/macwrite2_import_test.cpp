@@ -109,17 +109,25 @@ TEST(MacWrite2, GroupsAndRecordsWithoutTextAreWalkedOver) {
     EXPECT_EQ(imported(doc.build()), kPlain12Font3 + "first\rsecond\rthird\r");
 }
 
-TEST(MacWrite2Damaged, AnAreaPastTheEndEndsOnlyItsGroup) {
-    Mw2Builder doc;
-    doc.char_style(3, 12);
-    doc.area({"first\r", {{0, 6}}, {}, 200, 0});
-    Mw2Area lost{"lost\r", {{0, 5}}, {}, 200, 1};
-    lost.stored_first_block = 0x7000;
-    doc.area(lost);
-    doc.area({"third\r", {{0, 6}}, {}, 200, 2});
-    const Converted c = convert(import_macwrite_ii, doc.build());
-    EXPECT_EQ(c.result, 0);
-    EXPECT_EQ(c.output, kPlain12Font3 + "first\rthird\r");
+// Three groups, the middle one with an area whose first block lies past the
+// end of the file, before or after a sound area; the groups end with a kind-2
+// word or a kind-3 record.  Only the broken area's text is lost.
+TEST(MacWrite2Damaged, AnAreaPastTheEndLosesOnlyItsOwnText) {
+    for (const bool kind3 : {false, true})
+        for (const bool lost_first : {false, true}) {
+            Mw2Builder doc;
+            doc.char_style(3, 12);
+            doc.area({"first\r", {{0, 6}}, {}, 200, 0});
+            Mw2Area lost{"lost\r", {{0, 5}}, {}, 200, 1};
+            lost.stored_first_block = 0x7000;
+            const Mw2Area second{"second\r", {{0, 7}}, {}, 200, 1};
+            doc.area(lost_first ? lost : second).area(lost_first ? second : lost);
+            doc.area({"third\r", {{0, 6}}, {}, 200, 2});
+            if (kind3) doc.groups_closed_by_kind3();
+            const Converted c = convert(import_macwrite_ii, doc.build());
+            EXPECT_EQ(c.result, 0);
+            EXPECT_EQ(c.output, kPlain12Font3 + "first\rsecond\rthird\r") << kind3 << lost_first;
+        }
 }
 
 TEST(MacWrite2, ASpacePastTheLineWidthBecomesALineEnd) {

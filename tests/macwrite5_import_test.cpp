@@ -86,7 +86,7 @@ TEST(MacWrite5Areas, EntriesRepeatingOneParagraphCannotMultiplyItWithoutBound) {
     for (int i = 0; i < 2000; ++i) doc.entry(Area::Main, 20, 512, 4004);
     const std::string bytes = doc.build();
     const Converted c = convert(import_macwrite_5, bytes);
-    EXPECT_EQ(c.result, 0);
+    EXPECT_EQ(c.result, kImportTooMuchText);
     EXPECT_LE(c.output.size(), 5 * bytes.size() + 70000);
 }
 

@@ -2,7 +2,8 @@
 // says, drawn as well-formed SVG of its frame's proportions, and, where
 // LibreOffice Draw and rsvg-convert are installed, its ink lies where
 // LibreOffice's drawing of the same picture puts it; so does the ink of a
-// built picture that draws every kind of shape (the real ones are bitmaps).
+// built picture that draws every kind of shape (the real ones are bitmaps),
+// and of a built screen shot laid down by two transfer modes.
 //
 // LibreOffice fits a picture to an A4 page, so both drawings are cut to the
 // box around their ink and laid on a grid of cells four picture points wide;
@@ -179,9 +180,31 @@ std::string shapes_picture() {
     return b.build();
 }
 
+// A screen shot as the application stores one: a bitmap of set bits drawn
+// with srcBic clears the area, then the shot (here a framed box with a bar
+// in it, in the left part of the area) is ORed onto it.
+std::string screen_shot_picture() {
+    const int width = 128, height = 64;
+    std::vector<std::string> cleared(height, std::string(width / 8, '\xFF')), shot;
+    for (int y = 0; y < height; ++y) {
+        std::string row(width / 8, '\0');
+        auto set = [&](int x) { row[static_cast<size_t>(x / 8)] = static_cast<char>(row[static_cast<size_t>(x / 8)] | 0x80 >> x % 8); };
+        if (y >= 8 && y < 56) {
+            const bool edge = y < 10 || y >= 54;
+            for (int x = 8; x < 48; ++x)
+                if (edge || x < 10 || x >= 46 || (y >= 20 && y < 24 && x >= 14 && x < 40)) set(x);
+        }
+        shot.push_back(row);
+    }
+    testing_support::PictBuilder b(1, 0, 0, height, width);
+    b.bits(true, width / 8, width, cleared, 0, 0, 3).bits(true, width / 8, width, shot, 0, 0, 1);
+    return b.build();
+}
+
 TEST(PictCorpus, InkLiesWhereLibreOfficeDrawsIt) {
     auto pictures = corpus_pictures();
     pictures.push_back({"shapes", -200, shapes_picture()});
+    pictures.push_back({"screen shot", -64, screen_shot_picture()});
     REQUIRE_PROGRAM("soffice");
     REQUIRE_PROGRAM("rsvg-convert");
     char name[] = "/tmp/mwconv-pict-XXXXXX";

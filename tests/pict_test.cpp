@@ -12,6 +12,7 @@
 namespace {
 
 using testing_support::PictBuilder;
+using namespace std::string_literals;
 
 struct Recorder : pict::Listener {
     pict::Rect frame;
@@ -170,6 +171,70 @@ TEST(PictReader, BitmapsOfEveryKindDecodeToTheirPixels) {
     const auto &direct = rec.images[3].first;
     EXPECT_EQ(direct.rgba[0], 0x11);
     EXPECT_EQ(direct.rgba[5], 0x55);
+}
+
+// What a one-bit map's set and clear bits lay down under each transfer mode
+// (red foreground, blue background), what a pixel map's white and black
+// pixels lay down under srcBic, and how the SVG inverts for the xor modes:
+// by difference over a white page of its own.
+TEST(PictReader, TransferModesDecideWhatEachBitLaysDown) {
+    PictBuilder b(1, 0, 0, 20, 20);
+    b.op(0x0E).u32(205).op(0x0F).u32(409);   // red on blue
+    for (int mode = 0; mode < 8; ++mode) b.bits(false, 2, 2, {"\x80\x00"s}, mode, 0, mode);
+    b.pixmap8({"\x00\x01"s}, 2, {0xFFFFFF, 0x000000}, 10, 0, 3);
+    b.op(0x08).u16(10).rect_op(0x31, 12, 0, 14, 4);   // patXor
+    Recorder rec;
+    play(b.build(), rec);
+    ASSERT_EQ(rec.images.size(), 9u);
+    auto ink = [](const pict::Image &img, int x) -> std::string {
+        const uint8_t *p = img.rgba.data() + 4 * x;
+        if (p[3] == 0) return "none";
+        const pict::Rgb c{p[0], p[1], p[2]};
+        const std::string name = c == pict::Rgb{221, 8, 6} ? "red" : c == pict::Rgb{0, 0, 212} ? "blue"
+                                 : c == pict::Rgb{255, 255, 255} ? "white" : "other";
+        return (img.inverts ? "invert " : "") + name;
+    };
+    const char *want[8][2] = {{"red", "blue"}, {"red", "none"}, {"invert white", "none"}, {"blue", "none"},
+                              {"blue", "red"}, {"none", "red"}, {"none", "invert white"}, {"none", "blue"}};
+    for (int mode = 0; mode < 8; ++mode) {
+        EXPECT_EQ(ink(rec.images[static_cast<size_t>(mode)].first, 0), want[mode][0]) << "mode " << mode;
+        EXPECT_EQ(ink(rec.images[static_cast<size_t>(mode)].first, 1), want[mode][1]) << "mode " << mode;
+    }
+    EXPECT_EQ(ink(rec.images[8].first, 0), "none");
+    EXPECT_EQ(ink(rec.images[8].first, 1), "blue");
+    ASSERT_EQ(rec.shapes.size(), 1u);
+    EXPECT_TRUE(rec.shapes[0].ink.inverts);
+    EXPECT_EQ(rec.shapes[0].ink.colour, (pict::Rgb{255, 255, 255}));
+
+    const std::string svg = svg_of(b.build());
+    const size_t body = svg.find('\n') + 1;
+    EXPECT_EQ(svg.compare(body, 57, "<rect x=\"0\" y=\"0\" width=\"20\" height=\"20\" fill=\"#ffffff\"/>"), 0) << svg;
+    EXPECT_NE(svg.find("style=\"mix-blend-mode:difference;image-rendering:pixelated\""), std::string::npos);
+    EXPECT_NE(svg.find("<rect x=\"0\" y=\"12\" width=\"4\" height=\"2\" fill=\"#ffffff\" style=\"mix-blend-mode:difference\"/>"),
+              std::string::npos);
+    // No backdrop where nothing inverts.
+    EXPECT_EQ(svg_of(PictBuilder(1, 0, 0, 20, 20).bits(false, 2, 2, {"\x80\x00"s}, 0, 0, 1).build()).find("<rect"),
+              std::string::npos);
+}
+
+// The picture of a screen shot as the application stores it: the area is
+// cleared by a bitmap of set bits drawn with srcBic, then the shot is ORed
+// onto it; a srcXor map inverts what lies below it.
+TEST(PictRaster, EachBitmapIsLaidOverTheLastByItsTransferMode) {
+    PictBuilder b(1, 0, 0, 2, 64);
+    b.bits(true, 8, 64, {std::string(8, '\xFF'), std::string(8, '\xFF')}, 0, 0, 3);
+    b.bits(true, 8, 64, {"\xF0\0\0\0\0\0\0\0"s, std::string(8, '\0')}, 0, 0, 1);
+    b.bits(true, 8, 64, {"\x88\0\0\0\0\0\0\0"s, std::string(8, '\0')}, 0, 0, 2);
+    const std::string pict = b.build();
+    const auto px = testing_support::png_pixels(pict::to_png(reinterpret_cast<const uint8_t *>(pict.data()), pict.size()));
+    ASSERT_EQ(px.size(), 2u * 64 * 4);
+    auto grey = [&](int row, int x) { return px[(static_cast<size_t>(row) * 64 + static_cast<size_t>(x)) * 4]; };
+    EXPECT_EQ(grey(0, 0), 255);   // shot black, inverted
+    EXPECT_EQ(grey(0, 1), 0);     // shot black
+    EXPECT_EQ(grey(0, 4), 0);     // cleared white, inverted
+    EXPECT_EQ(grey(0, 5), 255);   // cleared
+    EXPECT_EQ(grey(1, 0), 255);
+    EXPECT_EQ(grey(1, 63), 255);
 }
 
 TEST(PictReader, OpcodesItDoesNotDrawAreSkippedByTheirLengths) {

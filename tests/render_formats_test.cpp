@@ -7,8 +7,11 @@
 
 #include "render/render.h"
 #include "render/styled.h"
-#include "render/utf8.h"
+#include "mactext/utf8.h"
 #include "tests/support/pict_builder.h"
+#ifdef MWCONV_HAVE_LIBZIP
+#include "tests/support/packages.h"
+#endif
 #include "tests/support/render_documents.h"
 #include "tests/support/shown_text.h"
 
@@ -36,7 +39,7 @@ public:
     void end_paragraph() override { log += "end paragraph\n"; }
     void text(std::u16string_view run, const render::CharStyle &s) override {
         std::string utf8;
-        for (char16_t c : run) render::append_utf8(utf8, c);
+        for (char16_t c : run) mactext::append_utf8(utf8, c);
         log += "text '" + utf8 + "' " + style(s) + "\n";
     }
     void tab(const render::CharStyle &) override { log += "tab\n"; }
@@ -109,7 +112,7 @@ TEST(Renderers, NotesAreNumberedByTheirOrderNotByTheStreamsByte) {
         EXPECT_NE(md.find("w[^" + k + "]"), std::string::npos) << n;
         EXPECT_NE(md.find("\n[^" + k + "]: note " + k + "\n"), std::string::npos) << n;
         EXPECT_NE(html.find("href=\"#mw-note-" + k + "\">[" + k + "]</a>"), std::string::npos) << n;
-        EXPECT_NE(html.find("id=\"mw-note-" + k + "\">\n<p style=\"margin:0;white-space:pre-wrap\"><a href=\"#mw-ref-" +
+        EXPECT_NE(html.find("id=\"mw-note-" + k + "\">\n<p class=\"mw-s1\"><a href=\"#mw-ref-" +
                             k + "\">[" + k + "]</a> note " + k + "</p>"),
                   std::string::npos)
             << n;
@@ -183,6 +186,42 @@ TEST(Renderers, PicturesAreShownInEveryOutput) {
     EXPECT_NE(rtf.find("in {\\pict\\pngblip\\picw16\\pich2\\picwgoal320\\pichgoal40\n89504e47"), std::string::npos) << rtf;
 }
 
+// A picture the reader cannot draw (the application's placeholder: a
+// version-2 picture of 42 bytes with an empty frame) is shown by its marker
+// in every output, never as an image of no size nor as a file of no content.
+TEST(Renderers, APictureThatCannotBeDrawnIsShownByItsMarker) {
+    const std::string empty = PictBuilder(2, 0, 0, 0, 0).build();
+    ASSERT_EQ(empty.size(), 42u);
+    const std::string stream = "Before\r" + picture_insert(empty) + "in " + picture_insert(empty) + " line\r";
+    render::RenderOptions media;
+    media.media_dir = "m";
+    for (const render::RenderOptions &o : {render::RenderOptions{}, media}) {
+        const std::string html = html_of(stream, o);
+        EXPECT_EQ(html.find("<img"), std::string::npos) << html;
+        EXPECT_EQ(html.find("<svg"), std::string::npos) << html;
+        EXPECT_NE(html.find("<div class=\"mw-picture\">[picture 1]</div>"), std::string::npos) << html;
+        EXPECT_NE(html.find("in <span class=\"mw-picture\">[picture 2]</span>"), std::string::npos) << html;
+        EXPECT_EQ(rendered(stream, [&](std::FILE *in, std::FILE *out) { return render::to_markdown(in, out, o); }),
+                  "Before\n\n\\[picture 1\\]\n\nin \\[picture 2\\] line\n");
+    }
+    const std::string rtf = rtf_of(stream);
+    EXPECT_EQ(rtf.find("\\pict"), std::string::npos) << rtf;
+    EXPECT_NE(rtf.find("[picture 1]"), std::string::npos) << rtf;
+    EXPECT_NE(rtf.find("in [picture 2] line"), std::string::npos) << rtf;
+#ifdef MWCONV_HAVE_LIBZIP
+    for (const std::string &package : {docx_of(stream), odt_of(stream)}) {
+        for (const ZipEntry &e : zip_entries(package)) {
+            EXPECT_EQ(e.name.find("media/"), std::string::npos) << e.name;
+            EXPECT_EQ(e.name.find("Pictures/"), std::string::npos) << e.name;
+            if (e.name == "word/document.xml" || e.name == "content.xml") {
+                EXPECT_NE(e.data.find("[picture 1]"), std::string::npos) << e.name;
+                EXPECT_NE(e.data.find("[picture 2]"), std::string::npos) << e.name;
+            }
+        }
+    }
+#endif
+}
+
 // Elements of the HTML (void ones aside) and groups of the RTF are closed
 // in order.
 bool html_balanced(const std::string &html) {
@@ -239,16 +278,42 @@ TEST(Html, StandaloneWithItsTitleOrAFragment) {
               "<p style=\"margin:0;white-space:pre-wrap;text-align:center\">y</p>\n</main>\n");
 }
 
+// A style is spelled once, as a class in the head, and a word that only
+// turns bold leaves the font's span open: a long document's HTML is little
+// larger than its stream.  A fragment has no head, and keeps its styles.
+TEST(Html, EachDistinctStyleIsOneClassInTheHead) {
+    std::string sentences;
+    for (int i = 0; i < 16; ++i) sentences += "Plain text and one " + styled(0x23, "bold") + " word. ";
+    std::string stream = tag(0x88, 0, 21) + tag(0x4C, 12);
+    for (int i = 0; i < 200; ++i)
+        stream += (i % 2 == 0 ? tag(0x2B) : tag(0x2C)) + sentences + (i % 3 == 0 ? tag(0x4C, 9) + "small" + tag(0x4C, 12) : "") + "\r";
+    const std::string html = html_of(stream);
+    const std::string head = html.substr(0, html.find("</style>"));
+    EXPECT_EQ(head.substr(head.find(".mw-s1")),
+              ".mw-s1{margin:0;white-space:pre-wrap;text-align:center}\n"
+              ".mw-s2{font-family:'Helvetica',sans-serif;font-size:12pt}\n"
+              ".mw-s3{font-family:'Helvetica',sans-serif;font-size:9pt}\n"
+              ".mw-s4{margin:0;white-space:pre-wrap}\n");
+    EXPECT_NE(html.find("<p class=\"mw-s1\"><span class=\"mw-s2\">Plain text and one <b>bold</b> word. Plain text"),
+              std::string::npos);
+    EXPECT_NE(html.find("word. </span><span class=\"mw-s3\">small</span></p>"), std::string::npos);
+    EXPECT_EQ(html.find(" style="), std::string::npos);
+    EXPECT_LE(html.size(), stream.size() * 13 / 10);
+    render::RenderOptions fragment;
+    fragment.fragment = true;
+    EXPECT_NE(html_of(stream, fragment).find("<p style=\"margin:0;white-space:pre-wrap;text-align:center\"><span "
+                                             "style=\"font-family:'Helvetica',sans-serif;font-size:12pt\">Plain"),
+              std::string::npos);
+}
+
 TEST(Html, ATabGoesToTheFirstStopPastItsText) {
     // stops at half an inch and three inches; "Written by:" is wider than
     // half an inch at 12 points, "ab" is not
     const std::string stream = tag(0x4C, 12) + tag(0x80, 1, 5) + tag(0x80, 1, 30) + "Written by:\tab\tc\td\r";
     const std::string html = html_of(stream);
-    EXPECT_NE(html.find("min-width:216pt\"><span style=\"font-size:12pt\">Written by:</span>\t</span>"),
-              std::string::npos);
+    EXPECT_NE(html.find("min-width:216pt\"><span class=\"mw-s2\">Written by:</span>\t</span>"), std::string::npos);
     // past the last stop, the next half inch
-    EXPECT_NE(html.find("min-width:36pt\"><span style=\"font-size:12pt\">c</span>\t</span>"), std::string::npos)
-        << html;
+    EXPECT_NE(html.find("min-width:36pt\"><span class=\"mw-s2\">c</span>\t</span>"), std::string::npos) << html;
     EXPECT_NE(html_of(tag(0x80, 1, 5) + "ab\tc\r").find("min-width:36pt\">ab\t</span>c</p>"), std::string::npos);
 }
 

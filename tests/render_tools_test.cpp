@@ -19,7 +19,7 @@
 #include "tests/support/shown_text.h"
 #include "tests/support/stream_parts.h"
 #include "tests/support/tools.h"
-#include "render/utf8.h"
+#include "mactext/utf8.h"
 #ifdef MWCONV_HAVE_LIBZIP
 #include "tests/support/packages.h"
 #endif
@@ -77,7 +77,7 @@ std::vector<std::string> lowercase(std::vector<std::string> lines) {
 std::string below_u8000(const std::string &utf8) {
     std::string out;
     for (char32_t c : code_points(utf8))
-        if (c < 0x8000) render::append_utf8(out, c);
+        if (c < 0x8000) mactext::append_utf8(out, c);
     return out;
 }
 
@@ -92,8 +92,52 @@ std::string printable(const std::string &utf8) {
     static const std::regex mark(R"(\[\d+\])");
     std::string out;
     for (char32_t c : code_points(std::regex_replace(utf8, mark, "")))
-        if (!is_space(c) && !(c >= 0xE000 && c <= 0xF8FF)) render::append_utf8(out, c);
+        if (!is_space(c) && !(c >= 0xE000 && c <= 0xF8FF)) mactext::append_utf8(out, c);
     return lowercase(out);
+}
+
+// The text output's runs of outlined characters, spaces aside, in lower case.
+std::vector<std::string> outlined_runs(const std::string &stream) {
+    std::vector<std::string> runs(1);
+    for (const ShownChar &c : stream_chars(stream, render::kOutline, true)) {
+        if (c.attributes != 0) mactext::append_utf8(runs.back(), c.ch);
+        else if (!runs.back().empty()) runs.emplace_back();
+    }
+    for (std::string &r : runs) r = lowercase(r);
+    std::erase(runs, std::string());
+    return runs;
+}
+
+// What the printed page and the text output do not share; empty when they
+// agree.  Each printed line (spaces and note marks aside) must be a stretch
+// of the text output's characters, each stretch used once, but the lines may
+// come in any order: with some fonts (fonts-urw-base35's) Chromium prints
+// an outlined run's stroke as text of its own, out of its line, so that
+// pdftotext reads the run twice and out of place.  A line with no place of
+// its own is placed without its outlined text.  Longer lines are placed
+// first, so that a short one does not take a longer one's place.
+std::string unplaced(const std::string &printed, const std::string &text, const std::vector<std::string> &outlined) {
+    std::string rest = printable(text), extra;
+    const auto place = [&rest](const std::string &piece) {
+        const size_t at = rest.find(piece);
+        if (at != std::string::npos) rest.replace(at, piece.size(), "\x01");
+        return at != std::string::npos;
+    };
+    std::vector<std::string> lines;
+    std::istringstream in(printed);
+    for (std::string line; std::getline(in, line);)
+        if (line = printable(line); !line.empty()) lines.push_back(line);
+    std::stable_sort(lines.begin(), lines.end(), [](const auto &a, const auto &b) { return a.size() > b.size(); });
+    for (std::string &line : lines) {
+        if (place(line)) continue;
+        for (const std::string &o : outlined)
+            if (const size_t at = line.find(o); at != std::string::npos) line.replace(at, o.size(), " ");
+        std::istringstream pieces(line);
+        for (std::string piece; pieces >> piece;)
+            if (!place(piece)) extra += " [" + piece + "]";
+    }
+    std::erase(rest, '\x01');
+    return (rest.empty() ? "" : "not printed: " + rest) + (extra.empty() ? "" : "; printed, not in the text:" + extra);
 }
 
 std::string without_bom(const std::string &s) { return s.rfind("\xEF\xBB\xBF", 0) == 0 ? s.substr(3) : s; }
@@ -319,9 +363,9 @@ TEST(Readers, ChromiumPrintsTheHtmlWithTheTextOfTheTextOutput) {
         // Pages break lines where the text output does not, capitals and
         // small capitals print as capital letters, and a raised note call
         // reads as a line of its own: what is compared is the characters
-        // other than spaces and note marks, in lower case.
+        // other than spaces and note marks, in lower case, line by line.
         const std::string printed = run_command("pdftotext -layout -enc UTF-8 " + quoted(pdf) + " -");
-        EXPECT_EQ(printable(printed), printable(without_pictures(text_of(doc.stream))));
+        EXPECT_EQ(unplaced(printed, without_pictures(text_of(doc.stream)), outlined_runs(doc.stream)), "") << printed;
     }
 }
 
@@ -474,7 +518,7 @@ uint16_t shown_by_pandoc_docx(const render::CharStyle &s) {
 
 uint16_t shown_by_pandoc_odt(const render::CharStyle &s) {
     uint16_t a = s.attributes & (render::kBold | render::kStrikeout | render::kSuperscript | render::kSubscript);
-    const bool fixed = s.face != nullptr && s.face->generic == render::Generic::Monospace;
+    const bool fixed = s.face != nullptr && s.face->generic == mactext::Generic::Monospace;
     if (s.has(render::kItalic) || s.has(render::kUnderline) || s.has(render::kDoubleUnderline) || fixed)
         a |= render::kItalic;
     return a;

@@ -155,6 +155,11 @@ Mw2Builder &Mw2Builder::chains_before_text() {
     return *this;
 }
 
+Mw2Builder &Mw2Builder::groups_closed_by_kind3() {
+    kind3_closes_ = true;
+    return *this;
+}
+
 Mw2Builder &Mw2Builder::links(ChainLinks how) {
     links_ = how;
     return *this;
@@ -183,8 +188,10 @@ std::string Mw2Builder::document_chain(const std::vector<int> &first_blocks) con
     for (const std::string &r : para_formats_) c += r;
     int groups = 1;
     for (const Mw2Area &a : areas_) groups = std::max(groups, a.group + 1);
+    std::string end(80, '\0');
+    end[1] = 3;
     for (int g = 0; g < groups; ++g) {
-        if (g > 0) be16(c, 2);
+        if (g > 0) c += kind3_closes_ ? end + std::string(2, '\0') : std::string("\0\2", 2);
         c += std::string(10, '\0');
         for (int e : empty_groups_)
             if (e == g) c += area_record(5, true) + area_record(0, false) + std::string(15, '\0');
@@ -194,8 +201,6 @@ std::string Mw2Builder::document_chain(const std::vector<int> &first_blocks) con
                 for (int r = 0; r < areas_[i].records; ++r) c += area_record(stored, false) + std::string(3, '\0');
             }
     }
-    std::string end(80, '\0');
-    end[1] = 3;
     c += end + std::string(2, '\0');
     return c;
 }

@@ -42,6 +42,9 @@ public:
     // Lays every chain before the text blocks, with ordinary links: a
     // document of more than 32767 blocks then keeps its links readable.
     Mw2Builder &chains_before_text();
+    // Closes every group with a record of kind 3 (and 2 bytes) instead of
+    // opening the next one with a kind-2 word.
+    Mw2Builder &groups_closed_by_kind3();
     // Stored measures that disagree with the tables (for damaged documents).
     Mw2Builder &char_style_measure(int32_t m);
     Mw2Builder &para_format_measure(int32_t m);
@@ -59,6 +62,7 @@ private:
     std::vector<int> empty_groups_;
     ChainLinks links_ = ChainLinks::Forward;
     bool chains_first_ = false;
+    bool kind3_closes_ = false;
     int32_t char_measure_ = -1, para_measure_ = -1;
 };
 

@@ -75,7 +75,7 @@ public:
     }
     // An 8-bit pixel map with a colour table, unpacked rows (row bytes below 8).
     PictBuilder &pixmap8(const std::vector<std::string> &rows, int width, const std::vector<uint32_t> &colours,
-                         int dt, int dl) {
+                         int dt, int dl, int mode = 0) {
         const int h = static_cast<int>(rows.size());
         op(0x90).u16(static_cast<uint16_t>(0x8000 | rows[0].size())).rect(0, 0, h, width);
         u16(0).u16(0).u32(0).u32(0x00480000).u32(0x00480000).u16(0).u16(8).u16(1).u16(8).u32(0).u32(0).u32(0);
@@ -83,7 +83,7 @@ public:
         for (size_t i = 0; i < colours.size(); ++i)
             u16(static_cast<uint16_t>(i)).u16(static_cast<uint16_t>((colours[i] >> 16 & 0xFF) * 257))
                 .u16(static_cast<uint16_t>((colours[i] >> 8 & 0xFF) * 257)).u16(static_cast<uint16_t>((colours[i] & 0xFF) * 257));
-        rect(0, 0, h, width).rect(dt, dl, dt + h, dl + width).u16(0);
+        rect(0, 0, h, width).rect(dt, dl, dt + h, dl + width).u16(static_cast<uint16_t>(mode));
         for (const std::string &row : rows) raw(row);
         return *this;
     }

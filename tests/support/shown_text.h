@@ -11,7 +11,7 @@
 
 #include "render/render.h"
 #include "render/styled.h"
-#include "render/utf8.h"
+#include "mactext/utf8.h"
 #include "tests/support/bytes_io.h"
 
 namespace testing_support {
@@ -58,7 +58,7 @@ inline std::vector<std::string> normalized_lines(const std::string &text) {
             }
             if (space && !norm.empty()) norm += ' ';
             space = false;
-            render::append_utf8(norm, c);
+            mactext::append_utf8(norm, c);
         }
         if (!norm.empty()) out.push_back(norm);
     }

@@ -45,7 +45,8 @@ std::string picture_seed(int version) {
     b.op(0x81).region(0, 0, 30, 20, {0, 0, 20, 0x7FFF, 30, 0, 20, 0x7FFF, 0x7FFF});
     b.op(0x20).point(1, 1).point(50, 70).op(0x03).u16(21).op(0x0D).u16(10).long_text(20, 5, "Hi").op(0x29).u8(9).u8(1).raw("!");
     b.bits(true, 8, 64, {std::string(8, '\x0F'), std::string(8, '\xF0')}, 30, 0);
-    if (version == 2) b.pixmap8({std::string("\x00\x01", 2)}, 2, {0xFFFFFF, 0x0000FF}, 40, 0).direct32({{0x112233}}, 50, 0);
+    b.bits(false, 2, 16, {std::string(2, '\xFF')}, 32, 0, 3).bits(false, 2, 16, {std::string("\x0F\xF0", 2)}, 32, 0, 6);
+    if (version == 2) b.pixmap8({std::string("\x00\x01", 2)}, 2, {0xFFFFFF, 0x0000FF}, 40, 0, 1).direct32({{0x112233}}, 50, 0);
     b.op(0xA1).u16(1).u16(2).u16(0);
     return b.build();
 }

@@ -1,12 +1,12 @@
 // Classic Macintosh font numbers and the families they name, shared by every
-// renderer.
+// renderer and by the pictures' text.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string_view>
 
-namespace render {
+namespace mactext {
 
 enum class Generic : uint8_t { Serif, SansSerif, Monospace };
 
@@ -30,4 +30,4 @@ bool first_of_family(const FontFace &face);
 // "serif", "sans-serif" or "monospace".
 std::string_view generic_name(Generic g);
 
-}  // namespace render
+}  // namespace mactext

@@ -1,10 +1,12 @@
+// UTF-8 of the BMP code points that Macintosh text maps to, and back: what
+// the renderers write and the pictures' text is made of.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-namespace render {
+namespace mactext {
 
 // A BMP code point's UTF-8 bytes into `out` (three at most); returns how
 // many.
@@ -73,4 +75,4 @@ inline std::u16string utf16_of(std::string_view utf8) {
     return out;
 }
 
-}  // namespace render
+}  // namespace mactext

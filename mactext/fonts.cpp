@@ -1,9 +1,9 @@
-#include "render/fonts.h"
+#include "mactext/fonts.h"
 
 #include <algorithm>
 #include <iterator>
 
-namespace render {
+namespace mactext {
 
 namespace {
 
@@ -59,4 +59,4 @@ std::string_view generic_name(Generic g) {
     }
 }
 
-}  // namespace render
+}  // namespace mactext
