@@ -9,11 +9,11 @@
 #include <thread>
 
 #include "cli/inputs.h"
-#include "cli/job.h"
+#include "lib/job.h"
 #include "cli/members.h"
-#include "cli/output.h"
+#include "lib/output.h"
 #include "cli/progress.h"
-#include "cli/system.h"
+#include "lib/system.h"
 
 namespace mwconv {
 

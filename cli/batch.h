@@ -2,7 +2,7 @@
 #pragma once
 
 #include "cli/options.h"
-#include "cli/plugin.h"
+#include "lib/plugin.h"
 
 namespace mwconv {
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/system.h"
+#include "lib/system.h"
 
 namespace mwconv {
 

@@ -3,12 +3,12 @@
 #include <string>
 
 #include "cli/batch.h"
-#include "cli/cleanup.h"
+#include "lib/cleanup.h"
 #include "cli/identify.h"
-#include "cli/job.h"
+#include "lib/job.h"
 #include "cli/options.h"
-#include "cli/plugin.h"
-#include "cli/system.h"
+#include "lib/plugin.h"
+#include "lib/system.h"
 
 namespace mwconv {
 

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
-#include "cli/identify.h"
-#include "cli/system.h"
+#include "lib/identify.h"
+#include "lib/system.h"
 #include "containers/applesingle.h"
 #include "containers/digest.h"
 #include "containers/formats.h"

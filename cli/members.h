@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/job.h"
+#include "lib/job.h"
 #include "cli/options.h"
-#include "cli/plugin.h"
+#include "lib/plugin.h"
 #include "containers/container.h"
 
 namespace mwconv {

@@ -5,14 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "lib/mwconv.h"
+
 namespace mwconv {
 
-enum class From { Auto, MacWriteII, MacWrite5, MacWrite22, Stream, Text };
-enum class To { Text, Markdown, Html, Rtf, Docx, Odt, Stream, MacWrite5 };
-
-struct Options {
-    From from = From::Auto;
-    To to = To::Text;
+// The conversion's own options (from, to, fragment, macbinary) are the
+// library's.
+struct Options : ConvertOptions {
     std::string output = "-";
     bool output_given = false;
     std::vector<std::string> inputs;
@@ -21,8 +20,6 @@ struct Options {
     bool french = false;
     bool help = false;
     bool version = false;
-    bool macbinary = false;
-    bool fragment = false;         // HTML: the body's content alone
     std::string media_dir;         // --extract-media: where pictures are written
     bool force = false;            // a batch may replace files it did not write
     unsigned jobs = 0;             // 0: one per core

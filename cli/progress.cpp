@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "cli/system.h"
+#include "lib/system.h"
 
 namespace mwconv {
 

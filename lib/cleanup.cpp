@@ -1,11 +1,11 @@
-#include "cli/cleanup.h"
+#include "lib/cleanup.h"
 
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 
-#include "cli/system.h"
+#include "lib/system.h"
 
 #if defined(_WIN32)
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "cli/identify.h"
+#include "lib/identify.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,10 +10,8 @@
 #include <string>
 
 #include "catalogue/identify.h"
-#include "cli/inputs.h"
-#include "cli/job.h"
-#include "cli/members.h"
-#include "cli/system.h"
+#include "lib/job.h"
+#include "lib/system.h"
 #include "host/kavrel.h"
 #include "host/macbinary.h"
 
@@ -75,10 +73,7 @@ std::string mac_date(uint32_t seconds) {
     return text;
 }
 
-struct Described {
-    MacWriteIdentity id{};
-    kavrel::macbinary::Fields finder{};
-};
+}  // namespace
 
 ordered_json to_json(const std::string &path, const Described &d) {
     ordered_json j;
@@ -108,9 +103,13 @@ ordered_json to_json(const std::string &path, const Described &d) {
     return j;
 }
 
+namespace {
+
 std::string counted(int32_t n, const char *what) {
     return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
 }
+
+}  // namespace
 
 std::string to_text(const std::string &path, const Described &d) {
     if (d.id.generation == MACWRITE_NONE) return path + ": not a MacWrite document (" + d.id.reason + ")";
@@ -138,27 +137,28 @@ std::string to_text(const std::string &path, const Described &d) {
     return line;
 }
 
-// Reads what the plug-in says of one file; false when it cannot be read.
+bool describe(const Plugin &plugin, std::FILE *f, Described &d, std::string &error) {
+    plugin.identify(f, &d.id);
+    if (std::ferror(f)) {
+        error = "input/output error";
+        return false;
+    }
+    if (d.id.macbinary != 0) {
+        uint8_t head[kavrel::macbinary::kHeaderSize] = {};
+        std::rewind(f);
+        if (std::fread(head, 1, sizeof head, f) == sizeof head) d.finder = kavrel::macbinary::fields(head);
+    }
+    return true;
+}
+
 bool describe(const Plugin &plugin, const std::string &path, Described &d, std::string &error) {
     std::unique_ptr<std::FILE, CloseFile> f(sys::open_file(path, "rb"));
     if (!f) {
         error = sys::error_text(errno);
         return false;
     }
-    plugin.identify(f.get(), &d.id);
-    if (std::ferror(f.get())) {
-        error = "input/output error";
-        return false;
-    }
-    if (d.id.macbinary != 0) {
-        uint8_t head[kavrel::macbinary::kHeaderSize] = {};
-        std::rewind(f.get());
-        if (std::fread(head, 1, sizeof head, f.get()) == sizeof head) d.finder = kavrel::macbinary::fields(head);
-    }
-    return true;
+    return describe(plugin, f.get(), d, error);
 }
-
-}  // namespace
 
 void identify_document(const Plugin &plugin, std::FILE *f, nlohmann::ordered_json &fields, std::string &text) {
     Described d;
@@ -171,36 +171,6 @@ void identify_document(const Plugin &plugin, std::FILE *f, nlohmann::ordered_jso
     text = to_text("", d).substr(2);
     // A member's data fork never has one; the Finder's fields are listed apart.
     if (const size_t at = text.find("; no MacBinary header"); at != std::string::npos) text.erase(at, 21);
-}
-
-int identify_files(const Plugin &plugin, const Options &options) {
-    if (!plugin.can_identify()) {
-        std::fprintf(stderr, "mwconv: the plug-in offers no identification\n");
-        return kFailed;
-    }
-    int worst = kOk;
-    for (const InputFile &input : expand_inputs(options.inputs)) {
-        Described d;
-        std::string error;
-        if (input.path == "-" || !describe(plugin, input.path, d, error)) {
-            std::fprintf(stderr, "mwconv: %s: cannot read: %s\n", input.path.c_str(),
-                         input.path == "-" ? "identification needs a file" : error.c_str());
-            worst = kFailed;
-            continue;
-        }
-        if (d.id.generation == MACWRITE_NONE) {
-            if (const ContainerInput container = open_container(options, input.path)) {
-                worst = std::max(worst, identify_members(plugin, options, input.path, container));
-                continue;
-            }
-        }
-        if (d.id.generation == MACWRITE_NONE && !input.found && worst < kNotADocument) worst = kNotADocument;
-        const std::string line = options.json
-            ? to_json(input.path, d).dump(-1, ' ', false, ordered_json::error_handler_t::replace)
-            : to_text(input.path, d);
-        std::printf("%s\n", line.c_str());
-    }
-    return worst;
 }
 
 }  // namespace mwconv

@@ -1,19 +1,29 @@
-// mwconv --identify: what each file is, without converting it.
+// What a file is, without converting it: the plug-in's identification and,
+// for a MacBinary file, the Finder's fields of its header.
 #pragma once
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "cli/options.h"
-#include "cli/plugin.h"
+#include "host/macbinary.h"
+#include "lib/plugin.h"
 
 namespace mwconv {
 
-// Prints one line (or one JSON object) per file, folders walked as for a
-// batch.  Returns 0, 2 when a file named on the command line is not a
-// MacWrite document, 3 when a file cannot be read.
-int identify_files(const Plugin &plugin, const Options &options);
+struct Described {
+    MacWriteIdentity id{};
+    kavrel::macbinary::Fields finder{};
+};
+
+// Reads what the plug-in says of the stream `f` or the file at `path`;
+// false with `error` set when it cannot be read.
+bool describe(const Plugin &plugin, std::FILE *f, Described &d, std::string &error);
+bool describe(const Plugin &plugin, const std::string &path, Described &d, std::string &error);
+
+// The object of `--identify --json` and the line of `--identify` for `path`.
+nlohmann::ordered_json to_json(const std::string &path, const Described &d);
+std::string to_text(const std::string &path, const Described &d);
 
 // What --identify says of the document open in `f`: for a MacWrite
 // document, its JSON fields (those after "file") and its words (those after

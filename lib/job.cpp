@@ -1,4 +1,4 @@
-#include "cli/job.h"
+#include "lib/job.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,9 +11,9 @@
 #include <new>
 #include <vector>
 
-#include "cli/mac_name.h"
-#include "cli/output.h"
-#include "cli/system.h"
+#include "lib/mac_name.h"
+#include "lib/output.h"
+#include "lib/system.h"
 #include "host/scratch.h"
 #include "host/kavrel.h"
 #include "host/macbinary.h"
@@ -161,7 +161,7 @@ const Converter *recognise_import(const Plugin &plugin, const uint8_t *head, siz
 namespace {
 
 // Produces the internal stream of the input, or fails.
-Status import_stream(const Plugin &plugin, const Options &options, const Job &job, std::FILE *in, File &stream) {
+Status import_stream(const Plugin &plugin, const ConvertOptions &options, const Job &job, std::FILE *in, File &stream) {
     const Converter *importer = nullptr;
     if (options.from == From::Auto) {
         importer = recognise(plugin, in);
@@ -204,7 +204,7 @@ void wrap_macbinary(const Job &job, std::FILE *document, std::FILE *out) {
 
 // The export writes its document where it is to go, except one that is
 // wrapped: the wrapping needs its length first.
-Status export_macwrite5(const Plugin &plugin, const Options &options, const Job &job, std::FILE *stream,
+Status export_macwrite5(const Plugin &plugin, const ConvertOptions &options, const Job &job, std::FILE *stream,
                         std::FILE *out) {
     const Converter *exporter = plugin.find_export("MacWrite 4.6/5");
     if (exporter == nullptr) return fail(job, kFailed, "the plug-in has no MacWrite 4.6/5 export");
@@ -230,7 +230,7 @@ std::string media_reference(const Job &job) {
     return reference;
 }
 
-Status render_output(const Plugin &plugin, const Options &options, const Job &job, std::FILE *stream, std::FILE *result) {
+Status render_output(const Plugin &plugin, const ConvertOptions &options, const Job &job, std::FILE *stream, std::FILE *result) {
     render::RenderOptions how;
     how.title = job.input == "-" ? "Untitled" : sys::utf8_of(sys::to_path(job.input).filename());
     how.fragment = options.fragment;
@@ -276,7 +276,7 @@ bool is_an_input(const Job &job) {
     return false;
 }
 
-Status convert(const Plugin &plugin, const Options &options, const Job &job) {
+Status convert(const Plugin &plugin, const ConvertOptions &options, const Job &job) {
     if (is_an_input(job)) return fail(job, kFailed, "the output " + job.output + " is an input of this run; nothing written");
     std::string error;
     const auto buffer = std::make_unique<char[]>(kInputBuffer);
@@ -302,6 +302,10 @@ Status convert(const Plugin &plugin, const Options &options, const Job &job) {
         if (!render::extract_media(stream.get(), sys::to_path(job.media_dir), error)) return fail(job, kFailed, error);
         rewind_checked(stream.get());
     }
+    if (job.into != nullptr) {
+        const Status status = render_output(plugin, options, job, stream.get(), job.into);
+        return status != kOk ? status : check_streams(job, stream.get(), job.into);
+    }
     Delivery result(job.output);
     if (!result.open(error)) return fail(job, kFailed, error);
     const Status status = render_output(plugin, options, job, stream.get(), result.stream());
@@ -315,7 +319,7 @@ Status convert(const Plugin &plugin, const Options &options, const Job &job) {
 
 }  // namespace
 
-Outcome run_job(const Plugin &plugin, const Options &options, Job job) {
+Outcome run_job(const Plugin &plugin, const ConvertOptions &options, Job job) {
     kavrel::reset_scratch_failure();
     Outcome outcome;
     job.message = &outcome.message;

@@ -7,14 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/options.h"
-#include "cli/system.h"
-#include "cli/plugin.h"
+#include "lib/mwconv.h"
+#include "lib/system.h"
+#include "lib/plugin.h"
 
 namespace mwconv {
-
-// Exit statuses.
-enum Status { kOk = 0, kBadUsage = 1, kNotADocument = 2, kFailed = 3 };
 
 struct Job {
     std::string input;    // "-" for standard input
@@ -28,6 +25,9 @@ struct Job {
     // The Finder's dates of the document (Unix seconds), when a container
     // gave them: the output's modification time, and DOCX and ODT metadata.
     std::optional<int64_t> created = {}, modified = {};
+    // Where the output goes instead of `output`, when the caller keeps it
+    // (a scratch stream): written in place, `output` only names it.
+    std::FILE *into = nullptr;
 };
 
 struct Outcome {
@@ -41,6 +41,6 @@ const Converter *recognise_import(const Plugin &plugin, const uint8_t *head, siz
 
 // Runs one job; on failure leaves no output behind.  Safe to call from
 // several threads at once.
-Outcome run_job(const Plugin &plugin, const Options &options, Job job);
+Outcome run_job(const Plugin &plugin, const ConvertOptions &options, Job job);
 
 }  // namespace mwconv

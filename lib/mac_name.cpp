@@ -1,4 +1,4 @@
-#include "cli/mac_name.h"
+#include "lib/mac_name.h"
 
 #include <cstdint>
 

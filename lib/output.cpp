@@ -1,8 +1,8 @@
-#include "cli/output.h"
+#include "lib/output.h"
 
 #include <cerrno>
 
-#include "cli/system.h"
+#include "lib/system.h"
 #include "host/scratch.h"
 
 namespace mwconv {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "cli/cleanup.h"
+#include "lib/cleanup.h"
 
 namespace mwconv {
 

@@ -1,9 +1,9 @@
-#include "cli/plugin.h"
+#include "lib/plugin.h"
 
 #include <cstring>
 #include <utility>
 
-#include "cli/system.h"
+#include "lib/system.h"
 
 namespace mwconv {
 

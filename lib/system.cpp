@@ -1,4 +1,4 @@
-#include "cli/system.h"
+#include "lib/system.h"
 
 #include <chrono>
 #include <filesystem>

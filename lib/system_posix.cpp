@@ -9,8 +9,8 @@
 #include <cstring>
 #include <memory>
 
-#include "cli/cleanup.h"
-#include "cli/system.h"
+#include "lib/cleanup.h"
+#include "lib/system.h"
 
 namespace mwconv::sys {
 

@@ -9,8 +9,8 @@
 #include <cwchar>
 #include <optional>
 
-#include "cli/cleanup.h"
-#include "cli/system.h"
+#include "lib/cleanup.h"
+#include "lib/system.h"
 #include "host/scratch.h"
 #include "host/wide.h"
 

@@ -1,0 +1,153 @@
+#include "lib/mwconv.h"
+
+#include <cstdio>
+#include <map>
+#include <memory>
+
+#include "containers/formats.h"
+#include "containers/source.h"
+#include "containers/walk.h"
+#include "host/scratch.h"
+#include "lib/identify.h"
+#include "lib/job.h"
+#include "lib/plugin.h"
+#include "lib/system.h"
+
+namespace mwconv {
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE *f) const {
+        if (f != nullptr) std::fclose(f);
+    }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// A scratch stream holding `data`, rewound.
+File stream_of(std::string_view data) {
+    File f(kavrel::open_scratch_stream());
+    if (!data.empty()) std::fwrite(data.data(), 1, data.size(), f.get());
+    std::rewind(f.get());
+    return f;
+}
+
+std::string read_all(std::FILE *f) {
+    std::string out;
+    std::rewind(f);
+    char buffer[65536];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) out.append(buffer, n);
+    return out;
+}
+
+void check(const Outcome &outcome) {
+    if (outcome.status != kOk) throw Error(outcome.status, outcome.message);
+}
+
+}  // namespace
+
+Library::Library(const std::string &plugin_path) : plugin_(std::make_unique<Plugin>()) {
+    std::string error;
+    const std::vector<std::string> places = plugin_path.empty() ? default_plugin_paths() : std::vector{plugin_path};
+    for (const std::string &path : places) {
+        if (plugin_->load(path, error)) {
+            path_ = path;
+            return;
+        }
+        *plugin_ = Plugin();
+    }
+    throw Error(kFailed, "mwconv: cannot load the converter plug-in: " + error);
+}
+
+Library::~Library() = default;
+Library::Library(Library &&) noexcept = default;
+Library &Library::operator=(Library &&) noexcept = default;
+
+std::string Library::convert(std::string_view data, const ConvertOptions &options, const Naming &naming) const {
+    File in = stream_of(data);
+    File out(kavrel::open_scratch_stream());
+    Job job;
+    job.input = naming.name.empty() ? "-" : naming.name;
+    job.output = "-";
+    job.opened = in.get();
+    job.into = out.get();
+    job.media_dir = naming.media_dir;
+    job.created = naming.created;
+    job.modified = naming.modified;
+    check(run_job(*plugin_, options, job));
+    return read_all(out.get());
+}
+
+void Library::convert_file(const std::string &input, const std::string &output, const ConvertOptions &options,
+                           const std::string &media_dir) const {
+    Job job;
+    job.input = input;
+    job.output = output;
+    job.media_dir = media_dir;
+    std::vector<sys::FileId> ids(1);
+    if (sys::file_id(input, ids[0])) job.inputs = &ids;
+    check(run_job(*plugin_, options, job));
+}
+
+std::string Library::identify_file(const std::string &path) const {
+    Described d;
+    std::string error;
+    if (!describe(*plugin_, path, d, error)) throw Error(kFailed, "mwconv: " + path + ": cannot read: " + error);
+    return to_json(path, d).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+std::string Library::identify(std::string_view data, const std::string &name) const {
+    File in = stream_of(data);
+    Described d;
+    std::string error;
+    if (!describe(*plugin_, in.get(), d, error)) throw Error(kFailed, "mwconv: " + name + ": cannot read: " + error);
+    return to_json(name, d).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+std::vector<MemberInfo> Library::members(const std::string &path) const {
+    std::string error;
+    const auto source = containers::file_source(sys::open_file(path, "rb"), error);
+    if (!source) throw Error(kFailed, "mwconv: " + path + ": cannot read: " + error);
+    const containers::Format *format = nullptr;
+    try {
+        format = containers::recognise(*source);
+    } catch (const containers::Error &e) {
+        throw Error(kFailed, "mwconv: " + path + ": cannot read: " + e.what());
+    }
+    std::vector<MemberInfo> out;
+    if (format == nullptr) return out;
+    containers::Walker walker(source, *format);
+    for (containers::Leaf leaf; walker.next(leaf);) {
+        MemberInfo m;
+        m.path = leaf.shown;
+        m.container = leaf.format;
+        m.type = leaf.member.type;
+        m.creator = leaf.member.creator;
+        m.size = leaf.member.data_length;
+        m.problem = leaf.member.problem;
+        out.push_back(std::move(m));
+    }
+    return out;
+}
+
+std::optional<From> from_name(std::string_view name) {
+    static const std::map<std::string_view, From> kNames = {
+        {"auto", From::Auto},         {"macwrite-ii", From::MacWriteII}, {"macwrite5", From::MacWrite5},
+        {"macwrite22", From::MacWrite22}, {"stream", From::Stream},      {"text", From::Text},
+    };
+    const auto it = kNames.find(name);
+    return it == kNames.end() ? std::nullopt : std::optional(it->second);
+}
+
+std::optional<To> to_name(std::string_view name) {
+    static const std::map<std::string_view, To> kNames = {
+        {"text", To::Text}, {"markdown", To::Markdown}, {"html", To::Html},     {"rtf", To::Rtf},
+        {"docx", To::Docx}, {"odt", To::Odt},           {"stream", To::Stream}, {"macwrite5", To::MacWrite5},
+    };
+    const auto it = kNames.find(name);
+    return it == kNames.end() ? std::nullopt : std::optional(it->second);
+}
+
+const char *version() { return MWCONV_VERSION; }
+
+}  // namespace mwconv

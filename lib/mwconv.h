@@ -1,0 +1,104 @@
+// libmwconv: MacWrite documents converted, identified and found in
+// containers, as the mwconv command does it, for other programs.
+//
+// A Library holds the loaded converter plug-in and nothing else that
+// changes: one Library may be used from several threads at once, and every
+// call stands alone.  Failures are thrown as mwconv::Error, whose message is
+// the one the command prints ("mwconv: NAME: problem") and whose status is
+// the command's exit status.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mwconv {
+
+// Exit statuses of the command, and what a conversion's failure was.
+enum Status { kOk = 0, kBadUsage = 1, kNotADocument = 2, kFailed = 3 };
+
+enum class From { Auto, MacWriteII, MacWrite5, MacWrite22, Stream, Text };
+enum class To { Text, Markdown, Html, Rtf, Docx, Odt, Stream, MacWrite5 };
+
+struct ConvertOptions {
+    From from = From::Auto;
+    To to = To::Text;
+    bool macbinary = false;  // a MacWrite 4.6/5 output wrapped in MacBinary II
+    bool fragment = false;   // HTML: the body's content alone
+};
+
+// What a document is called in messages and titles, and where its pictures
+// go; all optional.
+struct Naming {
+    std::string name;       // empty: as the command's standard input ("Untitled")
+    std::string media_dir;  // --extract-media's folder; empty: pictures stay inline
+    std::optional<int64_t> created, modified;  // the Finder's dates (Unix seconds)
+};
+
+class Error : public std::runtime_error {
+public:
+    Error(Status status, const std::string &message) : std::runtime_error(message), status_(status) {}
+    Status status() const { return status_; }
+
+private:
+    Status status_;
+};
+
+// One member of a container, as the command's --identify walks it.
+struct MemberInfo {
+    std::string path;              // as messages show it: "disk/Folder/Letter"
+    std::string container;         // the format of the container it lies in
+    std::string type, creator;     // the Finder's, when the container keeps them
+    uint64_t size = 0;             // data fork bytes
+    std::string problem;           // why its data cannot be read; empty when it can
+};
+
+class Plugin;
+
+class Library {
+public:
+    // Loads the plug-in at `plugin_path`, or from the command's places
+    // (beside the program, the install tree) when it is empty.
+    explicit Library(const std::string &plugin_path = {});
+    ~Library();
+    Library(Library &&) noexcept;
+    Library &operator=(Library &&) noexcept;
+
+    // The plug-in file loaded.
+    const std::string &plugin_path() const { return path_; }
+
+    // The document in `data` converted; the output's bytes.
+    std::string convert(std::string_view data, const ConvertOptions &options, const Naming &naming = {}) const;
+    // The file at `input` converted into the file at `output` ("-": standard
+    // output), replaced only when the conversion succeeded.
+    void convert_file(const std::string &input, const std::string &output, const ConvertOptions &options,
+                      const std::string &media_dir = {}) const;
+
+    // What `--identify --json` prints for a file or for bytes (its "file"
+    // field `name`), as JSON text.
+    std::string identify_file(const std::string &path) const;
+    std::string identify(std::string_view data, const std::string &name) const;
+
+    // The members of the container at `path`, nested containers walked; an
+    // empty list for a file that is no container.
+    std::vector<MemberInfo> members(const std::string &path) const;
+
+    // The plug-in as the command's own files use it.
+    const Plugin &plugin() const { return *plugin_; }
+
+private:
+    std::unique_ptr<Plugin> plugin_;
+    std::string path_;
+};
+
+// The conversion names of the command's --from and --to ("html", "macwrite5").
+std::optional<From> from_name(std::string_view name);
+std::optional<To> to_name(std::string_view name);
+
+const char *version();
+
+}  // namespace mwconv
