@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "containers/formats.h"
+#include "containers/names.h"
 #include "containers/source.h"
 #include "containers/walk.h"
 #include "host/scratch.h"
@@ -121,8 +122,8 @@ std::vector<MemberInfo> Library::members(const std::string &path) const {
         MemberInfo m;
         m.path = leaf.shown;
         m.container = leaf.format;
-        m.type = leaf.member.type;
-        m.creator = leaf.member.creator;
+        m.type = containers::mac_roman_to_utf8(leaf.member.type);
+        m.creator = containers::mac_roman_to_utf8(leaf.member.creator);
         m.size = leaf.member.data_length;
         m.problem = leaf.member.problem;
         out.push_back(std::move(m));

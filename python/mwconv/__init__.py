@@ -1,0 +1,133 @@
+"""MacWrite documents converted and identified, as the mwconv command does.
+
+    import mwconv
+    html = mwconv.convert(open("Letter", "rb").read(), to="html")
+    mwconv.convert_file("Letter", to="docx", output="Letter.docx")
+    mwconv.identify("Letter")["generation"]
+
+Failures raise NotMacWrite (the command's exit status 2) or ConversionError
+(its exit status 3), with the message the command prints.  A conversion
+releases the GIL: threads convert in parallel.
+"""
+
+import json
+import os
+import threading
+
+from . import _mwconv
+
+__version__ = _mwconv.__version__
+__all__ = ["convert", "convert_file", "identify", "members", "Error", "NotMacWrite", "ConversionError",
+           "FORMATS", "SOURCES", "__version__"]
+
+# The command's --to and --from names.
+FORMATS = ("text", "markdown", "html", "rtf", "docx", "odt", "stream", "macwrite5")
+SOURCES = ("auto", "macwrite-ii", "macwrite5", "macwrite22", "stream", "text")
+# File name extensions of outputs named after their input, as the command gives them.
+EXTENSIONS = {"text": "txt", "markdown": "md", "html": "html", "rtf": "rtf", "docx": "docx", "odt": "odt",
+              "stream": "stream", "macwrite5": "mw5"}
+
+
+class Error(Exception):
+    """A conversion that failed; `status` is the command's exit status."""
+
+    def __init__(self, message, status):
+        super().__init__(message)
+        self.status = status
+
+
+class NotMacWrite(Error):
+    """The input is not a MacWrite document (the command's exit status 2)."""
+
+
+class ConversionError(Error):
+    """The document could not be read, converted or written (exit status 3)."""
+
+
+def _plugin_path():
+    """The converter plug-in: $MWCONV_PLUGIN, else the one beside this package."""
+    given = os.environ.get("MWCONV_PLUGIN")
+    if given:
+        return given
+    return os.path.join(os.path.dirname(os.path.abspath(__file__)), "libmacwrite.so")
+
+
+_lock = threading.Lock()
+_library = None
+
+
+def _lib():
+    global _library
+    if _library is None:
+        with _lock:
+            if _library is None:
+                try:
+                    _library = _mwconv.Library(_plugin_path())
+                except _mwconv.Error as e:
+                    raise _error(e) from None
+    return _library
+
+
+def _error(e):
+    status, message = e.args
+    return (NotMacWrite if status == 2 else ConversionError)(message, status)
+
+
+def _call(function, *args):
+    try:
+        return function(*args)
+    except _mwconv.Error as e:
+        raise _error(e) from None
+
+
+def _options(source, to, fragment, macbinary, extra):
+    if extra:
+        raise TypeError("unknown option(s): " + ", ".join(sorted(extra)))
+    return source, to, bool(fragment), bool(macbinary)
+
+
+def convert(data, to="html", source="auto", *, fragment=False, macbinary=False, extract_media=None, name=None,
+            **extra):
+    """The document in `data` (bytes) converted to `to`; the output's bytes.
+
+    `source` is the command's --from, `to` its --to; `fragment`,
+    `macbinary` and `extract_media` (a folder) are its --fragment,
+    --macbinary and --extract-media.  `name` names the document in messages
+    and its title, as a file name does on the command line; without it the
+    document is treated as the command treats its standard input.
+    """
+    source, to, fragment, macbinary = _options(source, to, fragment, macbinary, extra)
+    return _call(_lib().convert, bytes(data), source, to, fragment, macbinary, name or "",
+                 os.fspath(extract_media) if extract_media else "")
+
+
+def convert_file(path, to="html", output=None, source="auto", *, fragment=False, macbinary=False,
+                 extract_media=None, **extra):
+    """The file at `path` converted into `output` (by default the input's
+    name with the format's extension, beside it); returns the output's path.
+    The output is replaced only when the conversion succeeded."""
+    source, to, fragment, macbinary = _options(source, to, fragment, macbinary, extra)
+    path = os.fspath(path)
+    if output is None:
+        output = os.path.splitext(path)[0] + "." + EXTENSIONS[to] if to in EXTENSIONS else path
+    output = os.fspath(output)
+    _call(_lib().convert_file, path, output, source, to, fragment, macbinary,
+          os.fspath(extract_media) if extract_media else "")
+    return output
+
+
+def identify(data_or_path, name=None):
+    """What `mwconv --identify --json` says of a file (a path) or of bytes,
+    as a dict with the same keys ("file" is `name`, or "-" for bytes)."""
+    if isinstance(data_or_path, (bytes, bytearray, memoryview)):
+        text = _call(_lib().identify, bytes(data_or_path), name or "-")
+    else:
+        text = _call(_lib().identify_file, os.fspath(data_or_path))
+    return json.loads(text)
+
+
+def members(path):
+    """The members of the container at `path` (disk image, archive, BinHex,
+    MacBinary...), nested containers walked: dicts of path, container, type,
+    creator, size and problem.  Empty for a file that is no container."""
+    return _call(_lib().members, os.fspath(path))
