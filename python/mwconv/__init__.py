@@ -103,13 +103,14 @@ def convert(data, to="html", source="auto", *, fragment=False, macbinary=False, 
 
 def convert_file(path, to="html", output=None, source="auto", *, fragment=False, macbinary=False,
                  extract_media=None, **extra):
-    """The file at `path` converted into `output` (by default the input's
-    name with the format's extension, beside it); returns the output's path.
+    """The file at `path` converted into `output` (by default beside it, the
+    format's extension added to its name, as the command names a batch's
+    outputs); returns the output's path.
     The output is replaced only when the conversion succeeded."""
     source, to, fragment, macbinary = _options(source, to, fragment, macbinary, extra)
     path = os.fspath(path)
     if output is None:
-        output = os.path.splitext(path)[0] + "." + EXTENSIONS[to] if to in EXTENSIONS else path
+        output = path + "." + EXTENSIONS[to]
     output = os.fspath(output)
     _call(_lib().convert_file, path, output, source, to, fragment, macbinary,
           os.fspath(extract_media) if extract_media else "")
