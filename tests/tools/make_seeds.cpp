@@ -1,8 +1,8 @@
 // Writes fuzzing seeds of every MacWrite generation, built from the layouts,
 // the same documents in every container format mwconv reads (named
 // "container-..."), and, given a second folder, pictures with every opcode
-// family:
-//   make_seeds DIR [PICTURE_DIR]
+// family, and given a third, a document the import refuses as damaged:
+//   make_seeds DIR [PICTURE_DIR [DAMAGED_DIR]]
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -18,6 +18,7 @@
 #include "tests/support/example_document.h"
 #include "tests/support/mw22_builder.h"
 #include "tests/support/mw2_builder.h"
+#include "tests/support/mw5_builder.h"
 #include "tests/support/pict_builder.h"
 
 namespace {
@@ -34,6 +35,15 @@ std::string macwrite2_seed(ChainLinks links) {
     doc.area({"Text with a note\x05 and a tab\tand more words to fill a line.\r", {{0, 20}, {1, 10}, {0, 30}}, {{0, 15}, {1, 45}}, 17});
     doc.area({"\x03Note text.\r\x03Another.\r", {{0, 22}}, {{0, 22}}, 200, 1});
     doc.links(links);
+    return doc.build();
+}
+
+// A MacWrite 4.6/5 document whose entries name one text again and again:
+// the import refuses it (damaged or crafted), a failure to report.
+std::string damaged_seed() {
+    Mw5Builder doc;
+    doc.text(Area::Main, std::string(4000, 'x') + "\r");
+    for (int i = 0; i < 2000; ++i) doc.entry(Area::Main, 20, 512, 4004);
     return doc.build();
 }
 
@@ -107,8 +117,8 @@ std::vector<std::pair<std::string, std::string>> container_seeds(const std::stri
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 2 && argc != 3) {
-        std::fprintf(stderr, "usage: make_seeds DIR [PICTURE_DIR]\n");
+    if (argc < 2 || argc > 4) {
+        std::fprintf(stderr, "usage: make_seeds DIR [PICTURE_DIR [DAMAGED_DIR]]\n");
         return 1;
     }
     const std::vector<std::pair<std::string, std::string>> seeds = {
@@ -130,7 +140,8 @@ int main(int argc, char **argv) {
         if (write_file(std::string(argv[1]) + "/" + name, bytes) != 0) return 1;
     for (const auto &[name, bytes] : container_seeds(example_document()))
         if (write_file(std::string(argv[1]) + "/" + name, bytes) != 0) return 1;
-    if (argc == 3)
+    if (argc == 4 && write_file(std::string(argv[3]) + "/damaged-macwrite5", damaged_seed()) != 0) return 1;
+    if (argc >= 3)
         for (int version : {1, 2})
             if (write_file(std::string(argv[2]) + "/picture-v" + std::to_string(version), picture_seed(version)) != 0) return 1;
     return 0;
