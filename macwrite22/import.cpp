@@ -10,6 +10,7 @@
 #include "host/macbinary.h"
 #include "host/stream_writer.h"
 #include "macwrite22/layout.h"
+#include "macwrite5/geometry.h"
 #include "macwrite5/hand_over.h"
 #include "macwrite5/import_context.h"
 
@@ -68,6 +69,16 @@ std::vector<FormatRun> read_runs(std::FILE *in) {
     return runs;
 }
 
+// The second trailing block of a text: the heights of its lines.
+int32_t read_line_height(std::FILE *in) {
+    constexpr uint16_t kMaxLines = 4096;
+    uint16_t length = 0;
+    if (!kavrel::read_be16(in, length) || length > kMaxLines) return 0;
+    std::vector<uint8_t> codes(length);
+    if (std::fread(codes.data(), 1, length, in) != length) return 0;
+    return macwrite5::mean_line_height(codes);
+}
+
 void convert_text(ImportContext &ctx, const std::vector<FieldSpot> &fields) {
     uint8_t head[kRecordHeadSize];
     if (std::fread(head, 1, sizeof head, ctx.in) != sizeof head) return;
@@ -76,6 +87,7 @@ void convert_text(ImportContext &ctx, const std::vector<FieldSpot> &fields) {
     text.resize(std::fread(text.data(), 1, count, ctx.in));
     if ((std::ftell(ctx.in) - ctx.mac_binary_offset) & 1) fbouffe(1, ctx.in);
     const std::vector<FormatRun> runs = read_runs(ctx.in);
+    change_geometry(&ctx.pf, KAVREL_GEOMETRY_LINE, read_line_height(ctx.in), ctx.out);
     // An empty paragraph is a return alone, without runs or justification,
     // as in the newer generation.
     if (text.empty() || (text.size() == 1 && text[0] == kavrel::code::kParagraphEnd)) {
@@ -164,6 +176,11 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
         if (version == kVersion5 && hand_overs > 0) return macwrite5::import(input, output, hand_overs - 1);
         return -1;
     }
+    KavrelPage page = macwrite5::page_of_print_record(doc + kPrintRecordAt);
+    page.first_page = kavrel::be16s(doc + kFirstPageAt);
+    page.title_page = doc[kTitlePageAt] != 0;
+    pose_page(&page, ctx.out);
+    ctx.text_width = macwrite5::printable_width(page);
     const size_t counts[3] = {be16(doc + kParagraphCountAt), be16(doc + kHeaderCountAt), be16(doc + kFooterCountAt)};
     const long list_pos = be16(doc + kParagraphListPosAt);
     std::vector<Record> records;

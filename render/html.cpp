@@ -137,8 +137,15 @@ std::string paragraph_css(const ParagraphStyle &p) {
     case Align::Justified: css += ";text-align:justify"; break;
     default: break;
     }
+    if (p.left_indent != 0) css += ";margin-left:" + points(p.left_indent / 20.0);
+    if (p.right_indent != 0) css += ";margin-right:" + points(p.right_indent / 20.0);
+    if (p.first_indent != 0) css += ";text-indent:" + points(p.first_indent / 20.0);
+    if (p.space_before > 0) css += ";margin-top:" + points(p.space_before / 20.0);
+    if (p.space_after > 0) css += ";margin-bottom:" + points(p.space_after / 20.0);
     // Single spacing (8) is a line height of 1.2.
-    if (p.interline != 8 && p.interline != 0) {
+    if (p.line_height > 0) {
+        css += ";line-height:" + points(p.line_height / 20.0);
+    } else if (p.interline != 8 && p.interline != 0) {
         css += ";line-height:";
         css += decimal(p.interline * 0.15);
     }
@@ -196,6 +203,36 @@ const char *const kStyleSheet =
     "@media screen{.mw-page-break{border-top:1px dashed #bbb;margin:0.5em 0}}\n"
     ".mw-picture svg,.mw-picture img{vertical-align:top;max-width:100%;height:auto}\n";
 
+// The substitutes that LibreOffice prints the Mac families with, by their
+// kind: a browser that prints the page then sets the same text in the same
+// widths.
+std::string_view substitute(Generic g) {
+    switch (g) {
+    case Generic::SansSerif: return "Liberation Sans";
+    case Generic::Monospace: return "Liberation Mono";
+    default: return "Liberation Serif";
+    }
+}
+
+std::string font_substitutes() {
+    std::string css;
+    for (const FontFace &face : font_table())
+        if (first_of_family(face))
+            css += "@font-face{font-family:'" + std::string(face.family) + "';src:local('" +
+                   std::string(substitute(face.generic)) + "')}\n";
+    return css;
+}
+
+// The page of the document: its paper and margins when printed, and on
+// screen a body as wide as its text block.
+std::string page_css(const PageSetup &page) {
+    if (!page.said) return {};
+    const auto in = [](int twips) { return decimal(twips / static_cast<double>(kTwipsPerInch)) + "in"; };
+    return "@page{size:" + in(page.width) + " " + in(page.height) + ";margin:" + in(page.top) + " " + in(page.right) +
+           " " + in(page.bottom) + " " + in(page.left) + "}\nbody{max-width:none;width:" + in(page.text_width()) +
+           ";padding:0}\n@media print{body{margin:0}}\n" + font_substitutes();
+}
+
 // One place the HTML goes (the page, the held footer, the held notes) and
 // the state of what is open there.
 struct Flow {
@@ -216,10 +253,13 @@ struct Flow {
 
 class HtmlRenderer final : public StyledListener {
 public:
-    HtmlRenderer(std::FILE *out, const RenderOptions &options) : page_(out), options_(options) {
+    HtmlRenderer(std::FILE *out, const RenderOptions &options) : page_(out), options_(options) {}
+
+    // The head, once the page is known.
+    void page_setup(const PageSetup &page) override {
         if (options_.fragment) return;
         page_.sink.put("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>" + escaped(options_.title) +
-                       "</title>\n<style>\n" + kStyleSheet + "</style>\n</head>\n<body>\n");
+                       "</title>\n<style>\n" + kStyleSheet + page_css(page) + "</style>\n</head>\n<body>\n");
     }
 
     bool ok() { return page_.sink.flush(); }

@@ -70,10 +70,19 @@ std::string paragraph_controls(const ParagraphStyle &p) {
     case Align::Justified: c += "\\qj"; break;
     default: c += "\\ql"; break;
     }
-    // \sl with \slmult1 counts in 240ths of a single line.
-    if (p.interline != 8 && p.interline != 0) c += "\\sl" + std::to_string(p.interline * 30) + "\\slmult1";
+    if (p.left_indent != 0) c += "\\li" + std::to_string(p.left_indent);
+    if (p.right_indent != 0) c += "\\ri" + std::to_string(p.right_indent);
+    if (p.first_indent != 0) c += "\\fi" + std::to_string(p.first_indent);
+    if (p.space_before > 0) c += "\\sb" + std::to_string(p.space_before);
+    if (p.space_after > 0) c += "\\sa" + std::to_string(p.space_after);
+    // A negative \sl is an exact height in twips; with \slmult1 it counts
+    // in 240ths of a single line.
+    if (p.line_height > 0) c += "\\sl-" + std::to_string(p.line_height) + "\\slmult0";
+    else if (p.interline != 8 && p.interline != 0) c += "\\sl" + std::to_string(p.interline * 30) + "\\slmult1";
+    // Tab stops are measured from the page's margin, the stream's from the
+    // left indent.
     for (const TabStop &t : p.tabs)
-        c += std::string(t.decimal ? "\\tqdec" : "") + "\\tx" + std::to_string(t.column * kTwipsPerColumn);
+        c += std::string(t.decimal ? "\\tqdec" : "") + "\\tx" + std::to_string(p.left_indent + t.column * kTwipsPerColumn);
     return c + " ";
 }
 
@@ -132,8 +141,21 @@ class RtfRenderer final : public StyledListener {
 public:
     RtfRenderer(std::FILE *out, const RenderOptions &options) : out_(out) {
         out_.put("{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\n" + font_table_group() + "{\\info{\\title " +
-                 escaped(options.title) +
-                 "}}\n\\paperw12240\\paperh15840\\margl1440\\margr1440\\margt1440\\margb1440\n");
+                 escaped(options.title) + "}}\n");
+    }
+
+    // The header and footer stand at the margins, against the text, as
+    // MacWrite prints them inside the printable page.
+    void page_setup(const PageSetup &page) override {
+        const auto n = [](int v) { return std::to_string(v); };
+        std::string c = "\\paperw" + n(page.width) + "\\paperh" + n(page.height) + "\\margl" + n(page.left) +
+                        "\\margr" + n(page.right) + "\\margt" + n(page.top) + "\\margb" + n(page.bottom);
+        if (page.said) {
+            c += "\\sectd\\headery" + n(page.top) + "\\footery" + n(page.bottom);
+            if (page.first_page != 1) c += "\\pgnstarts" + n(page.first_page) + "\\pgnrestart";
+            if (page.title_page) c += "\\titlepg";
+        }
+        out_.put(c + "\n");
     }
 
     bool ok() { return out_.flush(); }
@@ -158,6 +180,8 @@ public:
     }
 
     void begin_paragraph(const ParagraphStyle &style) override {
+        if (break_pending_) out_.put("\\page\n");
+        break_pending_ = false;
         in_paragraph_ = true;
         // A footnote's paragraphs are separated, not ended, by \par: the
         // note ends with its text.
@@ -189,9 +213,12 @@ public:
         out_.put(" ");
     }
 
+    // A break between paragraphs waits for the next one: after the last,
+    // only a paragraph that starts a page of its own keeps the blank page.
     void page_break() override {
         close_run();
-        out_.put("\\page\n");
+        if (in_paragraph_) out_.put("\\page\n");
+        else break_pending_ = true;
     }
 
     void note_call(int, const CharStyle &) override {
@@ -210,13 +237,18 @@ public:
     void picture(const Picture &p) override {
         close_run();
         const bool alone = !in_paragraph_;
-        if (alone) out_.put("\\pard\\plain ");
+        if (alone && break_pending_) out_.put("\\page\n");
+        if (alone) {
+            break_pending_ = false;
+            out_.put("\\pard\\plain ");
+        }
         out_.put(picture_group(p));
         if (alone) out_.put("\\par\n");
     }
 
     void end_document() override {
         close_run();
+        if (break_pending_) out_.put("\\pard\\plain\\pagebb\\par\n");
         out_.put("}\n");
     }
 
@@ -256,6 +288,7 @@ private:
     CharStyle run_;
     bool run_open_ = false;
     bool in_note_ = false;
+    bool break_pending_ = false;
     int note_paragraphs_ = 0;
     bool in_paragraph_ = false;
 };
