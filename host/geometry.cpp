@@ -24,7 +24,8 @@ void pose_page(const KavrelPage *page, FILE *out) {
         clamp_unsigned(page->width),  clamp_unsigned(page->height), clamp_unsigned(page->top),
         clamp_unsigned(page->left),   clamp_unsigned(page->bottom), clamp_unsigned(page->right),
         static_cast<uint16_t>(clamp_signed(page->first_page)),
-        static_cast<uint16_t>(page->title_page ? code::kPageTitle : 0)};
+        static_cast<uint16_t>(page->title_page ? code::kPageTitle : 0),
+        clamp_unsigned(page->header_height), clamp_unsigned(page->footer_height)};
     uint8_t body[2 * code::kPageInsertWords];
     for (int i = 0; i < code::kPageInsertWords; ++i) {
         body[2 * i] = static_cast<uint8_t>(words[i] >> 8);

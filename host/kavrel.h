@@ -68,6 +68,7 @@ typedef struct KavrelPage {
     int32_t top, left, bottom, right;
     int32_t first_page;   /* the number the first page is printed with */
     int32_t title_page;   /* non-zero: the first page has no header or footer */
+    int32_t header_height, footer_height;  /* what they take of the printable page */
 } KavrelPage;
 
 #pragma pack(pop)

@@ -65,10 +65,11 @@ inline constexpr int kInsertKindSize = 4;
 inline constexpr int kPictureRectSize = 8;
 // The document's page: "PAGE", then big-endian 16-bit words: paper width and
 // height, top, left, bottom and right margins (all unsigned, in twips), the
-// first page's number (signed) and flags (kPageTitle: the first page is a
-// title page, without header or footer).
+// first page's number (signed), flags (kPageTitle: the first page is a
+// title page, without header or footer), and the heights that the page
+// header and the page footer take inside the margins (unsigned, in twips).
 inline constexpr char kPageInsert[4] = {'P', 'A', 'G', 'E'};
-inline constexpr int kPageInsertWords = 8;
+inline constexpr int kPageInsertWords = 10;
 inline constexpr uint16_t kPageTitle = 0x0001;
 
 // Number of parameter bytes after a code; -1 for the insert's own body.

@@ -147,6 +147,22 @@ void convert_area(ImportContext &ctx, const std::vector<Record> &records, const 
     }
 }
 
+// What `count` paragraphs from entry `first` take of the page, in twips: the
+// heights that their entries give, read where they lie before the records.
+int32_t area_height(ImportContext &ctx, size_t first, size_t count, long list_pos) {
+    int32_t height = 0;
+    for (size_t i = first; i < first + count; ++i) {
+        const long entry = kEntriesAt + static_cast<long>(i) * kEntrySize;
+        uint8_t word[2];
+        if (entry + kEntrySize > list_pos || std::fseek(ctx.in, ctx.mac_binary_offset + entry, SEEK_SET) != 0 ||
+            std::fread(word, 1, 2, ctx.in) != 2)
+            break;
+        const int32_t h = kavrel::be16s(word);
+        height += h < 0 ? -h : h;
+    }
+    return height * macwrite5::kTwipsPerPoint;
+}
+
 // Reads the header image at the input's position; the rest of a short file
 // reads as zeros.
 size_t read_header(ImportContext &ctx) {
@@ -176,13 +192,15 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
         if (version == kVersion5 && hand_overs > 0) return macwrite5::import(input, output, hand_overs - 1);
         return -1;
     }
+    const size_t counts[3] = {be16(doc + kParagraphCountAt), be16(doc + kHeaderCountAt), be16(doc + kFooterCountAt)};
+    const long list_pos = be16(doc + kParagraphListPosAt);
     KavrelPage page = macwrite5::page_of_print_record(doc + kPrintRecordAt);
     page.first_page = kavrel::be16s(doc + kFirstPageAt);
     page.title_page = doc[kTitlePageAt] != 0;
+    page.header_height = area_height(ctx, counts[0], counts[1], list_pos);
+    page.footer_height = area_height(ctx, counts[0] + counts[1], counts[2], list_pos);
     pose_page(&page, ctx.out);
     ctx.text_width = macwrite5::printable_width(page);
-    const size_t counts[3] = {be16(doc + kParagraphCountAt), be16(doc + kHeaderCountAt), be16(doc + kFooterCountAt)};
-    const long list_pos = be16(doc + kParagraphListPosAt);
     std::vector<Record> records;
     std::fseek(input, ctx.mac_binary_offset + list_pos, SEEK_SET);
     while (records.size() < counts[0] + counts[1] + counts[2] && skip_record(ctx, records)) {

@@ -170,7 +170,7 @@ struct Exporter {
     void set_geometry(const Event &ev) {
         const int32_t twips = static_cast<int16_t>(ev.param[0] << 8 | ev.param[1]);
         const int32_t text_width = s.page_said ? s.page.width - s.page.left - s.page.right : kDefaultTextWidth;
-        const auto points = [](int32_t t) { return static_cast<int16_t>(std::clamp((t + 10) / 20, -32768, 32767)); };
+        const auto points = [](int32_t t) { return static_cast<int16_t>(std::clamp((t + (t < 0 ? -10 : 10)) / 20, -32768, 32767)); };
         switch (ev.code) {
         case code::kLeftIndent:
             s.ruler.first = static_cast<int16_t>(s.ruler.first - s.ruler.left + points(twips));
@@ -257,7 +257,7 @@ struct Exporter {
         const auto *p = reinterpret_cast<const uint8_t *>(body.data()) + code::kInsertKindSize;
         const auto word = [p](int i) { return static_cast<uint16_t>(p[2 * i] << 8 | p[2 * i + 1]); };
         s.page = {word(0), word(1), word(2), word(3), word(4), word(5), static_cast<int16_t>(word(6)),
-                  (word(7) & code::kPageTitle) != 0};
+                  (word(7) & code::kPageTitle) != 0, word(8), word(9)};
         s.page_said = s.page.width > s.page.left + s.page.right && s.page.height > s.page.top + s.page.bottom;
         return true;
     }

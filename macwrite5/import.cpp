@@ -122,11 +122,28 @@ std::vector<int32_t> area_line_heights(const ImportContext &ctx, const uint8_t *
     return read_line_heights(ctx.in, length, count);
 }
 
+// What an area takes of the page: the heights of its paragraphs, in twips.
+int32_t area_height(const ImportContext &ctx, const Area &area) {
+    const uint8_t *window = ctx.header.data() + area.window_at;
+    const uint16_t count = be16(ctx.header.data() + area.count_at);
+    const long pos = static_cast<long>(be32(window + kInfoArrayPosAt)) + ctx.mac_binary_offset;
+    if (pos < 0 || pos + long{count} * kEntrySize > ctx.file_length || std::fseek(ctx.in, pos, SEEK_SET) != 0) return 0;
+    int32_t height = 0;
+    uint8_t entry[kEntrySize];
+    for (uint16_t i = 0; i < count && std::fread(entry, 1, kEntrySize, ctx.in) == kEntrySize; ++i) {
+        const int32_t h = be16s(entry + kHeightAt);
+        height += h < 0 ? -h : h;
+    }
+    return height * kTwipsPerPoint;
+}
+
 // The page insert that opens the stream.
 void convert_page(const ImportContext &ctx) {
     KavrelPage page = page_of_print_record(ctx.header.data() + kPrintRecordAt);
     page.first_page = be16s(ctx.header.data() + kFirstPageAt);
     page.title_page = ctx.header[kTitlePageAt] != 0;
+    page.header_height = area_height(ctx, kAreas[0]);
+    page.footer_height = area_height(ctx, kAreas[1]);
     pose_page(&page, ctx.out);
 }
 

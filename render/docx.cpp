@@ -120,9 +120,9 @@ std::string section_page(const PageSetup &page) {
              "w:footer=\"720\" w:gutter=\"0\"/>";
         return s;
     }
-    s += "<w:pgMar" + attribute("w:top", n(page.top)) + attribute("w:right", n(page.right)) +
-         attribute("w:bottom", n(page.bottom)) + attribute("w:left", n(page.left)) + attribute("w:header", n(page.top)) +
-         attribute("w:footer", n(page.bottom)) + " w:gutter=\"0\"/>";
+    s += "<w:pgMar" + attribute("w:top", n(page.top + page.header_height)) + attribute("w:right", n(page.right)) +
+         attribute("w:bottom", n(page.bottom + page.footer_height)) + attribute("w:left", n(page.left)) +
+         attribute("w:header", n(page.top)) + attribute("w:footer", n(page.bottom)) + " w:gutter=\"0\"/>";
     if (page.first_page != 1) s += "<w:pgNumType" + attribute("w:start", n(page.first_page)) + "/>";
     if (page.title_page) s += "<w:titlePg/>";
     return s;

@@ -127,6 +127,22 @@ std::string escaped(std::string_view utf8) {
     return out;
 }
 
+constexpr int kTwipsPerPoint = 20;
+
+// A length in twips in `unit` (`per_unit` twips each), to three decimals.
+std::string length(int twips, int per_unit, const char *unit) {
+    const long magnitude = twips < 0 ? -static_cast<long>(twips) : twips;
+    const long thousandths = (magnitude * 1000 + per_unit / 2) / per_unit;
+    std::string s = (twips < 0 ? "-" : "") + std::to_string(thousandths / 1000);
+    if (long fraction = thousandths % 1000; fraction != 0) {
+        std::string digits = std::to_string(fraction);
+        digits.insert(0, 3 - digits.size(), '0');
+        while (digits.back() == '0') digits.pop_back();
+        s += "." + digits;
+    }
+    return s + unit;
+}
+
 // Paragraphs keep their spaces and tabs (pre-wrap) and have no margins of
 // their own: MacWrite spaces paragraphs only by their lines.
 std::string paragraph_css(const ParagraphStyle &p) {
@@ -137,14 +153,14 @@ std::string paragraph_css(const ParagraphStyle &p) {
     case Align::Justified: css += ";text-align:justify"; break;
     default: break;
     }
-    if (p.left_indent != 0) css += ";margin-left:" + points(p.left_indent / 20.0);
-    if (p.right_indent != 0) css += ";margin-right:" + points(p.right_indent / 20.0);
-    if (p.first_indent != 0) css += ";text-indent:" + points(p.first_indent / 20.0);
-    if (p.space_before > 0) css += ";margin-top:" + points(p.space_before / 20.0);
-    if (p.space_after > 0) css += ";margin-bottom:" + points(p.space_after / 20.0);
+    if (p.left_indent != 0) css += ";margin-left:" + length(p.left_indent, kTwipsPerPoint, "pt");
+    if (p.right_indent != 0) css += ";margin-right:" + length(p.right_indent, kTwipsPerPoint, "pt");
+    if (p.first_indent != 0) css += ";text-indent:" + length(p.first_indent, kTwipsPerPoint, "pt");
+    if (p.space_before > 0) css += ";margin-top:" + length(p.space_before, kTwipsPerPoint, "pt");
+    if (p.space_after > 0) css += ";margin-bottom:" + length(p.space_after, kTwipsPerPoint, "pt");
     // Single spacing (8) is a line height of 1.2.
     if (p.line_height > 0) {
-        css += ";line-height:" + points(p.line_height / 20.0);
+        css += ";line-height:" + length(p.line_height, kTwipsPerPoint, "pt");
     } else if (p.interline != 8 && p.interline != 0) {
         css += ";line-height:";
         css += decimal(p.interline * 0.15);
@@ -227,7 +243,7 @@ std::string font_substitutes() {
 // screen a body as wide as its text block.
 std::string page_css(const PageSetup &page) {
     if (!page.said) return {};
-    const auto in = [](int twips) { return decimal(twips / static_cast<double>(kTwipsPerInch)) + "in"; };
+    const auto in = [](int twips) { return length(twips, kTwipsPerInch, "in"); };
     return "@page{size:" + in(page.width) + " " + in(page.height) + ";margin:" + in(page.top) + " " + in(page.right) +
            " " + in(page.bottom) + " " + in(page.left) + "}\nbody{max-width:none;width:" + in(page.text_width()) +
            ";padding:0}\n@media print{body{margin:0}}\n" + font_substitutes();

@@ -411,18 +411,22 @@ private:
         std::string l = "<style:page-layout style:name=\"Page\"><style:page-layout-properties" +
                         attribute("fo:page-width", twips(p.width)) + attribute("fo:page-height", twips(p.height)) +
                         attribute("fo:margin-left", twips(p.left)) + attribute("fo:margin-right", twips(p.right));
+        // A header or footer without text keeps its height as margin.
         if (p.said)
-            l += attribute("fo:margin-top", twips(p.top)) + attribute("fo:margin-bottom", twips(p.bottom)) + "/>";
+            l += attribute("fo:margin-top", twips(p.top + (header ? 0 : p.header_height))) +
+                 attribute("fo:margin-bottom", twips(p.bottom + (footer ? 0 : p.footer_height))) + "/>";
         else
             l += attribute("fo:margin-top", header ? "0.5in" : "1in") +
                  attribute("fo:margin-bottom", footer ? "0.5in" : "1in") + "/>";
-        const char *gap = p.said ? "0in" : "0.25in";
+        const std::string gap = p.said ? "0in" : "0.25in";
         if (header)
-            l += std::string("<style:header-style><style:header-footer-properties fo:min-height=\"0in\" "
-                             "fo:margin-bottom=\"") + gap + "\"/></style:header-style>";
+            l += "<style:header-style><style:header-footer-properties" +
+                 attribute("fo:min-height", p.said ? twips(p.header_height) : "0in") + attribute("fo:margin-bottom", gap) +
+                 "/></style:header-style>";
         if (footer)
-            l += std::string("<style:footer-style><style:header-footer-properties fo:min-height=\"0in\" "
-                             "fo:margin-top=\"") + gap + "\"/></style:footer-style>";
+            l += "<style:footer-style><style:header-footer-properties" +
+                 attribute("fo:min-height", p.said ? twips(p.footer_height) : "0in") + attribute("fo:margin-top", gap) +
+                 "/></style:footer-style>";
         return l + "</style:page-layout>\n";
     }
 

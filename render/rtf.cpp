@@ -149,7 +149,8 @@ public:
     void page_setup(const PageSetup &page) override {
         const auto n = [](int v) { return std::to_string(v); };
         std::string c = "\\paperw" + n(page.width) + "\\paperh" + n(page.height) + "\\margl" + n(page.left) +
-                        "\\margr" + n(page.right) + "\\margt" + n(page.top) + "\\margb" + n(page.bottom);
+                        "\\margr" + n(page.right) + "\\margt" + n(page.top + page.header_height) + "\\margb" +
+                        n(page.bottom + page.footer_height);
         if (page.said) {
             c += "\\sectd\\headery" + n(page.top) + "\\footery" + n(page.bottom);
             if (page.first_page != 1) c += "\\pgnstarts" + n(page.first_page) + "\\pgnrestart";

@@ -298,7 +298,8 @@ bool page_of(std::string_view insert, PageSetup &out) {
     for (int i = 0; i < code::kPageInsertWords; ++i) w[i] = static_cast<uint16_t>(p[2 * i] << 8 | p[2 * i + 1]);
     // A text block narrower or shorter than an inch is no page to lay out.
     if (w[0] < w[3] + w[5] + kTwipsPerInch || w[1] < w[2] + w[4] + kTwipsPerInch) return false;
-    out = {w[0], w[1], w[2], w[3], w[4], w[5], static_cast<int16_t>(w[6]), (w[7] & code::kPageTitle) != 0, true};
+    out = {w[0], w[1], w[2], w[3], w[4], w[5], static_cast<int16_t>(w[6]), (w[7] & code::kPageTitle) != 0, true,
+           w[8], w[9]};
     return true;
 }
 

@@ -52,6 +52,9 @@ struct PageSetup {
     int first_page = 1;                  // the number the first page is printed with
     bool title_page = false;             // the first page has no header or footer
     bool said = false;                   // the stream said so; else the defaults above
+    // What the header and the footer take inside the margins: the text
+    // starts below the one and ends above the other, blank lines included.
+    int header_height = 0, footer_height = 0;
     int text_width() const { return width - left - right; }
 };
 
