@@ -451,7 +451,7 @@ private:
     static std::string styles() {
         return std::string(kDeclaration) + "<w:styles" + kNamespaces +
                "><w:docDefaults><w:rPrDefault><w:rPr><w:rFonts w:ascii=\"Times\" w:hAnsi=\"Times\" "
-               "w:eastAsia=\"Times\" w:cs=\"Times\"/><w:sz w:val=\"24\"/></w:rPr></w:rPrDefault>"
+               "w:eastAsia=\"Times\" w:cs=\"Times\"/><w:kern w:val=\"2\"/><w:sz w:val=\"24\"/></w:rPr></w:rPrDefault>"
                // MacWrite spaces paragraphs by their lines alone.
                "<w:pPrDefault><w:pPr><w:spacing w:before=\"0\" w:after=\"0\" w:line=\"240\" w:lineRule=\"auto\"/>"
                "</w:pPr></w:pPrDefault></w:docDefaults>"

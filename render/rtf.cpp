@@ -63,7 +63,9 @@ std::string font_table_group() {
 }
 
 std::string paragraph_controls(const ParagraphStyle &p) {
-    std::string c = "\\pard\\plain";
+    // Pair kerning, as LibreOffice sets its own documents and prints the
+    // originals: without it lines come out wider and break elsewhere.
+    std::string c = "\\pard\\plain\\kerning1";
     switch (p.align) {
     case Align::Centre: c += "\\qc"; break;
     case Align::Right: c += "\\qr"; break;
