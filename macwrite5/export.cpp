@@ -170,14 +170,13 @@ struct Exporter {
     void set_geometry(const Event &ev) {
         const int32_t twips = static_cast<int16_t>(ev.param[0] << 8 | ev.param[1]);
         const int32_t text_width = s.page_said ? s.page.width - s.page.left - s.page.right : kDefaultTextWidth;
-        const auto points = [](int32_t t) { return static_cast<int16_t>(std::clamp((t + (t < 0 ? -10 : 10)) / 20, -32768, 32767)); };
         switch (ev.code) {
         case code::kLeftIndent:
-            s.ruler.first = static_cast<int16_t>(s.ruler.first - s.ruler.left + points(twips));
-            s.ruler.left = points(twips);
+            s.ruler.first = static_cast<int16_t>(s.ruler.first - s.ruler.left + twips_to_points(twips));
+            s.ruler.left = twips_to_points(twips);
             break;
-        case code::kRightIndent: s.ruler.right = points(text_width - twips); break;
-        case code::kFirstIndent: s.ruler.first = static_cast<int16_t>(s.ruler.left + points(twips)); break;
+        case code::kRightIndent: s.ruler.right = twips_to_points(text_width - twips); break;
+        case code::kFirstIndent: s.ruler.first = static_cast<int16_t>(s.ruler.left + twips_to_points(twips)); break;
         default: return;  // spacing and line heights MacWrite works out itself
         }
         if (writing()) resume_alignment();

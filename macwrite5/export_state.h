@@ -48,6 +48,12 @@ struct RulerGeometry {
     bool operator==(const RulerGeometry &) const = default;
 };
 
+// Twips to the nearest point, as rulers and the print record count.
+inline int16_t twips_to_points(int32_t twips) {
+    const int32_t points = (twips + (twips < 0 ? -10 : 10)) / 20;
+    return static_cast<int16_t>(points < -32768 ? -32768 : points > 32767 ? 32767 : points);
+}
+
 struct ExportState {
     ExportState() = default;
     ExportState(const ExportState &) = delete;

@@ -328,16 +328,20 @@ void patch_block(ExportState &s, const AreaEntries &area, long count_at, long wi
 
 namespace {
 
-int16_t points(int32_t twips) { return static_cast<int16_t>(std::clamp((twips + 10) / 20, -32768, 32767)); }
-
 // The page the stream gave, as the print record at 72 dots an inch: the
 // printable page from (0, 0), the paper around it; and the first page's
 // number and title page among the document's settings.
 void patch_page(ExportState &s) {
     const KavrelPage &p = s.page;
-    const int16_t height = points(p.height - p.top - p.bottom), width = points(p.width - p.left - p.right);
-    const int16_t rects[8] = {0, 0, height, width, static_cast<int16_t>(-points(p.top)), static_cast<int16_t>(-points(p.left)),
-                              static_cast<int16_t>(height + points(p.bottom)), static_cast<int16_t>(width + points(p.right))};
+    const int16_t height = twips_to_points(p.height - p.top - p.bottom), width = twips_to_points(p.width - p.left - p.right);
+    const int16_t rects[8] = {0,
+                              0,
+                              height,
+                              width,
+                              static_cast<int16_t>(-twips_to_points(p.top)),
+                              static_cast<int16_t>(-twips_to_points(p.left)),
+                              static_cast<int16_t>(height + twips_to_points(p.bottom)),
+                              static_cast<int16_t>(width + twips_to_points(p.right))};
     std::fseek(s.out, kPrintRecordAt + 8, SEEK_SET);
     for (const int16_t v : rects) write_be16(s.out, static_cast<uint16_t>(v));
     std::fseek(s.out, kTitlePageAt, SEEK_SET);

@@ -137,14 +137,15 @@ int32_t area_height(const ImportContext &ctx, const Area &area) {
     return height * kTwipsPerPoint;
 }
 
-// The page insert that opens the stream.
-void convert_page(const ImportContext &ctx) {
+// The page insert that opens the stream; rulers measure against its width.
+void convert_page(ImportContext &ctx) {
     KavrelPage page = page_of_print_record(ctx.header.data() + kPrintRecordAt);
     page.first_page = be16s(ctx.header.data() + kFirstPageAt);
     page.title_page = ctx.header[kTitlePageAt] != 0;
     page.header_height = area_height(ctx, kAreas[0]);
     page.footer_height = area_height(ctx, kAreas[1]);
     pose_page(&page, ctx.out);
+    ctx.text_width = printable_width(page);
 }
 
 void convert_area(ImportContext &ctx, const Area &area) {
@@ -195,7 +196,6 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
     }
     ctx.start_budget();
     convert_page(ctx);
-    ctx.text_width = printable_width(page_of_print_record(ctx.header.data() + kPrintRecordAt));
     for (const Area &area : kAreas) convert_area(ctx, area);
     return 0;
 }
