@@ -453,7 +453,7 @@ private:
                "><w:docDefaults><w:rPrDefault><w:rPr><w:rFonts w:ascii=\"Times\" w:hAnsi=\"Times\" "
                "w:eastAsia=\"Times\" w:cs=\"Times\"/><w:kern w:val=\"2\"/><w:sz w:val=\"24\"/></w:rPr></w:rPrDefault>"
                // MacWrite spaces paragraphs by their lines alone.
-               "<w:pPrDefault><w:pPr><w:spacing w:before=\"0\" w:after=\"0\" w:line=\"240\" w:lineRule=\"auto\"/>"
+               "<w:pPrDefault><w:pPr><w:widowControl w:val=\"0\"/><w:spacing w:before=\"0\" w:after=\"0\" w:line=\"240\" w:lineRule=\"auto\"/>"
                "</w:pPr></w:pPrDefault></w:docDefaults>"
                "<w:style w:type=\"paragraph\" w:default=\"1\" w:styleId=\"Normal\"><w:name w:val=\"Normal\"/></w:style>"
                "<w:style w:type=\"character\" w:default=\"1\" w:styleId=\"DefaultParagraphFont\">"

@@ -1,4 +1,5 @@
 #include <charconv>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -166,9 +167,9 @@ public:
     void begin_block(Block kind, int) override {
         close_run();
         switch (kind) {
-        case Block::Header: out_.put("{\\header "); break;
-        case Block::Footer: out_.put("{\\footer "); break;
-        case Block::Note: out_.put("{\\footnote "); break;
+        case Block::Header: hold("{\\header "); break;
+        case Block::Footer: hold("{\\footer "); break;
+        case Block::Note: to_->put("{\\footnote "); break;
         }
         in_note_ = kind == Block::Note;
         note_paragraphs_ = 0;
@@ -176,83 +177,87 @@ public:
 
     void end_block() override {
         close_run();
-        if (in_note_ && note_paragraphs_ == 0) out_.put("\\pard\\plain {\\super\\chftn}");
-        out_.put("}");
-        if (!in_note_) out_.put("\n");
+        if (in_note_ && note_paragraphs_ == 0) to_->put("\\pard\\plain {\\super\\chftn}");
+        to_->put("}");
+        if (!in_note_) release();
         in_note_ = false;
     }
 
     void begin_paragraph(const ParagraphStyle &style) override {
-        if (break_pending_) out_.put("\\page\n");
+        if (break_pending_) to_->put("\\page\n");
         break_pending_ = false;
         in_paragraph_ = true;
         // A footnote's paragraphs are separated, not ended, by \par: the
         // note ends with its text.
-        if (in_note_ && note_paragraphs_++ > 0) out_.put("\\par\n");
-        out_.put(paragraph_controls(style));
-        if (in_note_ && note_paragraphs_ == 1) out_.put("{\\super\\chftn} ");
+        if (in_note_ && note_paragraphs_++ > 0) to_->put("\\par\n");
+        to_->put(paragraph_controls(style));
+        if (in_note_ && note_paragraphs_ == 1) to_->put("{\\super\\chftn} ");
     }
 
     void end_paragraph() override {
         close_run();
-        if (!in_note_) out_.put("\\par\n");
+        if (!in_note_) to_->put("\\par\n");
         in_paragraph_ = false;
     }
 
     void text(std::u16string_view run, const CharStyle &style) override {
+        held_text_ = true;
         set_run(style);
         rtf_.clear();
         append_escaped(rtf_, run);
-        out_.put(rtf_);
+        to_->put(rtf_);
     }
 
     void tab(const CharStyle &style) override {
+        held_text_ = true;
         set_run(style);
-        out_.put("\\tab ");
+        to_->put("\\tab ");
     }
 
     void line_end(const CharStyle &style) override {
         set_run(style);
-        out_.put(" ");
+        to_->put(" ");
     }
 
     // A break between paragraphs waits for the next one: after the last,
     // only a paragraph that starts a page of its own keeps the blank page.
     void page_break() override {
         close_run();
-        if (in_paragraph_) out_.put("\\page\n");
+        if (in_paragraph_) to_->put("\\page\n");
         else break_pending_ = true;
     }
 
     void note_call(int, const CharStyle &) override {
         close_run();
-        out_.put("{\\super\\chftn}");
+        to_->put("{\\super\\chftn}");
     }
 
     void field(Field kind, const CharStyle &style) override {
+        held_text_ = true;
         set_run(style);
         std::string rtf = std::string("{\\field{\\*\\fldinst ") + field_instruction(kind) + "}{\\fldrslt ";
         append_escaped(rtf, field_placeholder(kind));
-        out_.put(rtf + "}}");
+        to_->put(rtf + "}}");
     }
 
     // A picture between paragraphs gets a paragraph of its own.
     void picture(const Picture &p) override {
+        held_text_ = true;
         close_run();
         const bool alone = !in_paragraph_;
-        if (alone && break_pending_) out_.put("\\page\n");
+        if (alone && break_pending_) to_->put("\\page\n");
         if (alone) {
             break_pending_ = false;
-            out_.put("\\pard\\plain ");
+            to_->put("\\pard\\plain ");
         }
-        out_.put(picture_group(p));
-        if (alone) out_.put("\\par\n");
+        to_->put(picture_group(p));
+        if (alone) to_->put("\\par\n");
     }
 
     void end_document() override {
         close_run();
-        if (break_pending_) out_.put("\\pard\\plain\\pagebb\\par\n");
-        out_.put("}\n");
+        if (break_pending_) to_->put("\\pard\\plain\\pagebb\\par\n");
+        to_->put("}\n");
     }
 
 private:
@@ -261,9 +266,9 @@ private:
         close_run();
         const std::string &controls = controls_of(style);
         if (controls.empty()) return;
-        out_.put("{");
-        out_.put(controls);
-        out_.put(" ");
+        to_->put("{");
+        to_->put(controls);
+        to_->put(" ");
         run_ = style;
         run_open_ = true;
     }
@@ -280,14 +285,32 @@ private:
 
     void close_run() {
         if (!run_open_) return;
-        out_.put("}");
+        to_->put("}");
         run_open_ = false;
     }
 
     static constexpr size_t kKnownStyles = 8;
     std::vector<std::pair<CharStyle, std::string>> controls_;
     std::string rtf_;  // a run escaped, kept for its room
+    // A header or footer is held until its end, and written only when it has
+    // something to show: an empty one would take a line of the page.
+    void hold(const char *opening) {
+        held_.emplace();
+        held_text_ = false;
+        to_ = &*held_;
+        to_->put(opening);
+    }
+
+    void release() {
+        to_ = &out_;
+        if (held_text_) out_.put(held_->held() + "\n");
+        held_.reset();
+    }
+
     Sink out_;
+    Sink *to_ = &out_;
+    std::optional<Sink> held_;
+    bool held_text_ = false;
     CharStyle run_;
     bool run_open_ = false;
     bool in_note_ = false;

@@ -212,10 +212,7 @@ std::string stem(const std::string &path) { return fs::path(path).stem().string(
 
 // Where our outputs still print on another number of pages than the
 // original: the document and the format.  Open work, not what we want.
-const std::map<std::string, std::string> kOpenPageDifferences = {
-    {"Classic-Mac-C-Compendium__MemWatch_Basic_Install.macwrite", "rtf"},
-    {"Classic-Mac-C-Compendium__Pict_Help_MacWrite", "docx"},
-};
+const std::map<std::string, std::string> kOpenPageDifferences = {};
 
 bool open_difference(const std::string &document, const char *format) {
     const auto it = kOpenPageDifferences.find(fs::path(document).filename().string());
