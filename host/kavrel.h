@@ -54,14 +54,36 @@ typedef struct ParaFormat {
     int32_t interline;
     int32_t host_written_alignment;   /* KAVREL_ALIGN_* the stream last said */
     int32_t host_written_interline;   /* interline the stream last said */
-    uint8_t host48[88];
+    int32_t host_written_geometry[6]; /* KAVREL_GEOMETRY_*: twips the stream last said */
+    uint8_t host72[64];
 } ParaFormat;
 
 typedef struct TabColumns {
     int32_t kind[257];
 } TabColumns;
 
+/* The document's page, in twips (1/20 point). */
+typedef struct KavrelPage {
+    int32_t width, height;
+    int32_t top, left, bottom, right;
+    int32_t first_page;   /* the number the first page is printed with */
+    int32_t title_page;   /* non-zero: the first page has no header or footer */
+    int32_t header_height, footer_height;  /* what they take of the printable page */
+} KavrelPage;
+
 #pragma pack(pop)
+
+/* Paragraph geometry that change_geometry sets, in twips: indents from the
+ * page margins (the first line's from the left indent), space before and
+ * after, and an exact line height (0: the line spacing decides). */
+enum {
+    KAVREL_GEOMETRY_LEFT = 0,
+    KAVREL_GEOMETRY_RIGHT = 1,
+    KAVREL_GEOMETRY_FIRST = 2,
+    KAVREL_GEOMETRY_BEFORE = 3,
+    KAVREL_GEOMETRY_AFTER = 4,
+    KAVREL_GEOMETRY_LINE = 5
+};
 
 enum {
     KAVREL_WROTE_FONT = 0x01,
@@ -127,6 +149,13 @@ KAVREL_API void change_interl(ParaFormat *pf, int32_t spacing, FILE *out);
 KAVREL_API void armement_regle(TabColumns *tc);
 KAVREL_API void nettoyage_regle(FILE *out, TabColumns *tc);
 
+/* Page and paragraph geometry, beyond the imported operations: the page
+ * insert, written once at the start of the stream, and one measure of the
+ * paragraphs to come, written only when it differs from what the stream
+ * last said. */
+KAVREL_API void pose_page(const KavrelPage *page, FILE *out);
+KAVREL_API void change_geometry(ParaFormat *pf, int32_t which, int32_t twips, FILE *out);
+
 /* Blocks, inserts and notes. */
 KAVREL_API void pose_bloc_format(int32_t code, FILE *out);
 KAVREL_API void traitement_insert(int32_t code, FILE *out);
@@ -190,6 +219,7 @@ static_assert(offsetof(ParaFormat, left_column) == 20);
 static_assert(offsetof(ParaFormat, right_column) == 24);
 static_assert(offsetof(ParaFormat, interline) == 36);
 static_assert(offsetof(ParaFormat, host_written_alignment) >= 40);
+static_assert(offsetof(ParaFormat, host_written_geometry) >= 48);
 static_assert(sizeof(TabColumns) == 1028, "TabColumns is 257 int32 entries");
 #endif
 

@@ -49,6 +49,13 @@ inline constexpr uint8_t kFont = 0x88;          // font number, high, low
 inline constexpr uint8_t kHeaderBlock = 0x9E;   // 0, 0
 inline constexpr uint8_t kFooterBlock = 0xA1;   // 0, 0
 inline constexpr uint8_t kInsert = 0xC0;
+// Paragraph geometry: a signed 16-bit big-endian length in twips (1/20
+// point), holding from the next paragraph on like alignment.  Indents are
+// from the page's margins; the first line's is from the left indent; a line
+// height of 0 leaves the lines to the line spacing (0x4D).
+inline constexpr uint8_t kLeftIndent = 0xD0, kRightIndent = 0xD1, kFirstIndent = 0xD2;
+inline constexpr uint8_t kSpaceBefore = 0xD3, kSpaceAfter = 0xD4, kLineHeight = 0xD5;
+inline constexpr uint8_t kFirstGeometryCode = kLeftIndent, kLastGeometryCode = kLineHeight;
 
 // An insert body opens with four letters saying what it carries.  A picture:
 // "PICT", the 8-byte rectangle of its paragraph (top, left, bottom, right,
@@ -56,6 +63,14 @@ inline constexpr uint8_t kInsert = 0xC0;
 inline constexpr char kPictureInsert[4] = {'P', 'I', 'C', 'T'};
 inline constexpr int kInsertKindSize = 4;
 inline constexpr int kPictureRectSize = 8;
+// The document's page: "PAGE", then big-endian 16-bit words: paper width and
+// height, top, left, bottom and right margins (all unsigned, in twips), the
+// first page's number (signed), flags (kPageTitle: the first page is a
+// title page, without header or footer), and the heights that the page
+// header and the page footer take inside the margins (unsigned, in twips).
+inline constexpr char kPageInsert[4] = {'P', 'A', 'G', 'E'};
+inline constexpr int kPageInsertWords = 10;
+inline constexpr uint16_t kPageTitle = 0x0001;
 
 // Number of parameter bytes after a code; -1 for the insert's own body.
 constexpr int tag_param_count(uint8_t c) {

@@ -10,6 +10,7 @@
 #include "host/macbinary.h"
 #include "host/stream_writer.h"
 #include "macwrite22/layout.h"
+#include "macwrite5/geometry.h"
 #include "macwrite5/hand_over.h"
 #include "macwrite5/import_context.h"
 
@@ -68,6 +69,16 @@ std::vector<FormatRun> read_runs(std::FILE *in) {
     return runs;
 }
 
+// The second trailing block of a text: the heights of its lines.
+int32_t read_line_height(std::FILE *in) {
+    constexpr uint16_t kMaxLines = 4096;
+    uint16_t length = 0;
+    if (!kavrel::read_be16(in, length) || length > kMaxLines) return 0;
+    std::vector<uint8_t> codes(length);
+    if (std::fread(codes.data(), 1, length, in) != length) return 0;
+    return macwrite5::mean_line_height(codes);
+}
+
 void convert_text(ImportContext &ctx, const std::vector<FieldSpot> &fields) {
     uint8_t head[kRecordHeadSize];
     if (std::fread(head, 1, sizeof head, ctx.in) != sizeof head) return;
@@ -76,6 +87,7 @@ void convert_text(ImportContext &ctx, const std::vector<FieldSpot> &fields) {
     text.resize(std::fread(text.data(), 1, count, ctx.in));
     if ((std::ftell(ctx.in) - ctx.mac_binary_offset) & 1) fbouffe(1, ctx.in);
     const std::vector<FormatRun> runs = read_runs(ctx.in);
+    change_geometry(&ctx.pf, KAVREL_GEOMETRY_LINE, read_line_height(ctx.in), ctx.out);
     // An empty paragraph is a return alone, without runs or justification,
     // as in the newer generation.
     if (text.empty() || (text.size() == 1 && text[0] == kavrel::code::kParagraphEnd)) {
@@ -135,6 +147,22 @@ void convert_area(ImportContext &ctx, const std::vector<Record> &records, const 
     }
 }
 
+// What `count` paragraphs from entry `first` take of the page, in twips: the
+// heights that their entries give, read where they lie before the records.
+int32_t area_height(ImportContext &ctx, size_t first, size_t count, long list_pos) {
+    int32_t height = 0;
+    for (size_t i = first; i < first + count; ++i) {
+        const long entry = kEntriesAt + static_cast<long>(i) * kEntrySize;
+        uint8_t word[2];
+        if (entry + kEntrySize > list_pos || std::fseek(ctx.in, ctx.mac_binary_offset + entry, SEEK_SET) != 0 ||
+            std::fread(word, 1, 2, ctx.in) != 2)
+            break;
+        const int32_t h = kavrel::be16s(word);
+        height += h < 0 ? -h : h;
+    }
+    return height * macwrite5::kTwipsPerPoint;
+}
+
 // Reads the header image at the input's position; the rest of a short file
 // reads as zeros.
 size_t read_header(ImportContext &ctx) {
@@ -166,6 +194,13 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
     }
     const size_t counts[3] = {be16(doc + kParagraphCountAt), be16(doc + kHeaderCountAt), be16(doc + kFooterCountAt)};
     const long list_pos = be16(doc + kParagraphListPosAt);
+    KavrelPage page = macwrite5::page_of_print_record(doc + kPrintRecordAt);
+    page.first_page = kavrel::be16s(doc + kFirstPageAt);
+    page.title_page = doc[kTitlePageAt] != 0;
+    page.header_height = area_height(ctx, counts[0], counts[1], list_pos);
+    page.footer_height = area_height(ctx, counts[0] + counts[1], counts[2], list_pos);
+    pose_page(&page, ctx.out);
+    ctx.text_width = macwrite5::printable_width(page);
     std::vector<Record> records;
     std::fseek(input, ctx.mac_binary_offset + list_pos, SEEK_SET);
     while (records.size() < counts[0] + counts[1] + counts[2] && skip_record(ctx, records)) {

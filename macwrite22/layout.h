@@ -17,6 +17,9 @@ inline constexpr int kParagraphListPosAt = 2;
 inline constexpr int kParagraphCountAt = 4;   // of the main text
 inline constexpr int kHeaderCountAt = 6;
 inline constexpr int kFooterCountAt = 8;
+inline constexpr int kTitlePageAt = 10;    // non-zero: the first page is a title page
+inline constexpr int kFirstPageAt = 18;    // the number the first page is printed with
+inline constexpr int kPrintRecordAt = 20;
 
 // Window records, stored footer, header, main, after the 20-byte header and
 // the 120-byte printer record.

@@ -1,5 +1,6 @@
 // The MacWrite 4.6/5 export: one pass over the internal stream, decoding each
 // event into text, format runs, page breaks and rulers.
+#include <algorithm>
 #include <array>
 
 #include "catalogue/boundary.h"
@@ -17,6 +18,8 @@ namespace code = kavrel::code;
 
 constexpr uint8_t kMacNonBreakingSpace = 0xCA;
 constexpr uint8_t kSymbolFont = 23, kSelector2Font = 237;
+// The printable page's width in twips that the opening's print record gives.
+constexpr int32_t kDefaultTextWidth = 576 * 20;
 
 // What the stream asked of the paragraphs' alignment, for a ruler that waits
 // for the end of the open paragraph.
@@ -36,7 +39,7 @@ struct Exporter {
     PendingRuler pending = PendingRuler::None;
     Block block;
     bool stream_centred = false;                  // what the stream says
-    std::array<bool, 3> ruler_centred{};          // what each area's last ruler says
+    std::array<RulerGeometry, 3> written{};       // what each area's last ruler says
     int open_notes = 0;                           // whose block-end tags are theirs
 
     void mark_font(uint8_t font) {
@@ -85,7 +88,14 @@ struct Exporter {
 
     void ruler(bool centred) {
         write_ruler(s, centred);
-        ruler_centred[s.area] = centred;
+        written[s.area] = s.ruler;
+        written[s.area].centred = centred;
+    }
+
+    RulerGeometry wanted() const {
+        RulerGeometry g = s.ruler;
+        g.centred = stream_centred;
+        return g;
     }
 
     // A ruler stands in place of a paragraph that has no text yet; after text
@@ -113,7 +123,7 @@ struct Exporter {
     // The alignment that the stream says goes on in an area that begins or
     // resumes, whose last ruler may say otherwise.
     void resume_alignment() {
-        if (ruler_centred[s.area] != stream_centred) alignment(stream_centred ? PendingRuler::Centred : PendingRuler::Left);
+        if (!(written[s.area] == wanted())) alignment(stream_centred ? PendingRuler::Centred : PendingRuler::Left);
     }
 
     // Something to show in a block: the block becomes its area, taking over
@@ -155,6 +165,29 @@ struct Exporter {
         if (writing()) alignment(centred ? PendingRuler::Centred : PendingRuler::Left);
     }
 
+    // Margins, first line and spacing go into the next ruler, which the
+    // paragraph to come gets when they change what its area's ruler says.
+    void set_geometry(const Event &ev) {
+        const int32_t twips = static_cast<int16_t>(ev.param[0] << 8 | ev.param[1]);
+        const int32_t text_width = s.page_said ? s.page.width - s.page.left - s.page.right : kDefaultTextWidth;
+        switch (ev.code) {
+        case code::kLeftIndent:
+            s.ruler.first = static_cast<int16_t>(s.ruler.first - s.ruler.left + twips_to_points(twips));
+            s.ruler.left = twips_to_points(twips);
+            break;
+        case code::kRightIndent: s.ruler.right = twips_to_points(text_width - twips); break;
+        case code::kFirstIndent: s.ruler.first = static_cast<int16_t>(s.ruler.left + twips_to_points(twips)); break;
+        default: return;  // spacing and line heights MacWrite works out itself
+        }
+        if (writing()) resume_alignment();
+    }
+
+    // Single, one and a half, double.
+    void set_spacing(uint8_t interline) {
+        s.ruler.spacing = interline <= 8 ? kSingle : interline <= 12 ? kOneAndHalf : kDouble;
+        if (writing()) resume_alignment();
+    }
+
     // MacWrite keeps fields in headers and footers only.
     void field(uint8_t kind) {
         if (block.area == kMainArea || kind < code::kFieldPageNumber || kind > code::kFieldTime) return;
@@ -192,7 +225,9 @@ struct Exporter {
             break;
         case code::kBlockEnd: block_end(); break;
         case code::kField: field(ev.param[0]); break;
+        case code::kInterline: set_spacing(ev.param[0]); break;
         default:
+            if (ev.code >= code::kFirstGeometryCode && ev.code <= code::kLastGeometryCode) return set_geometry(ev);
             if (ev.code >= 0x9C && ev.code <= 0xA1) traitement_insert(ev.code, s.out);
             if (ev.code == code::kHeaderBlock) open_block(kHeaderArea);
             if (ev.code == code::kFooterBlock) open_block(kFooterArea);
@@ -204,12 +239,26 @@ struct Exporter {
     // passed over.
     void on_insert(const Event &ev) {
         const std::string &body = ev.insert;
+        if (render_page(body)) return;
         if (body.size() <= code::kInsertKindSize + code::kPictureRectSize ||
             body.compare(0, code::kInsertKindSize, code::kPictureInsert, code::kInsertKindSize) != 0)
             return;
         if (s.paragraph_chars != 0) end_paragraph(s, false);
         const auto *data = reinterpret_cast<const uint8_t *>(body.data()) + code::kInsertKindSize;
         write_picture(s, data, body.size() - code::kInsertKindSize);
+    }
+
+    // The page insert: the print record's page and paper, written at the end.
+    bool render_page(const std::string &body) {
+        const size_t size = code::kInsertKindSize + 2 * code::kPageInsertWords;
+        if (body.size() < size || body.compare(0, code::kInsertKindSize, code::kPageInsert, code::kInsertKindSize) != 0)
+            return false;
+        const auto *p = reinterpret_cast<const uint8_t *>(body.data()) + code::kInsertKindSize;
+        const auto word = [p](int i) { return static_cast<uint16_t>(p[2 * i] << 8 | p[2 * i + 1]); };
+        s.page = {word(0), word(1), word(2), word(3), word(4), word(5), static_cast<int16_t>(word(6)),
+                  (word(7) & code::kPageTitle) != 0, word(8), word(9)};
+        s.page_said = s.page.width > s.page.left + s.page.right && s.page.height > s.page.top + s.page.bottom;
+        return true;
     }
 
     void on_event(const Event &ev) {

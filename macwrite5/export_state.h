@@ -39,6 +39,21 @@ struct AreaEntries {
     std::vector<FieldSpot> fields;   // one of each kind at most
 };
 
+// What a ruler is written with, in points from the printable page's left
+// edge (the default ruler's until the stream says otherwise).
+struct RulerGeometry {
+    int16_t left = 13, right = 436, first = 13;
+    uint8_t spacing = 0;   // the ruler's line spacing code
+    bool centred = false;
+    bool operator==(const RulerGeometry &) const = default;
+};
+
+// Twips to the nearest point, as rulers and the print record count.
+inline int16_t twips_to_points(int32_t twips) {
+    const int32_t points = (twips + (twips < 0 ? -10 : 10)) / 20;
+    return static_cast<int16_t>(points < -32768 ? -32768 : points > 32767 ? 32767 : points);
+}
+
 struct ExportState {
     ExportState() = default;
     ExportState(const ExportState &) = delete;
@@ -65,6 +80,9 @@ struct ExportState {
     AreaIndex area = kMainArea;        // the one the open paragraph belongs to
     uint16_t last_run_position = 0;
     std::array<uint8_t, 16> pending_entry{};
+    RulerGeometry ruler;               // what the next ruler says
+    bool page_said = false;            // the stream gave the page below
+    KavrelPage page{};
     // Once the input is found not to fit a document, why (a converter
     // result); the conversion stops there.
     int32_t refusal = 0;

@@ -239,6 +239,10 @@ void write_ruler(ExportState &s, bool centred) {
     uint8_t ruler[kRulerSize];
     std::memcpy(ruler, kDefaultRuler, sizeof ruler);
     ruler[kJustificationAt] = centred ? kCentred : kLeft;
+    put_be16(ruler + kLeftMarginAt, static_cast<uint16_t>(s.ruler.left));
+    put_be16(ruler + kRightMarginAt, static_cast<uint16_t>(s.ruler.right));
+    put_be16(ruler + kFirstLineAt, static_cast<uint16_t>(s.ruler.first));
+    put_be16(ruler + kLineSpacingAt, s.ruler.spacing);
     s.paragraph.append(reinterpret_cast<const char *>(ruler), sizeof ruler);
     flush_paragraph(s);
     close_entry(s, 0, kRulerSize);
@@ -322,6 +326,32 @@ void patch_block(ExportState &s, const AreaEntries &area, long count_at, long wi
 
 }  // namespace
 
+namespace {
+
+// The page the stream gave, as the print record at 72 dots an inch: the
+// printable page from (0, 0), the paper around it; and the first page's
+// number and title page among the document's settings.
+void patch_page(ExportState &s) {
+    const KavrelPage &p = s.page;
+    const int16_t height = twips_to_points(p.height - p.top - p.bottom), width = twips_to_points(p.width - p.left - p.right);
+    const int16_t rects[8] = {0,
+                              0,
+                              height,
+                              width,
+                              static_cast<int16_t>(-twips_to_points(p.top)),
+                              static_cast<int16_t>(-twips_to_points(p.left)),
+                              static_cast<int16_t>(height + twips_to_points(p.bottom)),
+                              static_cast<int16_t>(width + twips_to_points(p.right))};
+    std::fseek(s.out, kPrintRecordAt + 8, SEEK_SET);
+    for (const int16_t v : rects) write_be16(s.out, static_cast<uint16_t>(v));
+    std::fseek(s.out, kTitlePageAt, SEEK_SET);
+    write_bytes(s.out, reinterpret_cast<const uint8_t *>(p.title_page ? "\1" : "\0"), 1);
+    std::fseek(s.out, kFirstPageAt, SEEK_SET);
+    write_be16(s.out, static_cast<uint16_t>(p.first_page));
+}
+
+}  // namespace
+
 void write_trailer(ExportState &s) {
     flush_paragraph(s);  // the length word of a paragraph begun and left empty
     if (std::ftell(s.out) + trailer_length(s) > kMaxDocumentLength) {
@@ -352,6 +382,7 @@ void write_trailer(ExportState &s) {
     patch_window(s, kMainWindowAt, {c, static_cast<uint16_t>(main.entry_count * kEntrySize), b, static_cast<uint16_t>(c - b)});
     patch_block(s, header, kHeaderCountAt, kHeaderWindowAt);
     patch_block(s, footer, kFooterCountAt, kFooterWindowAt);
+    if (s.page_said) patch_page(s);
 }
 
 }  // namespace macwrite5

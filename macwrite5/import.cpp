@@ -8,6 +8,7 @@
 #include "host/bytes.h"
 #include "host/macbinary.h"
 #include "host/stream_writer.h"
+#include "macwrite5/geometry.h"
 #include "macwrite5/hand_over.h"
 #include "macwrite5/import_context.h"
 #include "macwrite5/layout.h"
@@ -79,10 +80,10 @@ void convert_entry(ImportContext &ctx, const uint8_t *entry, size_t index) {
     const uint32_t word = be32(entry + kDataWordAt);
     const long pos = data_position(ctx, entry);
     repos_fs(0, static_cast<int32_t>(pos), ctx.in);
-    if (height == 0)
-        convert_ruler(ctx);
-    else
-        convert_text_paragraph(ctx, static_cast<uint8_t>(word >> 24), fields_of(ctx.fields, index));
+    if (height == 0) return convert_ruler(ctx);
+    const int32_t line = index < ctx.line_heights.size() ? ctx.line_heights[index] : 0;
+    change_geometry(&ctx.pf, KAVREL_GEOMETRY_LINE, line, ctx.out);
+    convert_text_paragraph(ctx, static_cast<uint8_t>(word >> 24), fields_of(ctx.fields, index));
 }
 
 // Walks `count` entries; an array shorter than its count ends the walk, since
@@ -113,9 +114,44 @@ std::vector<AreaField> area_fields(const uint8_t *window, uint16_t count, std::F
     return assign_fields(spots, paragraphs);
 }
 
+// The heights of the area's lines as MacWrite laid them out.
+std::vector<int32_t> area_line_heights(const ImportContext &ctx, const uint8_t *window, uint16_t count) {
+    const long pos = static_cast<long>(be32(window + kLineHeightsPosAt)) + ctx.mac_binary_offset;
+    const long length = be16(window + kLineHeightsLengthAt);
+    if (pos < 0 || pos + length > ctx.file_length || std::fseek(ctx.in, pos, SEEK_SET) != 0) return {};
+    return read_line_heights(ctx.in, length, count);
+}
+
+// What an area takes of the page: the heights of its paragraphs, in twips.
+int32_t area_height(const ImportContext &ctx, const Area &area) {
+    const uint8_t *window = ctx.header.data() + area.window_at;
+    const uint16_t count = be16(ctx.header.data() + area.count_at);
+    const long pos = static_cast<long>(be32(window + kInfoArrayPosAt)) + ctx.mac_binary_offset;
+    if (pos < 0 || pos + long{count} * kEntrySize > ctx.file_length || std::fseek(ctx.in, pos, SEEK_SET) != 0) return 0;
+    int32_t height = 0;
+    uint8_t entry[kEntrySize];
+    for (uint16_t i = 0; i < count && std::fread(entry, 1, kEntrySize, ctx.in) == kEntrySize; ++i) {
+        const int32_t h = be16s(entry + kHeightAt);
+        height += h < 0 ? -h : h;
+    }
+    return height * kTwipsPerPoint;
+}
+
+// The page insert that opens the stream; rulers measure against its width.
+void convert_page(ImportContext &ctx) {
+    KavrelPage page = page_of_print_record(ctx.header.data() + kPrintRecordAt);
+    page.first_page = be16s(ctx.header.data() + kFirstPageAt);
+    page.title_page = ctx.header[kTitlePageAt] != 0;
+    page.header_height = area_height(ctx, kAreas[0]);
+    page.footer_height = area_height(ctx, kAreas[1]);
+    pose_page(&page, ctx.out);
+    ctx.text_width = printable_width(page);
+}
+
 void convert_area(ImportContext &ctx, const Area &area) {
     const uint8_t *window = ctx.header.data() + area.window_at;
     const uint16_t count = be16(ctx.header.data() + area.count_at);
+    ctx.line_heights = area_line_heights(ctx, window, count);
     const std::unique_ptr<std::FILE, CloseStream> info(copy_info_array(ctx, window, count));
     ctx.fields.clear();
     if (area.open_block != 0) {
@@ -159,6 +195,7 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
         return -1;
     }
     ctx.start_budget();
+    convert_page(ctx);
     for (const Area &area : kAreas) convert_area(ctx, area);
     // Text cut at the bound would pass for the whole document: it is
     // refused instead.

@@ -18,6 +18,8 @@ struct ImportContext : kavrel::ImportState {
     std::array<uint8_t, 512> header{};
     PenRuler pen;                   // of the last ruler, for placing fields
     std::vector<AreaField> fields;  // of the area being converted
+    int32_t text_width = 9360;      // of the printable page, in twips
+    std::vector<int32_t> line_heights;  // of the area's paragraphs, in twips
 };
 
 struct FormatRun {

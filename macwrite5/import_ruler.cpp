@@ -4,6 +4,7 @@
 
 #include "host/bytes.h"
 #include "host/stream_writer.h"
+#include "macwrite5/geometry.h"
 #include "macwrite5/import_context.h"
 #include "macwrite5/layout.h"
 
@@ -43,6 +44,22 @@ void convert_tabs(ImportContext &ctx, const uint8_t *ruler) {
     nettoyage_regle(ctx.out, &ctx.tc);
 }
 
+// Ruler positions are points from the printable page's left edge: the
+// paragraph's indents follow from them and the page's width.
+void convert_margins(ImportContext &ctx, const uint8_t *ruler) {
+    const int32_t left = be16s(ruler + kLeftMarginAt), right = be16s(ruler + kRightMarginAt);
+    change_geometry(&ctx.pf, KAVREL_GEOMETRY_LEFT, left * kTwipsPerPoint, ctx.out);
+    change_geometry(&ctx.pf, KAVREL_GEOMETRY_RIGHT, ctx.text_width - right * kTwipsPerPoint, ctx.out);
+    change_geometry(&ctx.pf, KAVREL_GEOMETRY_FIRST, (be16s(ruler + kFirstLineAt) - left) * kTwipsPerPoint, ctx.out);
+}
+
+// Single and double spacing are 8 and 16 in the host's units, and one and
+// a half between them.
+int16_t interline_of(int32_t spacing) {
+    if (spacing == kOneAndHalf) return 12;
+    return static_cast<int16_t>((spacing / 2 + 1) * 8);
+}
+
 }  // namespace
 
 void convert_ruler(ImportContext &ctx) {
@@ -50,8 +67,8 @@ void convert_ruler(ImportContext &ctx) {
     if (std::fread(ruler, 1, kRulerSize, ctx.in) == 0) return;
     ctx.pf.left_column = be16s(ruler + kLeftMarginAt) * 5 / (pitch(ctx.ca) * 3);
     ctx.ruler_justification = static_cast<int8_t>(ruler[kJustificationAt]);
-    const int32_t spacing = be16s(ruler + kLineSpacingAt);
-    const auto interline = static_cast<int16_t>((spacing / 2 + 1) * 8);
+    convert_margins(ctx, ruler);
+    const int16_t interline = interline_of(be16s(ruler + kLineSpacingAt));
     if (interline != ctx.pf.interline) change_interl(&ctx.pf, interline, ctx.out);
     convert_tabs(ctx, ruler);
     ctx.pen = pen_ruler(ruler);

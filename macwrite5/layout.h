@@ -16,7 +16,10 @@ inline constexpr int kVersionAt = 0;
 inline constexpr int kMainCountAt = 2;
 inline constexpr int kHeaderCountAt = 4;
 inline constexpr int kFooterCountAt = 6;
+inline constexpr int kTitlePageAt = 8;     // non-zero: the first page is a title page
+inline constexpr int kFirstPageAt = 16;    // the number the first page is printed with
 inline constexpr int kClosingRecordPosAt = 18;
+inline constexpr int kPrintRecordAt = 40;
 inline constexpr int kFooterWindowAt = 160;
 inline constexpr int kHeaderWindowAt = 206;
 inline constexpr int kMainWindowAt = 252;
@@ -55,6 +58,7 @@ inline constexpr int kRightMarginAt = 2;
 inline constexpr int kJustificationAt = 4;
 inline constexpr int kTabCountAt = 5;
 inline constexpr int kLineSpacingAt = 6;
+inline constexpr int kFirstLineAt = 8;     // where the first line starts, in points
 inline constexpr int kTabStopsAt = 10;
 inline constexpr int kMaxTabs = 10;
 inline constexpr uint16_t kDecimalTabBit = 0x8000;
@@ -63,6 +67,9 @@ inline constexpr uint16_t kDecimalTabBit = 0x8000;
 constexpr int32_t stop_position(uint16_t word) {
     return (word & kDecimalTabBit) ? -static_cast<int32_t>(static_cast<int16_t>(word)) : word;
 }
+
+// Ruler line spacing codes.
+enum LineSpacing : uint8_t { kSingle = 0, kOneAndHalf = 1, kDouble = 2 };
 
 // Ruler justification codes.
 enum Justification : uint8_t { kLeft = 0, kCentred = 1, kRight = 2, kFull = 3 };

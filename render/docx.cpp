@@ -69,7 +69,29 @@ const char *alignment(Align a) {
     }
 }
 
-// The elements of a <w:pPr>, in the order the schema gives them.
+// Line spacing, exact when the document fixed its lines' height.
+std::string spacing(const ParagraphStyle &p) {
+    std::string a;
+    if (p.space_before > 0) a += attribute("w:before", std::to_string(p.space_before));
+    if (p.space_after > 0) a += attribute("w:after", std::to_string(p.space_after));
+    if (p.line_height > 0)
+        a += attribute("w:line", std::to_string(p.line_height)) + " w:lineRule=\"exact\"";
+    else if (p.interline != 8 && p.interline != 0)
+        a += attribute("w:line", std::to_string(p.interline * kLineUnitsPerInterline)) + " w:lineRule=\"auto\"";
+    return a.empty() ? a : "<w:spacing" + a + "/>";
+}
+
+std::string indents(const ParagraphStyle &p) {
+    std::string a;
+    if (p.left_indent != 0) a += attribute("w:left", std::to_string(p.left_indent));
+    if (p.right_indent != 0) a += attribute("w:right", std::to_string(p.right_indent));
+    if (p.first_indent > 0) a += attribute("w:firstLine", std::to_string(p.first_indent));
+    if (p.first_indent < 0) a += attribute("w:hanging", std::to_string(-p.first_indent));
+    return a.empty() ? a : "<w:ind" + a + "/>";
+}
+
+// The elements of a <w:pPr>, in the order the schema gives them.  Tab stops
+// are measured from the page's margin, the stream's from the left indent.
 std::string paragraph_properties(const ParagraphStyle &p, const char *style, bool break_before) {
     std::string props;
     if (style != nullptr) props += "<w:pStyle" + attribute("w:val", style) + "/>";
@@ -78,14 +100,32 @@ std::string paragraph_properties(const ParagraphStyle &p, const char *style, boo
         props += "<w:tabs>";
         for (const TabStop &t : p.tabs)
             props += std::string("<w:tab w:val=\"") + (t.decimal ? "decimal" : "left") + "\"" +
-                     attribute("w:pos", std::to_string(t.column * kTwipsPerColumn)) + "/>";
+                     attribute("w:pos", std::to_string(p.left_indent + t.column * kTwipsPerColumn)) + "/>";
         props += "</w:tabs>";
     }
-    if (p.interline != 8 && p.interline != 0)
-        props += "<w:spacing" + attribute("w:line", std::to_string(p.interline * kLineUnitsPerInterline)) +
-                 " w:lineRule=\"auto\"/>";
+    props += spacing(p) + indents(p);
     if (const char *jc = alignment(p.align)) props += "<w:jc" + attribute("w:val", jc) + "/>";
     return props.empty() ? props : "<w:pPr>" + props + "</w:pPr>";
+}
+
+// The section: the page's size and margins.  The header and footer stand at
+// the margins, and the text between them, as MacWrite prints them inside
+// the printable page.
+std::string section_page(const PageSetup &page) {
+    const auto n = [](int v) { return std::to_string(v); };
+    std::string s = "<w:pgSz" + attribute("w:w", n(page.width)) + attribute("w:h", n(page.height)) + "/>";
+    if (!page.said) {
+        // One-inch margins, the header and footer half an inch from the edge.
+        s += "<w:pgMar w:top=\"1440\" w:right=\"1440\" w:bottom=\"1440\" w:left=\"1440\" w:header=\"720\" "
+             "w:footer=\"720\" w:gutter=\"0\"/>";
+        return s;
+    }
+    s += "<w:pgMar" + attribute("w:top", n(page.top + page.header_height)) + attribute("w:right", n(page.right)) +
+         attribute("w:bottom", n(page.bottom + page.footer_height)) + attribute("w:left", n(page.left)) +
+         attribute("w:header", n(page.top)) + attribute("w:footer", n(page.bottom)) + " w:gutter=\"0\"/>";
+    if (page.first_page != 1) s += "<w:pgNumType" + attribute("w:start", n(page.first_page)) + "/>";
+    if (page.title_page) s += "<w:titlePg/>";
+    return s;
 }
 
 // English Metric Units in a point.
@@ -159,6 +199,8 @@ public:
             package.add("word/media/" + f.name(), std::vector<Package::Piece>{media_.piece(f)}, f.png);
         return package.close() && body_written && media_.ok();
     }
+
+    void page_setup(const PageSetup &page) override { page_ = page; }
 
     void begin_block(Block kind, int note_number) override {
         close_run(*flow_);
@@ -270,11 +312,7 @@ public:
         std::string section = "<w:sectPr>";
         if (has_header()) section += "<w:headerReference w:type=\"default\" r:id=\"rIdHeader\"/>";
         if (has_footer()) section += "<w:footerReference w:type=\"default\" r:id=\"rIdFooter\"/>";
-        // US Letter, one-inch margins, the header and footer half an inch
-        // from the edge.
-        section += "<w:pgSz w:w=\"12240\" w:h=\"15840\"/><w:pgMar w:top=\"1440\" w:right=\"1440\" w:bottom=\"1440\" "
-                   "w:left=\"1440\" w:header=\"720\" w:footer=\"720\" w:gutter=\"0\"/></w:sectPr>";
-        body_.sink.put(section + "</w:body></w:document>\n");
+        body_.sink.put(section + section_page(page_) + "</w:sectPr></w:body></w:document>\n");
     }
 
 private:
@@ -420,9 +458,9 @@ private:
     static std::string styles() {
         return std::string(kDeclaration) + "<w:styles" + kNamespaces +
                "><w:docDefaults><w:rPrDefault><w:rPr><w:rFonts w:ascii=\"Times\" w:hAnsi=\"Times\" "
-               "w:eastAsia=\"Times\" w:cs=\"Times\"/><w:sz w:val=\"24\"/></w:rPr></w:rPrDefault>"
+               "w:eastAsia=\"Times\" w:cs=\"Times\"/><w:kern w:val=\"2\"/><w:sz w:val=\"24\"/></w:rPr></w:rPrDefault>"
                // MacWrite spaces paragraphs by their lines alone.
-               "<w:pPrDefault><w:pPr><w:spacing w:before=\"0\" w:after=\"0\" w:line=\"240\" w:lineRule=\"auto\"/>"
+               "<w:pPrDefault><w:pPr><w:widowControl w:val=\"0\"/><w:spacing w:before=\"0\" w:after=\"0\" w:line=\"240\" w:lineRule=\"auto\"/>"
                "</w:pPr></w:pPrDefault></w:docDefaults>"
                "<w:style w:type=\"paragraph\" w:default=\"1\" w:styleId=\"Normal\"><w:name w:val=\"Normal\"/></w:style>"
                "<w:style w:type=\"character\" w:default=\"1\" w:styleId=\"DefaultParagraphFont\">"
@@ -479,6 +517,7 @@ private:
     int note_paragraphs_ = 0;
     int notes_count_ = 0;
     bool page_break_pending_ = false;
+    PageSetup page_;
     Media media_;
     const RenderOptions &options_;
 };

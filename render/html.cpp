@@ -128,6 +128,22 @@ std::string escaped(std::string_view utf8) {
     return out;
 }
 
+constexpr int kTwipsPerPoint = 20;
+
+// A length in twips in `unit` (`per_unit` twips each), to three decimals.
+std::string length(int twips, int per_unit, const char *unit) {
+    const long magnitude = twips < 0 ? -static_cast<long>(twips) : twips;
+    const long thousandths = (magnitude * 1000 + per_unit / 2) / per_unit;
+    std::string s = (twips < 0 ? "-" : "") + std::to_string(thousandths / 1000);
+    if (long fraction = thousandths % 1000; fraction != 0) {
+        std::string digits = std::to_string(fraction);
+        digits.insert(0, 3 - digits.size(), '0');
+        while (digits.back() == '0') digits.pop_back();
+        s += "." + digits;
+    }
+    return s + unit;
+}
+
 // Paragraphs keep their spaces and tabs (pre-wrap) and have no margins of
 // their own: MacWrite spaces paragraphs only by their lines.
 std::string paragraph_css(const ParagraphStyle &p) {
@@ -138,8 +154,15 @@ std::string paragraph_css(const ParagraphStyle &p) {
     case Align::Justified: css += ";text-align:justify"; break;
     default: break;
     }
+    if (p.left_indent != 0) css += ";margin-left:" + length(p.left_indent, kTwipsPerPoint, "pt");
+    if (p.right_indent != 0) css += ";margin-right:" + length(p.right_indent, kTwipsPerPoint, "pt");
+    if (p.first_indent != 0) css += ";text-indent:" + length(p.first_indent, kTwipsPerPoint, "pt");
+    if (p.space_before > 0) css += ";margin-top:" + length(p.space_before, kTwipsPerPoint, "pt");
+    if (p.space_after > 0) css += ";margin-bottom:" + length(p.space_after, kTwipsPerPoint, "pt");
     // Single spacing (8) is a line height of 1.2.
-    if (p.interline != 8 && p.interline != 0) {
+    if (p.line_height > 0) {
+        css += ";line-height:" + length(p.line_height, kTwipsPerPoint, "pt");
+    } else if (p.interline != 8 && p.interline != 0) {
         css += ";line-height:";
         css += decimal(p.interline * 0.15);
     }
@@ -274,7 +297,37 @@ const char *const kStyleSheet =
     ".mw-field{background:#e8e8e8;border-radius:2px}\n"
     "@media screen{.mw-page-break{border-top:1px dashed #bbb;margin:0.5em 0}}\n"
     ".mw-picture svg,.mw-picture img{vertical-align:top;max-width:100%;height:auto}\n"
-    ".mw-tab{display:inline-block;tab-size:0}\n";
+    ".mw-tab{display:inline-block;tab-size:0;text-indent:0}\n";
+
+// The substitutes that LibreOffice prints the Mac families with, by their
+// kind: a browser that prints the page then sets the same text in the same
+// widths.
+std::string_view substitute(Generic g) {
+    switch (g) {
+    case Generic::SansSerif: return "Liberation Sans";
+    case Generic::Monospace: return "Liberation Mono";
+    default: return "Liberation Serif";
+    }
+}
+
+std::string font_substitutes() {
+    std::string css;
+    for (const FontFace &face : font_table())
+        if (first_of_family(face))
+            css += "@font-face{font-family:'" + std::string(face.family) + "';src:local('" +
+                   std::string(substitute(face.generic)) + "')}\n";
+    return css;
+}
+
+// The page of the document: its paper and margins when printed, and on
+// screen a body as wide as its text block.
+std::string page_css(const PageSetup &page) {
+    if (!page.said) return {};
+    const auto in = [](int twips) { return length(twips, kTwipsPerInch, "in"); };
+    return "@page{size:" + in(page.width) + " " + in(page.height) + ";margin:" + in(page.top) + " " + in(page.right) +
+           " " + in(page.bottom) + " " + in(page.left) + "}\nbody{max-width:none;width:" + in(page.text_width()) +
+           ";padding:0}\n@media print{body{margin:0}}\n" + font_substitutes();
+}
 
 // One place the HTML goes (the page, the held footer, the held notes) and
 // the state of what is open there.
@@ -289,6 +342,7 @@ struct Flow {
     std::vector<TabStop> tabs;
     std::string segment;           // the paragraph's text since its last tab
     double segment_start = 0;      // where it starts, in points from the margin
+    double line_start = 0;         // where the paragraph's first line starts, likewise
     double segment_width = 0;      // how wide it is, estimated
     bool measured = true;          // false once the position is lost
     int backlink = 0;              // a note whose first paragraph is yet to come
@@ -299,11 +353,14 @@ public:
     // Styles that `styles` names are classes; without it (a fragment has
     // no head) every style is inline.
     HtmlRenderer(std::FILE *out, const RenderOptions &options, const StyleClasses *styles)
-        : page_(out), styles_(styles), options_(options) {
+        : page_(out), styles_(styles), options_(options) {}
+
+    // The head, once the page is known.
+    void page_setup(const PageSetup &page) override {
         if (options_.fragment) return;
         page_.sink.put("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>" + escaped(options_.title) +
-                       "</title>\n<style>\n" + kStyleSheet + (styles_ != nullptr ? styles_->rules() : "") +
-                       "</style>\n</head>\n<body>\n");
+                       "</title>\n<style>\n" + kStyleSheet + page_css(page) +
+                       (styles_ != nullptr ? styles_->rules() : "") + "</style>\n</head>\n<body>\n");
     }
 
     bool ok() { return page_.sink.flush(); }
@@ -341,6 +398,7 @@ public:
         Flow &f = *flow_;
         f.paragraph_attributes = css_attributes(paragraph_css(style), styles_);
         f.tabs = style.tabs;
+        f.line_start = static_cast<double>(style.left_indent + style.first_indent) / kTwipsPerPoint;
         open_paragraph(f);
         if (f.backlink != 0) {
             put_content(backlink(f.backlink) + " ", 3 * kDefaultSize);
@@ -369,7 +427,7 @@ public:
         // the box's tab-size makes it take no room.  A fragment has no head
         // to say so once.
         f.sink.put(std::string("<span class=\"mw-tab\" style=\"") +
-                   (options_.fragment ? "display:inline-block;tab-size:0;" : "") + "min-width:" +
+                   (options_.fragment ? "display:inline-block;tab-size:0;text-indent:0;" : "") + "min-width:" +
                    points(stop - f.segment_start) + "\">" + f.segment + "\t</span>");
         f.segment.clear();
         f.segment_start = stop;
@@ -465,7 +523,8 @@ private:
         f.sink.put("<p" + f.paragraph_attributes + ">");
         f.in_paragraph = true;
         f.paragraph_empty = true;
-        f.segment_start = f.segment_width = 0;
+        f.segment_start = f.line_start;
+        f.segment_width = 0;
         f.measured = true;
     }
 

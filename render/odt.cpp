@@ -64,15 +64,35 @@ std::string line_height(uint8_t interline) {
     return std::to_string(halves / 2) + (halves % 2 != 0 ? ".5%" : "%");
 }
 
-std::string paragraph_properties(const ParagraphStyle &p, bool break_before) {
+// A length in twips as points.
+std::string points(int twips) {
+    const int magnitude = twips < 0 ? -twips : twips, hundredths = magnitude % 20 * 5;
+    std::string s = (twips < 0 ? "-" : "") + std::to_string(magnitude / 20);
+    if (hundredths != 0) s += (hundredths < 10 ? ".0" : ".") + std::to_string(hundredths);
+    return s + "pt";
+}
+
+std::string geometry(const ParagraphStyle &p) {
     std::string a;
+    if (p.left_indent != 0) a += attribute("fo:margin-left", points(p.left_indent));
+    if (p.right_indent != 0) a += attribute("fo:margin-right", points(p.right_indent));
+    if (p.first_indent != 0) a += attribute("fo:text-indent", points(p.first_indent));
+    if (p.space_before > 0) a += attribute("fo:margin-top", points(p.space_before));
+    if (p.space_after > 0) a += attribute("fo:margin-bottom", points(p.space_after));
+    return a;
+}
+
+// `extra`: further attributes of the properties (the first page's number).
+std::string paragraph_properties(const ParagraphStyle &p, bool break_before, const std::string &extra = "") {
+    std::string a = geometry(p) + extra;
     switch (p.align) {
     case Align::Centre: a += " fo:text-align=\"center\""; break;
     case Align::Right: a += " fo:text-align=\"end\""; break;
     case Align::Justified: a += " fo:text-align=\"justify\""; break;
     default: break;
     }
-    if (p.interline != 8 && p.interline != 0) a += attribute("fo:line-height", line_height(p.interline));
+    if (p.line_height > 0) a += attribute("fo:line-height", points(p.line_height));
+    else if (p.interline != 8 && p.interline != 0) a += attribute("fo:line-height", line_height(p.interline));
     if (break_before) a += " fo:break-before=\"page\"";
     std::string tabs;
     for (const TabStop &t : p.tabs)
@@ -124,12 +144,14 @@ class AutoStyles {
 public:
     AutoStyles(std::string prefix, const char *family) : prefix_(std::move(prefix)), family_(family) {}
 
-    const std::string &name(const std::string &parent, const std::string &properties) {
-        auto [it, added] = names_.try_emplace(parent + '\n' + properties);
+    // `master`: the master page that the paragraph starts, if any.
+    const std::string &name(const std::string &parent, const std::string &properties, const std::string &master = "") {
+        auto [it, added] = names_.try_emplace(parent + '\n' + master + '\n' + properties);
         if (added) {
             it->second = prefix_ + std::to_string(names_.size());
             definitions_ += "<style:style" + attribute("style:name", it->second) + attribute("style:family", family_) +
-                            (parent.empty() ? "" : attribute("style:parent-style-name", parent)) + ">" + properties +
+                            (parent.empty() ? "" : attribute("style:parent-style-name", parent)) +
+                            (master.empty() ? "" : attribute("style:master-page-name", master)) + ">" + properties +
                             "</style:style>\n";
         }
         return it->second;
@@ -206,12 +228,19 @@ public:
         flow_ = &main_;
     }
 
+    void page_setup(const PageSetup &page) override { page_ = page; }
+
     void begin_paragraph(const ParagraphStyle &style) override {
         Flow &f = *flow_;
-        const bool break_before = flow_ == &main_ && page_break_pending_;
-        if (flow_ == &main_) page_break_pending_ = false;
+        const bool main = flow_ == &main_;
+        const bool break_before = main && page_break_pending_;
+        if (main) page_break_pending_ = false;
         if (in_note_) ++note_paragraphs_;
         f.paragraph_style = style;
+        if (main && !main_started_) {
+            main_started_ = true;
+            return open_first_paragraph(f, break_before);
+        }
         open_paragraph(f, break_before);
     }
 
@@ -300,6 +329,20 @@ public:
     }
 
 private:
+    // The first paragraph of the main text starts the first page: a title
+    // page has a master page of its own, and the number it is printed with
+    // goes here.
+    void open_first_paragraph(Flow &f, bool break_before) {
+        const std::string master = page_.title_page ? "First" : page_.first_page != 1 ? "Standard" : "";
+        const std::string number =
+            page_.first_page != 1 ? attribute("style:page-number", std::to_string(page_.first_page)) : "";
+        const std::string &name =
+            f.paragraphs.name(f.parent, paragraph_properties(f.paragraph_style, break_before, number), master);
+        f.sink.put("<text:p" + attribute("text:style-name", name) + ">");
+        f.paragraph = true;
+        f.after_space = true;
+    }
+
     static void open_paragraph(Flow &f, bool break_before) {
         const std::string &name = f.paragraphs.name(f.parent, paragraph_properties(f.paragraph_style, break_before));
         f.sink.put("<text:p" + attribute("text:style-name", name) + ">");
@@ -360,20 +403,33 @@ private:
                dates + "</office:meta></office:document-meta>\n";
     }
 
-    // US Letter with one-inch margins; a header or footer takes the outer
-    // half inch of its margin and keeps a quarter inch from the text.
+    // Without a page from the stream, US Letter with one-inch margins; a
+    // header or footer takes the outer half inch of its margin and keeps a
+    // quarter inch from the text.  With one, its margins, and the header and
+    // footer inside them against the text, as MacWrite prints them.
     std::string page_layout() const {
         const bool header = header_.has_text, footer = footer_.has_text;
-        std::string l = "<style:page-layout style:name=\"Page\"><style:page-layout-properties fo:page-width=\"8.5in\" "
-                        "fo:page-height=\"11in\" fo:margin-left=\"1in\" fo:margin-right=\"1in\"" +
-                        attribute("fo:margin-top", header ? "0.5in" : "1in") +
-                        attribute("fo:margin-bottom", footer ? "0.5in" : "1in") + "/>";
+        const PageSetup &p = page_;
+        const auto twips = [](int v) { return points(v); };
+        std::string l = "<style:page-layout style:name=\"Page\"><style:page-layout-properties" +
+                        attribute("fo:page-width", twips(p.width)) + attribute("fo:page-height", twips(p.height)) +
+                        attribute("fo:margin-left", twips(p.left)) + attribute("fo:margin-right", twips(p.right));
+        // A header or footer without text keeps its height as margin.
+        if (p.said)
+            l += attribute("fo:margin-top", twips(p.top + (header ? 0 : p.header_height))) +
+                 attribute("fo:margin-bottom", twips(p.bottom + (footer ? 0 : p.footer_height))) + "/>";
+        else
+            l += attribute("fo:margin-top", header ? "0.5in" : "1in") +
+                 attribute("fo:margin-bottom", footer ? "0.5in" : "1in") + "/>";
+        const std::string gap = p.said ? "0in" : "0.25in";
         if (header)
-            l += "<style:header-style><style:header-footer-properties fo:min-height=\"0in\" "
-                 "fo:margin-bottom=\"0.25in\"/></style:header-style>";
+            l += "<style:header-style><style:header-footer-properties" +
+                 attribute("fo:min-height", p.said ? twips(p.header_height) : "0in") + attribute("fo:margin-bottom", gap) +
+                 "/></style:header-style>";
         if (footer)
-            l += "<style:footer-style><style:header-footer-properties fo:min-height=\"0in\" "
-                 "fo:margin-top=\"0.25in\"/></style:footer-style>";
+            l += "<style:footer-style><style:header-footer-properties" +
+                 attribute("fo:min-height", p.said ? twips(p.footer_height) : "0in") + attribute("fo:margin-top", gap) +
+                 "/></style:footer-style>";
         return l + "</style:page-layout>\n";
     }
 
@@ -400,9 +456,15 @@ private:
                         "<style:master-page style:name=\"Standard\" style:page-layout-name=\"Page\">";
         if (header_.has_text) s += "<style:header>" + header_held_.held() + "</style:header>";
         if (footer_.has_text) s += "<style:footer>" + footer_held_.held() + "</style:footer>";
-        return s + "</style:master-page></office:master-styles></office:document-styles>\n";
+        s += "</style:master-page>";
+        if (page_.title_page)
+            s += "<style:master-page style:name=\"First\" style:page-layout-name=\"Page\" "
+                 "style:next-style-name=\"Standard\"/>";
+        return s + "</office:master-styles></office:document-styles>\n";
     }
 
+    PageSetup page_;
+    bool main_started_ = false;
     Sink body_;
     Sink header_held_, footer_held_;
     AutoStyles paragraph_styles_{"P", "paragraph"}, text_styles_{"T", "text"};

@@ -1,4 +1,5 @@
 #include <charconv>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -63,17 +64,28 @@ std::string font_table_group() {
 }
 
 std::string paragraph_controls(const ParagraphStyle &p) {
-    std::string c = "\\pard\\plain";
+    // Pair kerning, as LibreOffice sets its own documents and prints the
+    // originals: without it lines come out wider and break elsewhere.
+    std::string c = "\\pard\\plain\\kerning1";
     switch (p.align) {
     case Align::Centre: c += "\\qc"; break;
     case Align::Right: c += "\\qr"; break;
     case Align::Justified: c += "\\qj"; break;
     default: c += "\\ql"; break;
     }
-    // \sl with \slmult1 counts in 240ths of a single line.
-    if (p.interline != 8 && p.interline != 0) c += "\\sl" + std::to_string(p.interline * 30) + "\\slmult1";
+    if (p.left_indent != 0) c += "\\li" + std::to_string(p.left_indent);
+    if (p.right_indent != 0) c += "\\ri" + std::to_string(p.right_indent);
+    if (p.first_indent != 0) c += "\\fi" + std::to_string(p.first_indent);
+    if (p.space_before > 0) c += "\\sb" + std::to_string(p.space_before);
+    if (p.space_after > 0) c += "\\sa" + std::to_string(p.space_after);
+    // A negative \sl is an exact height in twips; with \slmult1 it counts
+    // in 240ths of a single line.
+    if (p.line_height > 0) c += "\\sl-" + std::to_string(p.line_height) + "\\slmult0";
+    else if (p.interline != 8 && p.interline != 0) c += "\\sl" + std::to_string(p.interline * 30) + "\\slmult1";
+    // Tab stops are measured from the page's margin, the stream's from the
+    // left indent.
     for (const TabStop &t : p.tabs)
-        c += std::string(t.decimal ? "\\tqdec" : "") + "\\tx" + std::to_string(t.column * kTwipsPerColumn);
+        c += std::string(t.decimal ? "\\tqdec" : "") + "\\tx" + std::to_string(p.left_indent + t.column * kTwipsPerColumn);
     return c + " ";
 }
 
@@ -132,8 +144,22 @@ class RtfRenderer final : public StyledListener {
 public:
     RtfRenderer(std::FILE *out, const RenderOptions &options) : out_(out) {
         out_.put("{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\n" + font_table_group() + "{\\info{\\title " +
-                 escaped(options.title) +
-                 "}}\n\\paperw12240\\paperh15840\\margl1440\\margr1440\\margt1440\\margb1440\n");
+                 escaped(options.title) + "}}\n");
+    }
+
+    // The header and footer stand at the margins, against the text, as
+    // MacWrite prints them inside the printable page.
+    void page_setup(const PageSetup &page) override {
+        const auto n = [](int v) { return std::to_string(v); };
+        std::string c = "\\paperw" + n(page.width) + "\\paperh" + n(page.height) + "\\margl" + n(page.left) +
+                        "\\margr" + n(page.right) + "\\margt" + n(page.top + page.header_height) + "\\margb" +
+                        n(page.bottom + page.footer_height);
+        if (page.said) {
+            c += "\\sectd\\headery" + n(page.top) + "\\footery" + n(page.bottom);
+            if (page.first_page != 1) c += "\\pgnstarts" + n(page.first_page) + "\\pgnrestart";
+            if (page.title_page) c += "\\titlepg";
+        }
+        out_.put(c + "\n");
     }
 
     bool ok() { return out_.flush(); }
@@ -141,9 +167,9 @@ public:
     void begin_block(Block kind, int) override {
         close_run();
         switch (kind) {
-        case Block::Header: out_.put("{\\header "); break;
-        case Block::Footer: out_.put("{\\footer "); break;
-        case Block::Note: out_.put("{\\footnote "); break;
+        case Block::Header: hold("{\\header "); break;
+        case Block::Footer: hold("{\\footer "); break;
+        case Block::Note: to_->put("{\\footnote "); break;
         }
         in_note_ = kind == Block::Note;
         note_paragraphs_ = 0;
@@ -151,74 +177,88 @@ public:
 
     void end_block() override {
         close_run();
-        if (in_note_ && note_paragraphs_ == 0) out_.put("\\pard\\plain {\\super\\chftn}");
-        out_.put("}");
-        if (!in_note_) out_.put("\n");
+        if (in_note_ && note_paragraphs_ == 0) to_->put("\\pard\\plain {\\super\\chftn}");
+        to_->put("}");
+        if (!in_note_) release();
         in_note_ = false;
     }
 
     void begin_paragraph(const ParagraphStyle &style) override {
+        if (break_pending_) to_->put("\\page\n");
+        break_pending_ = false;
         in_paragraph_ = true;
         // A footnote's paragraphs are separated, not ended, by \par: the
         // note ends with its text.
-        if (in_note_ && note_paragraphs_++ > 0) out_.put("\\par\n");
-        out_.put(paragraph_controls(style));
-        if (in_note_ && note_paragraphs_ == 1) out_.put("{\\super\\chftn} ");
+        if (in_note_ && note_paragraphs_++ > 0) to_->put("\\par\n");
+        to_->put(paragraph_controls(style));
+        if (in_note_ && note_paragraphs_ == 1) to_->put("{\\super\\chftn} ");
     }
 
     void end_paragraph() override {
         close_run();
-        if (!in_note_) out_.put("\\par\n");
+        if (!in_note_) to_->put("\\par\n");
         in_paragraph_ = false;
     }
 
     void text(std::u16string_view run, const CharStyle &style) override {
+        held_text_ = true;
         set_run(style);
         rtf_.clear();
         append_escaped(rtf_, run);
-        out_.put(rtf_);
+        to_->put(rtf_);
     }
 
     void tab(const CharStyle &style) override {
+        held_text_ = true;
         set_run(style);
-        out_.put("\\tab ");
+        to_->put("\\tab ");
     }
 
     void line_end(const CharStyle &style) override {
         set_run(style);
-        out_.put(" ");
+        to_->put(" ");
     }
 
+    // A break between paragraphs waits for the next one: after the last,
+    // only a paragraph that starts a page of its own keeps the blank page.
     void page_break() override {
         close_run();
-        out_.put("\\page\n");
+        if (in_paragraph_) to_->put("\\page\n");
+        else break_pending_ = true;
     }
 
     void note_call(int, const CharStyle &) override {
         close_run();
-        out_.put("{\\super\\chftn}");
+        to_->put("{\\super\\chftn}");
     }
 
     void field(Field kind, const CharStyle &style) override {
+        held_text_ = true;
         set_run(style);
         std::string rtf = std::string("{\\field{\\*\\fldinst ") + field_instruction(kind) + "}{\\fldrslt ";
         append_escaped(rtf, field_placeholder(kind));
-        out_.put(rtf + "}}");
+        to_->put(rtf + "}}");
     }
 
     // A picture between paragraphs gets a paragraph of its own; one that
     // cannot be drawn shows its marker (plain ASCII, nothing to escape).
     void picture(const Picture &p) override {
+        held_text_ = true;
         close_run();
         const bool alone = !in_paragraph_;
-        if (alone) out_.put("\\pard\\plain ");
-        out_.put(p.drawable() ? picture_group(p) : picture_placeholder(p.number));
-        if (alone) out_.put("\\par\n");
+        if (alone && break_pending_) to_->put("\\page\n");
+        if (alone) {
+            break_pending_ = false;
+            to_->put("\\pard\\plain ");
+        }
+        to_->put(p.drawable() ? picture_group(p) : picture_placeholder(p.number));
+        if (alone) to_->put("\\par\n");
     }
 
     void end_document() override {
         close_run();
-        out_.put("}\n");
+        if (break_pending_) to_->put("\\pard\\plain\\pagebb\\par\n");
+        to_->put("}\n");
     }
 
 private:
@@ -227,9 +267,9 @@ private:
         close_run();
         const std::string &controls = controls_of(style);
         if (controls.empty()) return;
-        out_.put("{");
-        out_.put(controls);
-        out_.put(" ");
+        to_->put("{");
+        to_->put(controls);
+        to_->put(" ");
         run_ = style;
         run_open_ = true;
     }
@@ -246,17 +286,36 @@ private:
 
     void close_run() {
         if (!run_open_) return;
-        out_.put("}");
+        to_->put("}");
         run_open_ = false;
     }
 
     static constexpr size_t kKnownStyles = 8;
     std::vector<std::pair<CharStyle, std::string>> controls_;
     std::string rtf_;  // a run escaped, kept for its room
+    // A header or footer is held until its end, and written only when it has
+    // something to show: an empty one would take a line of the page.
+    void hold(const char *opening) {
+        held_.emplace();
+        held_text_ = false;
+        to_ = &*held_;
+        to_->put(opening);
+    }
+
+    void release() {
+        to_ = &out_;
+        if (held_text_) out_.put(held_->held() + "\n");
+        held_.reset();
+    }
+
     Sink out_;
+    Sink *to_ = &out_;
+    std::optional<Sink> held_;
+    bool held_text_ = false;
     CharStyle run_;
     bool run_open_ = false;
     bool in_note_ = false;
+    bool break_pending_ = false;
     int note_paragraphs_ = 0;
     bool in_paragraph_ = false;
 };

@@ -48,6 +48,11 @@ public:
     explicit StyledReader(StyledListener &listener) : out_(listener) {}
 
     void on_event(const Event &ev) {
+        if (!page_given_) {
+            PageSetup page;
+            if (ev.kind == EventKind::Insert && page_of(ev.insert, page)) return give_page(page);
+            give_page(page);
+        }
         switch (ev.kind) {
         case EventKind::Char: add_char(ev.ch); break;
         case EventKind::ParagraphEnd:
@@ -71,6 +76,7 @@ public:
     void add_plain(std::span<const uint8_t> plain) {
         const uint8_t *bytes = plain.data();
         size_t n = plain.size();
+        if (!page_given_) give_page(PageSetup{});
         open_paragraph();
         if (!run_.empty() && !(run_style_ == style_)) flush_run();
         while (n > 0) {
@@ -87,6 +93,7 @@ public:
     }
 
     void finish() {
+        if (!page_given_) give_page(PageSetup{});
         close_block();
         close_paragraph();
         out_.end_document();
@@ -95,8 +102,26 @@ public:
 private:
     enum class Where { Main, Header, Footer, Note };
 
+    void give_page(const PageSetup &page) {
+        page_given_ = true;
+        out_.page_setup(page);
+    }
+
+    void set_geometry(const Event &ev) {
+        const int v = static_cast<int16_t>(ev.param[0] << 8 | ev.param[1]);
+        switch (ev.code) {
+        case code::kLeftIndent: paragraph_.left_indent = v; break;
+        case code::kRightIndent: paragraph_.right_indent = v; break;
+        case code::kFirstIndent: paragraph_.first_indent = v; break;
+        case code::kSpaceBefore: paragraph_.space_before = v < 0 ? 0 : v; break;
+        case code::kSpaceAfter: paragraph_.space_after = v < 0 ? 0 : v; break;
+        default: paragraph_.line_height = v < 0 ? 0 : v; break;
+        }
+    }
+
     void on_tag(const Event &ev) {
         if (toggle(ev.code)) return;
+        if (ev.code >= code::kFirstGeometryCode && ev.code <= code::kLastGeometryCode) return set_geometry(ev);
         switch (ev.code) {
         case code::kCentre: paragraph_.align = Align::Centre; break;
         case code::kLeft: paragraph_.align = Align::Left; break;
@@ -230,6 +255,7 @@ private:
     bool main_paragraph_ = false, block_paragraph_ = false;
     int notes_ = 0;
     int pictures_ = 0;
+    bool page_given_ = false;
     std::u16string run_;
     CharStyle run_style_;
 };
@@ -260,6 +286,20 @@ bool picture_of(std::string_view insert, Picture &out) {
     const pict::Rect frame = pict::frame_of(bytes, out.pict.size());
     out.width = frame.width();
     out.height = frame.height();
+    return true;
+}
+
+bool page_of(std::string_view insert, PageSetup &out) {
+    const size_t size = code::kInsertKindSize + 2 * code::kPageInsertWords;
+    if (insert.size() < size || insert.substr(0, code::kInsertKindSize) != std::string_view(code::kPageInsert, 4))
+        return false;
+    const auto *p = reinterpret_cast<const uint8_t *>(insert.data()) + code::kInsertKindSize;
+    uint16_t w[code::kPageInsertWords];
+    for (int i = 0; i < code::kPageInsertWords; ++i) w[i] = static_cast<uint16_t>(p[2 * i] << 8 | p[2 * i + 1]);
+    // A text block narrower or shorter than an inch is no page to lay out.
+    if (w[0] < w[3] + w[5] + kTwipsPerInch || w[1] < w[2] + w[4] + kTwipsPerInch) return false;
+    out = {w[0], w[1], w[2], w[3], w[4], w[5], static_cast<int16_t>(w[6]), (w[7] & code::kPageTitle) != 0, true,
+           w[8], w[9]};
     return true;
 }
 

@@ -39,10 +39,32 @@ struct TabStop {
     bool operator==(const TabStop &) const = default;
 };
 
+// Lengths in twips (1/20 point).
+inline constexpr int kTwipsPerInch = 1440;
+
 struct ParagraphStyle {
     Align align = Align::Left;
     uint8_t interline = 8;          // 8 single, 12 one and a half, 16 double
     std::vector<TabStop> tabs;      // in column order
+    // Indents from the page's margins, the first line's from the left
+    // indent (negative: a hanging indent); space before and after; an exact
+    // line height, 0 when the line spacing decides.
+    int left_indent = 0, right_indent = 0, first_indent = 0;
+    int space_before = 0, space_after = 0;
+    int line_height = 0;
+};
+
+// The page: the paper's size and the margins around the text block.
+struct PageSetup {
+    int width = 12240, height = 15840;  // US Letter
+    int top = kTwipsPerInch, left = kTwipsPerInch, bottom = kTwipsPerInch, right = kTwipsPerInch;
+    int first_page = 1;                  // the number the first page is printed with
+    bool title_page = false;             // the first page has no header or footer
+    bool said = false;                   // the stream said so; else the defaults above
+    // What the header and the footer take inside the margins: the text
+    // starts below the one and ends above the other, blank lines included.
+    int header_height = 0, footer_height = 0;
+    int text_width() const { return width - left - right; }
 };
 
 enum Attribute : uint16_t {
@@ -95,6 +117,8 @@ struct Picture {
 class StyledListener {
 public:
     virtual ~StyledListener() = default;
+    // Before any other event, once.
+    virtual void page_setup(const PageSetup &page) { (void)page; }
     virtual void begin_block(Block kind, int note_number) = 0;
     virtual void end_block() = 0;
     virtual void begin_paragraph(const ParagraphStyle &style) = 0;
@@ -122,6 +146,9 @@ void read_styled(std::FILE *stream, StyledListener &listener);
 // The picture an insert body carries; false for an insert of another kind.
 // `number` is left to the caller.
 bool picture_of(std::string_view insert, Picture &out);
+
+// The page an insert body carries; false for an insert of another kind.
+bool page_of(std::string_view insert, PageSetup &out);
 
 // "[picture N]", what text-like outputs show for a picture.
 std::string picture_placeholder(int number);

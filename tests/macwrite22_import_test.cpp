@@ -14,14 +14,14 @@ const std::string kEmptyBlocks("\\\x9E\0\0\\\x7F\\\xA1\0\0\\\x7F", 12);
 
 // The stream of a document's main text, after its empty header and footer.
 std::string main_text(const Mw22Builder &doc) {
-    const Converted c = convert(import_macwrite_22, doc.build());
+    const Imported c = convert_import(import_macwrite_22, doc.build());
     EXPECT_EQ(c.result, 0);
     EXPECT_EQ(c.output.substr(0, kEmptyBlocks.size()), kEmptyBlocks);
     return c.output.substr(kEmptyBlocks.size());
 }
 
 TEST(MacWrite22, NoRecordsWriteOnlyTheEmptyBlocks) {
-    const Converted c = convert(import_macwrite_22, Mw22Builder().build());
+    const Imported c = convert_import(import_macwrite_22, Mw22Builder().build());
     EXPECT_EQ(c.result, 0);
     EXPECT_EQ(c.output, kEmptyBlocks);
 }
@@ -54,7 +54,7 @@ TEST(MacWrite22, PadBytesKeepTheRecordsInStep) {
 TEST(MacWrite22, CountsBeyondTheRecordsEndAtTheEndOfTheFile) {
     Mw22Builder doc;
     doc.paragraph("only\r").count(65535);
-    const Converted c = convert(import_macwrite_22, doc.build());
+    const Imported c = convert_import(import_macwrite_22, doc.build());
     EXPECT_EQ(c.result, 0);
     EXPECT_EQ(c.output, kEmptyBlocks + "only\r");
 }
@@ -70,7 +70,7 @@ TEST(MacWrite22, HeaderFooterAndMainWithTheirRunsAndRulers) {
         .ruler(Area::Header, centred)
         .text(Area::Header, "Head\r")
         .text(Area::Footer, "Foot\r", {{0, 9, 0, 21}});
-    const Converted c = convert(import_macwrite_22, doc.build());
+    const Imported c = convert_import(import_macwrite_22, doc.build());
     EXPECT_EQ(c.result, 0);
     // the ruler's alignment holds on through the footer and the main text
     EXPECT_EQ(c.output, "\\\x9E\0\0\\M\x10\\\x80\x01\x0E\\+Head\r\\\x7F"
@@ -97,12 +97,12 @@ TEST(MacWrite22, FieldsStandWhereTheWindowRecordsPlaceThem) {
         .text(Area::Footer, "p. \r")
         .field(Area::Footer, 1, 16, 15)        // second paragraph, after "p. "
         .paragraph("Body\r");
-    const Converted c = convert(import_macwrite_22, doc.build());
+    const Imported c = convert_import(import_macwrite_22, doc.build());
     EXPECT_EQ(c.output, "\\\x9E\0\0Memo\\_\x02\r\\\x7F\\\xA1\0\0\rp. \\_\x01\r\\\x7F" "Body\r"s);
     // a header with no text paragraph keeps its field at its end
     Mw22Builder bare;
     bare.ruler(Area::Header).field(Area::Header, 1, 0, 40);
-    EXPECT_EQ(convert(import_macwrite_22, bare.build()).output, "\\\x9E\0\0\\_\x01\\\x7F\\\xA1\0\0\\\x7F"s);
+    EXPECT_EQ(convert_import(import_macwrite_22, bare.build()).output, "\\\x9E\0\0\\_\x01\\\x7F\\\xA1\0\0\\\x7F"s);
 }
 
 TEST(MacWrite22, TextThatSpellsTheMacBinaryTypeIsNoMacBinaryHeader) {
@@ -110,7 +110,7 @@ TEST(MacWrite22, TextThatSpellsTheMacBinaryTypeIsNoMacBinaryHeader) {
     const std::string text = std::string(53, 'a') + "WORDMACA" + std::string(100, 'z') + "\r";
     const std::string doc = Mw22Builder().list_position(6).paragraph(text).build();
     ASSERT_EQ(doc.substr(65, 8), "WORDMACA");
-    const Converted c = convert(import_macwrite_22, doc);
+    const Imported c = convert_import(import_macwrite_22, doc);
     EXPECT_EQ(c.result, 0);
     EXPECT_EQ(c.output, kEmptyBlocks + text);
     EXPECT_EQ(macwrite_bid_22(reinterpret_cast<const uint8_t *>(doc.data()), doc.size()), 50);

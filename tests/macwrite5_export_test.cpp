@@ -18,7 +18,7 @@ std::string exported(const std::string &stream) {
 
 // The main text of a document as our import reads it back.
 std::string read_back(const std::string &doc) {
-    const Converted c = convert(import_macwrite_5, doc);
+    const Imported c = convert_import(import_macwrite_5, doc);
     EXPECT_EQ(c.result, 0);
     // after the header and footer blocks, each of which holds a default ruler
     const size_t footer = c.output.find(std::string("\\\xA1\0\0", 4));
@@ -215,7 +215,7 @@ TEST(MacWrite5Export, HeaderAndFooterBlocksBecomeTheirAreasWithTheirFields) {
     EXPECT_EQ(doc.substr(206 + 24, 12), std::string("\xFF\xF2\0\x1E\0\x1A\0\x1F\xFF\xF2\x01\xBA", 12));
     EXPECT_EQ(doc.substr(160 + 24, 12), std::string("\0\0\0\x0D\xFF\xF2\0\xEC\0\0\0\x25", 12));
     EXPECT_EQ(read_back(doc), "Body\r");
-    const std::string back = convert(import_macwrite_5, doc).output;
+    const std::string back = convert_import(import_macwrite_5, doc).output;
     EXPECT_NE(back.find("Head\r\rTwo\\_\x02\r\\\x7F"), std::string::npos);
     EXPECT_NE(back.find("\\_\x01" "Foot\\_\x03\r\\\x7F"), std::string::npos);
 }
@@ -238,7 +238,7 @@ TEST(MacWrite5Export, EachAreaFollowsTheAlignmentTheStreamSays) {
     EXPECT_EQ(doc[main_entry(doc, 1).offset + 4], 1);
     EXPECT_EQ(paragraph_text(doc, 2), "Body\r");
     const std::string back = exported("\\+One\r\\\xA1\0\0Foot\r\\\x7F" "Two\r"s);
-    const std::string read = convert(import_macwrite_5, back).output;
+    const std::string read = convert_import(import_macwrite_5, back).output;
     EXPECT_EQ(read.substr(read.find("\\\xA1")),
               "\\\xA1\0\0\\+\\L\x0C\\\x88\0\x02" "Foot\r\\\x7FOne\rTwo\r"s);
 }

@@ -15,7 +15,7 @@ const std::string kEmptyBlocks("\\\x9E\0\0\\\x7F\\\xA1\0\0\\\x7F", 12);
 
 // The stream of a document's main text, after its (empty) header and footer.
 std::string main_text(const Mw5Builder &doc) {
-    const Converted c = convert(import_macwrite_5, doc.build());
+    const Imported c = convert_import(import_macwrite_5, doc.build());
     EXPECT_EQ(c.result, 0);
     EXPECT_EQ(c.output.substr(0, kEmptyBlocks.size()), kEmptyBlocks);
     return c.output.substr(kEmptyBlocks.size());
@@ -29,7 +29,7 @@ RulerSpec worked_example_ruler() {
 }
 
 TEST(MacWrite5Areas, EmptyHeaderAndFooterStillGetTheirBlocks) {
-    const Converted c = convert(import_macwrite_5, Mw5Builder().build());
+    const Imported c = convert_import(import_macwrite_5, Mw5Builder().build());
     EXPECT_EQ(c.result, 0);
     EXPECT_EQ(c.output, kEmptyBlocks);
 }
@@ -37,19 +37,19 @@ TEST(MacWrite5Areas, EmptyHeaderAndFooterStillGetTheirBlocks) {
 TEST(MacWrite5Areas, HeaderFooterAndMainComeInThatOrder) {
     Mw5Builder doc;
     doc.text(Area::Main, "body\r").text(Area::Footer, "foot\r").text(Area::Header, "head\r");
-    const Converted c = convert(import_macwrite_5, doc.build());
+    const Imported c = convert_import(import_macwrite_5, doc.build());
     EXPECT_EQ(c.output, std::string("\\\x9E\0\0head\r\\\x7F\\\xA1\0\0foot\r\\\x7F" "body\r", 27));
 }
 
 TEST(MacWrite5Areas, MacBinaryWrappedDocumentGivesIdenticalOutput) {
     Mw5Builder doc;
     doc.ruler(Area::Main, worked_example_ruler()).text(Area::Main, "Tab\there\r").compressed(Area::Main, "the cat\r");
-    const Converted bare = convert(import_macwrite_5, doc.build());
-    const Converted wrapped = convert(import_macwrite_5, doc.build_macbinary());
+    const Imported bare = convert_import(import_macwrite_5, doc.build());
+    const Imported wrapped = convert_import(import_macwrite_5, doc.build_macbinary());
     EXPECT_EQ(wrapped.result, 0);
     EXPECT_EQ(wrapped.output, bare.output);
     // and a bare document after a wrapped one reads its offsets unshifted
-    EXPECT_EQ(convert(import_macwrite_5, doc.build()).output, bare.output);
+    EXPECT_EQ(convert_import(import_macwrite_5, doc.build()).output, bare.output);
 }
 
 // A picture paragraph of 22 bytes is a page break; any other is carried whole
@@ -70,7 +70,7 @@ TEST(MacWrite5Areas, EntriesAreConvertedInListOrder) {
     const size_t at = (static_cast<uint8_t>(bytes[264]) << 24 | static_cast<uint8_t>(bytes[265]) << 16 |
                        static_cast<uint8_t>(bytes[266]) << 8 | static_cast<uint8_t>(bytes[267]));
     std::swap_ranges(bytes.begin() + at, bytes.begin() + at + 16, bytes.begin() + at + 16);
-    const Converted c = convert(import_macwrite_5, bytes);
+    const Imported c = convert_import(import_macwrite_5, bytes);
     EXPECT_EQ(c.output.substr(kEmptyBlocks.size()), "two\rone\r");
 }
 
@@ -85,7 +85,7 @@ TEST(MacWrite5Areas, EntriesRepeatingOneParagraphCannotMultiplyItWithoutBound) {
     doc.text(Area::Main, std::string(4000, 'x') + "\r");
     for (int i = 0; i < 2000; ++i) doc.entry(Area::Main, 20, 512, 4004);
     const std::string bytes = doc.build();
-    const Converted c = convert(import_macwrite_5, bytes);
+    const Imported c = convert_import(import_macwrite_5, bytes);
     EXPECT_EQ(c.result, kImportTooMuchText);
     EXPECT_LE(c.output.size(), 5 * bytes.size() + 70000);
 }
@@ -93,37 +93,38 @@ TEST(MacWrite5Areas, EntriesRepeatingOneParagraphCannotMultiplyItWithoutBound) {
 TEST(MacWrite5HandOver, VersionWordsPassDocumentsBetweenTheReaders) {
     Mw22Builder old;
     old.paragraph("Hello\r");
-    const Converted direct = convert(import_macwrite_22, old.build());
-    const Converted handed = convert(import_macwrite_5, old.build());
+    const Imported direct = convert_import(import_macwrite_22, old.build());
+    const Imported handed = convert_import(import_macwrite_5, old.build());
     EXPECT_EQ(handed.result, 0);
     EXPECT_EQ(handed.output, direct.output);
     EXPECT_EQ(direct.output, kEmptyBlocks + "Hello\r");
 
     const std::string bytes = Mw5Builder().text(Area::Main, "new\r").build();
-    EXPECT_EQ(convert(import_macwrite_22, bytes).output, convert(import_macwrite_5, bytes).output);
+    EXPECT_EQ(convert_import(import_macwrite_22, bytes).output, convert_import(import_macwrite_5, bytes).output);
 
     std::string five = bytes;
     five[1] = 5;
-    EXPECT_EQ(convert(import_macwrite_5, five).result, -1);
-    EXPECT_EQ(convert(import_macwrite_5, five).output, "");
+    EXPECT_EQ(convert_import(import_macwrite_5, five).result, -1);
+    EXPECT_EQ(convert_import(import_macwrite_5, five).output, "");
 }
 
 TEST(MacWrite5HandOver, MacBinaryWrappedOldDocumentConvertsThroughEitherReader) {
     const std::string bare = Mw22Builder().paragraph("Memo\r").build();
     const std::string wrapped = macbinary_wrap(bare, "WORDMACA");
-    const Converted expected = convert(import_macwrite_22, bare);
+    const Imported expected = convert_import(import_macwrite_22, bare);
     ASSERT_EQ(expected.output, kEmptyBlocks + "Memo\r");
     for (ConverterFn fn : {import_macwrite_5, import_macwrite_22}) {
-        const Converted c = convert(fn, wrapped);
+        const Imported c = convert_import(fn, wrapped);
         EXPECT_EQ(c.result, 0);
         EXPECT_EQ(c.output, expected.output);
+        EXPECT_EQ(c.geometry, expected.geometry);
     }
 }
 
 TEST(MacWrite5HandOver, NeitherVersionEndsAtOnce) {
-    EXPECT_EQ(convert(import_macwrite_5, std::string(600, '\0')).result, -1);
-    EXPECT_EQ(convert(import_macwrite_22, std::string(600, '\0')).result, -1);
-    EXPECT_EQ(convert(import_macwrite_5, "").result, -1);
+    EXPECT_EQ(convert_import(import_macwrite_5, std::string(600, '\0')).result, -1);
+    EXPECT_EQ(convert_import(import_macwrite_22, std::string(600, '\0')).result, -1);
+    EXPECT_EQ(convert_import(import_macwrite_5, "").result, -1);
 }
 
 TEST(MacWrite5Text, WorkedExampleOfARunBeforeTheFirstCharacter) {
@@ -186,7 +187,7 @@ TEST(MacWrite5Fields, WindowRecordsPlaceFieldsInTheParagraphsTheyCover) {
         .field(Area::Footer, 1, 0, 0)      // a blank pair places nothing
         .text(Area::Main, "m\r")
         .field(Area::Main, 1, 0, 10);      // the main text has no fields
-    const Converted c = convert(import_macwrite_5, doc.build());
+    const Imported c = convert_import(import_macwrite_5, doc.build());
     EXPECT_EQ(c.output, std::string("\\\x9E\0\0\\_\x03\r\\L\x0C\\\x88\0\x03page \\_\x01 of 3\r\\\x7F"
                                     "\\\xA1\0\0\\_\x02\\\x7F" "m\r", 42));
 }

@@ -135,7 +135,7 @@ TEST(Renderers, FieldsArePlaceholdersInTextAndRealFieldsInRtf) {
         std::string::npos);
     EXPECT_NE(
         rtf_of(stream).find(
-            "{\\header \\pard\\plain\\ql p. {\\field{\\*\\fldinst PAGE}{\\fldrslt #}}, "
+            "{\\header \\pard\\plain\\kerning1\\ql p. {\\field{\\*\\fldinst PAGE}{\\fldrslt #}}, "
             "{\\field{\\*\\fldinst DATE}{\\fldrslt <date>}} {\\field{\\*\\fldinst TIME}{\\fldrslt <time>}}\\par\n}"),
         std::string::npos);
 }
@@ -323,7 +323,7 @@ TEST(Rtf, ParagraphAndCharacterFormatting) {
                                unicode(0xF8FF) + "{" + tag(0x5C) + "}\r";
     const std::string rtf = rtf_of(stream);
     EXPECT_NE(
-        rtf.find("\\pard\\plain\\qc\\sl480\\slmult1\\tx2880\\tqdec\\tx5760 {\\uldb\\f18\\fs28 a}{\\scaps\\f18\\fs28 b}"
+        rtf.find("\\pard\\plain\\kerning1\\qc\\sl480\\slmult1\\tx2880\\tqdec\\tx5760 {\\uldb\\f18\\fs28 a}{\\scaps\\f18\\fs28 b}"
                  "{\\f18\\fs28 \\u8220 ?\\u-1793 ?\\{\\\\\\}}\\par"),
         std::string::npos)
         << rtf;

@@ -7,6 +7,8 @@
 
 #include "catalogue/catalogue.h"
 #include "host/scratch.h"
+#include "host/stream_codes.h"
+#include "host/stream_reader.h"
 
 namespace testing_support {
 
@@ -41,6 +43,44 @@ inline Converted convert(ConverterFn fn, const Bytes &input) {
     std::fclose(in);
     std::fclose(out);
     return c;
+}
+
+// An import's stream split in two: the page insert and the paragraph
+// geometry tags (indents, spacing, line heights) in `geometry`, everything
+// else in `output`, so that a test of the text and its styles says nothing
+// of the page.
+struct Imported {
+    int32_t result;
+    Bytes output;
+    Bytes geometry;
+};
+
+inline bool is_geometry(const kavrel::stream::Event &ev) {
+    namespace code = kavrel::code;
+    if (ev.kind == kavrel::stream::EventKind::Insert)
+        return ev.insert.compare(0, code::kInsertKindSize, code::kPageInsert, code::kInsertKindSize) == 0;
+    return ev.kind == kavrel::stream::EventKind::Tag && ev.code >= code::kFirstGeometryCode &&
+           ev.code <= code::kLastGeometryCode;
+}
+
+inline Imported split_geometry(int32_t result, const Bytes &stream) {
+    Imported i{result, {}, {}};
+    std::FILE *in = stream_of(stream);
+    kavrel::stream::Reader reader(in);
+    kavrel::stream::Event ev;
+    long start = 0;
+    while (reader.next(ev)) {
+        const long end = reader.offset();
+        (is_geometry(ev) ? i.geometry : i.output) += stream.substr(static_cast<size_t>(start), static_cast<size_t>(end - start));
+        start = end;
+    }
+    std::fclose(in);
+    return i;
+}
+
+inline Imported convert_import(ConverterFn fn, const Bytes &input) {
+    const Converted c = convert(fn, input);
+    return split_geometry(c.result, c.output);
 }
 
 inline Bytes read_file(const std::string &path) {

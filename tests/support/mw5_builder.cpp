@@ -76,6 +76,7 @@ std::string ruler_bytes(const RulerSpec &r) {
     data[4] = static_cast<char>(r.justification);
     data[5] = static_cast<char>(r.tab_count >= 0 ? r.tab_count : static_cast<int>(r.tabs.size()));
     put16(data, 6, static_cast<uint16_t>(r.line_spacing));
+    put16(data, 8, static_cast<uint16_t>(r.first_line.value_or(r.left_margin)));
     for (size_t i = 0; i < r.tabs.size() && i < 10; ++i) put16(data, 10 + 2 * i, r.tabs[i]);
     return data;
 }
@@ -159,6 +160,7 @@ std::string Mw5Builder::build() const {
         put16(doc, kWindowAt[a] + 16, static_cast<uint16_t>(info.size()));
         doc += info;
     }
+    for (const auto &[at, bytes] : header_patches_) doc.replace(at, bytes.size(), bytes);
     return doc;
 }
 

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testing_support {
@@ -22,6 +24,7 @@ struct RulerSpec {
     int16_t right_margin = 468;
     uint8_t justification = 0;
     int16_t line_spacing = 0;
+    std::optional<int16_t> first_line;  // where the first line starts; the left margin when not said
     std::vector<uint16_t> tabs;  // words as stored
     int tab_count = -1;          // -1: tabs.size()
 };
@@ -44,6 +47,12 @@ public:
     // footer's window record; unplaced fields keep MacWrite's icon positions.
     Mw5Builder &field(Area area, uint8_t kind, int16_t vertical, int16_t horizontal);
 
+    // Bytes laid over the document header at `at` (the settings, the
+    // print record), after everything else.
+    Mw5Builder &header_bytes(size_t at, const std::string &bytes) {
+        header_patches_.emplace_back(at, bytes);
+        return *this;
+    }
     std::string build() const;
     std::string build_macbinary() const;
 
@@ -61,7 +70,8 @@ private:
     };
     std::vector<Entry> areas_[3];
     int count_override_[3] = {-1, -1, -1};
-    int16_t fields_[3][3][2] = {};  // area, kind - 1, (vertical, horizontal)
+    int16_t fields_[3][3][2] = {};
+    std::vector<std::pair<size_t, std::string>> header_patches_;  // area, kind - 1, (vertical, horizontal)
     bool placed_[3][3] = {};
 };
 

@@ -1,0 +1,99 @@
+#include "macwrite5/geometry.h"
+
+#include "host/bytes.h"
+
+namespace macwrite5 {
+
+namespace {
+
+using kavrel::be16s;
+
+struct Rect {
+    int32_t top, left, bottom, right;
+};
+
+Rect rect_at(const uint8_t *p) { return {be16s(p), be16s(p + 2), be16s(p + 4), be16s(p + 6)}; }
+
+// Print record fields.
+constexpr int kVerticalResolutionAt = 4, kHorizontalResolutionAt = 6, kPageRectAt = 8, kPaperRectAt = 16;
+constexpr int32_t kMinResolution = 36, kMaxResolution = 1200;
+constexpr int32_t kTwipsPerInch = 1440;
+constexpr int32_t kLetterWidth = 12240, kLetterHeight = 15840;
+constexpr int32_t kMinPaper = kTwipsPerInch, kMaxPaper = 48 * kTwipsPerInch;
+
+int32_t twips(int32_t dots, int32_t resolution) { return dots * kTwipsPerInch / resolution; }
+
+KavrelPage letter_around(int32_t width, int32_t height) {
+    KavrelPage p{kLetterWidth, kLetterHeight, kTwipsPerInch, kTwipsPerInch, kTwipsPerInch, kTwipsPerInch, 1, 0, 0, 0};
+    if (width <= 0 || height <= 0 || width > kLetterWidth || height > kLetterHeight) return p;
+    p.left = p.right = (kLetterWidth - width) / 2;
+    p.top = p.bottom = (kLetterHeight - height) / 2;
+    p.right = kLetterWidth - width - p.left;
+    p.bottom = kLetterHeight - height - p.top;
+    return p;
+}
+
+}  // namespace
+
+KavrelPage page_of_print_record(const uint8_t *record) {
+    const int32_t vres = be16s(record + kVerticalResolutionAt), hres = be16s(record + kHorizontalResolutionAt);
+    if (vres < kMinResolution || vres > kMaxResolution || hres < kMinResolution || hres > kMaxResolution)
+        return letter_around(0, 0);
+    const Rect page = rect_at(record + kPageRectAt), paper = rect_at(record + kPaperRectAt);
+    const int32_t page_width = twips(page.right - page.left, hres), page_height = twips(page.bottom - page.top, vres);
+    const int32_t width = twips(paper.right - paper.left, hres), height = twips(paper.bottom - paper.top, vres);
+    const bool inside = paper.left <= page.left && paper.top <= page.top && paper.right >= page.right &&
+                        paper.bottom >= page.bottom;
+    if (!inside || width < kMinPaper || height < kMinPaper || width > kMaxPaper || height > kMaxPaper)
+        return letter_around(page_width, page_height);
+    return {width,
+            height,
+            twips(page.top - paper.top, vres),
+            twips(page.left - paper.left, hres),
+            twips(paper.bottom - page.bottom, vres),
+            twips(paper.right - page.right, hres),
+            1,
+            0,
+            0,
+            0};
+}
+
+int32_t printable_width(const KavrelPage &page) { return page.width - page.left - page.right; }
+
+int32_t mean_line_height(const std::vector<uint8_t> &codes) {
+    int32_t lines = 0, total = 0, last = 0;
+    for (const uint8_t b : codes) {
+        if (b < 0x80) {
+            last = b;
+            ++lines;
+            total += b;
+        } else if (lines > 0 && (b & 0x7F) > 1) {
+            const int32_t more = (b & 0x7F) - 1;
+            lines += more;
+            total += more * last;
+        }
+    }
+    return lines == 0 ? 0 : total * kTwipsPerPoint / lines;
+}
+
+std::vector<int32_t> read_line_heights(std::FILE *in, long length, size_t paragraphs) {
+    std::vector<int32_t> heights;
+    std::vector<uint8_t> codes;
+    while (heights.size() < paragraphs && length >= 2) {
+        uint8_t head[2];
+        if (std::fread(head, 1, 2, in) != 2) break;
+        const long count = head[0] << 8 | head[1];
+        const long padded = count + (count & 1);
+        length -= 2;
+        if (padded > length) break;
+        codes.resize(static_cast<size_t>(padded));
+        if (padded > 0 && std::fread(codes.data(), 1, codes.size(), in) != codes.size()) break;
+        codes.resize(static_cast<size_t>(count));
+        length -= padded;
+        heights.push_back(mean_line_height(codes));
+    }
+    heights.resize(paragraphs, 0);
+    return heights;
+}
+
+}  // namespace macwrite5

@@ -1,0 +1,343 @@
+// Pages and paragraph geometry: what the readers take from MacWrite's print
+// record and rulers, what the renderers make of it, what the export writes
+// back, and how LibreOffice and Chromium print our outputs against the
+// originals.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "catalogue/catalogue.h"
+#include "render/styled.h"
+#include "tests/support/bytes_io.h"
+#include "tests/support/corpus.h"
+#include "tests/support/geometry_document.h"
+#include "tests/support/mw22_builder.h"
+#include "tests/support/mw5_builder.h"
+#include "tests/support/packages.h"
+#include "tests/support/run.h"
+#include "tests/support/shown_text.h"
+#include "tests/support/tools.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+
+std::string be16s(std::initializer_list<int> words) {
+    std::string s;
+    for (int w : words) {
+        s += static_cast<char>((w >> 8) & 0xFF);
+        s += static_cast<char>(w & 0xFF);
+    }
+    return s;
+}
+
+// An ImageWriter's record: 72 dots an inch down, 80 across; the printable
+// page 640 by 752 dots on a Letter sheet.
+const std::string kPrintRecord = be16s({2, 0, 72, 80, 0, 0, 752, 640, -36, -20, 756, 660});
+
+std::string tag(uint8_t code, int value) { return be16s({0x5C00 | code, value}); }
+
+TEST(Geometry, RulersAndThePrintRecordGiveTheIndentsAndThePage) {
+    RulerSpec ruler;
+    ruler.left_margin = 36;
+    ruler.right_margin = 400;
+    ruler.first_line = 54;
+    ruler.line_spacing = 1;
+    const std::string doc = Mw5Builder()
+                                .ruler(Area::Main, ruler)
+                                .text(Area::Main, "Hello\r")
+                                .header_bytes(8, "\x01")
+                                .header_bytes(16, be16s({7}))
+                                .header_bytes(40, kPrintRecord)
+                                .build();
+    const Imported c = convert_import(import_macwrite_5, doc);
+    ASSERT_EQ(c.result, 0);
+    // Letter; margins 0.5 in, 0.25 in, 4 points, 0.25 in; page 7, a title
+    // page; neither header nor footer has height.
+    const std::string page = std::string("\\\xC0", 2) + be16s({0, 24}) + "PAGE" +
+                             be16s({12240, 15840, 720, 360, 80, 360, 7, 1, 0, 0});
+    // Indents from the printable page's edges, 8 inches wide; the first line
+    // half an inch in.
+    EXPECT_EQ(c.geometry, page + tag(kavrel::code::kLeftIndent, 720) + tag(kavrel::code::kRightIndent, 11520 - 8000) +
+                              tag(kavrel::code::kFirstIndent, 360));
+    EXPECT_NE(c.output.find("\\\x4D\x0CHello\r"), std::string::npos) << "one and a half spacing";
+
+    // The older generation: the same ruler, its print record after a
+    // 20-byte header.
+    Mw22Builder old;
+    old.ruler(Area::Main, ruler).paragraph("Memo\r");
+    std::string old_doc = old.build();
+    old_doc.replace(20, kPrintRecord.size(), kPrintRecord);
+    const Imported o = convert_import(import_macwrite_22, old_doc);
+    ASSERT_EQ(o.result, 0);
+    EXPECT_EQ(o.geometry.substr(0, 26), page.substr(0, 22) + be16s({1, 0}));
+    EXPECT_NE(o.geometry.find(tag(kavrel::code::kFirstIndent, 360)), std::string::npos);
+}
+
+// The geometry of each main-text paragraph as the styled layer gives it.
+struct GeometryOf final : render::StyledListener {
+    render::PageSetup page;
+    std::vector<std::vector<int>> paragraphs;
+    bool in_block = false;
+    void page_setup(const render::PageSetup &p) override { page = p; }
+    void begin_block(render::Block, int) override { in_block = true; }
+    void end_block() override { in_block = false; }
+    void begin_paragraph(const render::ParagraphStyle &s) override {
+        if (!in_block) paragraphs.push_back({s.left_indent, s.right_indent, s.first_indent, s.interline});
+    }
+    void end_paragraph() override {}
+    void text(std::u16string_view, const render::CharStyle &) override {}
+    void tab(const render::CharStyle &) override {}
+    void line_end(const render::CharStyle &) override {}
+    void page_break() override {}
+    void note_call(int, const render::CharStyle &) override {}
+    void field(render::Field, const render::CharStyle &) override {}
+    void picture(const render::Picture &) override {}
+    void end_document() override {}
+};
+
+GeometryOf geometry_of(const std::string &stream) {
+    GeometryOf g;
+    std::FILE *in = stream_of(stream);
+    render::read_styled(in, g);
+    std::fclose(in);
+    return g;
+}
+
+TEST(Geometry, TheExportWritesThePageAndTheRulersBack) {
+    const std::string stream = geometry_document_stream();
+    const Converted doc = convert(export_macwrite_5, stream);
+    ASSERT_EQ(doc.result, 0);
+    const Converted back = convert(import_macwrite_5, doc.output);
+    ASSERT_EQ(back.result, 0);
+    const GeometryOf before = geometry_of(stream), after = geometry_of(back.output);
+    EXPECT_EQ(after.page.width, before.page.width);
+    EXPECT_EQ(after.page.height, before.page.height);
+    EXPECT_EQ(after.page.left, before.page.left);
+    EXPECT_EQ(after.page.right, before.page.right);
+    EXPECT_EQ(after.page.top, before.page.top);
+    EXPECT_EQ(after.page.bottom, before.page.bottom);
+    EXPECT_EQ(after.page.first_page, 7);
+    EXPECT_TRUE(after.page.title_page);
+    // MacWrite keeps no exact line heights or paragraph spacing: indents and
+    // line spacing are what comes back.
+    EXPECT_EQ(after.paragraphs, before.paragraphs);
+}
+
+TEST(Geometry, EveryFormatShowsEveryGeometry) {
+    const std::string stream = geometry_document_stream();
+    const auto docx = zip_entries(docx_of(stream));
+    const std::string body = entry(docx, "word/document.xml");
+    for (const char *want :
+         {"<w:pgSz w:w=\"12240\" w:h=\"15840\"/>",
+          "<w:pgMar w:top=\"1080\" w:right=\"1080\" w:bottom=\"720\" w:left=\"1440\" w:header=\"720\" w:footer=\"720\"",
+          "<w:pgNumType w:start=\"7\"/>", "<w:titlePg/>", "<w:ind w:left=\"720\" w:right=\"1440\"/>",
+          "<w:ind w:firstLine=\"360\"/>", "<w:ind w:left=\"720\" w:hanging=\"720\"/>",
+          "<w:spacing w:line=\"360\" w:lineRule=\"auto\"/>", "<w:spacing w:line=\"480\" w:lineRule=\"auto\"/>",
+          "<w:spacing w:before=\"120\" w:after=\"240\" w:line=\"400\" w:lineRule=\"exact\"/>"})
+        EXPECT_NE(body.find(want), std::string::npos) << "DOCX: " << want;
+
+    const auto odt = zip_entries(odt_of(stream));
+    const std::string content = entry(odt, "content.xml"), styles = entry(odt, "styles.xml");
+    for (const char *want : {"fo:page-width=\"612pt\" fo:page-height=\"792pt\" fo:margin-left=\"72pt\" "
+                             "fo:margin-right=\"54pt\" fo:margin-top=\"36pt\" fo:margin-bottom=\"36pt\"",
+                             "fo:min-height=\"18pt\"", "style:name=\"First\"", "style:next-style-name=\"Standard\""})
+        EXPECT_NE(styles.find(want), std::string::npos) << "ODT styles: " << want;
+    for (const char *want : {"style:master-page-name=\"First\"", "style:page-number=\"7\"",
+                             "fo:margin-left=\"36pt\" fo:margin-right=\"72pt\"", "fo:text-indent=\"18pt\"",
+                             "fo:margin-left=\"36pt\" fo:text-indent=\"-36pt\"", "fo:line-height=\"150%\"",
+                             "fo:line-height=\"200%\"", "fo:margin-top=\"6pt\" fo:margin-bottom=\"12pt\" fo:line-height=\"20pt\""})
+        EXPECT_NE(content.find(want), std::string::npos) << "ODT content: " << want;
+
+    const std::string rtf = rtf_of(stream);
+    for (const char *want : {"\\paperw12240\\paperh15840\\margl1440\\margr1080\\margt1080\\margb720",
+                             "\\headery720\\footery720\\pgnstarts7\\pgnrestart\\titlepg", "\\li720\\ri1440",
+                             "\\fi360", "\\li720\\fi-720", "\\sl360\\slmult1", "\\sl480\\slmult1",
+                             "\\sb120\\sa240\\sl-400\\slmult0"})
+        EXPECT_NE(rtf.find(want), std::string::npos) << "RTF: " << want;
+
+    const std::string html = html_of(stream);
+    for (const char *want : {"@page{size:8.5in 11in;margin:0.5in 0.75in 0.5in 1in}", "body{max-width:none;width:6.75in",
+                             "margin-left:36pt;margin-right:72pt", "text-indent:18pt", "margin-left:36pt;text-indent:-36pt",
+                             "line-height:1.8", "line-height:2.4", "margin-top:6pt;margin-bottom:12pt;line-height:20pt"})
+        EXPECT_NE(html.find(want), std::string::npos) << "HTML: " << want;
+
+    // Markdown has no pages: the text alone.
+    EXPECT_EQ(markdown_of(stream).find("PAGE"), std::string::npos);
+}
+
+// A tab in an indented paragraph: the tab boxes measure from where the
+// first line starts (half an inch in, less a quarter inch), and take no
+// indent of their own (an inline box inherits the paragraph's text-indent,
+// which would shift the text before a tab out of its place).
+TEST(Geometry, HtmlTabsStartWhereTheIndentedLineStarts) {
+    using namespace geometry_document;
+    std::string stream;
+    tag2(stream, kavrel::code::kLeftIndent, 720);
+    tag2(stream, kavrel::code::kFirstIndent, -360);
+    stream += "a\tb\r";
+    const std::string html = html_of(stream);
+    EXPECT_NE(html.find(".mw-tab{display:inline-block;tab-size:0;text-indent:0}"), std::string::npos) << html;
+    EXPECT_NE(html.find("<span class=\"mw-tab\" style=\"min-width:18pt\">"), std::string::npos) << html;
+}
+
+// ---- Printing -------------------------------------------------------------
+
+struct Printed {
+    int pages = 0;
+    double width = 0, height = 0;  // inches
+    double left = 0, right = 0;    // of the text on page 1, inches from the paper's left
+};
+
+Printed printed(const std::string &pdf) {
+    Printed p;
+    const std::string info = run_command("pdfinfo '" + pdf + "' 2>/dev/null");
+    std::smatch m;
+    if (std::regex_search(info, m, std::regex(R"(Pages:\s+(\d+))"))) p.pages = std::stoi(m[1]);
+    if (std::regex_search(info, m, std::regex(R"(Page size:\s+([\d.]+) x ([\d.]+))"))) {
+        p.width = std::stod(m[1]) / 72;
+        p.height = std::stod(m[2]) / 72;
+    }
+    const std::string words = run_command("pdftotext -bbox -f 1 -l 1 '" + pdf + "' - 2>/dev/null");
+    const std::regex word(R"re(<word xMin="([\d.]+)" yMin="[\d.]+" xMax="([\d.]+)")re");
+    p.left = 1e9;
+    for (auto it = std::sregex_iterator(words.begin(), words.end(), word); it != std::sregex_iterator(); ++it) {
+        p.left = std::min(p.left, std::stod((*it)[1]) / 72);
+        p.right = std::max(p.right, std::stod((*it)[2]) / 72);
+    }
+    return p;
+}
+
+// LibreOffice prints each file into `out` (as NAME.pdf), with a profile of
+// its own.
+void libreoffice_print(const ScratchDir &dir, const std::string &out, const std::vector<std::string> &files) {
+    std::string command = "soffice -env:UserInstallation=file://" + dir.file("lo-profile") +
+                          " --headless --convert-to pdf --outdir '" + out + "'";
+    for (const std::string &f : files) command += " '" + f + "'";
+    run_command(command + " >/dev/null 2>&1");
+}
+
+std::string stem(const std::string &path) { return fs::path(path).stem().string(); }
+
+// Where our outputs still print on another number of pages than the
+// original: the document and the format.  Open work, not what we want.
+const std::map<std::string, std::string> kOpenPageDifferences = {};
+
+bool open_difference(const std::string &document, const char *format) {
+    const auto it = kOpenPageDifferences.find(fs::path(document).filename().string());
+    return it != kOpenPageDifferences.end() && it->second == format;
+}
+
+// Every corpus document, and the one that LibreOffice prints in its place
+// when it cannot read it: the same document without its MacBinary header,
+// or our own MacWrite 4.6/5 export of it.
+TEST(Geometry, LibreOfficeAndChromiumPrintOurPagesAsTheOriginals) {
+    if (!fs::is_directory(corpus_dir())) GTEST_SKIP() << "no corpus at " << corpus_dir();
+    REQUIRE_PROGRAM("soffice");
+    REQUIRE_PROGRAM("pdftotext");
+    ScratchDir dir;
+    std::vector<std::string> documents, originals;
+    for (const char *folder : {"macwrite5", "macwrite22", "macbinary"})
+        for (const auto &e : fs::directory_iterator(corpus_dir() / folder)) documents.push_back(e.path().string());
+    std::sort(documents.begin(), documents.end());
+    fs::create_directories(dir.file("orig"));
+    for (size_t i = 0; i < documents.size(); ++i) {
+        const std::string copy = dir.file("orig/d" + std::to_string(i));
+        fs::copy_file(documents[i], copy);
+        originals.push_back(copy);
+    }
+    libreoffice_print(dir, dir.file("orig-pdf"), originals);
+    std::vector<std::string> ours[3];
+    const char *formats[3] = {"docx", "odt", "rtf"};
+    // A MacBinary file stands for the document it wraps.
+    std::map<std::string, size_t> by_name;
+    for (size_t i = 0; i < documents.size(); ++i) by_name[fs::path(documents[i]).filename().string()] = i;
+    std::vector<size_t> reference(documents.size());
+    for (size_t i = 0; i < documents.size(); ++i) {
+        const fs::path p(documents[i]);
+        const auto bare = by_name.find(p.stem().string());
+        reference[i] = p.extension() == ".bin" && bare != by_name.end() ? bare->second : i;
+    }
+    for (size_t i = 0; i < documents.size(); ++i) {
+        const std::string name = "d" + std::to_string(i);
+        if (reference[i] == i && !fs::exists(dir.file("orig-pdf/" + name + ".pdf"))) {
+            // Not read by LibreOffice: our export of it is.
+            const std::string mw5 = dir.file("orig/" + name + ".mw5");
+            ASSERT_EQ(run_mwconv(dir, "-t macwrite5 -o '" + mw5 + "' '" + documents[i] + "'").status, 0);
+            libreoffice_print(dir, dir.file("orig-pdf"), {mw5});
+        }
+        for (int f = 0; f < 3; ++f) {
+            const std::string out = dir.file(name + "." + formats[f]);
+            ASSERT_EQ(run_mwconv(dir, std::string("-t ") + formats[f] + " -o '" + out + "' '" + documents[i] + "'").status, 0);
+            ours[f].push_back(out);
+        }
+    }
+    for (int f = 0; f < 3; ++f) libreoffice_print(dir, dir.file(std::string("pdf-") + formats[f]), ours[f]);
+    const bool chromium = have_program("chromium");
+    for (size_t i = 0; i < documents.size(); ++i) {
+        SCOPED_TRACE(documents[i]);
+        const std::string name = "d" + std::to_string(i);
+        const Printed original = printed(dir.file("orig-pdf/d" + std::to_string(reference[i]) + ".pdf"));
+        ASSERT_GT(original.pages, 0);
+        for (int f = 0; f < 3; ++f) {
+            SCOPED_TRACE(formats[f]);
+            const Printed p = printed(dir.file(std::string("pdf-") + formats[f] + "/" + name + ".pdf"));
+            if (open_difference(documents[i], formats[f]))
+                EXPECT_NEAR(p.pages, original.pages, 1);
+            else
+                EXPECT_EQ(p.pages, original.pages);
+            EXPECT_NEAR(p.width, original.width, 0.01);
+            EXPECT_NEAR(p.height, original.height, 0.01);
+            EXPECT_NEAR(p.left, original.left, 0.4);
+            EXPECT_NEAR(p.right, original.right, 0.4);
+        }
+        if (!chromium) continue;
+        const std::string html = dir.file(name + ".html"), pdf = dir.file(name + ".html.pdf");
+        ASSERT_EQ(run_mwconv(dir, "-t html -o '" + html + "' '" + documents[i] + "'").status, 0);
+        run_command("chromium --headless --no-sandbox --disable-gpu --no-pdf-header-footer --print-to-pdf='" + pdf +
+                    "' 'file://" + html + "' >/dev/null 2>&1");
+        const Printed p = printed(pdf);
+        EXPECT_NEAR(p.pages, original.pages, 1) << "HTML";
+        EXPECT_NEAR(p.width, original.width, 0.01) << "HTML";
+        EXPECT_NEAR(p.height, original.height, 0.01) << "HTML";
+    }
+}
+
+// The builder's document as LibreOffice prints our DOCX, ODT and RTF of it:
+// a title page without the header, the next page numbered 8 (LibreOffice
+// leaves the RTF's first page number, \pgnstarts, unread: the RTF's own
+// test is that it says so).
+TEST(Geometry, LibreOfficePrintsTheTitlePageAndThePageNumbers) {
+    REQUIRE_PROGRAM("soffice");
+    REQUIRE_PROGRAM("pdftotext");
+    ScratchDir dir;
+    const std::string stream = dir.write("doc.stream", geometry_document_stream());
+    std::vector<std::string> files;
+    for (const char *format : {"docx", "odt", "rtf"}) {
+        const std::string out = dir.file(std::string("doc-") + format + "." + format);
+        ASSERT_EQ(run_mwconv(dir, std::string("-f stream -t ") + format + " -o '" + out + "' '" + stream + "'").status, 0);
+        files.push_back(out);
+    }
+    libreoffice_print(dir, dir.file("pdf"), files);
+    for (const std::string &f : files) {
+        SCOPED_TRACE(f);
+        const std::string pdf = dir.file("pdf/" + stem(f) + ".pdf");
+        const Printed p = printed(pdf);
+        EXPECT_GE(p.pages, 2);
+        EXPECT_NEAR(p.width, 8.5, 0.01);
+        EXPECT_NEAR(p.left, 1.0, 0.05) << "the page's left margin";
+        const std::string first = run_command("pdftotext -f 1 -l 1 '" + pdf + "' - 2>/dev/null");
+        const std::string second = run_command("pdftotext -f 2 -l 2 '" + pdf + "' - 2>/dev/null");
+        EXPECT_EQ(first.find("Page "), std::string::npos) << "the title page has no header";
+        if (f.ends_with(".rtf")) continue;
+        EXPECT_NE(second.find("Page 8"), std::string::npos) << "the first page is numbered 7";
+    }
+}
+
+}  // namespace
