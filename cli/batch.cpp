@@ -10,7 +10,7 @@
 
 #include "cli/inputs.h"
 #include "lib/job.h"
-#include "cli/members.h"
+#include "lib/members.h"
 #include "lib/output.h"
 #include "cli/progress.h"
 #include "lib/system.h"

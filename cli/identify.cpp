@@ -6,7 +6,7 @@
 #include <string>
 
 #include "cli/inputs.h"
-#include "cli/members.h"
+#include "lib/members.h"
 #include "lib/identify.h"
 #include "lib/job.h"
 

@@ -94,19 +94,6 @@ bool settle(Options &o, const Raw &raw, std::string &error) {
 
 }  // namespace
 
-const char *output_extension(To to) {
-    switch (to) {
-    case To::Markdown: return "md";
-    case To::Html: return "html";
-    case To::Rtf: return "rtf";
-    case To::Docx: return "docx";
-    case To::Odt: return "odt";
-    case To::Stream: return "stream";
-    case To::MacWrite5: return "mw5";
-    default: return "txt";
-    }
-}
-
 std::optional<Options> parse_options(std::vector<std::string> args, std::string &error) {
     Options o;
     Raw raw;

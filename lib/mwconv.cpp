@@ -11,6 +11,7 @@
 #include "host/scratch.h"
 #include "lib/identify.h"
 #include "lib/job.h"
+#include "lib/members.h"
 #include "lib/plugin.h"
 #include "lib/system.h"
 
@@ -90,6 +91,18 @@ void Library::convert_file(const std::string &input, const std::string &output, 
     check(run_job(*plugin_, options, job));
 }
 
+std::optional<ContainerRun> Library::convert_container(const std::string &path, const std::string &folder,
+                                                       const RunOptions &options) const {
+    const ContainerInput container = open_container(options, path);
+    if (!container) return std::nullopt;
+    ContainerRun run;
+    std::vector<sys::FileId> ids(1);
+    if (!sys::file_id(path, ids[0])) ids.clear();
+    run.folder_like = convert_members(*plugin_, options, ids, path, container, folder,
+                                      [&run](const MemberOutcome &m) { run.members.push_back(m); });
+    return run;
+}
+
 std::string Library::identify_file(const std::string &path) const {
     Described d;
     std::string error;
@@ -150,5 +163,18 @@ std::optional<To> to_name(std::string_view name) {
 }
 
 const char *version() { return MWCONV_VERSION; }
+
+const char *output_extension(To to) {
+    switch (to) {
+    case To::Markdown: return "md";
+    case To::Html: return "html";
+    case To::Rtf: return "rtf";
+    case To::Docx: return "docx";
+    case To::Odt: return "odt";
+    case To::Stream: return "stream";
+    case To::MacWrite5: return "mw5";
+    default: return "txt";
+    }
+}
 
 }  // namespace mwconv

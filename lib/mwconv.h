@@ -31,6 +31,31 @@ struct ConvertOptions {
     bool fragment = false;   // HTML: the body's content alone
 };
 
+// What a run over files and containers needs beyond a conversion's options:
+// the command's -o, --extract-media, --force and --json.
+struct RunOptions : ConvertOptions {
+    std::string output = "-";
+    std::string media_dir;  // where pictures are written; empty: nowhere
+    bool force = false;     // a run may replace files it did not write
+    bool json = false;      // --identify prints JSON
+};
+
+// What became of one member of a container converted as a folder.
+struct MemberOutcome {
+    // kOther: a member that is no MacWrite document; kAlone: the same, the
+    // one file of a wrapper (a .bin of a picture), told as a bare file is.
+    enum Kind { kConverted, kOther, kAlone, kFailed, kNote } kind;
+    Status status = kOk;
+    std::string message;  // "mwconv: ...", without a line end; empty for none
+};
+
+// A container converted: every member's outcome, and whether it held more
+// than one wrapped file (walked as a folder, counted as a container).
+struct ContainerRun {
+    std::vector<MemberOutcome> members;
+    bool folder_like = false;
+};
+
 // What a document is called in messages and titles, and where its pictures
 // go; all optional.
 struct Naming {
@@ -78,6 +103,13 @@ public:
     void convert_file(const std::string &input, const std::string &output, const ConvertOptions &options,
                       const std::string &media_dir = {}) const;
 
+    // The container at `path` converted into `folder` as the command's -o
+    // converts it (its folders mirrored, the format's extension added;
+    // `options.output`, the run's folder, places media folders); nothing
+    // when the file is no container.
+    std::optional<ContainerRun> convert_container(const std::string &path, const std::string &folder,
+                                                  const RunOptions &options) const;
+
     // What `--identify --json` prints for a file or for bytes (its "file"
     // field `name`), as JSON text.
     std::string identify_file(const std::string &path) const;
@@ -100,5 +132,8 @@ std::optional<From> from_name(std::string_view name);
 std::optional<To> to_name(std::string_view name);
 
 const char *version();
+
+// The extension given to an output named after its input ("html", "mw5").
+const char *output_extension(To to);
 
 }  // namespace mwconv

@@ -69,6 +69,30 @@ PYBIND11_MODULE(_mwconv, m) {
             },
             py::arg("input"), py::arg("output"), py::arg("source"), py::arg("to"), py::arg("fragment"),
             py::arg("macbinary"), py::arg("media_dir"))
+        .def(
+            "convert_container",
+            [](const mwconv::Library &lib, const std::string &path, const std::string &folder, const std::string &source,
+               const std::string &to, bool fragment, bool macbinary, bool force, const std::string &output_root,
+               const std::string &media_dir) -> py::object {
+                mwconv::RunOptions options;
+                static_cast<mwconv::ConvertOptions &>(options) = options_of(source, to, fragment, macbinary);
+                options.force = force;
+                options.output = output_root;
+                options.media_dir = media_dir;
+                std::optional<mwconv::ContainerRun> run;
+                {
+                    py::gil_scoped_release release;
+                    run = lib.convert_container(path, folder, options);
+                }
+                if (!run) return py::none();
+                static const char *const kinds[] = {"converted", "other", "alone", "failed", "note"};
+                py::list members;
+                for (const mwconv::MemberOutcome &m : run->members)
+                    members.append(py::make_tuple(kinds[m.kind], static_cast<int>(m.status), m.message));
+                return py::make_tuple(run->folder_like, members);
+            },
+            py::arg("path"), py::arg("folder"), py::arg("source"), py::arg("to"), py::arg("fragment"),
+            py::arg("macbinary"), py::arg("force"), py::arg("output_root"), py::arg("media_dir"))
         .def("identify_file", &mwconv::Library::identify_file, py::call_guard<py::gil_scoped_release>())
         .def(
             "identify",

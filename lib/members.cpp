@@ -1,4 +1,4 @@
-#include "cli/members.h"
+#include "lib/members.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -85,7 +85,7 @@ MemberOutcome failed(const std::string &name, const std::string &what) {
 }
 
 // Converts one member into `output`.
-MemberOutcome convert_member(const Plugin &plugin, const Options &options, const std::vector<sys::FileId> &ids,
+MemberOutcome convert_member(const Plugin &plugin, const RunOptions &options, const std::vector<sys::FileId> &ids,
                              const std::string &name, const containers::Leaf &leaf, const std::string &output,
                              const std::string &media_dir) {
     const containers::Member &m = leaf.member;
@@ -117,7 +117,7 @@ MemberOutcome convert_member(const Plugin &plugin, const Options &options, const
 
 }  // namespace
 
-ContainerInput open_container(const Options &options, const std::string &path) {
+ContainerInput open_container(const RunOptions &options, const std::string &path) {
     if (path == "-" || options.from == From::Text || options.from == From::Stream) return {};
     std::string error;
     auto source = containers::file_source(sys::open_file(path, "rb"), error);
@@ -130,7 +130,7 @@ ContainerInput open_container(const Options &options, const std::string &path) {
     return {};
 }
 
-bool convert_members(const Plugin &plugin, const Options &options, const std::vector<sys::FileId> &ids,
+bool convert_members(const Plugin &plugin, const RunOptions &options, const std::vector<sys::FileId> &ids,
                      const std::string &input, const ContainerInput &container, const std::string &folder,
                      const MemberReport &report) {
     containers::Walker walker(container.source, *container.format);
@@ -164,7 +164,7 @@ bool convert_members(const Plugin &plugin, const Options &options, const std::ve
     return folder_like;
 }
 
-Outcome convert_only_member(const Plugin &plugin, const Options &options, const std::vector<sys::FileId> &ids,
+Outcome convert_only_member(const Plugin &plugin, const RunOptions &options, const std::vector<sys::FileId> &ids,
                             const std::string &input, const ContainerInput &container) {
     containers::Walker walker(container.source, *container.format);
     containers::Leaf leaf, second;
@@ -182,7 +182,7 @@ Outcome convert_only_member(const Plugin &plugin, const Options &options, const 
     }
 }
 
-int identify_members(const Plugin &plugin, const Options &options, const std::string &input,
+int identify_members(const Plugin &plugin, const RunOptions &options, const std::string &input,
                      const ContainerInput &container) {
     containers::Walker walker(container.source, *container.format);
     int worst = kOk;
