@@ -17,7 +17,7 @@ import threading
 from . import _mwconv
 
 __version__ = _mwconv.__version__
-__all__ = ["convert", "convert_file", "identify", "members", "Error", "NotMacWrite", "ConversionError",
+__all__ = ["convert", "convert_file", "convert_container", "identify", "members", "Error", "NotMacWrite", "ConversionError",
            "FORMATS", "SOURCES", "__version__"]
 
 # The command's --to and --from names.
@@ -115,6 +115,22 @@ def convert_file(path, to="html", output=None, source="auto", *, fragment=False,
     _call(_lib().convert_file, path, output, source, to, fragment, macbinary,
           os.fspath(extract_media) if extract_media else "")
     return output
+
+
+def convert_container(path, folder, to="html", source="auto", *, fragment=False, macbinary=False, force=False,
+                      output_root=None, extract_media=None, **extra):
+    """The container at `path` (a disk image, an archive, BinHex, MacBinary...)
+    converted into `folder` as `mwconv -o` converts it: every MacWrite
+    document inside, its folders mirrored, the format's extension added.
+    Returns None for a file that is no container, else (walked, members):
+    `walked` is true for a container of more than one wrapped file (counted
+    as a container), `members` one (kind, status, message) per member, kind
+    one of "converted", "other" (not MacWrite), "alone" (the one file of a
+    wrapper, not MacWrite), "failed" and "note".  `extract_media` is the
+    run's media folder, `output_root` the run's output folder it mirrors."""
+    source, to, fragment, macbinary = _options(source, to, fragment, macbinary, extra)
+    return _call(_lib().convert_container, os.fspath(path), os.fspath(folder), source, to, fragment, macbinary,
+                 bool(force), os.fspath(output_root or folder), os.fspath(extract_media) if extract_media else "")
 
 
 def identify(data_or_path, name=None):
