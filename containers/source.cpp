@@ -9,6 +9,15 @@ namespace containers {
 
 namespace {
 
+// 64-bit positions in a stdio stream, as each system spells them.
+#ifdef _WIN32
+int seek_to(std::FILE *f, uint64_t at, int whence) { return _fseeki64(f, static_cast<long long>(at), whence); }
+long long position(std::FILE *f) { return _ftelli64(f); }
+#else
+int seek_to(std::FILE *f, uint64_t at, int whence) { return fseeko(f, static_cast<off_t>(at), whence); }
+long long position(std::FILE *f) { return ftello(f); }
+#endif
+
 // One stream behind a lock: members of one container may be read from
 // several threads, and a stream has one position.
 class FileSource final : public Source {
@@ -20,7 +29,7 @@ public:
         if (offset >= size_) return 0;
         n = static_cast<size_t>(std::min<uint64_t>(n, size_ - offset));
         std::lock_guard<std::mutex> lock(mutex_);
-        if (fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0)
+        if (seek_to(file_, offset, SEEK_SET) != 0)
             throw Error(Grade::kFatal, std::string("cannot read: ") + std::strerror(errno));
         const size_t got = std::fread(buffer, 1, n, file_);
         if (got < n && std::ferror(file_)) {
@@ -102,20 +111,23 @@ private:
 
 }  // namespace
 
-std::shared_ptr<const Source> open_file_source(const std::string &path, std::string &error) {
-    std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr || fseeko(f, 0, SEEK_END) != 0) {
+std::shared_ptr<const Source> file_source(std::FILE *f, std::string &error) {
+    if (f == nullptr) {
         error = std::strerror(errno);
-        if (f != nullptr) std::fclose(f);
         return nullptr;
     }
-    const off_t size = ftello(f);
+    long long size = -1;
+    if (seek_to(f, 0, SEEK_END) == 0) size = position(f);
     if (size < 0) {
         error = std::strerror(errno);
         std::fclose(f);
         return nullptr;
     }
     return std::make_shared<FileSource>(f, static_cast<uint64_t>(size));
+}
+
+std::shared_ptr<const Source> open_file_source(const std::string &path, std::string &error) {
+    return file_source(std::fopen(path.c_str(), "rb"), error);
 }
 
 std::unique_ptr<Source> range(std::shared_ptr<const Source> parent, uint64_t offset, uint64_t length) {
