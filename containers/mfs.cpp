@@ -162,6 +162,7 @@ public:
         geometry_.map.resize((size_t{geometry_.block_count} * 3 + 1) / 2 + 1);
         read_exact(*geometry_.source, kMdbOffset + kMapOffset, geometry_.map.data(), geometry_.map.size(), Grade::kFatal,
                    "the MFS block map");
+        if (directory_sectors == 0) throw Error(Grade::kFatal, "the MFS volume has no directory");
         if (uint64_t{directory_start + directory_sectors} * kSector > geometry_.source->size())
             throw Error(Grade::kFatal, "the MFS directory lies past the end of the image");
         directory_.resize(size_t{directory_sectors} * kSector);
@@ -203,7 +204,7 @@ private:
         const auto desktop = std::find_if(entries_.begin(), entries_.end(), is_desktop);
         if (desktop == entries_.end()) return;
         const uint32_t length = be32(desktop->fields + 34);
-        if (length > kMaxDesktop) return;
+        if (length == 0 || length > kMaxDesktop) return;
         std::string problem;
         auto list = fork_extents(geometry_, be16(desktop->fields + 32), length, problem);
         if (!problem.empty()) return;
