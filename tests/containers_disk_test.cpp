@@ -178,6 +178,8 @@ TEST(HfsImage, HardDiskInAPartitionMapOneAndSeveralPartitions) {
     ASSERT_TRUE(f.build(20 * 1024));
     const std::string volume = slurp(f.image);
     expect_hfs_members(list(partitioned_disk({{"MacOS", "Apple_HFS", volume}}), partition_map_format()), f);
+    // As on CDs whose map counts in 2048-byte blocks.
+    expect_hfs_members(list(partitioned_disk({{"CD", "Apple_HFS", volume}}, 2048), partition_map_format()), f);
 
     const std::string two = partitioned_disk({{"Work", "Apple_HFS", volume},
                                               {"Driver", "Apple_Driver43", std::string(16 * 512, '\0')},

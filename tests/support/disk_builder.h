@@ -46,20 +46,21 @@ inline std::string diskcopy42(const std::string &sectors, const std::string &nam
     return image + sectors;
 }
 
-// A disk of 512-byte blocks with a driver descriptor block, a partition map
-// (the map's own entry first) and the partitions after it, as `type` and
-// `name` say each; each partition's bytes are its volume.
+// A disk of `block`-byte blocks (512, or 2048 as on some CDs) with a driver
+// descriptor block, a partition map (the map's own entry first, one entry a
+// block) and the partitions after it, as `type` and `name` say each; each
+// partition's bytes are its volume, a whole number of blocks.
 struct PartitionSpec {
     std::string name, type, volume;
 };
-inline std::string partitioned_disk(const std::vector<PartitionSpec> &partitions) {
+inline std::string partitioned_disk(const std::vector<PartitionSpec> &partitions, uint32_t block = 512) {
     const uint32_t entries = static_cast<uint32_t>(partitions.size()) + 1;
     const uint32_t map_blocks = 63;
-    std::string disk((1 + map_blocks) * 512, '\0');
+    std::string disk((1 + map_blocks) * block, '\0');
     put16(disk, 0, 0x4552);
-    put16(disk, 2, 512);
+    put16(disk, 2, block);
     auto entry = [&](uint32_t index, uint32_t start, uint32_t count, const std::string &name, const std::string &type) {
-        const size_t at = index * 512;
+        const size_t at = index * block;
         put16(disk, at, 0x504D);
         put32(disk, at + 4, entries);
         put32(disk, at + 8, start);
@@ -70,12 +71,12 @@ inline std::string partitioned_disk(const std::vector<PartitionSpec> &partitions
     };
     entry(1, 1, map_blocks, "Apple", "Apple_partition_map");
     for (size_t i = 0; i < partitions.size(); ++i) {
-        const uint32_t start = static_cast<uint32_t>(disk.size() / 512);
-        const uint32_t count = static_cast<uint32_t>(partitions[i].volume.size() / 512);
+        const uint32_t start = static_cast<uint32_t>(disk.size() / block);
+        const uint32_t count = static_cast<uint32_t>(partitions[i].volume.size() / block);
         entry(static_cast<uint32_t>(i + 2), start, count, partitions[i].name, partitions[i].type);
         disk += partitions[i].volume;
     }
-    put32(disk, 4, static_cast<uint32_t>(disk.size() / 512));
+    put32(disk, 4, static_cast<uint32_t>(disk.size() / block));
     return disk;
 }
 
