@@ -57,7 +57,9 @@ private:
 };
 
 int bid(const Source &source, const uint8_t *head, size_t length) {
-    if (length < kHeader || head[0] > 63 || be16(head + 82) != kPrivate || head[80] > 3) return 0;
+    // The disk format byte is 0-3 for the floppies; images of larger disks
+    // carry 0xFF.
+    if (length < kHeader || head[0] > 63 || be16(head + 82) != kPrivate || (head[80] > 3 && head[80] != 0xFF)) return 0;
     const uint64_t data = be32(head + 64), tags = be32(head + 68);
     if (data == 0 || data % 512 != 0 || kHeader + data + tags > source.size()) return 0;
     return 90;
