@@ -5,6 +5,7 @@
 #include <ctime>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "cli/identify.h"
 #include "cli/system.h"
@@ -136,13 +137,17 @@ bool convert_members(const Plugin &plugin, const Options &options, const std::ve
     containers::Walker walker(container.source, *container.format);
     const std::string extension = std::string(".") + output_extension(options.to);
     bool folder_like = false;
+    std::set<std::string> warned;
     for (containers::Leaf leaf; walker.next(leaf);) {
         const std::string name = shown(input, leaf, true);
         folder_like = folder_like || !leaf.path.empty();
         std::vector<std::string> changes;
         const std::string relative = containers::safe_path(leaf.path, changes);
         for (const std::string &change : changes) report(MemberOutcome{MemberOutcome::kNote, kOk, "mwconv: " + name + ": " + change});
-        if (!leaf.member.warning.empty()) report(MemberOutcome{MemberOutcome::kNote, kOk, "mwconv: " + name + ": " + leaf.member.warning});
+        // A warning about the whole container (a disk image's checksum)
+        // comes with every member: it is told once.
+        if (!leaf.member.warning.empty() && warned.insert(leaf.member.warning).second)
+            report(MemberOutcome{MemberOutcome::kNote, kOk, "mwconv: " + name + ": " + leaf.member.warning});
         const std::string output =
             relative.empty() ? folder + extension : sys::utf8_of(sys::to_path(folder) / sys::to_path(relative)) + extension;
         std::error_code ec;
