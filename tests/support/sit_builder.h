@@ -233,6 +233,20 @@ inline SitFork sit_rle90(const std::string &plain) {
     return {1, packed, plain};
 }
 
+// Method 2 by hand, for inputs under 250 bytes: each byte a 9-bit literal
+// code (valid LZW that never refers back to the dictionary).
+inline SitFork sit_lzw_literals(const std::string &plain) {
+    std::string packed;
+    uint32_t bits = 0;
+    int held = 0;
+    for (unsigned char c : plain) {
+        bits |= static_cast<uint32_t>(c) << held;
+        for (held += 9; held >= 8; held -= 8, bits >>= 8) packed += static_cast<char>(bits & 0xFF);
+    }
+    if (held > 0) packed += static_cast<char>(bits & 0xFF);
+    return {2, packed, plain};
+}
+
 // Method 2 from Debian's compress with 14-bit codes, its 3-byte header cut
 // off; empty packed bytes when compress is missing.
 inline SitFork sit_lzw(const std::string &plain, const std::string &scratch_dir) {
