@@ -9,6 +9,7 @@
 
 #include "cli/inputs.h"
 #include "cli/job.h"
+#include "cli/members.h"
 #include "cli/output.h"
 #include "cli/progress.h"
 #include "cli/system.h"
@@ -27,6 +28,7 @@ struct Planned {
     std::string output;
     std::string refusal;  // set: not converted, for this reason
     Outcome outcome;
+    bool container = false;  // walked as a folder: its members were counted one by one
 };
 
 std::string normal(const std::string &path) { return sys::utf8_of(fs::absolute(sys::to_path(path)).lexically_normal()); }
@@ -65,8 +67,33 @@ unsigned worker_count(const Options &options, size_t jobs) {
 
 struct Tally {
     size_t converted = 0, skipped = 0, failed = 0;
+    size_t other = 0, containers = 0;  // members that are not MacWrite documents; containers walked
     int worst = kOk;
 };
+
+// "12 converted, 1 not MacWrite, 0 failed", and what the containers held.
+std::string summary(const Tally &t) {
+    std::string line = std::to_string(t.converted) + " converted, " + std::to_string(t.skipped) + " not MacWrite, " +
+                       std::to_string(t.failed) + " failed";
+    if (t.containers > 0)
+        line += ", " + std::to_string(t.other) + " other file" + (t.other == 1 ? "" : "s") + " in " +
+                std::to_string(t.containers) + " container" + (t.containers == 1 ? "" : "s");
+    return line;
+}
+
+// Counts one member of a container and says what to print about it.
+std::string count_member(const MemberOutcome &m, Tally &tally) {
+    switch (m.kind) {
+    case MemberOutcome::kConverted: ++tally.converted; break;
+    case MemberOutcome::kOther: ++tally.other; break;
+    case MemberOutcome::kFailed:
+        ++tally.failed;
+        tally.worst = std::max<int>(tally.worst, m.status);
+        break;
+    case MemberOutcome::kNote: break;
+    }
+    return m.message;
+}
 
 // Counts one finished job and says what to print about it.
 std::string count(const Planned &p, Tally &tally, bool quiet) {
@@ -85,7 +112,14 @@ std::string count(const Planned &p, Tally &tally, bool quiet) {
     return p.outcome.message;
 }
 
-void run_one(const Plugin &plugin, const Options &options, const std::vector<sys::FileId> &ids, Planned &p) {
+void run_one(const Plugin &plugin, const Options &options, const std::vector<sys::FileId> &ids, Planned &p,
+             const MemberReport &report) {
+    if (const ContainerInput container = open_container(options, p.input.path)) {
+        p.container = true;
+        convert_members(plugin, options, ids, p.input.path, container,
+                        sys::utf8_of(sys::to_path(options.output) / sys::to_path(p.input.relative)), report);
+        return;
+    }
     if (!p.refusal.empty()) {
         p.outcome = Outcome{kFailed, "mwconv: " + p.input.path + ": " + p.refusal};
         return;
@@ -93,6 +127,7 @@ void run_one(const Plugin &plugin, const Options &options, const std::vector<sys
     std::error_code ec;
     fs::create_directories(sys::to_path(p.output).parent_path(), ec);
     Job job{p.input.path, p.output, &ids, nullptr, ""};
+    read_companion(p.input.companion, job);
     // Each document's pictures in a folder named after its output, as the
     // batch mirrors it, less the extension.
     if (!options.media_dir.empty())
@@ -111,11 +146,20 @@ int run_batch(const Plugin &plugin, const Options &options, const std::vector<In
     auto work = [&] {
         for (size_t i; (i = next++) < jobs.size();) {
             progress.started(jobs[i].input.path);
-            run_one(plugin, options, ids, jobs[i]);
+            auto report = [&](const MemberOutcome &m) {
+                std::string note;
+                {
+                    std::lock_guard<std::mutex> lock(tally_mutex);
+                    note = count_member(m, tally);
+                }
+                if (!note.empty() && !(options.quiet && m.kind == MemberOutcome::kNote)) progress.line(note);
+            };
+            run_one(plugin, options, ids, jobs[i], report);
             std::string note;
             {
                 std::lock_guard<std::mutex> lock(tally_mutex);
-                note = count(jobs[i], tally, options.quiet);
+                if (jobs[i].container) ++tally.containers;
+                else note = count(jobs[i], tally, options.quiet);
             }
             if (!note.empty()) progress.line(note);
             progress.finished(jobs[i].outcome.status != kOk);
@@ -127,7 +171,7 @@ int run_batch(const Plugin &plugin, const Options &options, const std::vector<In
     for (std::thread &t : workers) t.join();
     progress.close();
     if (!options.quiet)
-        std::fprintf(stderr, "%zu converted, %zu not MacWrite, %zu failed\n", tally.converted, tally.skipped, tally.failed);
+        std::fprintf(stderr, "%s\n", summary(tally).c_str());
     return tally.worst;
 }
 
@@ -146,7 +190,9 @@ int run_conversions(const Plugin &plugin, const Options &options) {
         const std::vector<sys::FileId> ids = identities({InputFile{given[0], "", false}});
         Job job{given[0], options.output, &ids, nullptr, ""};
         job.media_dir = options.media_dir;
-        const Outcome outcome = run_job(plugin, options, job);
+        const ContainerInput container = open_container(options, given[0]);
+        const Outcome outcome =
+            container ? convert_only_member(plugin, options, ids, given[0], container) : run_job(plugin, options, job);
         if (!outcome.message.empty()) std::fprintf(stderr, "%s\n", outcome.message.c_str());
         return outcome.status;
     }

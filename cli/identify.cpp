@@ -1,5 +1,6 @@
 #include "cli/identify.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "catalogue/identify.h"
 #include "cli/inputs.h"
 #include "cli/job.h"
+#include "cli/members.h"
 #include "cli/system.h"
 #include "host/kavrel.h"
 #include "host/macbinary.h"
@@ -158,6 +160,19 @@ bool describe(const Plugin &plugin, const std::string &path, Described &d, std::
 
 }  // namespace
 
+void identify_document(const Plugin &plugin, std::FILE *f, nlohmann::ordered_json &fields, std::string &text) {
+    Described d;
+    plugin.identify(f, &d.id);
+    if (d.id.generation == MACWRITE_NONE) return;
+    fields = to_json("", d);
+    fields.erase("file");
+    fields.erase("macwrite");
+    fields.erase("macbinary");
+    text = to_text("", d).substr(2);
+    // A member's data fork never has one; the Finder's fields are listed apart.
+    if (const size_t at = text.find("; no MacBinary header"); at != std::string::npos) text.erase(at, 21);
+}
+
 int identify_files(const Plugin &plugin, const Options &options) {
     if (!plugin.can_identify()) {
         std::fprintf(stderr, "mwconv: the plug-in offers no identification\n");
@@ -172,6 +187,12 @@ int identify_files(const Plugin &plugin, const Options &options) {
                          input.path == "-" ? "identification needs a file" : error.c_str());
             worst = kFailed;
             continue;
+        }
+        if (d.id.generation == MACWRITE_NONE) {
+            if (const ContainerInput container = open_container(options, input.path)) {
+                worst = std::max(worst, identify_members(plugin, options, input.path, container));
+                continue;
+            }
         }
         if (d.id.generation == MACWRITE_NONE && !input.found && worst < kNotADocument) worst = kNotADocument;
         const std::string line = options.json

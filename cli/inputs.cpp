@@ -17,6 +17,17 @@ bool hidden(const fs::path &p) {
     return (!name.empty() && name[0] == '.') || name == "__MACOSX";
 }
 
+// "._NAME" beside a file, or "__MACOSX/DIR/._NAME" under the folder walked,
+// as an unzipped archive from a Mac leaves them.
+std::string companion(const fs::path &root, const fs::path &file) {
+    const fs::path name = sys::to_path("._" + sys::utf8_of(file.filename()));
+    std::error_code ec;
+    for (const fs::path &candidate : {file.parent_path() / name,
+                                      root / "__MACOSX" / file.lexically_relative(root).parent_path() / name})
+        if (fs::is_regular_file(candidate, ec)) return sys::utf8_of(candidate);
+    return {};
+}
+
 void walk(const std::string &root, std::vector<InputFile> &out) {
     std::vector<InputFile> found;
     std::error_code ec;
@@ -28,7 +39,8 @@ void walk(const std::string &root, std::vector<InputFile> &out) {
             continue;
         }
         if (!entry.is_regular_file(ec)) continue;
-        found.push_back(InputFile{sys::utf8_of(entry.path()), sys::utf8_of(entry.path().lexically_relative(sys::to_path(root))), true});
+        found.push_back(InputFile{sys::utf8_of(entry.path()), sys::utf8_of(entry.path().lexically_relative(sys::to_path(root))), true,
+                                  companion(sys::to_path(root), entry.path())});
     }
     std::sort(found.begin(), found.end(), [](const InputFile &a, const InputFile &b) { return a.relative < b.relative; });
     out.insert(out.end(), found.begin(), found.end());

@@ -53,6 +53,14 @@ void copy_all(std::FILE *from, std::FILE *to) {
     while ((n = std::fread(buffer, 1, sizeof buffer, from)) > 0) std::fwrite(buffer, 1, n, to);
 }
 
+// A scratch copy of a stream that the job does not own.
+File copied(std::FILE *from) {
+    File copy(kavrel::open_scratch_stream());
+    copy_all(from, copy.get());
+    rewind_checked(copy.get());
+    return copy;
+}
+
 // Inputs of megabytes are read in blocks of this size.
 constexpr size_t kInputBuffer = 64 * 1024;
 
@@ -125,17 +133,22 @@ int32_t convert_into_named_file(ConverterFn convert, std::FILE *in, File &stream
     return rc;
 }
 
-// The import whose recognition bids highest for the first bytes, or null.
 const Converter *recognise(const Plugin &plugin, std::FILE *in) {
     std::vector<uint8_t> head(kHeadSize);
     head.resize(std::fread(head.data(), 1, head.size(), in));
     std::fseek(in, 0, SEEK_SET);  // keeps a read error in sight
+    return recognise_import(plugin, head.data(), head.size());
+}
+
+}  // namespace
+
+const Converter *recognise_import(const Plugin &plugin, const uint8_t *head, size_t length) {
     const Converter *best = nullptr;
     int32_t best_bid = 0;
     for (From from : {From::MacWriteII, From::MacWrite5, From::MacWrite22}) {
         const Converter *c = plugin.find_import(catalogue_name(from));
         if (c == nullptr || c->bid == nullptr) continue;
-        const int32_t bid = c->bid(head.data(), head.size());
+        const int32_t bid = c->bid(head, length);
         if (bid > best_bid) {
             best_bid = bid;
             best = c;
@@ -143,6 +156,8 @@ const Converter *recognise(const Plugin &plugin, std::FILE *in) {
     }
     return best;
 }
+
+namespace {
 
 // Produces the internal stream of the input, or fails.
 Status import_stream(const Plugin &plugin, const Options &options, const Job &job, std::FILE *in, File &stream) {
@@ -220,6 +235,8 @@ Status render_output(const Plugin &plugin, const Options &options, const Job &jo
     how.fragment = options.fragment;
     how.media_dir = media_reference(job);
     how.version = MWCONV_VERSION;
+    how.created = job.created;
+    how.modified = job.modified;
     bool written = true;
     switch (options.to) {
     case To::Text: written = render::to_text(stream, result); break;
@@ -262,19 +279,24 @@ Status convert(const Plugin &plugin, const Options &options, const Job &job) {
     if (is_an_input(job)) return fail(job, kFailed, "the output " + job.output + " is an input of this run; nothing written");
     std::string error;
     const auto buffer = std::make_unique<char[]>(kInputBuffer);
-    File in = open_input(job.input, buffer.get(), error);
-    if (!in) return fail(job, kFailed, "cannot read: " + error);
+    File owned;
+    std::FILE *in = job.opened;
+    if (in == nullptr) {
+        owned = open_input(job.input, buffer.get(), error);
+        if (!owned) return fail(job, kFailed, "cannot read: " + error);
+        in = owned.get();
+    }
     File stream;
     if (options.from == From::Stream) {
-        stream = std::move(in);
+        stream = owned ? std::move(owned) : copied(in);
     } else if (options.from == From::Text) {
-        const Status status = read_text(job, in.get(), stream);
+        const Status status = read_text(job, in, stream);
         if (status != kOk) return status;
     } else {
-        const Status status = import_stream(plugin, options, job, in.get(), stream);
+        const Status status = import_stream(plugin, options, job, in, stream);
         if (status != kOk) return status;
     }
-    if (const Status status = check_streams(job, in.get(), stream.get()); status != kOk) return status;
+    if (const Status status = check_streams(job, in, stream.get()); status != kOk) return status;
     if (!job.media_dir.empty()) {
         if (!render::extract_media(stream.get(), sys::to_path(job.media_dir), error)) return fail(job, kFailed, error);
         rewind_checked(stream.get());
@@ -286,6 +308,7 @@ Status convert(const Plugin &plugin, const Options &options, const Job &job) {
     std::FILE *scratch = result.through_scratch() ? result.stream() : nullptr;
     if (const Status checked = check_streams(job, stream.get(), scratch); checked != kOk) return checked;
     if (!result.commit(error)) return fail(job, kFailed, error);
+    if (job.modified && job.output != "-") sys::set_modified(job.output, *job.modified);
     return kOk;
 }
 

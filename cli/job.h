@@ -2,6 +2,8 @@
 // the plug-in's converters and the renderers.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,12 +22,22 @@ struct Job {
     const std::vector<sys::FileId> *inputs = nullptr;  // every input of the run, never to be written
     std::string *message = nullptr;               // where a failure is described
     std::string media_dir;                        // where its pictures go; empty: nowhere
+    // An input open already (a container member's data fork in a scratch
+    // stream, rewound); `input` then only names it in messages and titles.
+    std::FILE *opened = nullptr;
+    // The Finder's dates of the document (Unix seconds), when a container
+    // gave them: the output's modification time, and DOCX and ODT metadata.
+    std::optional<int64_t> created = {}, modified = {};
 };
 
 struct Outcome {
     Status status = kOk;
     std::string message;  // on failure: "mwconv: FILE: problem", without a line end
 };
+
+// The import whose recognition bids highest for a document's first bytes,
+// or null.
+const Converter *recognise_import(const Plugin &plugin, const uint8_t *head, size_t length);
 
 // Runs one job; on failure leaves no output behind.  Safe to call from
 // several threads at once.

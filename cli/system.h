@@ -78,6 +78,10 @@ void *library_symbol(void *library, const char *name);
 void close_library(void *library);
 const char *library_suffix();  // ".so", ".dll"
 
+// Sets a file's modification time (Unix seconds); quietly leaves it when
+// the system refuses.
+void set_modified(const std::string &path, int64_t unix_seconds);
+
 // A time as universal time.
 void utc(std::time_t t, std::tm &out);
 

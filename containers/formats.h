@@ -20,4 +20,9 @@ const Format &refused_format();       // NDIF, DART, UDIF: recognised, refused w
 // The format that bids highest for `source`, or null when none bids.
 const Format *recognise(const Source &source);
 
+// Whether `format` wraps one file (MacBinary, BinHex, AppleSingle): its
+// member stands in the wrapper's place and takes the wrapper's name, so that
+// "Memo.hqx" converts to "Memo.hqx.txt" as a bare document would.
+bool is_wrapper(const Format &format);
+
 }  // namespace containers

@@ -5,6 +5,12 @@
 #include <cstring>
 #include <mutex>
 
+#ifdef _WIN32
+#define fseeko _fseeki64
+#define ftello _ftelli64
+using off_t = long long;
+#endif
+
 namespace containers {
 
 namespace {
@@ -102,20 +108,23 @@ private:
 
 }  // namespace
 
-std::shared_ptr<const Source> open_file_source(const std::string &path, std::string &error) {
-    std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr || fseeko(f, 0, SEEK_END) != 0) {
+std::shared_ptr<const Source> file_source(std::FILE *f, std::string &error) {
+    if (f == nullptr) {
         error = std::strerror(errno);
-        if (f != nullptr) std::fclose(f);
         return nullptr;
     }
-    const off_t size = ftello(f);
+    off_t size = -1;
+    if (fseeko(f, 0, SEEK_END) == 0) size = ftello(f);
     if (size < 0) {
         error = std::strerror(errno);
         std::fclose(f);
         return nullptr;
     }
     return std::make_shared<FileSource>(f, static_cast<uint64_t>(size));
+}
+
+std::shared_ptr<const Source> open_file_source(const std::string &path, std::string &error) {
+    return file_source(std::fopen(path.c_str(), "rb"), error);
 }
 
 std::unique_ptr<Source> range(std::shared_ptr<const Source> parent, uint64_t offset, uint64_t length) {

@@ -12,9 +12,15 @@
 
 namespace containers {
 
-// A file read through its own descriptor (positioned reads, so that several
-// members' sources may read it at once).
+// A file read through its own stream, behind a lock (so that several
+// members' sources may read it at once).  The path is given to fopen as it
+// stands: on Windows, where that is not UTF-8, open the file first.
 std::shared_ptr<const Source> open_file_source(const std::string &path, std::string &error);
+// The same for a stream already open for reading (a file opened through a
+// system's own call, a scratch stream holding a decoded fork); the Source
+// owns and closes it.  Null with `error` set when `file` is null or has no
+// size.
+std::shared_ptr<const Source> file_source(std::FILE *file, std::string &error);
 
 // `length` bytes of `parent` from `offset` (cut at the parent's end).
 std::unique_ptr<Source> range(std::shared_ptr<const Source> parent, uint64_t offset, uint64_t length);

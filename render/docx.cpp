@@ -391,14 +391,21 @@ private:
         return relationships(list + picture_relationships());
     }
 
-    // The title and the program; no dates, so the same input gives the same
-    // package.
+    // The title and the program, and the dates only when the input gave
+    // them, so the same input gives the same package.
     std::string core_properties() const {
+        std::string dates;
+        auto date = [&](const char *name, const std::optional<int64_t> &t) {
+            if (t) dates += std::string("<dcterms:") + name + " xsi:type=\"dcterms:W3CDTF\">" + w3c_date(*t) + "</dcterms:" + name + ">";
+        };
+        date("created", options_.created);
+        date("modified", options_.modified);
         return std::string(kDeclaration) +
                "<cp:coreProperties"
                " xmlns:cp=\"http://schemas.openxmlformats.org/package/2006/metadata/core-properties\""
-               " xmlns:dc=\"http://purl.org/dc/elements/1.1/\"><dc:title>" +
-               xml::escaped(options_.title) + "</dc:title></cp:coreProperties>\n";
+               " xmlns:dc=\"http://purl.org/dc/elements/1.1/\" xmlns:dcterms=\"http://purl.org/dc/terms/\""
+               " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"><dc:title>" +
+               xml::escaped(options_.title) + "</dc:title>" + dates + "</cp:coreProperties>\n";
     }
 
     std::string app_properties() const {

@@ -344,17 +344,20 @@ private:
                entry("styles.xml", "text/xml") + entry("meta.xml", "text/xml") + pictures + "</manifest:manifest>\n";
     }
 
-    // The title and the program; no dates, so the same input gives the same
-    // package.
+    // The title and the program, and the dates only when the input gave
+    // them, so the same input gives the same package.
     std::string meta() const {
         std::string generator = options_.generator;
         if (!options_.version.empty()) generator += "/" + options_.version;
+        std::string dates;
+        if (options_.created) dates += "<meta:creation-date>" + w3c_date(*options_.created) + "</meta:creation-date>";
+        if (options_.modified) dates += "<dc:date>" + w3c_date(*options_.modified) + "</dc:date>";
         return std::string(kDeclaration) +
                "<office:document-meta xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
                "xmlns:meta=\"urn:oasis:names:tc:opendocument:xmlns:meta:1.0\" "
                "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" office:version=\"1.3\"><office:meta><meta:generator>" +
-               xml::escaped(generator) + "</meta:generator><dc:title>" + xml::escaped(options_.title) +
-               "</dc:title></office:meta></office:document-meta>\n";
+               xml::escaped(generator) + "</meta:generator><dc:title>" + xml::escaped(options_.title) + "</dc:title>" +
+               dates + "</office:meta></office:document-meta>\n";
     }
 
     // US Letter with one-inch margins; a header or footer takes the outer

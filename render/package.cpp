@@ -3,12 +3,26 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 
 #include "host/scratch.h"
 
 namespace render {
+
+std::string w3c_date(int64_t unix_seconds) {
+    using namespace std::chrono;
+    const sys_seconds t{seconds{unix_seconds}};
+    const sys_days day = floor<days>(t);
+    const year_month_day ymd{day};
+    const hh_mm_ss<seconds> time{t - day};
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02ld:%02ld:%02ldZ", static_cast<int>(ymd.year()),
+                  static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()), static_cast<long>(time.hours().count()),
+                  static_cast<long>(time.minutes().count()), static_cast<long>(time.seconds().count()));
+    return text;
+}
 
 namespace {
 

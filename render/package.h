@@ -5,12 +5,17 @@
 // and attributes: the same parts always give the same bytes.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace render {
+
+// A Unix time as the W3C form of ISO 8601 that package metadata uses,
+// universal time ("2026-01-31T09:30:00Z").
+std::string w3c_date(int64_t unix_seconds);
 
 class Package {
 public:

@@ -2,8 +2,10 @@
 // Every one returns false when the output could not be written.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace render {
@@ -17,6 +19,10 @@ struct RenderOptions {
     std::string media_dir;
     std::string generator = "mwconv";  // the program that made the document (DOCX and ODT metadata)
     std::string version;               // and its version
+    // The document's own dates (Unix seconds), as the Finder kept them, for
+    // DOCX and ODT metadata; none when unknown, and then none are written,
+    // so that the same input always gives the same bytes.
+    std::optional<int64_t> created, modified;
 };
 
 // UTF-8 text: one line per paragraph, tabs kept, a page break as a form feed,

@@ -1,0 +1,248 @@
+#include "cli/members.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "cli/identify.h"
+#include "cli/system.h"
+#include "containers/applesingle.h"
+#include "containers/digest.h"
+#include "containers/formats.h"
+#include "containers/names.h"
+#include "containers/source.h"
+#include "containers/walk.h"
+#include "host/scratch.h"
+
+namespace mwconv {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using nlohmann::ordered_json;
+
+struct FileCloser {
+    void operator()(std::FILE *f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+constexpr size_t kHead = 4096;
+
+// What the Finder says of a MacWrite document: MacWrite 2.2 to 5 wrote
+// type WORD and creator MACA, MacWrite II creator MWII.
+bool finder_says_macwrite(const containers::Member &m) {
+    return (m.type == "WORD" && m.creator == "MACA") || m.creator == "MWII";
+}
+
+std::string finder_words(const containers::Member &m) {
+    if (m.type.empty() && m.creator.empty()) return "no Finder type or creator";
+    return "type " + containers::mac_roman_to_utf8(m.type) + ", creator " + containers::mac_roman_to_utf8(m.creator);
+}
+
+// How messages and --identify name a member: the input, then its path in
+// the container; a wrapped document alone goes by its wrapper's name.
+std::string shown(const std::string &input, const containers::Leaf &leaf, bool wrapper_named) {
+    if (leaf.shown.empty() || (wrapper_named && leaf.path.empty())) return input;
+    return input + "/" + leaf.shown;
+}
+
+std::string date_text(const std::optional<int64_t> &t) {
+    if (!t) return {};
+    std::tm tm{};
+    sys::utc(static_cast<std::time_t>(*t), tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm);
+    return text;
+}
+
+// The member's data in a scratch stream, rewound, for a converter (which
+// takes a stdio stream); null when the scratch file could not hold it.
+File scratch_copy(const containers::Source &data) {
+    File copy(kavrel::open_scratch_stream());
+    std::vector<uint8_t> block(65536);
+    for (uint64_t at = 0;;) {
+        const size_t n = data.read_at(at, block.data(), block.size());
+        if (n == 0) break;
+        std::fwrite(block.data(), 1, n, copy.get());
+        at += n;
+    }
+    if (!kavrel::check_stream(copy.get())) return nullptr;
+    std::rewind(copy.get());
+    return copy;
+}
+
+std::vector<uint8_t> head_of(const containers::Source &data) {
+    std::vector<uint8_t> head(kHead);
+    head.resize(data.read_at(0, head.data(), head.size()));
+    return head;
+}
+
+MemberOutcome failed(const std::string &name, const std::string &what) {
+    return MemberOutcome{MemberOutcome::kFailed, kFailed, "mwconv: " + name + ": " + what};
+}
+
+// Converts one member into `output`.
+MemberOutcome convert_member(const Plugin &plugin, const Options &options, const std::vector<sys::FileId> &ids,
+                             const std::string &name, const containers::Leaf &leaf, const std::string &output,
+                             const std::string &media_dir) {
+    const containers::Member &m = leaf.member;
+    if (!m.problem.empty()) return failed(name, m.problem);
+    const bool macwrite_type = finder_says_macwrite(m);
+    if (options.from == From::Auto) {
+        const std::vector<uint8_t> head = head_of(*leaf.data);
+        if (recognise_import(plugin, head.data(), head.size()) == nullptr)
+            return macwrite_type ? failed(name, finder_words(m) + ", but not a MacWrite document that mwconv can read")
+                                 : MemberOutcome{MemberOutcome::kOther, kNotADocument, ""};
+    }
+    File in = scratch_copy(*leaf.data);
+    if (!in) return failed(name, "cannot write a scratch file in " + kavrel::scratch_folder());
+    std::error_code ec;
+    fs::create_directories(sys::to_path(output).parent_path(), ec);
+    Job job{name, output, &ids, nullptr, media_dir};
+    job.opened = in.get();
+    job.created = m.created;
+    job.modified = m.modified;
+    Outcome outcome = run_job(plugin, options, job);
+    if (outcome.status == kOk) return MemberOutcome{MemberOutcome::kConverted, kOk, ""};
+    if (outcome.status == kNotADocument && !macwrite_type) return MemberOutcome{MemberOutcome::kOther, kNotADocument, ""};
+    // The Finder's type and creator explain why a document was expected.
+    const std::string prefix = "mwconv: " + name + ": ";
+    if (macwrite_type && outcome.message.compare(0, prefix.size(), prefix) == 0)
+        outcome.message.insert(prefix.size(), finder_words(m) + ", but ");
+    return MemberOutcome{MemberOutcome::kFailed, kFailed, outcome.message};
+}
+
+}  // namespace
+
+ContainerInput open_container(const Options &options, const std::string &path) {
+    if (path == "-" || options.from == From::Text || options.from == From::Stream) return {};
+    std::string error;
+    auto source = containers::file_source(sys::open_file(path, "rb"), error);
+    if (!source) return {};
+    try {
+        if (const containers::Format *format = containers::recognise(*source)) return ContainerInput{source, format};
+    } catch (const containers::Error &) {
+        // Unreadable: converting it as a file reports why.
+    }
+    return {};
+}
+
+void convert_members(const Plugin &plugin, const Options &options, const std::vector<sys::FileId> &ids,
+                     const std::string &input, const ContainerInput &container, const std::string &folder,
+                     const MemberReport &report) {
+    containers::Walker walker(container.source, *container.format);
+    const std::string extension = std::string(".") + output_extension(options.to);
+    for (containers::Leaf leaf; walker.next(leaf);) {
+        const std::string name = shown(input, leaf, true);
+        std::vector<std::string> changes;
+        const std::string relative = containers::safe_path(leaf.path, changes);
+        for (const std::string &change : changes) report(MemberOutcome{MemberOutcome::kNote, kOk, "mwconv: " + name + ": " + change});
+        if (!leaf.member.warning.empty()) report(MemberOutcome{MemberOutcome::kNote, kOk, "mwconv: " + name + ": " + leaf.member.warning});
+        const std::string output =
+            relative.empty() ? folder + extension : sys::utf8_of(sys::to_path(folder) / sys::to_path(relative)) + extension;
+        std::error_code ec;
+        if (leaf.member.problem.empty() && !options.force && fs::exists(fs::symlink_status(sys::to_path(output), ec))) {
+            report(failed(name, output + " exists already (--force replaces it); not converted"));
+            continue;
+        }
+        // Each document's pictures in a folder named after its output, as
+        // for the files of a folder.
+        std::string media_dir;
+        if (!options.media_dir.empty())
+            media_dir = sys::utf8_of(sys::to_path(options.media_dir) /
+                                     sys::to_path(output).lexically_relative(sys::to_path(options.output)).replace_extension());
+        report(convert_member(plugin, options, ids, name, leaf, output, media_dir));
+    }
+}
+
+Outcome convert_only_member(const Plugin &plugin, const Options &options, const std::vector<sys::FileId> &ids,
+                            const std::string &input, const ContainerInput &container) {
+    containers::Walker walker(container.source, *container.format);
+    containers::Leaf leaf, second;
+    if (!walker.next(leaf)) return Outcome{kNotADocument, "mwconv: " + input + ": an empty " + container.format->name};
+    if (walker.next(second))
+        return Outcome{kBadUsage, "mwconv: " + input + ": a " + container.format->name +
+                                      " of several files; give -o FOLDER/ to convert every document in it"};
+    const std::string name = shown(input, leaf, true);
+    if (!leaf.member.warning.empty()) std::fprintf(stderr, "mwconv: %s: %s\n", name.c_str(), leaf.member.warning.c_str());
+    const MemberOutcome m = convert_member(plugin, options, ids, name, leaf, options.output, options.media_dir);
+    switch (m.kind) {
+    case MemberOutcome::kConverted: return Outcome{kOk, ""};
+    case MemberOutcome::kOther: return Outcome{kNotADocument, "mwconv: " + name + ": not a MacWrite document"};
+    default: return Outcome{m.status, m.message};
+    }
+}
+
+int identify_members(const Plugin &plugin, const Options &options, const std::string &input,
+                     const ContainerInput &container) {
+    containers::Walker walker(container.source, *container.format);
+    int worst = kOk;
+    for (containers::Leaf leaf; walker.next(leaf);) {
+        const containers::Member &m = leaf.member;
+        ordered_json j;
+        j["file"] = input;
+        j["member"] = leaf.shown;
+        j["container"] = leaf.format;
+        j["type"] = containers::mac_roman_to_utf8(m.type);
+        j["creator"] = containers::mac_roman_to_utf8(m.creator);
+        j["created"] = m.created ? ordered_json(date_text(m.created)) : ordered_json(nullptr);
+        j["modified"] = m.modified ? ordered_json(date_text(m.modified)) : ordered_json(nullptr);
+        j["data_length"] = m.data_length;
+        j["resource_length"] = m.resource_length;
+        std::string problem = m.problem, document;
+        ordered_json fields;
+        if (problem.empty()) {
+            try {
+                j["sha256"] = containers::sha256_hex(*leaf.data);
+                const std::vector<uint8_t> head = head_of(*leaf.data);
+                if (recognise_import(plugin, head.data(), head.size()) != nullptr) {
+                    File in = scratch_copy(*leaf.data);
+                    if (in) identify_document(plugin, in.get(), fields, document);
+                }
+            } catch (const containers::Error &e) {
+                problem = e.what();
+            }
+        }
+        j["macwrite"] = !document.empty();
+        for (auto &[key, value] : fields.items()) j[key] = value;
+        if (!problem.empty()) {
+            j["problem"] = problem;
+            worst = kFailed;
+        }
+        std::string line;
+        if (options.json) {
+            line = j.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
+        } else {
+            line = input + ": " + (leaf.shown.empty() ? std::string("(the container)") : leaf.shown) + ": ";
+            if (!problem.empty() && m.type.empty()) {
+                line += "cannot be read: " + problem;
+            } else {
+                line += finder_words(m);
+                if (m.created) line += ", created " + date_text(m.created);
+                if (m.modified) line += ", modified " + date_text(m.modified);
+                line += "; data " + std::to_string(m.data_length) + " bytes, resource " + std::to_string(m.resource_length) + " bytes";
+                if (j.contains("sha256")) line += "; SHA-256 " + j["sha256"].get<std::string>();
+                line += problem.empty() ? "; " + (document.empty() ? std::string("not a MacWrite document") : document)
+                                        : "; cannot be read: " + problem;
+            }
+        }
+        std::printf("%s\n", line.c_str());
+    }
+    return worst;
+}
+
+void read_companion(const std::string &companion, Job &job) {
+    if (companion.empty()) return;
+    std::string error;
+    const auto source = containers::file_source(sys::open_file(companion, "rb"), error);
+    containers::Member m;
+    if (source && containers::apply_companion(*source, m)) {
+        job.created = m.created;
+        job.modified = m.modified;
+    }
+}
+
+}  // namespace mwconv

@@ -1,0 +1,297 @@
+// General archives through libarchive: zip, tar (plain, gzip, bzip2, xz),
+// 7z, cpio and ISO 9660.  libarchive reads our Source through callbacks, so
+// that a zip's central directory is read where it lies; members are decoded
+// into scratch files, never more than they declare nor more than the
+// archive's size can honestly expand to.
+//
+// AppleDouble companions ("._NAME", "__MACOSX/DIR/._NAME") are read in a
+// first pass over the headers and joined to their data files in the second;
+// they are not members of their own.
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string_view>
+
+#include "containers/applesingle.h"
+#include "containers/formats.h"
+#include "containers/names.h"
+#include "containers/scratch.h"
+#include "containers/source.h"
+
+namespace containers {
+
+namespace {
+
+// Deflate, the most used method, expands at most about 1032 times; a member
+// may claim this many times its archive's size, or this floor, no more.
+constexpr uint64_t kMostExpansion = 1100;
+constexpr uint64_t kFloor = uint64_t{256} << 20;
+// What a companion's Finder information needs: its header and first entries.
+constexpr size_t kCompanionHead = 65536;
+// Companions remembered per archive, at most.
+constexpr size_t kMostCompanions = 100000;
+
+struct Reader {
+    std::shared_ptr<const Source> source;
+    uint64_t position = 0;
+    std::vector<uint8_t> buffer = std::vector<uint8_t>(65536);
+};
+
+la_ssize_t read_callback(archive *, void *client, const void **block) {
+    auto *r = static_cast<Reader *>(client);
+    try {
+        const size_t n = r->source->read_at(r->position, r->buffer.data(), r->buffer.size());
+        r->position += n;
+        *block = r->buffer.data();
+        return static_cast<la_ssize_t>(n);
+    } catch (const Error &) {
+        return -1;
+    }
+}
+
+la_int64_t skip_callback(archive *, void *client, la_int64_t request) {
+    auto *r = static_cast<Reader *>(client);
+    const uint64_t left = r->source->size() - std::min(r->position, r->source->size());
+    const uint64_t n = std::min<uint64_t>(static_cast<uint64_t>(std::max<la_int64_t>(request, 0)), left);
+    r->position += n;
+    return static_cast<la_int64_t>(n);
+}
+
+la_int64_t seek_callback(archive *, void *client, la_int64_t offset, int whence) {
+    auto *r = static_cast<Reader *>(client);
+    const auto size = static_cast<la_int64_t>(r->source->size());
+    la_int64_t to = whence == SEEK_SET ? offset : whence == SEEK_CUR ? static_cast<la_int64_t>(r->position) + offset : size + offset;
+    if (to < 0) return ARCHIVE_FATAL;
+    r->position = static_cast<uint64_t>(to);
+    return to;
+}
+
+struct ArchiveFree {
+    void operator()(archive *a) const { archive_read_free(a); }
+};
+using Handle = std::unique_ptr<archive, ArchiveFree>;
+
+// A libarchive reader over `reader`'s source, for the formats we read.
+Handle open_handle(Reader &reader) {
+    Handle a(archive_read_new());
+    if (!a) throw Error(Grade::kFatal, "out of memory");
+    for (auto support : {archive_read_support_format_zip, archive_read_support_format_tar, archive_read_support_format_gnutar,
+                         archive_read_support_format_7zip, archive_read_support_format_cpio, archive_read_support_format_iso9660})
+        support(a.get());
+    for (auto support : {archive_read_support_filter_gzip, archive_read_support_filter_bzip2, archive_read_support_filter_xz,
+                         archive_read_support_filter_lzma, archive_read_support_filter_zstd, archive_read_support_filter_compress})
+        support(a.get());
+    archive_read_set_read_callback(a.get(), read_callback);
+    archive_read_set_skip_callback(a.get(), skip_callback);
+    archive_read_set_seek_callback(a.get(), seek_callback);
+    archive_read_set_callback_data(a.get(), &reader);
+    if (archive_read_open1(a.get()) != ARCHIVE_OK) {
+        const char *why = archive_error_string(a.get());
+        throw Error(Grade::kFatal, std::string("not an archive that can be read: ") + (why ? why : "unknown format"));
+    }
+    return a;
+}
+
+std::string error_of(archive *a) {
+    const char *why = archive_error_string(a);
+    return why != nullptr ? why : "the archive is damaged";
+}
+
+std::vector<std::string> entry_path(archive_entry *e) {
+    const char *utf8 = archive_entry_pathname_utf8(e);
+    const char *raw = archive_entry_pathname(e);
+    return split_archive_path(utf8 != nullptr ? utf8 : raw != nullptr ? raw : "");
+}
+
+std::string joined(const std::vector<std::string> &path) {
+    std::string s;
+    for (const std::string &p : path) s += p + '/';
+    return s;
+}
+
+bool is_metadata(const std::vector<std::string> &path) {
+    return !path.empty() && (path.front() == "__MACOSX" || companion_of(path.back()));
+}
+
+// The first bytes of a member, standing for a member of its declared size:
+// reads past them find nothing.
+class Prefix final : public Source {
+public:
+    Prefix(std::vector<uint8_t> bytes, uint64_t size) : bytes_(std::move(bytes)), size_(size) {}
+    uint64_t size() const override { return size_; }
+    size_t read_at(uint64_t offset, void *buffer, size_t n) const override {
+        if (offset >= bytes_.size()) return 0;
+        n = static_cast<size_t>(std::min<uint64_t>(n, bytes_.size() - offset));
+        std::memcpy(buffer, bytes_.data() + offset, n);
+        return n;
+    }
+
+private:
+    std::vector<uint8_t> bytes_;
+    uint64_t size_;
+};
+
+// Signatures at the start of what libarchive reads here (or of a tar
+// header's checksum field), so that most files are never handed to it.
+bool looks_like_archive(const Source &source, const uint8_t *h, size_t n) {
+    auto starts = [&](std::string_view magic) { return n >= magic.size() && std::memcmp(h, magic.data(), magic.size()) == 0; };
+    using namespace std::string_view_literals;
+    for (std::string_view magic : {"PK\3\4"sv, "PK\5\6"sv, "\x1f\x8b"sv, "BZh"sv, "\xfd" "7zXZ\0"sv, "7z\xbc\xaf\x27\x1c"sv,
+                                   "070707"sv, "070701"sv, "070702"sv, "\x71\xc7"sv, "\xc7\x71"sv, "\x28\xb5\x2f\xfd"sv,
+                                   "\x1f\x9d"sv, "\x5d\0\0"sv})
+        if (starts(magic)) return true;
+    if (n >= 512) {
+        if (std::memcmp(h + 257, "ustar", 5) == 0) return true;
+        // An old tar header: its checksum field octal digits, ended by NUL or space.
+        bool digits = h[148] != 0;
+        for (size_t i = 148; i < 154 && digits; ++i) digits = (h[i] >= '0' && h[i] <= '7') || h[i] == ' ';
+        if (digits && h[0] != 0) return true;
+    }
+    uint8_t volume[6];
+    return source.read_at(32769, volume, 5) == 5 && std::memcmp(volume, "CD001", 5) == 0;
+}
+
+int bid(const Source &source, const uint8_t *head, size_t length) {
+    if (source.size() == 0 || !looks_like_archive(source, head, length)) return 0;
+    try {
+        Reader reader{std::shared_ptr<const Source>(std::shared_ptr<const Source>{}, &source)};
+        Handle a = open_handle(reader);
+        archive_entry *e = nullptr;
+        // An archive without one entry (or 512 zero bytes, which libarchive
+        // takes for an empty tar) is a file, not a container.
+        return archive_read_next_header(a.get(), &e) == ARCHIVE_OK ? 60 : 0;
+    } catch (const Error &) {
+        return 0;
+    }
+}
+
+class Archive final : public Container {
+public:
+    explicit Archive(std::shared_ptr<const Source> source)
+        : reader_{source}, budget_(std::max(kFloor, kMostExpansion * source->size())) {
+        read_companions(source);
+        handle_ = open_handle(reader_);
+    }
+
+    bool next(Member &member) override {
+        data_given_ = false;
+        if (ended_) return false;
+        for (;;) {
+            archive_entry *e = nullptr;
+            const int rc = archive_read_next_header(handle_.get(), &e);
+            if (rc == ARCHIVE_EOF) return false;
+            if (rc == ARCHIVE_FATAL || rc == ARCHIVE_RETRY || e == nullptr) throw Error(Grade::kFatal, error_of(handle_.get()));
+            const std::vector<std::string> path = entry_path(e);
+            // Folders are made as their files need them; links and devices
+            // are never followed nor made.
+            if (archive_entry_filetype(e) != AE_IFREG || archive_entry_hardlink(e) != nullptr || path.empty() ||
+                is_metadata(path))
+                continue;
+            member = Member{};
+            member.path = path;
+            if (archive_entry_mtime_is_set(e)) member.modified = archive_entry_mtime(e);
+            if (archive_entry_birthtime_is_set(e)) member.created = archive_entry_birthtime(e);
+            declared_ = archive_entry_size_is_set(e) ? static_cast<uint64_t>(std::max<la_int64_t>(archive_entry_size(e), 0)) : 0;
+            member.data_length = declared_;
+            if (const auto c = companions_.find(joined(path)); c != companions_.end()) apply(c->second, member);
+            if (rc == ARCHIVE_FAILED) member.problem = error_of(handle_.get());
+            else if (archive_entry_is_encrypted(e)) member.problem = "encrypted; cannot be read";
+            else if (declared_ > budget_) {
+                // Reaching the members after it would mean decoding it.
+                member.problem = "claims " + std::to_string(declared_) + " bytes, more than an archive of " +
+                                 std::to_string(reader_.source->size()) + " bytes can hold; it and the members after it not read";
+                ended_ = true;
+            }
+            problem_ = member.problem;
+            sized_ = archive_entry_size_is_set(e) != 0;
+            return true;
+        }
+    }
+
+    std::unique_ptr<Source> data() override {
+        if (!problem_.empty()) throw Error(Grade::kMember, problem_);
+        if (data_given_) throw Error(Grade::kMember, "its data was read already");
+        data_given_ = true;
+        ScratchWriter out;
+        const uint64_t cap = sized_ ? declared_ : budget_;
+        std::vector<uint8_t> block(65536);
+        for (;;) {
+            const la_ssize_t n = archive_read_data(handle_.get(), block.data(), block.size());
+            if (n < 0) throw Error(Grade::kMember, error_of(handle_.get()));
+            if (n == 0) break;
+            if (out.written() + static_cast<uint64_t>(n) > cap)
+                throw Error(Grade::kMember, "holds more than the " + std::to_string(cap) + " bytes it may; not read");
+            out.write(block.data(), static_cast<size_t>(n));
+        }
+        budget_ -= out.written();
+        const uint64_t length = out.written();
+        return range(out.finish(), 0, length);
+    }
+
+private:
+    struct Finder {
+        std::string type, creator;
+        uint16_t flags = 0;
+        std::optional<int64_t> created, modified;
+        uint64_t resource_length = 0;
+    };
+
+    static void apply(const Finder &f, Member &m) {
+        m.type = f.type;
+        m.creator = f.creator;
+        m.finder_flags = f.flags;
+        if (f.created) m.created = f.created;
+        if (f.modified) m.modified = f.modified;
+        m.resource_length = f.resource_length;
+    }
+
+    // The first pass: every AppleDouble companion's Finder information, by
+    // the path of the data file it belongs to.
+    void read_companions(const std::shared_ptr<const Source> &source) {
+        Reader reader{source};
+        Handle a = open_handle(reader);
+        archive_entry *e = nullptr;
+        // Passing a member decodes it: the pass stops where the members
+        // passed claim more than the archive's budget.
+        uint64_t passed = 0;
+        for (int rc; (rc = archive_read_next_header(a.get(), &e)) == ARCHIVE_OK || rc == ARCHIVE_WARN;) {
+            passed += static_cast<uint64_t>(std::max<la_int64_t>(archive_entry_size(e), 0));
+            if (passed > budget_) break;
+            if (archive_entry_filetype(e) != AE_IFREG || companions_.size() >= kMostCompanions) continue;
+            const auto target = companion_target(entry_path(e));
+            if (!target) continue;
+            std::vector<uint8_t> head(kCompanionHead);
+            const la_ssize_t n = archive_read_data(a.get(), head.data(), head.size());
+            if (n <= 0) continue;
+            head.resize(static_cast<size_t>(n));
+            Member read;
+            if (!apply_companion(Prefix(std::move(head), static_cast<uint64_t>(std::max<la_int64_t>(archive_entry_size(e), n))), read))
+                continue;
+            companions_[joined(*target)] = Finder{read.type, read.creator, read.finder_flags, read.created, read.modified,
+                                                  read.resource_length};
+        }
+    }
+
+    Reader reader_;
+    Handle handle_;
+    std::map<std::string, Finder> companions_;
+    uint64_t budget_;
+    uint64_t declared_ = 0;
+    bool sized_ = false, data_given_ = false, ended_ = false;
+    std::string problem_;
+};
+
+std::unique_ptr<Container> open(std::shared_ptr<const Source> source) { return std::make_unique<Archive>(std::move(source)); }
+
+}  // namespace
+
+const Format &libarchive_format() {
+    static const Format format{"archive", bid, open};
+    return format;
+}
+
+}  // namespace containers

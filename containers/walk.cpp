@@ -1,0 +1,123 @@
+#include "containers/walk.h"
+
+#include <algorithm>
+#include <new>
+
+#include "containers/formats.h"
+
+namespace containers {
+
+namespace {
+
+// What all the members of one walk may claim together: this many times the
+// top container's size, or this floor.  Decoders never give more than a
+// member claims, so this caps every decompression of the walk, containers
+// that hold copies of themselves included.
+constexpr uint64_t kMostExpansion = 1100;
+constexpr uint64_t kFloor = uint64_t{1} << 30;
+
+std::string joined(const std::string &shown, const std::vector<std::string> &path) {
+    std::string s = shown;
+    for (const std::string &p : path) s += (s.empty() ? "" : "/") + p;
+    return s;
+}
+
+}  // namespace
+
+struct Walker::Frame {
+    std::unique_ptr<Container> container;
+    const Format *format;
+    std::vector<std::string> path;  // of the container, for its members' output paths
+    std::string shown;              // of the container, for messages
+};
+
+Walker::Walker(std::shared_ptr<const Source> source, const Format &format)
+    : budget_(std::max(kFloor, kMostExpansion * source->size())) {
+    Leaf failure;
+    if (!open(std::move(source), format, {}, "", failure)) pending_ = std::make_unique<Leaf>(std::move(failure));
+}
+
+Walker::~Walker() = default;
+
+bool Walker::open(std::shared_ptr<const Source> source, const Format &format, std::vector<std::string> path,
+                  std::string shown, Leaf &failure) {
+    try {
+        auto container = format.open(std::move(source));
+        ++opened_;
+        stack_.push_back(std::make_unique<Frame>(Frame{std::move(container), &format, std::move(path), std::move(shown)}));
+        return true;
+    } catch (const Error &e) {
+        failure = Leaf{std::move(path), std::move(shown), Member{}, nullptr, format.name};
+        failure.member.problem = std::string("cannot open this ") + format.name + ": " + e.what();
+        return false;
+    }
+}
+
+Leaf Walker::failure(const Frame &frame, const std::string &why) const {
+    Leaf leaf{frame.path, frame.shown, Member{}, nullptr, frame.format->name};
+    leaf.member.problem = std::string("damaged ") + frame.format->name + ": " + why;
+    return leaf;
+}
+
+bool Walker::next(Leaf &leaf) {
+    if (pending_) {
+        leaf = std::move(*pending_);
+        pending_.reset();
+        return true;
+    }
+    while (!stack_.empty()) {
+        const Frame &frame = *stack_.back();
+        Member member;
+        try {
+            if (!frame.container->next(member)) {
+                stack_.pop_back();
+                continue;
+            }
+        } catch (const Error &e) {
+            leaf = failure(frame, e.what());
+            stack_.pop_back();
+            return true;
+        }
+        std::vector<std::string> path = frame.path;
+        if (!is_wrapper(*frame.format)) path.insert(path.end(), member.path.begin(), member.path.end());
+        leaf = Leaf{std::move(path), joined(frame.shown, member.path), std::move(member), nullptr, frame.format->name};
+        Member &m = leaf.member;
+        if (!m.problem.empty()) return true;
+        if (m.data_length > budget_) {
+            m.problem = "claims " + std::to_string(m.data_length) + " bytes, more than the containers around it can hold; not read";
+            return true;
+        }
+        budget_ -= m.data_length;
+        std::shared_ptr<const Source> data;
+        const Format *inner = nullptr;
+        try {
+            data = frame.container->data();
+            inner = recognise(*data);
+        } catch (const Error &e) {
+            if (e.grade == Grade::kFatal) {
+                leaf = failure(frame, e.what());
+                stack_.pop_back();
+                return true;
+            }
+            m.problem = e.what();
+            return true;
+        }
+        if (inner == nullptr) {
+            leaf.data = std::move(data);
+            return true;
+        }
+        if (stack_.size() >= static_cast<size_t>(kMaxDepth)) {
+            m.problem = std::string("a container (") + inner->name + ") nested deeper than " + std::to_string(kMaxDepth) +
+                        " levels; not opened";
+            return true;
+        }
+        Leaf failed;
+        if (!open(std::move(data), *inner, leaf.path, leaf.shown, failed)) {
+            leaf = std::move(failed);
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace containers

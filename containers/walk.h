@@ -1,0 +1,54 @@
+// Walks a container and the containers inside it, down to kMaxDepth, and
+// gives every member that is not itself a container, one at a time: memory
+// stays that of one member's reading, whatever the container's size.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "containers/container.h"
+
+namespace containers {
+
+struct Leaf {
+    // Where the member's output goes, from the top container: the path of
+    // each container it lies in and then its own.  A wrapper of one file
+    // (MacBinary, BinHex, AppleSingle) adds nothing: its member takes its
+    // place and name, so a wrapped document met on its own has an empty path.
+    std::vector<std::string> path;
+    // The member's path as its own container names it (a wrapper's member
+    // with its name), joined by "/" after the paths of the containers around
+    // it: what messages and --identify show.
+    std::string shown;
+    Member member;
+    std::shared_ptr<const Source> data;  // null when member.problem says why
+    const char *format = "";             // the container it lies in
+};
+
+class Walker {
+public:
+    // Walks `source`, a container of `format`.
+    Walker(std::shared_ptr<const Source> source, const Format &format);
+    ~Walker();
+    // The next member, or false at the end.  A container that cannot be
+    // read on ends with a Leaf whose member.problem says why (its path that
+    // of the container).
+    bool next(Leaf &leaf);
+    // Containers opened so far, the top one included.
+    size_t containers() const { return opened_; }
+
+private:
+    struct Frame;
+    bool open(std::shared_ptr<const Source> source, const Format &format, std::vector<std::string> path,
+              std::string shown, Leaf &failure);
+
+    Leaf failure(const Frame &frame, const std::string &why) const;
+
+    std::vector<std::unique_ptr<Frame>> stack_;
+    std::unique_ptr<Leaf> pending_;  // the top container's failure to open
+    size_t opened_ = 0;
+    uint64_t budget_;
+};
+
+}  // namespace containers
