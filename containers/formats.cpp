@@ -17,7 +17,8 @@ constexpr Accessor kRegistry[] = {
     &binhex_format,
     &applesingle_format,
     // Disk images (DiskCopy 4.2, partition maps, MFS, HFS, the refused
-    // wrappers) and Stuffit are listed here once their files are built.
+    // wrappers) are listed here once their files are built.
+    &stuffit_format,
 #ifdef MWCONV_HAVE_LIBARCHIVE
     &libarchive_format,
 #endif
