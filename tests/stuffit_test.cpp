@@ -12,6 +12,7 @@
 #include "containers/source.h"
 #include "containers/stuffit.h"
 #include "tests/support/corpus.h"
+#include "tests/support/example_document.h"
 #include "tests/support/run.h"
 #include "tests/support/sit_builder.h"
 
@@ -116,6 +117,31 @@ TEST(StuffItCorpus, EveryForkEqualsWhatUnarExtracts) {
         }
     }
     EXPECT_GE(forks, 4);  // methods 13 and 15, data and resource forks
+}
+
+// What mwconv --identify --json reports: the SHA-256 of each data fork that
+// unar extracts.
+TEST(StuffItCorpus, IdentifyHashesTheForksUnarExtracts) {
+    const fs::path dir = corpus_dir() / "containers";
+    if (!fs::exists(dir / "ResEdit-2.1-1.sit")) GTEST_SKIP() << "no corpus at " << dir;
+    if (!have("unar") || !have("sha256sum")) GTEST_SKIP() << "unar or sha256sum is not installed";
+    int hashed = 0;
+    for (const char *name : {"Disk_Copy_(v4.2).sit", "ResEdit-2.1-1.sit"}) {
+        ScratchDir out;
+        const std::string archive = (dir / name).string();
+        ASSERT_EQ(std::system(("unar -q -k skip -o '" + out.path() + "/x' '" + archive + "' >/dev/null 2>&1").c_str()), 0);
+        const RunResult identify = run_mwconv(out, "--identify --json '" + archive + "'");
+        ASSERT_EQ(identify.status, 0) << identify.err;
+        for (const auto &file : fs::recursive_directory_iterator(out.path() + "/x")) {
+            if (!file.is_regular_file()) continue;
+            const std::string sum = out.file("sum");
+            std::system(("sha256sum '" + file.path().string() + "' > '" + sum + "'").c_str());
+            const std::string hash = read_file(sum).substr(0, 64);
+            EXPECT_NE(identify.out.find("\"sha256\":\"" + hash + "\""), std::string::npos) << file.path();
+            ++hashed;
+        }
+    }
+    EXPECT_GE(hashed, 1);
 }
 
 SitFolder sample(const std::string &scratch) {
@@ -274,6 +300,41 @@ TEST(StuffItLinks, AFolderLinkedToItselfEndsWithAnError) {
     auto container = open_stuffit(source_of(archive));
     Member m;
     EXPECT_THROW(while (container->next(m)) {}, Error);
+}
+
+// hfsutils, with its own HOME: the archive into an HFS floppy, then out as
+// BinHex and MacBinary.
+bool wrap_with_hfsutils(const ScratchDir &dir, const std::string &archive) {
+    const std::string env = "cd '" + dir.path() + "' && HOME='" + dir.path() + "' ";
+    const std::string cmd = env + "dd if=/dev/zero of=disk bs=1k count=1440 2>/dev/null && " + env +
+                            "hformat -l Wrap disk >/dev/null && " + env + "hcopy -r '" + archive + "' :Archive.sit && " +
+                            env + "hattrib -t SIT! -c SIT! :Archive.sit && " + env + "hcopy -b :Archive.sit wrapped.hqx && " +
+                            env + "hcopy -m :Archive.sit wrapped.bin && " + env + "humount >/dev/null";
+    return std::system(cmd.c_str()) == 0;
+}
+
+TEST(StuffItThroughMwconv, WrappedArchivesConvertTheDocumentAsBare) {
+    if (!have("compress") || !have("hformat")) GTEST_SKIP() << "compress (ncompress) or hfsutils is not installed";
+    ScratchDir dir;
+    const std::string document = example_document();
+    const std::string bare = dir.write("Memo", document);
+    ASSERT_EQ(run_mwconv(dir, "-o '" + dir.file("bare.txt") + "' '" + bare + "'").status, 0);
+    const std::string expected = read_file(dir.file("bare.txt"));
+    ASSERT_FALSE(expected.empty());
+    for (bool sit5 : {false, true}) {
+        SitFolder root;
+        root.folders.push_back({"Letters", {{"Memo", "WORD", "MACA", 0, 2882000000u, 2882003600u,
+                                              sit_lzw(document, dir.path()), {}, false}}, {}});
+        const std::string archive = dir.write("archive.sit", sit5 ? sit5_archive(root) : classic_archive(root));
+        ASSERT_TRUE(wrap_with_hfsutils(dir, archive));
+        for (const char *wrapped : {"wrapped.hqx", "wrapped.bin"}) {
+            SCOPED_TRACE(std::string(wrapped) + (sit5 ? " (StuffIt 5)" : " (classic)"));
+            const std::string out = dir.file(std::string("out-") + (sit5 ? "5-" : "1-") + wrapped);
+            const RunResult r = run_mwconv(dir, "-o '" + out + "/' '" + dir.file(wrapped) + "'");
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(read_file(out + "/" + wrapped + "/Letters/Memo.txt"), expected);
+        }
+    }
 }
 
 }  // namespace
