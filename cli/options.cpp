@@ -66,7 +66,8 @@ void describe(CLI::App &app, Options &o, Raw &raw) {
         ->check(CLI::Range(1u, 256u));
     app.add_flag("-q,--quiet", o.quiet, "No progress line, no notes on skipped files, no summary");
     app.add_flag("--identify", o.identify,
-                 "Describe each file (generation, MacBinary header, paragraph counts) instead of converting");
+                 "Describe each file (generation, MacBinary header, paragraph counts) instead of converting; "
+                 "on a container, every member (type, creator, dates, sizes, SHA-256)");
     app.add_flag("--json", o.json, "With --identify: one JSON object a line");
     app.add_flag("--list-converters", o.list_converters, "Print the plug-in's catalogue and exit");
     app.add_option("--lang", raw.lang, "With --list-converters: fr or en (default en)")->type_name("LANG");
@@ -140,6 +141,8 @@ std::string help_text() {
     return "usage: mwconv [-f FROM] [-t TO] [-o OUTPUT] [options] [INPUT ...]\n"
            "       mwconv --identify [--json] INPUT ...\n"
            "       mwconv --list-converters [--lang fr|en]\n\n" + text +
+           "\nContainers (MacBinary, BinHex, AppleSingle, zip, tar, 7z, cpio, ISO 9660) are walked like\n"
+           "folders: mwconv -o out/ Archive.zip writes out/Archive.zip/Docs/Memo.txt.\n"
            "\nExit status: 0 all converted, 1 bad usage, 2 an input was not a document of the\n"
            "requested kind, 3 an input could not be read or converted or an output not written.\n";
 }

@@ -12,6 +12,11 @@ message, a failure that changed the existing output, any file left behind, or
 an output more than 64 times its input (inputs under 512 bytes count as 512:
 a MacWrite document's frame alone is about 500 bytes).
 
+Containers (seeds named "container-..." or kept in a "containers" folder:
+archives, disk images, BinHex...) are damaged the same way and converted into
+an output folder, which must hold everything written: a file anywhere else
+fails the case, and so does a link inside it.
+
 The seed is printed; `--seed S --only I` replays case I alone.
 """
 import argparse
@@ -60,6 +65,23 @@ def damage(data, rng):
     return bytes(data), kind
 
 
+def is_container(path):
+    return os.path.basename(path).startswith("container-") or os.path.basename(os.path.dirname(path)) == "containers"
+
+
+def folder_size(folder):
+    """Bytes of the files under `folder` and the links among them."""
+    total, links = 0, []
+    for root, dirs, names in os.walk(folder):
+        for name in dirs + names:
+            path = os.path.join(root, name)
+            if os.path.islink(path):
+                links.append(path)
+            elif name in names:
+                total += os.path.getsize(path)
+    return total, links
+
+
 def limit_resources():
     resource.setrlimit(resource.RLIMIT_AS, (MEMORY_LIMIT, MEMORY_LIMIT))
     resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
@@ -82,6 +104,11 @@ def run_case(mwconv, seeds, master_seed, index):
             f.write(data)
         with open(out, "wb") as f:
             f.write(SENTINEL)
+        container = is_container(seed_path)
+        if container:
+            os.remove(out)
+            out = os.path.join(work, "out") + os.sep
+            source = rng.choice(["auto", "macwrite5"])
         args = [mwconv, "-f", source, "-t", target, "-o", out, doc]
         what = f"case {index}: {kind} of {seed_path}, -f {source} -t {target}"
         try:
@@ -95,15 +122,24 @@ def run_case(mwconv, seeds, master_seed, index):
             problems.append(f"killed by signal {-p.returncode}")
         elif p.returncode not in (0, 2, 3):
             problems.append(f"exit status {p.returncode}")
-        with open(out, "rb") as f:
-            result = f.read()
-        if p.returncode != 0:
-            if not err.startswith("mwconv: "):
+        if container:
+            written, links = folder_size(out)
+            result = None
+            if p.returncode != 0 and not err.startswith("mwconv: "):
                 problems.append("a failure without a message")
-            if result != SENTINEL:
-                problems.append("a failure changed the existing output")
-        elif len(result) > 64 * max(len(data), 512):
-            problems.append(f"{len(result)} bytes of output from {len(data)} of input")
+            if links:
+                problems.append(f"links written: {links}")
+        else:
+            with open(out, "rb") as f:
+                result = f.read()
+            written = len(result)
+            if p.returncode != 0:
+                if not err.startswith("mwconv: "):
+                    problems.append("a failure without a message")
+                if result != SENTINEL:
+                    problems.append("a failure changed the existing output")
+        if p.returncode == 0 and written > 64 * max(len(data), 512):
+            problems.append(f"{written} bytes of output from {len(data)} of input")
         left = sorted(set(os.listdir(work)) - {"tmp", "doc", "out"}) + os.listdir(tmp)
         if left:
             problems.append(f"left behind: {left}")

@@ -2,7 +2,8 @@
 # Builds the fuzz targets (every fuzz/*.cpp with a libFuzzer entry) with
 # clang's libFuzzer (ASan + UBSan) and runs each for SECONDS seconds (default
 # 30) on the seeds given as folders: documents for the imports, pictures for
-# the picture reader (each target may start from all of them).
+# the picture reader, containers for the container walks (each target may
+# start from all of them).
 #   fuzz/run.sh [SECONDS] [SEED_DIR...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,13 +13,13 @@ out=build-fuzz
 mkdir -p "$out"
 # pict/png_zlib.cpp writes PNG only where libpng is missing (the Windows build)
 common=(host/*.cpp catalogue/catalogue.cpp macwrite2/*.cpp macwrite5/*.cpp macwrite22/*.cpp render/*.cpp
-        $(ls pict/*.cpp | grep -v '/png_zlib\.cpp$')
-        containers/source.cpp containers/stuffit.cpp containers/sit_*.cpp)
-flags=(-std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -DMWCONV_HAVE_LIBZIP)
+        $(ls pict/*.cpp | grep -v '/png_zlib\.cpp$') containers/*.cpp)
+flags=(-std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -DMWCONV_HAVE_LIBZIP
+       -DMWCONV_HAVE_LIBARCHIVE)
 status=0
 for target in $(grep -l LLVMFuzzerTestOneInput fuzz/*.cpp); do
   name=$(basename "$target" .cpp)
-  clang++ "${flags[@]}" "${common[@]}" "$target" -lpng -lzip -o "$out/$name"
+  clang++ "${flags[@]}" "${common[@]}" "$target" -lpng -lzip -larchive -lnettle -o "$out/$name"
   work="$out/$name-corpus"
   mkdir -p "$work"
   echo "fuzzing $name for ${seconds}s"

@@ -9,6 +9,7 @@
 #include "containers/walk.h"
 #include "host/macbinary.h"
 #include "tests/support/apple_builder.h"
+#include "tests/support/binhex_builder.h"
 #include "tests/support/mw5_builder.h"
 
 namespace {
@@ -106,6 +107,24 @@ TEST(MacBinary, HeaderCheckedAndDocumentsNotTakenForIt) {
     EXPECT_NE(leaves[0].member.warning.find("CRC"), std::string::npos);
     EXPECT_EQ(read_all(*leaves[0].data), doc.build());
     EXPECT_EQ(recognise(*source_of(doc.build())), nullptr);
+}
+
+TEST(BinHex, RunsDecodedAndEveryCrcChecked) {
+    const std::string data = std::string(700, '\0') + "\x90\x90\x90\x90\x90 text" + std::string(5, 'x');
+    const std::string text = "Mail headers: ignored\n\n" + testing_support::binhex("Memo \x8e", "WORDMACA", data, "rsrc");
+    auto leaves = walk_all(text);
+    ASSERT_EQ(leaves.size(), 1u);
+    EXPECT_EQ(leaves[0].shown, "Memo \xc3\xa9");
+    EXPECT_EQ(leaves[0].member.resource_length, 4u);
+    ASSERT_NE(leaves[0].data, nullptr) << leaves[0].member.problem;
+    EXPECT_EQ(read_all(*leaves[0].data), data);
+    // The resource fork's last character changed: the member is lost, with why.
+    std::string damaged = text;
+    damaged[damaged.rfind(':') - 3] ^= 1;
+    leaves = walk_all(damaged);
+    ASSERT_EQ(leaves.size(), 1u);
+    EXPECT_EQ(leaves[0].data, nullptr);
+    EXPECT_NE(leaves[0].member.problem.find("CRC"), std::string::npos) << leaves[0].member.problem;
 }
 
 TEST(Walker, NestingStopsAtItsLimit) {

@@ -37,6 +37,8 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/host" "$work/in/Caf\u00e9" "$work/in/Café – Brief"
 cp "$win/macwrite.dll" "$win/kavrel.dll" "$work/host/"
 "$linux/make_seeds" "$work/in"
+# No libarchive for mingw-w64: the Windows build reads no zip or tar.
+rm -f "$work/in/container-zip" "$work/in/container-tar-gz"
 for d in macwrite5 macwrite22 macbinary; do
   [ -d "$corpus/$d" ] && cp "$corpus/$d"/* "$work/in/"
 done

@@ -1,10 +1,20 @@
 // Writes fuzzing seeds of every MacWrite generation, built from the layouts,
-// and, given a second folder, pictures with every opcode family:
+// the same documents in every container format mwconv reads (named
+// "container-..."), and, given a second folder, pictures with every opcode
+// family:
 //   make_seeds DIR [PICTURE_DIR]
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#ifdef MWCONV_HAVE_LIBARCHIVE
+#include <archive.h>
+#include <archive_entry.h>
+#endif
+
+#include "host/macbinary.h"
+#include "tests/support/apple_builder.h"
+#include "tests/support/binhex_builder.h"
 #include "tests/support/example_document.h"
 #include "tests/support/mw22_builder.h"
 #include "tests/support/mw2_builder.h"
@@ -58,6 +68,50 @@ int write_file(const std::string &path, const std::string &bytes) {
     return 0;
 }
 
+#ifdef MWCONV_HAVE_LIBARCHIVE
+// An archive written by libarchive: Docs/Memo, its AppleDouble companion
+// under __MACOSX, and a file that is no document.
+std::string archive_seed(int format, int filter, const std::string &memo) {
+    std::vector<char> buffer(1 << 20);
+    size_t used = 0;
+    archive *a = archive_write_new();
+    archive_write_set_format(a, format);
+    archive_write_add_filter(a, filter);
+    archive_write_open_memory(a, buffer.data(), buffer.size(), &used);
+    const std::string companion = AppleBuilder(AppleBuilder::kDouble, 2).finder("WORD", "MACA").dates(1000, 2000).build();
+    for (const auto &[name, bytes] : std::vector<std::pair<std::string, std::string>>{
+             {"Docs/Memo", memo}, {"__MACOSX/Docs/._Memo", companion}, {"Docs/other", std::string(100, 'o')}}) {
+        archive_entry *e = archive_entry_new();
+        archive_entry_set_pathname(e, name.c_str());
+        archive_entry_set_filetype(e, AE_IFREG);
+        archive_entry_set_perm(e, 0644);
+        archive_entry_set_size(e, static_cast<la_int64_t>(bytes.size()));
+        archive_write_header(a, e);
+        archive_write_data(a, bytes.data(), bytes.size());
+        archive_entry_free(e);
+    }
+    archive_write_close(a);
+    archive_write_free(a);
+    return std::string(buffer.data(), used);
+}
+#endif
+
+std::vector<std::pair<std::string, std::string>> container_seeds(const std::string &memo) {
+    const auto header = kavrel::macbinary::make_header("Memo", "WORD", "MACA", static_cast<uint32_t>(memo.size()), 0);
+    std::vector<std::pair<std::string, std::string>> seeds = {
+        {"container-macbinary", std::string(header.begin(), header.end()) + memo},
+        {"container-binhex", binhex("Memo", "WORDMACA", memo, "resource fork")},
+        {"container-applesingle-v1", AppleBuilder(AppleBuilder::kSingle, 1).name("Memo").finder("WORD", "MACA").data(memo).build()},
+        {"container-applesingle-v2",
+         AppleBuilder(AppleBuilder::kSingle, 2).name("Memo").finder("WORD", "MACA").dates(1, 2).resource("r").data(memo).build()},
+    };
+#ifdef MWCONV_HAVE_LIBARCHIVE
+    seeds.emplace_back("container-zip", archive_seed(ARCHIVE_FORMAT_ZIP, ARCHIVE_FILTER_NONE, memo));
+    seeds.emplace_back("container-tar-gz", archive_seed(ARCHIVE_FORMAT_TAR_PAX_RESTRICTED, ARCHIVE_FILTER_GZIP, memo));
+#endif
+    return seeds;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -83,6 +137,8 @@ int main(int argc, char **argv) {
         {"stuffit5.sit", sit5_archive(stuffit_seed())},
     };
     for (const auto &[name, bytes] : seeds)
+        if (write_file(std::string(argv[1]) + "/" + name, bytes) != 0) return 1;
+    for (const auto &[name, bytes] : container_seeds(example_document()))
         if (write_file(std::string(argv[1]) + "/" + name, bytes) != 0) return 1;
     if (argc == 3)
         for (int version : {1, 2})

@@ -1,0 +1,6 @@
+// Any bytes as an AppleSingle file, walked.
+#include "fuzz/container_target.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    return fuzz_container(containers::applesingle_format(), data, size);
+}
