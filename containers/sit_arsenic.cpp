@@ -148,7 +148,7 @@ private:
 
 class Arsenic final : public Decoder {
 public:
-    explicit Arsenic(ByteInput input) : coder_(std::move(input)) {
+    Arsenic(ByteInput input, uint64_t expected) : coder_(std::move(input)), expected_(expected) {
         if (coder_.bits(primary_, 8) != 'A' || coder_.bits(primary_, 8) != 's')
             damaged("Arsenic", "the stream does not start with its signature");
         block_bits_ = static_cast<int>(coder_.bits(primary_, 4)) + 9;
@@ -233,7 +233,9 @@ private:
         for (auto &m : mtf_models_) m.reset();
         for (int i = 0; i < 256; ++i) mtf_[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
         block_.clear();
-        const size_t limit = size_t{1} << block_bits_;
+        // Every four block bytes give at least four output bytes, a count byte none.
+        const uint64_t most = expected_ / 4 * 5 + 5;
+        const size_t limit = static_cast<size_t>(std::min<uint64_t>(uint64_t{1} << block_bits_, most));
         uint64_t zeros = 0, weight = 0;
         for (;;) {
             const int selector = coder_.decode(selector_);
@@ -277,6 +279,7 @@ private:
     }
 
     Coder coder_;
+    uint64_t expected_;
     Model primary_{0, 2, 1, 256};
     Model selector_{0, 11, 8, 1024};
     std::vector<Model> mtf_models_;
@@ -297,6 +300,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Decoder> arsenic_decoder(ByteInput input) { return std::make_unique<Arsenic>(std::move(input)); }
+std::unique_ptr<Decoder> arsenic_decoder(ByteInput input, uint64_t expected) {
+    return std::make_unique<Arsenic>(std::move(input), expected);
+}
 
 }  // namespace containers::sit

@@ -66,7 +66,9 @@ std::unique_ptr<Decoder> stored_decoder(ByteInput input);   // method 0
 std::unique_ptr<Decoder> rle90_decoder(ByteInput input);    // method 1
 std::unique_ptr<Decoder> lzw_decoder(ByteInput input);      // method 2
 std::unique_ptr<Decoder> lzh_decoder(ByteInput input);      // method 13
-std::unique_ptr<Decoder> arsenic_decoder(ByteInput input);  // method 15
+// `expected` is the decoded size the archive declares: a sorting block never
+// holds more than 5/4 of it, so a damaged stream cannot claim memory beyond.
+std::unique_ptr<Decoder> arsenic_decoder(ByteInput input, uint64_t expected = UINT64_MAX);  // method 15
 
 // The CRC-16 that StuffIt stores for headers and forks (polynomial 0x8005,
 // bits reflected, no initial or final inversion).

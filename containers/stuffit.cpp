@@ -87,8 +87,7 @@ struct Fork {
     uint64_t size = 0;                // decoded, as declared
     int method = 0;
     bool encrypted = false;
-    bool check_crc = true;
-    uint16_t crc = 0;
+    uint16_t crc = 0;  // of the decoded bytes; Arsenic checks its own CRC-32 instead
     bool cut = false;  // the archive ends before the fork does
 
     // Why this fork cannot be read, or empty.
@@ -142,7 +141,7 @@ private:
             case 1: return sit::rle90_decoder(std::move(input));
             case 2: return sit::lzw_decoder(std::move(input));
             case 13: return sit::lzh_decoder(std::move(input));
-            default: return sit::arsenic_decoder(std::move(input));
+            default: return sit::arsenic_decoder(std::move(input), fork_.size);
         }
     }
 
@@ -166,7 +165,7 @@ private:
         crc_ = sit::crc16(crc_, chunk_.data(), chunk_.size());
         if (chunk_start_ + chunk_.size() < fork_.size) return;
         decoder_->finish();
-        if (fork_.check_crc && crc_ != fork_.crc) throw Error(Grade::kMember, "CRC mismatch: the fork is damaged");
+        if (fork_.method != 15 && crc_ != fork_.crc) throw Error(Grade::kMember, "CRC mismatch: the fork is damaged");
     }
 
     std::shared_ptr<const Source> archive_;
@@ -268,9 +267,9 @@ private:
         m.modified = mac_date(be32(h + 80));
         m.resource_length = be32(h + 84);
         m.data_length = be32(h + 88);
-        entry.resource = {pos_, be32(h + 92), m.resource_length, h[0] & 0x0F, (h[0] & kEncrypted) != 0, true, be16(h + 100)};
+        entry.resource = {pos_, be32(h + 92), m.resource_length, h[0] & 0x0F, (h[0] & kEncrypted) != 0, be16(h + 100)};
         entry.data = {pos_ + entry.resource.length, be32(h + 96), m.data_length, h[1] & 0x0F,
-                      (h[1] & kEncrypted) != 0, true, be16(h + 102)};
+                      (h[1] & kEncrypted) != 0, be16(h + 102)};
         pos_ = entry.data.offset + entry.data.length;
         entry.resource.cut = entry.resource.offset + entry.resource.length > end_;
         entry.data.cut = pos_ > end_;
@@ -362,11 +361,10 @@ private:
             read(forks, r, 14, "an entry's resource fork header");
             forks += 14;
             m.resource_length = be32(r);
-            entry.resource = {forks, be32(r + 4), m.resource_length, r[12], encrypted, r[12] != 15, be16(r + 8)};
+            entry.resource = {forks, be32(r + 4), m.resource_length, r[12], encrypted, be16(r + 8)};
         }
         m.data_length = be32(&h[34]);
-        entry.data = {forks + entry.resource.length, be32(&h[38]), m.data_length, h[46], encrypted, h[46] != 15,
-                      be16(&h[42])};
+        entry.data = {forks + entry.resource.length, be32(&h[38]), m.data_length, h[46], encrypted, be16(&h[42])};
         entry.resource.cut = entry.resource.offset + entry.resource.length > source_->size();
         entry.data.cut = entry.data.offset + entry.data.length > source_->size();
     }
