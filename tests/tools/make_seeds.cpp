@@ -133,8 +133,8 @@ int main(int argc, char **argv) {
         {"macwrite2-forward", macwrite2_seed(ChainLinks::Forward)},
         {"macwrite2-backward", macwrite2_seed(ChainLinks::Backward)},
         {"macwrite2-runs", macwrite2_seed(ChainLinks::BlockRuns)},
-        {"stuffit-classic.sit", classic_archive(stuffit_seed())},
-        {"stuffit5.sit", sit5_archive(stuffit_seed())},
+        {"container-stuffit-classic.sit", classic_archive(stuffit_seed())},
+        {"container-stuffit5.sit", sit5_archive(stuffit_seed())},
     };
     for (const auto &[name, bytes] : seeds)
         if (write_file(std::string(argv[1]) + "/" + name, bytes) != 0) return 1;
