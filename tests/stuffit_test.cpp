@@ -337,4 +337,18 @@ TEST(StuffItThroughMwconv, WrappedArchivesConvertTheDocumentAsBare) {
     }
 }
 
+TEST(StuffItThroughMwconv, ARefusedMethodLosesItsEntryAlone) {
+    ScratchDir dir;
+    const std::string document = example_document();
+    ASSERT_EQ(run_mwconv(dir, "-o '" + dir.file("bare.txt") + "' '" + dir.write("Memo", document) + "'").status, 0);
+    SitFolder root;
+    root.files.push_back({"Packed", "WORD", "MACA", 0, 0, 0, {8, "xxxx", std::string(5000, 'x')}, {}, false});
+    root.files.push_back({"Memo", "WORD", "MACA", 0, 0, 0, sit_rle90(document), {}, false});
+    const std::string archive = dir.write("mixed.sit", classic_archive(root));
+    const RunResult r = run_mwconv(dir, "-o '" + dir.file("out") + "/' '" + archive + "'");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find("mixed.sit/Packed: compressed with StuffIt method 8 (Miller-Wegman)"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(dir.file("out/mixed.sit/Memo.txt")), read_file(dir.file("bare.txt")));
+}
+
 }  // namespace
