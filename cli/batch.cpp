@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -28,7 +29,8 @@ struct Planned {
     std::string output;
     std::string refusal;  // set: not converted, for this reason
     Outcome outcome;
-    bool container = false;  // walked as a folder: its members were counted one by one
+    std::optional<bool> container = {};  // set for a container, whose members were counted one by one: true when
+                                    // it was walked as a folder (not a wrapper of one file)
 };
 
 std::string normal(const std::string &path) { return sys::utf8_of(fs::absolute(sys::to_path(path)).lexically_normal()); }
@@ -82,10 +84,18 @@ std::string summary(const Tally &t) {
 }
 
 // Counts one member of a container and says what to print about it.
-std::string count_member(const MemberOutcome &m, Tally &tally) {
+std::string count_member(const MemberOutcome &m, const InputFile &container, Tally &tally, bool quiet) {
     switch (m.kind) {
     case MemberOutcome::kConverted: ++tally.converted; break;
     case MemberOutcome::kOther: ++tally.other; break;
+    case MemberOutcome::kAlone:
+        // As for a bare file: skipped in a folder, status 2 when named.
+        ++tally.skipped;
+        if (!container.found) {
+            tally.worst = std::max<int>(tally.worst, m.status);
+            return m.message;
+        }
+        return quiet ? std::string() : std::string(m.message).insert(m.message.rfind(": ") + 2, "skipped: ");
     case MemberOutcome::kFailed:
         ++tally.failed;
         tally.worst = std::max<int>(tally.worst, m.status);
@@ -115,8 +125,7 @@ std::string count(const Planned &p, Tally &tally, bool quiet) {
 void run_one(const Plugin &plugin, const Options &options, const std::vector<sys::FileId> &ids, Planned &p,
              const MemberReport &report) {
     if (const ContainerInput container = open_container(options, p.input.path)) {
-        p.container = true;
-        convert_members(plugin, options, ids, p.input.path, container,
+        p.container = convert_members(plugin, options, ids, p.input.path, container,
                         sys::utf8_of(sys::to_path(options.output) / sys::to_path(p.input.relative)), report);
         return;
     }
@@ -150,7 +159,7 @@ int run_batch(const Plugin &plugin, const Options &options, const std::vector<In
                 std::string note;
                 {
                     std::lock_guard<std::mutex> lock(tally_mutex);
-                    note = count_member(m, tally);
+                    note = count_member(m, jobs[i].input, tally, options.quiet);
                 }
                 if (!note.empty() && !(options.quiet && m.kind == MemberOutcome::kNote)) progress.line(note);
             };
@@ -158,7 +167,7 @@ int run_batch(const Plugin &plugin, const Options &options, const std::vector<In
             std::string note;
             {
                 std::lock_guard<std::mutex> lock(tally_mutex);
-                if (jobs[i].container) ++tally.containers;
+                if (jobs[i].container) tally.containers += *jobs[i].container ? 1 : 0;
                 else note = count(jobs[i], tally, options.quiet);
             }
             if (!note.empty()) progress.line(note);
@@ -190,6 +199,7 @@ int run_conversions(const Plugin &plugin, const Options &options) {
         const std::vector<sys::FileId> ids = identities({InputFile{given[0], "", false}});
         Job job{given[0], options.output, &ids, nullptr, ""};
         job.media_dir = options.media_dir;
+        read_companion(expand_inputs({given[0]}).front().companion, job);
         const ContainerInput container = open_container(options, given[0]);
         const Outcome outcome =
             container ? convert_only_member(plugin, options, ids, given[0], container) : run_job(plugin, options, job);

@@ -60,7 +60,8 @@ std::vector<InputFile> expand_inputs(const std::vector<std::string> &inputs) {
             walk(input, files);
         } else {
             const std::string name = input == "-" ? "stdin" : sys::utf8_of(sys::to_path(input).filename());
-            files.push_back(InputFile{input, name, false});
+            const std::string beside = input == "-" ? std::string() : companion(sys::to_path(input).parent_path(), sys::to_path(input));
+            files.push_back(InputFile{input, name, false, beside});
         }
     }
     return files;

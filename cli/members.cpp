@@ -130,13 +130,15 @@ ContainerInput open_container(const Options &options, const std::string &path) {
     return {};
 }
 
-void convert_members(const Plugin &plugin, const Options &options, const std::vector<sys::FileId> &ids,
+bool convert_members(const Plugin &plugin, const Options &options, const std::vector<sys::FileId> &ids,
                      const std::string &input, const ContainerInput &container, const std::string &folder,
                      const MemberReport &report) {
     containers::Walker walker(container.source, *container.format);
     const std::string extension = std::string(".") + output_extension(options.to);
+    bool folder_like = false;
     for (containers::Leaf leaf; walker.next(leaf);) {
         const std::string name = shown(input, leaf, true);
+        folder_like = folder_like || !leaf.path.empty();
         std::vector<std::string> changes;
         const std::string relative = containers::safe_path(leaf.path, changes);
         for (const std::string &change : changes) report(MemberOutcome{MemberOutcome::kNote, kOk, "mwconv: " + name + ": " + change});
@@ -154,8 +156,12 @@ void convert_members(const Plugin &plugin, const Options &options, const std::ve
         if (!options.media_dir.empty())
             media_dir = sys::utf8_of(sys::to_path(options.media_dir) /
                                      sys::to_path(output).lexically_relative(sys::to_path(options.output)).replace_extension());
-        report(convert_member(plugin, options, ids, name, leaf, output, media_dir));
+        MemberOutcome outcome = convert_member(plugin, options, ids, name, leaf, output, media_dir);
+        if (outcome.kind == MemberOutcome::kOther && leaf.path.empty())
+            outcome = MemberOutcome{MemberOutcome::kAlone, kNotADocument, "mwconv: " + name + ": not a MacWrite document"};
+        report(outcome);
     }
+    return folder_like;
 }
 
 Outcome convert_only_member(const Plugin &plugin, const Options &options, const std::vector<sys::FileId> &ids,

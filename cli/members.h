@@ -27,7 +27,9 @@ ContainerInput open_container(const Options &options, const std::string &path);
 
 // What became of one member, for a batch's tally and messages.
 struct MemberOutcome {
-    enum Kind { kConverted, kOther, kFailed, kNote } kind;
+    // kOther: a member that is no MacWrite document; kAlone: the same, the
+    // one file of a wrapper (a .bin of a picture), told as a bare file is.
+    enum Kind { kConverted, kOther, kAlone, kFailed, kNote } kind;
     Status status = kOk;
     std::string message;  // "mwconv: ...", without a line end; empty for none
 };
@@ -35,8 +37,9 @@ using MemberReport = std::function<void(const MemberOutcome &)>;
 
 // Converts every MacWrite document in the container `input` into `folder`
 // (the folder that mirrors the container under -o), mirroring the folders
-// inside it; every member is reported, the others counted.
-void convert_members(const Plugin &plugin, const Options &options, const std::vector<sys::FileId> &ids,
+// inside it; every member is reported, the others counted.  True when the
+// container held more than one wrapped file: it was walked as a folder.
+bool convert_members(const Plugin &plugin, const Options &options, const std::vector<sys::FileId> &ids,
                      const std::string &input, const ContainerInput &container, const std::string &folder,
                      const MemberReport &report);
 

@@ -19,7 +19,7 @@
 #include "containers/applesingle.h"
 #include "containers/formats.h"
 #include "containers/names.h"
-#include "containers/scratch.h"
+#include "containers/decoded.h"
 #include "containers/source.h"
 
 namespace containers {

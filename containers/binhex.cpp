@@ -8,7 +8,7 @@
 
 #include "containers/formats.h"
 #include "containers/names.h"
-#include "containers/scratch.h"
+#include "containers/decoded.h"
 #include "containers/source.h"
 #include "containers/wrapper.h"
 

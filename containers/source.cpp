@@ -5,15 +5,18 @@
 #include <cstring>
 #include <mutex>
 
-#ifdef _WIN32
-#define fseeko _fseeki64
-#define ftello _ftelli64
-using off_t = long long;
-#endif
-
 namespace containers {
 
 namespace {
+
+// 64-bit positions in a stdio stream, as each system spells them.
+#ifdef _WIN32
+int seek_to(std::FILE *f, uint64_t at, int whence) { return _fseeki64(f, static_cast<long long>(at), whence); }
+long long position(std::FILE *f) { return _ftelli64(f); }
+#else
+int seek_to(std::FILE *f, uint64_t at, int whence) { return fseeko(f, static_cast<off_t>(at), whence); }
+long long position(std::FILE *f) { return ftello(f); }
+#endif
 
 // One stream behind a lock: members of one container may be read from
 // several threads, and a stream has one position.
@@ -26,7 +29,7 @@ public:
         if (offset >= size_) return 0;
         n = static_cast<size_t>(std::min<uint64_t>(n, size_ - offset));
         std::lock_guard<std::mutex> lock(mutex_);
-        if (fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0)
+        if (seek_to(file_, offset, SEEK_SET) != 0)
             throw Error(Grade::kFatal, std::string("cannot read: ") + std::strerror(errno));
         const size_t got = std::fread(buffer, 1, n, file_);
         if (got < n && std::ferror(file_)) {
@@ -113,8 +116,8 @@ std::shared_ptr<const Source> file_source(std::FILE *f, std::string &error) {
         error = std::strerror(errno);
         return nullptr;
     }
-    off_t size = -1;
-    if (fseeko(f, 0, SEEK_END) == 0) size = ftello(f);
+    long long size = -1;
+    if (seek_to(f, 0, SEEK_END) == 0) size = position(f);
     if (size < 0) {
         error = std::strerror(errno);
         std::fclose(f);

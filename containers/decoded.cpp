@@ -1,4 +1,4 @@
-#include "containers/scratch.h"
+#include "containers/decoded.h"
 
 #include <cerrno>
 #include <cstring>
