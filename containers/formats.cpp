@@ -21,6 +21,7 @@ constexpr Accessor kRegistry[] = {
     &mfs_format,
     &hfs_format,
     &refused_format,
+    &stuffit_format,
 #ifdef MWCONV_HAVE_LIBARCHIVE
     &libarchive_format,
 #endif
