@@ -64,8 +64,8 @@ unsigned worker_count(const Options &options, size_t jobs) {
 }
 
 struct Tally {
-    size_t converted = 0, skipped = 0, failed = 0;
-    int worst = kOk;
+    size_t converted = 0, damaged = 0, skipped = 0, failed = 0;
+    Status worst = kOk;
 };
 
 // Counts one finished job and says what to print about it.
@@ -79,9 +79,10 @@ std::string count(const Planned &p, Tally &tally, bool quiet) {
         ++tally.skipped;
         return quiet ? std::string() : "mwconv: " + p.input.path + ": skipped: not a MacWrite document";
     }
-    if (status == kNotADocument) ++tally.skipped;
+    tally.worst = worse(tally.worst, status);
+    if (status == kDamaged) ++tally.damaged;
+    else if (status == kNotADocument) ++tally.skipped;
     else ++tally.failed;
-    tally.worst = std::max<int>(tally.worst, status);
     return p.outcome.message;
 }
 
@@ -118,7 +119,7 @@ int run_batch(const Plugin &plugin, const Options &options, const std::vector<In
                 note = count(jobs[i], tally, options.quiet);
             }
             if (!note.empty()) progress.line(note);
-            progress.finished(jobs[i].outcome.status != kOk);
+            progress.finished(jobs[i].outcome.status != kOk && jobs[i].outcome.status != kDamaged);
         }
     };
     std::vector<std::thread> workers;
@@ -126,8 +127,11 @@ int run_batch(const Plugin &plugin, const Options &options, const std::vector<In
     work();
     for (std::thread &t : workers) t.join();
     progress.close();
+    // Damaged documents are counted apart, and named only when there are some.
+    const std::string damaged = tally.damaged == 0 ? "" : ", " + std::to_string(tally.damaged) + " damaged";
     if (!options.quiet)
-        std::fprintf(stderr, "%zu converted, %zu not MacWrite, %zu failed\n", tally.converted, tally.skipped, tally.failed);
+        std::fprintf(stderr, "%zu converted%s, %zu not MacWrite, %zu failed\n", tally.converted, damaged.c_str(),
+                     tally.skipped, tally.failed);
     return tally.worst;
 }
 

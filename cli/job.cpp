@@ -144,8 +144,18 @@ const Converter *recognise(const Plugin &plugin, std::FILE *in) {
     return best;
 }
 
-// Produces the internal stream of the input, or fails.
-Status import_stream(const Plugin &plugin, const Options &options, const Job &job, std::FILE *in, File &stream) {
+// What the plug-in's identification says a damaged document lost.
+std::string damage_of(const Plugin &plugin, std::FILE *in) {
+    MacWriteIdentity id{};
+    if (plugin.can_identify()) plugin.identify(in, &id);
+    std::fseek(in, 0, SEEK_SET);
+    return id.damaged ? std::string(id.damage) : std::string("part of it could not be read");
+}
+
+// Produces the internal stream of the input, or fails; a document that was
+// damaged leaves what it lost in `damage`.
+Status import_stream(const Plugin &plugin, const Options &options, const Job &job, std::FILE *in, File &stream,
+                     std::string &damage) {
     const Converter *importer = nullptr;
     if (options.from == From::Auto) {
         importer = recognise(plugin, in);
@@ -158,7 +168,8 @@ Status import_stream(const Plugin &plugin, const Options &options, const Job &jo
     const int32_t rc = convert_into_named_file(importer->convert, in, stream, error);
     if (!error.empty()) return fail(job, kFailed, error);
     if (rc == -1) return fail(job, kNotADocument, "not a " + importer->name + " document");
-    if (rc != kConverted) return fail(job, kFailed, failure_reason(rc, "the " + importer->name + " converter refused the input"));
+    if (rc == kConvertedDamaged) damage = damage_of(plugin, in);
+    if (rc != kConverted && rc != kConvertedDamaged) return fail(job, kFailed, failure_reason(rc, "the " + importer->name + " converter refused the input"));
     rewind_checked(stream.get());
     return kOk;
 }
@@ -265,13 +276,14 @@ Status convert(const Plugin &plugin, const Options &options, const Job &job) {
     File in = open_input(job.input, buffer.get(), error);
     if (!in) return fail(job, kFailed, "cannot read: " + error);
     File stream;
+    std::string damage;
     if (options.from == From::Stream) {
         stream = std::move(in);
     } else if (options.from == From::Text) {
         const Status status = read_text(job, in.get(), stream);
         if (status != kOk) return status;
     } else {
-        const Status status = import_stream(plugin, options, job, in.get(), stream);
+        const Status status = import_stream(plugin, options, job, in.get(), stream, damage);
         if (status != kOk) return status;
     }
     if (const Status status = check_streams(job, in.get(), stream.get()); status != kOk) return status;
@@ -286,6 +298,8 @@ Status convert(const Plugin &plugin, const Options &options, const Job &job) {
     std::FILE *scratch = result.through_scratch() ? result.stream() : nullptr;
     if (const Status checked = check_streams(job, stream.get(), scratch); checked != kOk) return checked;
     if (!result.commit(error)) return fail(job, kFailed, error);
+    if (!damage.empty())
+        return fail(job, kDamaged, "converted, but the document is damaged; what could not be read is missing: " + damage);
     return kOk;
 }
 

@@ -11,6 +11,7 @@
 #include "macwrite5/hand_over.h"
 #include "macwrite5/import_context.h"
 #include "macwrite5/layout.h"
+#include "macwrite5/recover.h"
 
 namespace macwrite5 {
 
@@ -113,10 +114,20 @@ std::vector<AreaField> area_fields(const uint8_t *window, uint16_t count, std::F
     return assign_fields(spots, paragraphs);
 }
 
-void convert_area(ImportContext &ctx, const Area &area) {
+// The entries that recovery kept, as an information array.
+std::FILE *recovered_array(const std::vector<Entry> &entries) {
+    std::FILE *info = sec_fopen("PAR.###", "w+b");
+    for (const Entry &e : entries) std::fwrite(e.data(), 1, e.size(), info);
+    std::rewind(info);
+    return info;
+}
+
+// `recovered` is null for a sound document, whose arrays are read as stored.
+void convert_area(ImportContext &ctx, const Area &area, const std::vector<Entry> *recovered) {
     const uint8_t *window = ctx.header.data() + area.window_at;
-    const uint16_t count = be16(ctx.header.data() + area.count_at);
-    const std::unique_ptr<std::FILE, CloseStream> info(copy_info_array(ctx, window, count));
+    const uint16_t count = recovered ? static_cast<uint16_t>(recovered->size()) : be16(ctx.header.data() + area.count_at);
+    const std::unique_ptr<std::FILE, CloseStream> info(recovered ? recovered_array(*recovered)
+                                                                 : copy_info_array(ctx, window, count));
     ctx.fields.clear();
     if (area.open_block != 0) {
         ctx.fields = area_fields(window, count, info.get());
@@ -158,9 +169,10 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
         if (version == kVersion22 && hand_overs > 0) return macwrite22::import(input, output, hand_overs - 1);
         return -1;
     }
+    const Survey damage = survey(load_document(input, ctx.mac_binary_offset));
     ctx.start_budget();
-    for (const Area &area : kAreas) convert_area(ctx, area);
-    return 0;
+    for (size_t i = 0; i < std::size(kAreas); ++i) convert_area(ctx, kAreas[i], damage.damaged ? &damage.areas[i] : nullptr);
+    return damage.damaged ? kConvertedDamaged : kConverted;
 }
 
 }  // namespace macwrite5
