@@ -114,30 +114,46 @@ std::vector<AreaField> area_fields(const uint8_t *window, uint16_t count, std::F
     return assign_fields(spots, paragraphs);
 }
 
-// The entries that recovery kept, as an information array.
-std::FILE *recovered_array(const std::vector<Entry> &entries) {
-    std::FILE *info = sec_fopen("PAR.###", "w+b");
-    for (const Entry &e : entries) std::fwrite(e.data(), 1, e.size(), info);
-    std::rewind(info);
-    return info;
+void open_area(ImportContext &ctx, const Area &area, const uint8_t *window, uint16_t count, std::FILE *info) {
+    ctx.fields.clear();
+    if (area.open_block == 0) return;
+    ctx.fields = area_fields(window, count, info);
+    pose_bloc_format(area.open_block, ctx.out);
 }
 
-// `recovered` is null for a sound document, whose arrays are read as stored.
-void convert_area(ImportContext &ctx, const Area &area, const std::vector<Entry> *recovered) {
+void close_area(ImportContext &ctx, const Area &area) {
+    if (area.open_block == 0) return;
+    put_fields(ctx, fields_of(ctx.fields, kNoParagraph));
+    kavrel::stream::put_tag(ctx.out, kavrel::code::kBlockEnd);
+}
+
+void convert_area(ImportContext &ctx, const Area &area) {
     const uint8_t *window = ctx.header.data() + area.window_at;
-    const uint16_t count = recovered ? static_cast<uint16_t>(recovered->size()) : be16(ctx.header.data() + area.count_at);
-    const std::unique_ptr<std::FILE, CloseStream> info(recovered ? recovered_array(*recovered)
-                                                                 : copy_info_array(ctx, window, count));
-    ctx.fields.clear();
-    if (area.open_block != 0) {
-        ctx.fields = area_fields(window, count, info.get());
-        pose_bloc_format(area.open_block, ctx.out);
-    }
+    const uint16_t count = be16(ctx.header.data() + area.count_at);
+    const std::unique_ptr<std::FILE, CloseStream> info(copy_info_array(ctx, window, count));
+    open_area(ctx, area, window, count, info.get());
     convert_paragraphs(ctx, count, info.get());
-    if (area.open_block != 0) {
-        put_fields(ctx, fields_of(ctx.fields, kNoParagraph));
-        kavrel::stream::put_tag(ctx.out, kavrel::code::kBlockEnd);
+    close_area(ctx, area);
+}
+
+// The paragraphs that recovery kept of an area: their entries stand in for
+// the information array (fields are placed by them), and the pieces of
+// paragraphs that a lost region cut short are written as they are.
+void convert_recovered_area(ImportContext &ctx, const Area &area, const std::vector<Piece> &pieces) {
+    const std::unique_ptr<std::FILE, CloseStream> info(sec_fopen("PAR.###", "w+b"));
+    for (const Piece &p : pieces) std::fwrite(p.entry.data(), 1, p.entry.size(), info.get());
+    std::rewind(info.get());
+    const auto count = static_cast<uint16_t>(pieces.size());
+    open_area(ctx, area, ctx.header.data() + area.window_at, count, info.get());
+    for (size_t i = 0; i < pieces.size() && ctx.read_budget > 0; ++i) {
+        if (pieces[i].literal) {
+            put_fields(ctx, fields_of(ctx.fields, i));
+            convert_literal(ctx, pieces[i]);
+        } else {
+            convert_entry(ctx, pieces[i].entry.data(), i);
+        }
     }
+    close_area(ctx, area);
 }
 
 // Reads the header image at the input's position; the rest of a short file
@@ -160,18 +176,26 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
     read_header(ctx);
     ctx.mac_binary_offset = kavrel::macbinary::data_offset(ctx.header.data(), ctx.header.size(),
                                                            static_cast<uint64_t>(ctx.file_length), kMacBinaryTypeCreator);
+    if (ctx.mac_binary_offset == 0)
+        ctx.mac_binary_offset = cut_macbinary_offset(ctx.header.data(), ctx.header.size(), static_cast<uint64_t>(ctx.file_length));
     if (ctx.mac_binary_offset != 0) {
         std::fseek(input, ctx.mac_binary_offset, SEEK_SET);
         read_header(ctx);
     }
+    const std::vector<uint8_t> doc = load_document(input, ctx.mac_binary_offset);
     const uint8_t version = ctx.header[kVersionAt + 1];
-    if (version != kVersion) {
+    if (version != kVersion && !header_lost(doc.data(), doc.size())) {
         if (version == kVersion22 && hand_overs > 0) return macwrite22::import(input, output, hand_overs - 1);
         return -1;
     }
-    const Survey damage = survey(load_document(input, ctx.mac_binary_offset));
+    const Survey damage = survey(doc);
     ctx.start_budget();
-    for (size_t i = 0; i < std::size(kAreas); ++i) convert_area(ctx, kAreas[i], damage.damaged ? &damage.areas[i] : nullptr);
+    for (size_t i = 0; i < std::size(kAreas); ++i) {
+        if (damage.damaged)
+            convert_recovered_area(ctx, kAreas[i], damage.areas[i]);
+        else
+            convert_area(ctx, kAreas[i]);
+    }
     return damage.damaged ? kConvertedDamaged : kConverted;
 }
 

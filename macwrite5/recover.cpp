@@ -3,6 +3,8 @@
 #include "macwrite5/recover.h"
 
 #include <algorithm>
+#include <map>
+#include <set>
 
 #include "host/bytes.h"
 #include "host/stream_codes.h"
@@ -150,6 +152,34 @@ Entry make_entry(int16_t height, uint8_t flags, long at, uint16_t length) {
 
 long entry_data(const Entry &e) { return static_cast<long>(be32(&e[kDataWordAt]) & kDataOffsetMask); }
 
+// Where in a text a lost region (a run of zeros no writer stores) begins;
+// the text's size when there is none.
+// Compressed, the zeros read as sixteen spaces.
+size_t zeroed_at(const Bytes &text, bool compressed = false) {
+    const size_t run = compressed ? 16 : 4;
+    const uint8_t zero = compressed ? ' ' : 0;
+    size_t zeros = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        zeros = text[i] == zero ? zeros + 1 : 0;
+        if (zeros == run) return i + 1 - run;
+    }
+    return text.size();
+}
+
+// Compressed text that a lost region ends reads as spaces to its end,
+// where a writer puts the return.
+bool zeroed_end(const Bytes &text) {
+    constexpr size_t kRun = 16;
+    return text.size() >= kRun && std::all_of(text.end() - kRun, text.end(), [](uint8_t c) { return c == ' '; });
+}
+
+// A run of zeros after the first: the run list was lost.
+bool zeroed_runs(const Bytes &doc, const TextParagraph &p) {
+    for (long at = p.runs_at + kRunSize; at + kRunSize <= p.runs_at + p.runs_length; at += kRunSize)
+        if (std::all_of(&doc[at], &doc[at] + kRunSize, [](uint8_t b) { return b == 0; })) return true;
+    return false;
+}
+
 // Where an entry's paragraph lies, or {-1, -1} when it does not fit in the
 // document; `keep` also asks that it hold together as a paragraph.
 Span entry_span(const Bytes &doc, const Entry &e, bool keep) {
@@ -166,10 +196,37 @@ Span entry_span(const Bytes &doc, const Entry &e, bool keep) {
     if (height == 0)
         return at + kRulerSize <= size && (!keep || ruler_holds(&doc[at], false)) ? Span{at, at + kRulerSize} : none;
     const TextParagraph p = read_text_at(doc, at, size, (e[kDataWordAt] & kFlagCompressed) != 0);
-    if (p.end < 0 || p.text.empty()) return none;
-    if (keep && (!runs_hold(doc, p, false) || std::all_of(p.text.begin(), p.text.end(), [](uint8_t c) { return c == 0; })))
+    if (p.end < 0 || zeroed_at(p.text) < p.text.size() || zeroed_runs(doc, p) || (p.text.empty() && p.runs_length == 0) ||
+        ((e[kDataWordAt] & kFlagCompressed) != 0 && zeroed_end(p.text)))
         return none;
+    if (keep && !runs_hold(doc, p, false)) return none;
     return Span{at, p.end};
+}
+
+// A paragraph whose text a lost region cut short: what comes before the
+// region, less the word it cut, as a literal piece; text false when nothing
+// is left.
+Piece cut_paragraph(const Bytes &doc, const Entry &e) {
+    Piece piece;
+    const bool compressed = (e[kDataWordAt] & kFlagCompressed) != 0;
+    const TextParagraph p = read_text_at(doc, entry_data(e), static_cast<long>(doc.size()), compressed);
+    if (p.end < 0) return piece;
+    size_t keep = zeroed_at(p.text, compressed);
+    if (keep >= p.text.size()) return piece;
+    while (keep > 0 && p.text[keep - 1] != ' ' && p.text[keep - 1] != kavrel::code::kTab) --keep;
+    if (keep == 0) return piece;
+    piece.literal = true;
+    piece.entry = e;
+    piece.text.assign(p.text.begin(), p.text.begin() + static_cast<long>(keep));
+    piece.text.push_back(kavrel::code::kParagraphEnd);
+    for (long at = p.runs_at; at + kRunSize <= p.runs_at + p.runs_length; at += kRunSize) {
+        const FormatRun run = decode_format_run(&doc[at]);
+        if (run.size <= 0 || run.font < 0 || run.position >= static_cast<long>(keep) ||
+            (piece.runs.empty() ? run.position != 0 : run.position <= piece.runs.back().position))
+            break;
+        piece.runs.push_back(run);
+    }
+    return piece;
 }
 
 // One area as its window record and count describe it.
@@ -203,44 +260,152 @@ bool index_sound(const Bytes &doc, const AreaIndex &a) {
                         [&](const Entry &e) { return entry_span(doc, e, false).begin < 0; });
 }
 
-// A paragraph found by its structure at `at` within `limit`: its entry and
-// its end, or end -1.
+// What a lost entry says: one whose data lies outside the document (or in
+// its header) is a damaged index; one whose data is not a paragraph, a
+// damaged paragraph.
+bool points_outside(const Bytes &doc, const Entry &e) {
+    const long at = entry_data(e);
+    return at < kHeaderEnd || at >= static_cast<long>(doc.size());
+}
+
+// A paragraph found by its structure at `at` within `limit`, and its end
+// (-1 when there is none).
 struct Found {
-    Entry entry;
+    Piece piece;
     long end = -1;
 };
+
+Piece entry_piece(const Entry &e) {
+    Piece p;
+    p.entry = e;
+    return p;
+}
 
 Found paragraph_at(const Bytes &doc, long at, long limit) {
     for (const bool compressed : {false, true}) {
         const TextParagraph p = read_text_at(doc, at, limit, compressed);
-        if (p.end > 0 && p.text.size() > 0 && text_holds(p.text) && runs_hold(doc, p, true))
-            return Found{make_entry(1, compressed ? kFlagCompressed : 0, at, 0), p.end};
+        if (p.end > 0 && text_holds(p.text) && runs_hold(doc, p, true))
+            return Found{entry_piece(make_entry(1, compressed ? kFlagCompressed : 0, at, 0)), p.end};
     }
-    if (at + kRulerSize <= limit && ruler_holds(&doc[at], true)) return Found{make_entry(0, 0, at, kRulerSize), at + kRulerSize};
+    if (at + kRulerSize <= limit && ruler_holds(&doc[at], true))
+        return Found{entry_piece(make_entry(0, 0, at, kRulerSize)), at + kRulerSize};
     if (const long length = picture_at(doc, at, limit); length > 0)
-        return Found{make_entry(-1, 0, at, static_cast<uint16_t>(length)), at + length};
+        return Found{entry_piece(make_entry(-1, 0, at, static_cast<uint16_t>(length))), at + length};
+    return Found{};
+}
+
+bool text_char(uint8_t c) { return (c >= 0x20 && c != 0x7F) || c == kavrel::code::kTab; }
+
+// The characters from `at` up to a return, and where they end; plain text
+// or, starting `skip` nibbles into the byte at `at`, compressed text.
+struct TailText {
+    Bytes text;
+    long end = -1;
+};
+
+TailText tail_text(const Bytes &doc, long at, long limit, bool compressed, int skip) {
+    constexpr size_t kLongest = 4096;
+    TailText t;
+    if (!compressed) {
+        long cr = at;
+        while (cr < limit && cr - at < static_cast<long>(kLongest) && text_char(doc[cr])) ++cr;
+        if (cr >= limit || doc[cr] != kavrel::code::kParagraphEnd) return t;
+        t.text.assign(doc.begin() + at, doc.begin() + cr + 1);
+        t.end = cr + 1;
+        return t;
+    }
+    long nibble = skip;
+    auto next = [&]() -> int {
+        const long byte = at + nibble / 2;
+        if (byte >= limit) return -1;
+        const int v = (nibble & 1) ? doc[byte] & 0x0F : doc[byte] >> 4;
+        ++nibble;
+        return v;
+    };
+    while (t.text.size() < kLongest) {
+        int n = next();
+        if (n < 0) return TailText{};
+        if (n == kNibbleEscape) {
+            const int hi = next(), lo = hi < 0 ? -1 : next();
+            if (lo < 0) return TailText{};
+            n = hi << 4 | lo;
+        } else {
+            n = static_cast<uint8_t>(kNibbleTable[n]);
+        }
+        t.text.push_back(static_cast<uint8_t>(n));
+        if (n == kavrel::code::kParagraphEnd) {
+            t.end = at + (nibble + 1) / 2;
+            return t;
+        }
+        if (!text_char(static_cast<uint8_t>(n))) return TailText{};
+    }
+    return TailText{};
+}
+
+// The end of a text paragraph whose start a lost region took: its text runs
+// from `at` to a return, and a run list that holds follows.  Its words after
+// the first (which the region cut) are kept, in the style of its last run.
+Found tail_at(const Bytes &doc, long at, long limit) {
+    for (int mode = 0; mode < 4; ++mode) {
+        const TailText t = tail_text(doc, at, limit, mode > 0, mode - 1);
+        if (t.end < 0) continue;
+        TextParagraph p;
+        p.runs_at = even(t.end) + 2;
+        if (p.runs_at > limit) continue;
+        p.runs_length = be16(&doc[p.runs_at - 2]);
+        p.text.assign(4096, ' ');  // run positions count from the lost start
+        if (p.runs_at + p.runs_length > limit || !runs_hold(doc, p, true)) continue;
+        Found f;
+        f.end = p.runs_at + p.runs_length;
+        // Nibbles decode almost any bytes to letters: compressed text must
+        // end where the next paragraph begins.
+        if (mode > 0 && f.end != limit && paragraph_at(doc, even(f.end), limit).end < 0) continue;
+        const auto word = std::find(t.text.begin(), t.text.end(), ' ');
+        if (word == t.text.end()) return f;
+        f.piece.literal = true;
+        f.piece.entry = make_entry(1, 0, at, 0);
+        f.piece.text.assign(word + 1, t.text.end());
+        FormatRun last = decode_format_run(&doc[p.runs_at + p.runs_length - kRunSize]);
+        last.position = 0;
+        f.piece.runs.push_back(last);
+        return f;
+    }
     return Found{};
 }
 
 struct Located {
     long at;
-    Entry entry;
+    Piece piece;
 };
 
+bool zero_word(const Bytes &doc, long at) { return doc[at] == 0 && doc[at + 1] == 0; }
+
 // Paragraphs found in the bytes that nothing sound claims, in file order.
+// After a lost region (zeros) the end of the paragraph it cut may follow.
 std::vector<Located> scan_gaps(const Bytes &doc, std::vector<Span> claimed) {
     claimed.push_back(Span{0, kHeaderEnd});
     std::sort(claimed.begin(), claimed.end(), [](const Span &a, const Span &b) { return a.begin < b.begin; });
     std::vector<Located> found;
     long from = 0;
     auto scan = [&](long begin, long end) {
+        // A lost region is longer than the zeros a writer leaves (pads,
+        // empty rulers).
+        constexpr long kLostRegion = 32;
+        long zeros = 0;
         for (long at = even(begin); at < end;) {
-            const Found f = paragraph_at(doc, at, end);
+            if (at + 2 <= end && zero_word(doc, at)) {
+                zeros += 2;
+                at += 2;
+                continue;
+            }
+            Found f = paragraph_at(doc, at, end);
+            if (f.end < 0 && zeros >= kLostRegion) f = tail_at(doc, at, end);
+            zeros = 0;
             if (f.end < 0) {
                 at += 2;
                 continue;
             }
-            found.push_back({at, f.entry});
+            if (f.piece.literal || f.piece.entry != Entry{}) found.push_back({at, f.piece});
             at = even(f.end);
         }
     };
@@ -254,18 +419,27 @@ std::vector<Located> scan_gaps(const Bytes &doc, std::vector<Span> claimed) {
 
 struct Kept {
     size_t index;
-    long at;
-    Entry entry;
+    long at;       // of its data; -1 for a page break, which has none
+    Piece piece;
 };
 
-// The sound entries of an area, in array order, with the spans they claim.
+// The sound entries of an area, in array order, with the spans they claim,
+// and the part before a lost region of those it cut short.
 std::vector<Kept> keep_sound(const Bytes &doc, const AreaIndex &a, std::vector<Span> &claimed) {
     std::vector<Kept> kept;
     for (size_t i = 0; i < a.entries.size(); ++i) {
-        const Span s = entry_span(doc, a.entries[i], true);
-        if (s.begin < 0) continue;
+        const Entry &e = a.entries[i];
+        const Span s = entry_span(doc, e, true);
+        if (s.begin < 0) {
+            if (be16s(&e[kHeightAt]) <= 0 || points_outside(doc, e)) continue;
+            Piece cut = cut_paragraph(doc, e);
+            if (!cut.literal) continue;
+            claimed.push_back(Span{entry_data(e), entry_data(e) + 2 + static_cast<long>(cut.text.size()) - 1});
+            kept.push_back({i, entry_data(e), std::move(cut)});
+            continue;
+        }
         if (s.end > s.begin) claimed.push_back(s);
-        kept.push_back({i, s.begin, a.entries[i]});
+        kept.push_back({i, s.end > s.begin ? s.begin : -1, entry_piece(e)});
     }
     return kept;
 }
@@ -273,11 +447,15 @@ std::vector<Kept> keep_sound(const Bytes &doc, const AreaIndex &a, std::vector<S
 // Where found paragraphs go among the kept ones.  When the kept paragraphs
 // lie in file order, each found one goes where its place in the file puts
 // it; otherwise they stand together where the first lost entry stood.
-std::vector<Entry> merge(const std::vector<Kept> &kept, const std::vector<Located> &found, size_t count) {
-    std::vector<Entry> out;
-    const bool in_file_order = std::is_sorted(kept.begin(), kept.end(), [](const Kept &a, const Kept &b) {
-        return a.at < b.at;
-    });
+std::vector<Piece> merge(const std::vector<Kept> &kept, const std::vector<Located> &found, size_t count) {
+    std::vector<Piece> out;
+    long last = -1;
+    bool in_file_order = true;
+    for (const Kept &k : kept) {
+        if (k.at < 0) continue;
+        in_file_order = in_file_order && k.at > last;
+        last = k.at;
+    }
     size_t first_lost = 0;
     for (const Kept &k : kept) {
         if (k.index != first_lost) break;
@@ -287,28 +465,22 @@ std::vector<Entry> merge(const std::vector<Kept> &kept, const std::vector<Locate
     size_t f = 0;
     for (const Kept &k : kept) {
         if (in_file_order) {
-            for (; f < found.size() && found[f].at < k.at; ++f) out.push_back(found[f].entry);
+            for (; f < found.size() && k.at >= 0 && found[f].at < k.at; ++f) out.push_back(found[f].piece);
         } else if (k.index > first_lost) {
-            for (; f < found.size(); ++f) out.push_back(found[f].entry);
+            for (; f < found.size(); ++f) out.push_back(found[f].piece);
         }
-        out.push_back(k.entry);
+        out.push_back(k.piece);
     }
-    for (; f < found.size(); ++f) out.push_back(found[f].entry);
+    for (; f < found.size(); ++f) out.push_back(found[f].piece);
     return out;
 }
 
-// What a lost entry says: one whose data lies outside the document (or in
-// its header) is a damaged index; one whose data is not a paragraph, a
-// damaged paragraph.
-bool points_outside(const Bytes &doc, const Entry &e) {
-    const long at = entry_data(e);
-    return at < kHeaderEnd || at >= static_cast<long>(doc.size());
-}
 
 void add_loss(Survey &s, const std::string &what) { s.lost += (s.lost.empty() ? "" : "; ") + what; }
 
 void note_loss(Survey &s, const Bytes &doc, int area, const AreaIndex &a, const std::vector<Kept> &kept) {
-    if (kept.size() >= a.count) return;
+    const auto cut = std::count_if(kept.begin(), kept.end(), [](const Kept &k) { return k.piece.literal; });
+    if (kept.size() >= a.count && cut == 0) return;
     if (area < 2) {
         add_loss(s, std::string(kept.empty() ? "the " : "part of the ") + (area == 0 ? "page header" : "page footer") +
                         " was lost");
@@ -325,6 +497,7 @@ void note_loss(Survey &s, const Bytes &doc, int area, const AreaIndex &a, const 
     if (index_lost > 0) add_loss(s, index_lost >= a.count ? "the paragraph index was lost" : "part of the paragraph index was lost");
     if (unreadable > 0)
         add_loss(s, std::to_string(unreadable) + (unreadable == 1 ? " paragraph" : " paragraphs") + " could not be read");
+    if (cut > 0) add_loss(s, std::to_string(cut) + (cut == 1 ? " paragraph was" : " paragraphs were") + " cut short");
 }
 
 }  // namespace
@@ -339,9 +512,92 @@ std::vector<uint8_t> load_document(std::FILE *in, long offset) {
     return doc;
 }
 
+namespace {
+
+bool zeros(const uint8_t *from, size_t n) {
+    return std::all_of(from, from + n, [](uint8_t b) { return b == 0; });
+}
+
+// Everything after the lost header, in file order.
+Survey without_header(const Bytes &doc) {
+    Survey s;
+    s.damaged = true;
+    for (const Located &l : scan_gaps(doc, {})) s.areas[2].push_back(l.piece);
+    if (s.areas[2].size() > 0xFFFF) s.areas[2].resize(0xFFFF);
+    s.recovered = static_cast<int32_t>(s.areas[2].size());
+    s.lost = "the document header was lost";
+    return s;
+}
+
+// The text of a paragraph that recovery keeps or found, as its words.
+std::vector<std::string> words_of(const Bytes &doc, const Piece &piece) {
+    Bytes text = piece.text;
+    if (!piece.literal && be16s(&piece.entry[kHeightAt]) > 0)
+        text = read_text_at(doc, entry_data(piece.entry), static_cast<long>(doc.size()),
+                            (piece.entry[kDataWordAt] & kFlagCompressed) != 0).text;
+    std::vector<std::string> words;
+    std::string word;
+    for (const uint8_t c : text) {
+        if (c > ' ') {
+            word += static_cast<char>(c);
+        } else if (!word.empty()) {
+            words.push_back(std::move(word));
+            word.clear();
+        }
+    }
+    if (!word.empty()) words.push_back(word);
+    return words;
+}
+
+// Free space keeps the old versions of edited paragraphs.  A paragraph found
+// there whose word pairs mostly stand in one kept paragraph is such a
+// version, not a lost paragraph.
+void drop_old_versions(const Bytes &doc, const std::vector<Kept> (&kept)[3], std::vector<Located> &found) {
+    std::map<std::string, std::vector<size_t>> pairs;  // word pair -> kept paragraphs holding it
+    size_t id = 0;
+    for (const auto &area : kept)
+        for (const Kept &k : area) {
+            const std::vector<std::string> w = words_of(doc, k.piece);
+            for (size_t i = 0; i + 1 < w.size(); ++i) pairs[w[i] + ' ' + w[i + 1]].push_back(id);
+            ++id;
+        }
+    auto is_old = [&](const Located &l) {
+        const std::vector<std::string> w = words_of(doc, l.piece);
+        if (w.size() < 2) return false;
+        std::map<size_t, size_t> hits;
+        for (size_t i = 0; i + 1 < w.size(); ++i)
+            if (const auto it = pairs.find(w[i] + ' ' + w[i + 1]); it != pairs.end())
+                for (const size_t k : std::set<size_t>(it->second.begin(), it->second.end())) ++hits[k];
+        return std::any_of(hits.begin(), hits.end(), [&](const auto &h) { return 2 * h.second >= w.size() - 1; });
+    };
+    found.erase(std::remove_if(found.begin(), found.end(), is_old), found.end());
+}
+
+}  // namespace
+
+bool header_lost(const uint8_t *doc, size_t length) {
+    constexpr int kEnough = 2;  // text paragraphs that show it is a document
+    constexpr size_t kHead = 4096;  // as much as recognition sees
+    if (length < static_cast<size_t>(kHeaderEnd) || !zeros(doc, kHeaderEnd)) return false;
+    const Bytes head(doc, doc + std::min(length, kHead));
+    int text = 0;
+    for (const Located &l : scan_gaps(head, {}))
+        if (!l.piece.literal && be16s(&l.piece.entry[kHeightAt]) > 0 && ++text >= kEnough) return true;
+    return false;
+}
+
+long cut_macbinary_offset(const uint8_t *head, size_t length, uint64_t file_length) {
+    constexpr size_t kNameLengthAt = 1, kTypeAt = 65, kZeroAt = 74, kZero2At = 82, kDataLengthAt = 83;
+    if (length < 128 || head[0] != 0 || head[kZeroAt] != 0 || head[kZero2At] != 0) return 0;
+    if (head[kNameLengthAt] < 1 || head[kNameLengthAt] > 63) return 0;
+    if (file_length < 128 || be32(head + kDataLengthAt) <= file_length - 128) return 0;
+    return std::equal(head + kTypeAt, head + kTypeAt + 8, kMacBinaryTypeCreator) ? 128 : 0;
+}
+
 Survey survey(const std::vector<uint8_t> &doc) {
     Survey s;
     if (doc.size() < static_cast<size_t>(kHeaderEnd)) return s;
+    if (doc[kVersionAt + 1] != kVersion) return header_lost(doc.data(), doc.size()) ? without_header(doc) : s;
     const AreaIndex index[3] = {read_index(doc, kHeaderCountAt, kHeaderWindowAt),
                                 read_index(doc, kFooterCountAt, kFooterWindowAt),
                                 read_index(doc, kMainCountAt, kMainWindowAt)};
@@ -355,8 +611,11 @@ Survey survey(const std::vector<uint8_t> &doc) {
         s.expected += index[area].count;
     }
     for (int area = 0; area < 2; ++area)
-        for (const Kept &k : kept[area]) s.areas[area].push_back(k.entry);
-    const std::vector<Located> found = scan_gaps(doc, claimed);
+        for (const Kept &k : kept[area]) s.areas[area].push_back(k.piece);
+    // Free space of a sound document may hold old versions of paragraphs:
+    // only a main text that lost paragraphs is looked for in it.
+    std::vector<Located> found = kept[2].size() < index[2].count ? scan_gaps(doc, claimed) : std::vector<Located>{};
+    drop_old_versions(doc, kept, found);
     s.areas[2] = merge(kept[2], found, index[2].count);
     // A document of this generation holds at most 65,535 paragraphs an area.
     if (s.areas[2].size() > 0xFFFF) s.areas[2].resize(0xFFFF);
@@ -367,8 +626,16 @@ Survey survey(const std::vector<uint8_t> &doc) {
     return s;
 }
 
+void convert_literal(ImportContext &ctx, const Piece &piece) {
+    ctx.spend(static_cast<long long>(piece.text.size()));
+    apply_justification(ctx, 0);
+    emit_paragraph_text(ctx, piece.text, piece.runs);
+}
+
 std::string damage_summary(const Survey &s) {
-    std::string text = "recovered " + std::to_string(s.recovered) + " of about " + std::to_string(s.expected) + " paragraphs";
+    std::string text = "recovered " + std::to_string(s.recovered);
+    if (s.expected > 0) text += " of about " + std::to_string(s.expected);
+    text += s.recovered == 1 && s.expected <= 1 ? " paragraph" : " paragraphs";
     if (!s.lost.empty()) text += "; " + s.lost;
     return text;
 }

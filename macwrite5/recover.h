@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "macwrite5/import_context.h"
 #include "macwrite5/layout.h"
 
 namespace macwrite5 {
@@ -20,9 +21,18 @@ namespace macwrite5 {
 // stored, or one made for a paragraph found by its structure.
 using Entry = std::array<uint8_t, kEntrySize>;
 
+// A paragraph to convert: an entry, or the part of a text paragraph that a
+// lost region cut short, kept with its runs (`literal`).
+struct Piece {
+    Entry entry{};
+    bool literal = false;
+    std::vector<uint8_t> text;
+    std::vector<FormatRun> runs;
+};
+
 struct Survey {
     bool damaged = false;
-    std::array<std::vector<Entry>, 3> areas;  // header, footer, main: what to convert
+    std::array<std::vector<Piece>, 3> areas;  // header, footer, main: what to convert
     int32_t recovered = 0;                    // paragraphs kept, all areas
     int32_t expected = 0;                     // paragraphs the header counts
     std::string lost;                         // what could not be read, for the message
@@ -36,7 +46,20 @@ std::vector<uint8_t> load_document(std::FILE *in, long offset);
 // what survives.  A sound document gives damaged false and nothing else.
 Survey survey(const std::vector<uint8_t> &doc);
 
+// Converts a literal piece as a text paragraph of the last ruler.
+void convert_literal(ImportContext &ctx, const Piece &piece);
+
 // "recovered 214 of about 260 paragraphs; the paragraph index was lost"
 std::string damage_summary(const Survey &s);
+
+// A document whose header reads as zeros (a lost first sector) but whose
+// first bytes after it hold paragraphs: `doc` is its start, `length` bytes.
+bool header_lost(const uint8_t *doc, size_t length);
+
+// Where a document starts after a MacBinary header that names a MacWrite
+// document but promises more data than the file holds (a copy cut short);
+// 0 when there is no such header.  `head` holds `length` bytes of a file of
+// `file_length`.
+long cut_macbinary_offset(const uint8_t *head, size_t length, uint64_t file_length);
 
 }  // namespace macwrite5
