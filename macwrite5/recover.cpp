@@ -173,6 +173,15 @@ bool zeroed_end(const Bytes &text) {
     return text.size() >= kRun && std::all_of(text.end() - kRun, text.end(), [](uint8_t c) { return c == ' '; });
 }
 
+// An empty paragraph without runs whose data is followed by zeros is a
+// lost region rather than a paragraph: a writer gives even an empty
+// paragraph its run.
+bool lost_region(const Bytes &doc, long at) {
+    constexpr long kZeros = 16;
+    return at + kZeros <= static_cast<long>(doc.size()) &&
+           std::all_of(&doc[at], &doc[at] + kZeros, [](uint8_t b) { return b == 0; });
+}
+
 // A run of zeros after the first: the run list was lost.
 bool zeroed_runs(const Bytes &doc, const TextParagraph &p) {
     for (long at = p.runs_at + kRunSize; at + kRunSize <= p.runs_at + p.runs_length; at += kRunSize)
@@ -196,7 +205,7 @@ Span entry_span(const Bytes &doc, const Entry &e, bool keep) {
     if (height == 0)
         return at + kRulerSize <= size && (!keep || ruler_holds(&doc[at], false)) ? Span{at, at + kRulerSize} : none;
     const TextParagraph p = read_text_at(doc, at, size, (e[kDataWordAt] & kFlagCompressed) != 0);
-    if (p.end < 0 || zeroed_at(p.text) < p.text.size() || zeroed_runs(doc, p) || (p.text.empty() && p.runs_length == 0) ||
+    if (p.end < 0 || zeroed_at(p.text) < p.text.size() || zeroed_runs(doc, p) || (p.text.empty() && lost_region(doc, at)) ||
         ((e[kDataWordAt] & kFlagCompressed) != 0 && zeroed_end(p.text)))
         return none;
     if (keep && !runs_hold(doc, p, false)) return none;
