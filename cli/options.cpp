@@ -141,7 +141,8 @@ std::string help_text() {
            "       mwconv --identify [--json] INPUT ...\n"
            "       mwconv --list-converters [--lang fr|en]\n\n" + text +
            "\nExit status: 0 all converted, 1 bad usage, 2 an input was not a document of the\n"
-           "requested kind, 3 an input could not be read or converted or an output not written.\n";
+           "requested kind, 3 an input could not be read or converted or an output not written,\n"
+           "4 converted, but the document is damaged; what could not be read is missing.\n";
 }
 
 }  // namespace mwconv

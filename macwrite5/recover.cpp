@@ -580,6 +580,29 @@ void drop_old_versions(const Bytes &doc, const std::vector<Kept> (&kept)[3], std
         return std::any_of(hits.begin(), hits.end(), [&](const auto &h) { return 2 * h.second >= w.size() - 1; });
     };
     found.erase(std::remove_if(found.begin(), found.end(), is_old), found.end());
+    // Of two found paragraphs that share most of their word pairs, the one
+    // earlier in the file is the older version: an edited paragraph is
+    // written anew after what the file holds.
+    std::vector<std::set<std::string>> found_pairs;
+    for (const Located &l : found) {
+        const std::vector<std::string> w = words_of(doc, l.piece);
+        std::set<std::string> p;
+        for (size_t i = 0; i + 1 < w.size(); ++i) p.insert(w[i] + ' ' + w[i + 1]);
+        found_pairs.push_back(std::move(p));
+    }
+    std::vector<bool> older(found.size(), false);
+    for (size_t i = 0; i < found.size(); ++i) {
+        if (found_pairs[i].size() < 2) continue;
+        for (size_t j = i + 1; j < found.size() && !older[i]; ++j) {
+            const auto shared = std::count_if(found_pairs[i].begin(), found_pairs[i].end(),
+                                              [&](const std::string &p) { return found_pairs[j].count(p) != 0; });
+            older[i] = 2 * static_cast<size_t>(shared) >= found_pairs[i].size();
+        }
+    }
+    std::vector<Located> newest;
+    for (size_t k = 0; k < found.size(); ++k)
+        if (!older[k]) newest.push_back(std::move(found[k]));
+    found = std::move(newest);
 }
 
 }  // namespace
