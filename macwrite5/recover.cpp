@@ -29,9 +29,18 @@ using Bytes = std::vector<uint8_t>;
 
 long even(long at) { return at + (at & 1); }
 
+bool text_char(uint8_t c) { return (c >= 0x20 && c != 0x7F) || c == kavrel::code::kTab; }
+
+// Character i of `count` as a writer stores text: printable or a tab, and a
+// return last.  Scanning asks it of every character as it goes, so that
+// bytes that are no paragraph are left at once.
+bool text_at(uint8_t c, size_t i, size_t count) {
+    return i + 1 == count ? c == kavrel::code::kParagraphEnd : text_char(c);
+}
+
 // The end of nibble-compressed text of `count` characters at `at`, its
 // characters in `text`; -1 when it runs past `limit`.
-long expand_at(const Bytes &doc, long at, long limit, uint16_t count, Bytes *text) {
+long expand_at(const Bytes &doc, long at, long limit, uint16_t count, Bytes *text, bool as_text, long *work) {
     long nibble = 0;
     auto next = [&]() -> int {
         const long byte = at + nibble / 2;
@@ -49,6 +58,8 @@ long expand_at(const Bytes &doc, long at, long limit, uint16_t count, Bytes *tex
             if (lo < 0) return -1;
             c = static_cast<uint8_t>(hi << 4 | lo);
         }
+        if (as_text && !text_at(c, i, count)) return -1;
+        if (work != nullptr && --*work < 0) return -1;
         if (text != nullptr) text->push_back(c);
     }
     return at + (nibble + 1) / 2;
@@ -62,17 +73,22 @@ struct TextParagraph {
     uint16_t runs_length = 0;
 };
 
-TextParagraph read_text_at(const Bytes &doc, long at, long limit, bool compressed) {
+// `as_text`: only text as a writer stores it (text_at) is read.
+// `work`, when given, is what decoding may still spend; it stops at none.
+TextParagraph read_text_at(const Bytes &doc, long at, long limit, bool compressed, bool as_text = false,
+                           long *work = nullptr) {
     TextParagraph p;
     if (at + 2 > limit) return p;
     const uint16_t count = be16(&doc[at]);
     long text_end;
     if (compressed) {
-        text_end = expand_at(doc, at + 2, limit, count, &p.text);
+        text_end = expand_at(doc, at + 2, limit, count, &p.text, as_text, work);
         if (text_end < 0) return p;
     } else {
         text_end = at + 2 + count;
         if (text_end > limit) return p;
+        for (uint16_t i = 0; as_text && i < count; ++i)
+            if (!text_at(doc[at + 2 + i], i, count)) return p;
         p.text.assign(doc.begin() + at + 2, doc.begin() + text_end);
     }
     p.runs_at = even(text_end) + 2;
@@ -290,9 +306,31 @@ Piece entry_piece(const Entry &e) {
     return p;
 }
 
-Found paragraph_at(const Bytes &doc, long at, long limit) {
+// What a scan knows of its document: where, from each byte on, the first
+// byte that is not text is (a plain text holds no other, but its return,
+// so one look says whether it can be one), and the work that decoding
+// compressed text may still do, so that no input makes the scan slow.
+struct Scan {
+    explicit Scan(const Bytes &doc) : breaks(doc.size() + 1), work(4 * static_cast<long>(doc.size()) + (1L << 16)) {
+        breaks[doc.size()] = static_cast<uint32_t>(doc.size());
+        for (size_t i = doc.size(); i-- > 0;) breaks[i] = text_char(doc[i]) ? breaks[i + 1] : static_cast<uint32_t>(i);
+    }
+    std::vector<uint32_t> breaks;   // a document is at most 16 MB
+    long work;
+};
+
+bool plain_text_at(const Bytes &doc, const Scan &scan, long at, long limit) {
+    if (at + 2 > limit) return false;
+    const long count = be16(&doc[at]);
+    const long last = at + 1 + count;
+    return count > 0 && last < limit && scan.breaks[static_cast<size_t>(at + 2)] == static_cast<uint32_t>(last) &&
+           doc[last] == kavrel::code::kParagraphEnd;
+}
+
+Found paragraph_at(const Bytes &doc, Scan &scan, long at, long limit) {
     for (const bool compressed : {false, true}) {
-        const TextParagraph p = read_text_at(doc, at, limit, compressed);
+        if (!compressed && !plain_text_at(doc, scan, at, limit)) continue;
+        const TextParagraph p = read_text_at(doc, at, limit, compressed, true, &scan.work);
         if (p.end > 0 && text_holds(p.text) && runs_hold(doc, p, true))
             return Found{entry_piece(make_entry(1, compressed ? kFlagCompressed : 0, at, 0)), p.end};
     }
@@ -302,8 +340,6 @@ Found paragraph_at(const Bytes &doc, long at, long limit) {
         return Found{entry_piece(make_entry(-1, 0, at, static_cast<uint16_t>(length))), at + length};
     return Found{};
 }
-
-bool text_char(uint8_t c) { return (c >= 0x20 && c != 0x7F) || c == kavrel::code::kTab; }
 
 // The characters from `at` up to a return, and where they end; plain text
 // or, starting `skip` nibbles into the byte at `at`, compressed text.
@@ -351,10 +387,19 @@ TailText tail_text(const Bytes &doc, long at, long limit, bool compressed, int s
     return TailText{};
 }
 
+// Prose has a space every six or seven characters; letters that nibbles
+// decode from other bytes have one in sixteen.
+bool reads_as_prose(const Bytes &text) {
+    constexpr size_t kLeast = 24;
+    if (text.size() < kLeast) return false;
+    const auto spaces = std::count(text.begin(), text.end(), ' ');
+    return static_cast<size_t>(spaces) * 100 >= text.size() * 12;
+}
+
 // The end of a text paragraph whose start a lost region took: its text runs
 // from `at` to a return, and a run list that holds follows.  Its words after
 // the first (which the region cut) are kept, in the style of its last run.
-Found tail_at(const Bytes &doc, long at, long limit) {
+Found tail_at(const Bytes &doc, Scan &scan, long at, long limit) {
     for (int mode = 0; mode < 4; ++mode) {
         const TailText t = tail_text(doc, at, limit, mode > 0, mode - 1);
         if (t.end < 0) continue;
@@ -368,7 +413,8 @@ Found tail_at(const Bytes &doc, long at, long limit) {
         f.end = p.runs_at + p.runs_length;
         // Nibbles decode almost any bytes to letters: compressed text must
         // end where the next paragraph begins.
-        if (mode > 0 && f.end != limit && paragraph_at(doc, even(f.end), limit).end < 0) continue;
+        if (mode > 0 && f.end != limit && paragraph_at(doc, scan, even(f.end), limit).end < 0 && !reads_as_prose(t.text))
+            continue;
         const auto word = std::find(t.text.begin(), t.text.end(), ' ');
         if (word == t.text.end()) return f;
         f.piece.literal = true;
@@ -395,6 +441,7 @@ std::vector<Located> scan_gaps(const Bytes &doc, std::vector<Span> claimed) {
     claimed.push_back(Span{0, kHeaderEnd});
     std::sort(claimed.begin(), claimed.end(), [](const Span &a, const Span &b) { return a.begin < b.begin; });
     std::vector<Located> found;
+    Scan state(doc);
     long from = 0;
     auto scan = [&](long begin, long end) {
         // A lost region is longer than the zeros a writer leaves (pads,
@@ -407,8 +454,8 @@ std::vector<Located> scan_gaps(const Bytes &doc, std::vector<Span> claimed) {
                 at += 2;
                 continue;
             }
-            Found f = paragraph_at(doc, at, end);
-            if (f.end < 0 && zeros >= kLostRegion) f = tail_at(doc, at, end);
+            Found f = paragraph_at(doc, state, at, end);
+            if (f.end < 0 && zeros >= kLostRegion) f = tail_at(doc, state, at, end);
             zeros = 0;
             if (f.end < 0) {
                 at += 2;
@@ -558,50 +605,62 @@ std::vector<std::string> words_of(const Bytes &doc, const Piece &piece) {
     return words;
 }
 
+using Pairs = std::set<std::string>;
+
+Pairs word_pairs(const Bytes &doc, const Piece &piece) {
+    const std::vector<std::string> w = words_of(doc, piece);
+    Pairs pairs;
+    for (size_t i = 0; i + 1 < w.size(); ++i) pairs.insert(w[i] + ' ' + w[i + 1]);
+    return pairs;
+}
+
+// Which paragraphs hold each word pair.  A pair that many paragraphs hold
+// ("of the") says nothing of where one came from, and is left out.
+class PairIndex {
+public:
+    void add(const Pairs &pairs, size_t id) {
+        for (const std::string &p : pairs) holders_[p].push_back(id);
+    }
+    // Whether a paragraph with these pairs shares half of them or more with
+    // one paragraph of the index that `counts` accepts.
+    template <typename Counts>
+    bool shares_most(const Pairs &pairs, Counts counts) const {
+        constexpr size_t kCommon = 16;
+        std::map<size_t, size_t> hits;
+        for (const std::string &p : pairs) {
+            const auto it = holders_.find(p);
+            if (it == holders_.end() || it->second.size() > kCommon) continue;
+            for (const size_t id : it->second)
+                if (counts(id)) ++hits[id];
+        }
+        return std::any_of(hits.begin(), hits.end(), [&](const auto &h) { return 2 * h.second >= pairs.size(); });
+    }
+
+private:
+    std::map<std::string, std::vector<size_t>> holders_;
+};
+
 // Free space keeps the old versions of edited paragraphs.  A paragraph found
-// there whose word pairs mostly stand in one kept paragraph is such a
-// version, not a lost paragraph.
+// there that shares most of its word pairs with a kept paragraph, or with
+// one found later in the file (an edited paragraph is written anew after
+// what the file holds), is such a version, not a lost paragraph.
 void drop_old_versions(const Bytes &doc, const std::vector<Kept> (&kept)[3], std::vector<Located> &found) {
-    std::map<std::string, std::vector<size_t>> pairs;  // word pair -> kept paragraphs holding it
+    PairIndex kept_pairs;
     size_t id = 0;
     for (const auto &area : kept)
-        for (const Kept &k : area) {
-            const std::vector<std::string> w = words_of(doc, k.piece);
-            for (size_t i = 0; i + 1 < w.size(); ++i) pairs[w[i] + ' ' + w[i + 1]].push_back(id);
-            ++id;
-        }
-    auto is_old = [&](const Located &l) {
-        const std::vector<std::string> w = words_of(doc, l.piece);
-        if (w.size() < 2) return false;
-        std::map<size_t, size_t> hits;
-        for (size_t i = 0; i + 1 < w.size(); ++i)
-            if (const auto it = pairs.find(w[i] + ' ' + w[i + 1]); it != pairs.end())
-                for (const size_t k : std::set<size_t>(it->second.begin(), it->second.end())) ++hits[k];
-        return std::any_of(hits.begin(), hits.end(), [&](const auto &h) { return 2 * h.second >= w.size() - 1; });
-    };
-    found.erase(std::remove_if(found.begin(), found.end(), is_old), found.end());
-    // Of two found paragraphs that share most of their word pairs, the one
-    // earlier in the file is the older version: an edited paragraph is
-    // written anew after what the file holds.
-    std::vector<std::set<std::string>> found_pairs;
-    for (const Located &l : found) {
-        const std::vector<std::string> w = words_of(doc, l.piece);
-        std::set<std::string> p;
-        for (size_t i = 0; i + 1 < w.size(); ++i) p.insert(w[i] + ' ' + w[i + 1]);
-        found_pairs.push_back(std::move(p));
-    }
-    std::vector<bool> older(found.size(), false);
+        for (const Kept &k : area) kept_pairs.add(word_pairs(doc, k.piece), id++);
+    std::vector<Pairs> pairs;
+    PairIndex found_pairs;
     for (size_t i = 0; i < found.size(); ++i) {
-        if (found_pairs[i].size() < 2) continue;
-        for (size_t j = i + 1; j < found.size() && !older[i]; ++j) {
-            const auto shared = std::count_if(found_pairs[i].begin(), found_pairs[i].end(),
-                                              [&](const std::string &p) { return found_pairs[j].count(p) != 0; });
-            older[i] = 2 * static_cast<size_t>(shared) >= found_pairs[i].size();
-        }
+        pairs.push_back(word_pairs(doc, found[i].piece));
+        found_pairs.add(pairs.back(), i);
     }
     std::vector<Located> newest;
-    for (size_t k = 0; k < found.size(); ++k)
-        if (!older[k]) newest.push_back(std::move(found[k]));
+    for (size_t i = 0; i < found.size(); ++i) {
+        const bool old = !pairs[i].empty() && (kept_pairs.shares_most(pairs[i], [](size_t) { return true; }) ||
+                                               (pairs[i].size() >= 2 && found_pairs.shares_most(pairs[i], [&](size_t j) { return j > i; })));
+        if (!old) newest.push_back(std::move(found[i]));
+    }
     found = std::move(newest);
 }
 
