@@ -317,6 +317,20 @@ struct Scan {
     }
     std::vector<uint32_t> breaks;   // a document is at most 16 MB
     long work;
+
+    // Lends the scan `n` of work of its own for a while, then gives back
+    // what the scan had.
+    class Work {
+    public:
+        Work(Scan &scan, long n) : scan_(scan), kept_(scan.work) { scan.work = n; }
+        ~Work() { scan_.work = kept_; }
+        Work(const Work &) = delete;
+        Work &operator=(const Work &) = delete;
+
+    private:
+        Scan &scan_;
+        long kept_;
+    };
 };
 
 bool plain_text_at(const Bytes &doc, const Scan &scan, long at, long limit) {
@@ -327,12 +341,32 @@ bool plain_text_at(const Bytes &doc, const Scan &scan, long at, long limit) {
            doc[last] == kavrel::code::kParagraphEnd;
 }
 
+Found text_at(const Bytes &doc, Scan &scan, long at, long limit, bool compressed) {
+    if (!compressed && !plain_text_at(doc, scan, at, limit)) return Found{};
+    const TextParagraph p = read_text_at(doc, at, limit, compressed, true, &scan.work);
+    if (p.end > 0 && text_holds(p.text) && runs_hold(doc, p, true))
+        return Found{entry_piece(make_entry(1, compressed ? kFlagCompressed : 0, at, 0)), p.end};
+    return Found{};
+}
+
+// Nibbles read from a few bytes before a compressed paragraph can decode to
+// letters and then fall in step with it, so a compressed paragraph that
+// another one starting a little later ends with is that later one.
+constexpr long kGlue = 64;
+
 Found paragraph_at(const Bytes &doc, Scan &scan, long at, long limit) {
-    for (const bool compressed : {false, true}) {
-        if (!compressed && !plain_text_at(doc, scan, at, limit)) continue;
-        const TextParagraph p = read_text_at(doc, at, limit, compressed, true, &scan.work);
-        if (p.end > 0 && text_holds(p.text) && runs_hold(doc, p, true))
-            return Found{entry_piece(make_entry(1, compressed ? kFlagCompressed : 0, at, 0)), p.end};
+    if (Found f = text_at(doc, scan, at, limit, false); f.end > 0) return f;
+    if (Found f = text_at(doc, scan, at, limit, true); f.end > 0) {
+        // Each look decodes at most the found paragraph again: the work
+        // stays within a fixed multiple of what was found.
+        Scan::Work budget(scan, 3 * (f.end - at) * kGlue);
+        for (long later = at + 2; later < f.end - 2 && later <= at + kGlue; later += 2) {
+            for (const bool compressed : {false, true}) {
+                Found g = text_at(doc, scan, later, limit, compressed);
+                if (g.end == f.end) return g;
+            }
+        }
+        return f;
     }
     if (at + kRulerSize <= limit && ruler_holds(&doc[at], true))
         return Found{entry_piece(make_entry(0, 0, at, kRulerSize)), at + kRulerSize};
@@ -393,7 +427,10 @@ bool reads_as_prose(const Bytes &text) {
     constexpr size_t kLeast = 24;
     if (text.size() < kLeast) return false;
     const auto spaces = std::count(text.begin(), text.end(), ' ');
-    return static_cast<size_t>(spaces) * 100 >= text.size() * 12;
+    // Zero bytes decode to spaces: a long run of them is a lost region.
+    const Bytes run(8, ' ');
+    return static_cast<size_t>(spaces) * 100 >= text.size() * 12 &&
+           std::search(text.begin(), text.end(), run.begin(), run.end()) == text.end();
 }
 
 // The end of a text paragraph whose start a lost region took: its text runs
@@ -415,7 +452,8 @@ Found tail_at(const Bytes &doc, Scan &scan, long at, long limit) {
         // end where the next paragraph begins.
         if (mode > 0 && f.end != limit && paragraph_at(doc, scan, even(f.end), limit).end < 0 && !reads_as_prose(t.text))
             continue;
-        const auto word = std::find(t.text.begin(), t.text.end(), ' ');
+        const auto first = std::find_if(t.text.begin(), t.text.end(), [](uint8_t c) { return c != ' '; });
+        const auto word = std::find(first, t.text.end(), ' ');
         if (word == t.text.end()) return f;
         f.piece.literal = true;
         f.piece.entry = make_entry(1, 0, at, 0);
@@ -449,19 +487,19 @@ std::vector<Located> scan_gaps(const Bytes &doc, std::vector<Span> claimed) {
         constexpr long kLostRegion = 32;
         long zeros = 0;
         for (long at = even(begin); at < end;) {
-            if (at + 2 <= end && zero_word(doc, at)) {
+            Found f = paragraph_at(doc, state, at, end);
+            if (f.end < 0 && at + 2 <= end && zero_word(doc, at)) {
                 zeros += 2;
                 at += 2;
                 continue;
             }
-            Found f = paragraph_at(doc, state, at, end);
             if (f.end < 0 && zeros >= kLostRegion) f = tail_at(doc, state, at, end);
             zeros = 0;
             if (f.end < 0) {
                 at += 2;
                 continue;
             }
-            if (f.piece.literal || f.piece.entry != Entry{}) found.push_back({at, f.piece});
+            if (f.piece.literal || f.piece.entry != Entry{}) found.push_back({entry_data(f.piece.entry), f.piece});
             at = even(f.end);
         }
     };

@@ -193,7 +193,7 @@ TEST(Recovery, DamagedDocumentsKeepTheirWordsAndInventNone) {
         }
     }
     auto report = [](const char *what, const Tally &t) {
-        std::printf("%-22s %5.1f %% of the words kept; %.2f %% of the words shown invented; %ld of %ld paragraphs "
+        std::printf("%-22s %6.2f %% of the words kept; %.2f %% of the words shown invented; %ld of %ld paragraphs "
                     "out of order; %ld silent losses\n",
                     what, 100 * t.share(), t.shown == 0 ? 0.0 : 100.0 * double(t.invented) / double(t.shown),
                     t.out_of_order, t.placed, t.silent);
@@ -205,7 +205,7 @@ TEST(Recovery, DamagedDocumentsKeepTheirWordsAndInventNone) {
     EXPECT_GE(cuts[50].share(), 0.40);
     EXPECT_GE(cuts[75].share(), 0.65);
     EXPECT_GE(cuts[90].share(), 0.85);
-    EXPECT_GE(sectors.share(), 0.96);
+    EXPECT_GE(sectors.share(), 0.965);
     long shown = sectors.shown, invented = sectors.invented;
     for (const auto &[percent, t] : cuts) {
         shown += t.shown;
