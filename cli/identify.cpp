@@ -105,6 +105,7 @@ ordered_json to_json(const std::string &path, const Described &d) {
     if (d.id.notes >= 0) j["notes"] = d.id.notes;
     if (d.id.compressed >= 0) j["compressed"] = d.id.compressed;
     if (d.id.pictures >= 0) j["pictures"] = d.id.pictures;
+    j["damaged"] = d.id.damaged != 0 ? ordered_json(d.id.damage) : ordered_json(nullptr);
     return j;
 }
 
@@ -135,6 +136,7 @@ std::string to_text(const std::string &path, const Described &d) {
     if (d.id.notes >= 0) line += "; " + counted(d.id.notes, "note");
     if (d.id.compressed > 0) line += "; compressed text in " + counted(d.id.compressed, "paragraph");
     if (d.id.pictures > 0) line += "; " + counted(d.id.pictures, "picture");
+    if (d.id.damaged != 0) line += std::string("; damaged: ") + d.id.damage;
     return line;
 }
 
@@ -195,6 +197,7 @@ int identify_files(const Plugin &plugin, const Options &options) {
             }
         }
         if (d.id.generation == MACWRITE_NONE && !input.found && worst < kNotADocument) worst = kNotADocument;
+        if (d.id.damaged != 0) worst = worse(static_cast<Status>(worst), kDamaged);
         const std::string line = options.json
             ? to_json(input.path, d).dump(-1, ' ', false, ordered_json::error_handler_t::replace)
             : to_text(input.path, d);

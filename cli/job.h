@@ -13,8 +13,16 @@
 
 namespace mwconv {
 
-// Exit statuses.
-enum Status { kOk = 0, kBadUsage = 1, kNotADocument = 2, kFailed = 3 };
+// Exit statuses.  kDamaged: converted, but the document is damaged and what
+// could not be read is missing.
+enum Status { kOk = 0, kBadUsage = 1, kNotADocument = 2, kFailed = 3, kDamaged = 4 };
+
+// Which of two statuses a run of several ends with: a failure outweighs a
+// document that was not one, which outweighs a damaged one.
+inline Status worse(Status a, Status b) {
+    auto rank = [](Status s) { return s == kDamaged ? 1 : s == kOk ? 0 : static_cast<int>(s) + 1; };
+    return rank(a) >= rank(b) ? a : b;
+}
 
 struct Job {
     std::string input;    // "-" for standard input

@@ -108,6 +108,7 @@ MemberOutcome convert_member(const Plugin &plugin, const Options &options, const
     job.modified = m.modified;
     Outcome outcome = run_job(plugin, options, job);
     if (outcome.status == kOk) return MemberOutcome{MemberOutcome::kConverted, kOk, ""};
+    if (outcome.status == kDamaged) return MemberOutcome{MemberOutcome::kDamaged, kDamaged, outcome.message};
     if (outcome.status == kNotADocument && !macwrite_type) return MemberOutcome{MemberOutcome::kOther, kNotADocument, ""};
     // The Finder's type and creator explain why a document was expected.
     const std::string prefix = "mwconv: " + name + ": ";

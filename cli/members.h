@@ -28,8 +28,9 @@ ContainerInput open_container(const Options &options, const std::string &path);
 // What became of one member, for a batch's tally and messages.
 struct MemberOutcome {
     // kOther: a member that is no MacWrite document; kAlone: the same, the
-    // one file of a wrapper (a .bin of a picture), told as a bare file is.
-    enum Kind { kConverted, kOther, kAlone, kFailed, kNote } kind;
+    // one file of a wrapper (a .bin of a picture), told as a bare file is;
+    // kDamaged: converted, but what could not be read is missing.
+    enum Kind { kConverted, kDamaged, kOther, kAlone, kFailed, kNote } kind;
     Status status = kOk;
     std::string message;  // "mwconv: ...", without a line end; empty for none
 };
