@@ -19,11 +19,14 @@ extern "C" {
 #endif
 
 /* Converts between two open, seekable streams and returns one of the results
- * below.  Any result but kConverted leaves no usable output: a host discards
- * what the output stream holds. */
+ * below.  Any result but kConverted and kConvertedDamaged leaves no usable
+ * output: a host discards what the output stream holds. */
 typedef int32_t (*ConverterFn)(FILE *input, FILE *output);
 
 enum {
+    kConvertedDamaged = 1,          /* an import: the document is damaged; what could
+                                       still be read was converted, the rest is
+                                       missing (macwrite_identify says what) */
     kConverted = 0,                 /* the conversion ran to its end */
     kNotThisFormat = -1,            /* not a document of this converter's kind */
     kInitRefused = -2,              /* init_format refused the streams */

@@ -26,6 +26,11 @@ typedef struct MacWriteIdentity {
     int32_t compressed;         /* paragraphs of compressed text, -1 unknown */
     int32_t pictures;           /* pictures other than page breaks, -1 unknown */
     char reason[96];            /* generation MACWRITE_NONE: why not, in English */
+    int32_t damaged;            /* 1: the document is damaged, and its import
+                                   recovers what it can (result kConvertedDamaged) */
+    char damage[160];           /* damaged: what was recovered and what was lost, in
+                                   English ("recovered 214 of about 260 paragraphs;
+                                   the paragraph index was lost") */
 } MacWriteIdentity;
 
 /* Fills `identity` for the seekable stream `input` (read from its start; its

@@ -68,15 +68,17 @@ unsigned worker_count(const Options &options, size_t jobs) {
 }
 
 struct Tally {
-    size_t converted = 0, skipped = 0, failed = 0;
+    size_t converted = 0, damaged = 0, skipped = 0, failed = 0;
     size_t other = 0, containers = 0;  // members that are not MacWrite documents; containers walked
-    int worst = kOk;
+    Status worst = kOk;
 };
 
 // "12 converted, 1 not MacWrite, 0 failed", and what the containers held.
 std::string summary(const Tally &t) {
-    std::string line = std::to_string(t.converted) + " converted, " + std::to_string(t.skipped) + " not MacWrite, " +
-                       std::to_string(t.failed) + " failed";
+    // Damaged documents are counted apart, and named only when there are some.
+    std::string line = std::to_string(t.converted) + " converted, " +
+                       (t.damaged == 0 ? "" : std::to_string(t.damaged) + " damaged, ") + std::to_string(t.skipped) +
+                       " not MacWrite, " + std::to_string(t.failed) + " failed";
     if (t.containers > 0)
         line += ", " + std::to_string(t.other) + " other file" + (t.other == 1 ? "" : "s") + " in " +
                 std::to_string(t.containers) + " container" + (t.containers == 1 ? "" : "s");
@@ -87,18 +89,22 @@ std::string summary(const Tally &t) {
 std::string count_member(const MemberOutcome &m, const InputFile &container, Tally &tally, bool quiet) {
     switch (m.kind) {
     case MemberOutcome::kConverted: ++tally.converted; break;
+    case MemberOutcome::kDamaged:
+        ++tally.damaged;
+        tally.worst = worse(tally.worst, kDamaged);
+        break;
     case MemberOutcome::kOther: ++tally.other; break;
     case MemberOutcome::kAlone:
         // As for a bare file: skipped in a folder, status 2 when named.
         ++tally.skipped;
         if (!container.found) {
-            tally.worst = std::max<int>(tally.worst, m.status);
+            tally.worst = worse(tally.worst, m.status);
             return m.message;
         }
         return quiet ? std::string() : std::string(m.message).insert(m.message.rfind(": ") + 2, "skipped: ");
     case MemberOutcome::kFailed:
         ++tally.failed;
-        tally.worst = std::max<int>(tally.worst, m.status);
+        tally.worst = worse(tally.worst, m.status);
         break;
     case MemberOutcome::kNote: break;
     }
@@ -116,9 +122,10 @@ std::string count(const Planned &p, Tally &tally, bool quiet) {
         ++tally.skipped;
         return quiet ? std::string() : "mwconv: " + p.input.path + ": skipped: not a MacWrite document";
     }
-    if (status == kNotADocument) ++tally.skipped;
+    tally.worst = worse(tally.worst, status);
+    if (status == kDamaged) ++tally.damaged;
+    else if (status == kNotADocument) ++tally.skipped;
     else ++tally.failed;
-    tally.worst = std::max<int>(tally.worst, status);
     return p.outcome.message;
 }
 
@@ -171,7 +178,7 @@ int run_batch(const Plugin &plugin, const Options &options, const std::vector<In
                 else note = count(jobs[i], tally, options.quiet);
             }
             if (!note.empty()) progress.line(note);
-            progress.finished(jobs[i].outcome.status != kOk);
+            progress.finished(jobs[i].outcome.status != kOk && jobs[i].outcome.status != kDamaged);
         }
     };
     std::vector<std::thread> workers;

@@ -36,6 +36,7 @@ int identify_files(const Plugin &plugin, const Options &options) {
             }
         }
         if (d.id.generation == MACWRITE_NONE && !input.found && worst < kNotADocument) worst = kNotADocument;
+        if (d.id.damaged != 0) worst = worse(static_cast<Status>(worst), kDamaged);
         const std::string line = options.json
             ? to_json(input.path, d).dump(-1, ' ', false, ordered_json::error_handler_t::replace)
             : to_text(input.path, d);

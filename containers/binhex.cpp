@@ -33,7 +33,20 @@ uint64_t find_start(const uint8_t *head, size_t length) {
     return colon == std::string_view::npos ? 0 : colon + 1;
 }
 
-int bid(const Source &, const uint8_t *head, size_t length) { return find_start(head, length) != 0 ? 100 : 0; }
+// Mail and news headers may run past the first bytes: text without the
+// marker is searched this far.
+constexpr size_t kTextSearch = 65536;
+
+// Where the encoded text starts in `source`, or 0.
+uint64_t find_start(const Source &source, const uint8_t *head, size_t length) {
+    if (const uint64_t start = find_start(head, length); start != 0 || length < kHead) return start;
+    if (std::memchr(head, 0, length) != nullptr) return 0;  // not text
+    std::vector<uint8_t> more(static_cast<size_t>(std::min<uint64_t>(kTextSearch, source.size())));
+    more.resize(source.read_at(0, more.data(), more.size()));
+    return find_start(more.data(), more.size());
+}
+
+int bid(const Source &source, const uint8_t *head, size_t length) { return find_start(source, head, length) != 0 ? 100 : 0; }
 
 // The decoded bytes, run-length codes expanded, read on demand.
 class Decoder {
@@ -117,7 +130,7 @@ public:
     explicit BinHex(std::shared_ptr<const Source> source) : source_(source) {
         std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(kHead, source->size())));
         head.resize(source->read_at(0, head.data(), head.size()));
-        const uint64_t start = find_start(head.data(), head.size());
+        const uint64_t start = find_start(*source, head.data(), head.size());
         if (start == 0) throw Error(Grade::kFatal, "not a BinHex 4.0 file");
         decoder_ = std::make_unique<Decoder>(source, start);
         read_header();

@@ -16,8 +16,12 @@ constexpr Accessor kRegistry[] = {
     &macbinary_format,
     &binhex_format,
     &applesingle_format,
-    // Disk images (DiskCopy 4.2, partition maps, MFS, HFS, the refused
-    // wrappers) and Stuffit are listed here once their files are built.
+    &diskcopy_format,
+    &partition_map_format,
+    &mfs_format,
+    &hfs_format,
+    &refused_format,
+    &stuffit_format,
 #ifdef MWCONV_HAVE_LIBARCHIVE
     &libarchive_format,
 #endif

@@ -7,10 +7,12 @@ Each case damages one seed file (flipped bytes, a truncation, a zeroed block,
 huge counts, a repeated or spliced block), picks an input and an output
 format, and runs mwconv under a memory limit and a time limit, with its own
 TMPDIR and an output file that already holds known bytes.  A case fails on a
-crash, a hang, an exit status other than 0, 2 or 3, a failure without a
-message, a failure that changed the existing output, any file left behind, or
-an output more than 64 times its input (inputs under 512 bytes count as 512:
-a MacWrite document's frame alone is about 500 bytes).
+crash, a hang, an exit status other than 0, 2, 3 or 4 (a damaged document,
+recovered), a failure or a recovery without a message, a failure that changed
+the existing output, a recovery that left it as it was, any file left
+behind, or an output more than 64 times its input (inputs under 512 bytes
+count as 512: a MacWrite document's frame alone is about 500 bytes).  The
+count of recovered documents is printed: the damage must reach recovery.
 
 Containers (seeds named "container-..." or kept in a "containers" folder:
 archives, disk images, BinHex...) are damaged the same way and converted into
@@ -120,32 +122,33 @@ def run_case(mwconv, seeds, master_seed, index):
         problems = []
         if p.returncode < 0:
             problems.append(f"killed by signal {-p.returncode}")
-        elif p.returncode not in (0, 2, 3):
+        elif p.returncode not in (0, 2, 3, 4):
             problems.append(f"exit status {p.returncode}")
         if container:
             written, links = folder_size(out)
             result = None
             if p.returncode != 0 and not err.startswith("mwconv: "):
-                problems.append("a failure without a message")
+                problems.append("a failure or a recovery without a message")
             if links:
                 problems.append(f"links written: {links}")
         else:
             with open(out, "rb") as f:
                 result = f.read()
             written = len(result)
-            if p.returncode != 0:
-                if not err.startswith("mwconv: "):
-                    problems.append("a failure without a message")
-                if result != SENTINEL:
-                    problems.append("a failure changed the existing output")
-        if p.returncode == 0 and written > 64 * max(len(data), 512):
+            if p.returncode != 0 and not err.startswith("mwconv: "):
+                problems.append("a failure or a recovery without a message")
+            if p.returncode in (2, 3) and result != SENTINEL:
+                problems.append("a failure changed the existing output")
+            if p.returncode == 4 and result == SENTINEL:
+                problems.append("a recovery left no output")
+        if p.returncode in (0, 4) and written > 64 * max(len(data), 512):
             problems.append(f"{written} bytes of output from {len(data)} of input")
         left = sorted(set(os.listdir(work)) - {"tmp", "doc", "out"}) + os.listdir(tmp)
         if left:
             problems.append(f"left behind: {left}")
         if problems:
             return f"{what}: {'; '.join(problems)} [{err[:200]}]"
-        return None
+        return p.returncode == 4
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
@@ -167,11 +170,15 @@ def main():
     cases = [o.only] if o.only is not None else range(o.count)
     print(f"mutation test: seed {seed}, {len(cases)} cases from {len(seeds)} documents", flush=True)
     failures = []
+    recovered = 0
     with concurrent.futures.ThreadPoolExecutor(o.jobs) as pool:
         for problem in pool.map(lambda i: run_case(os.path.abspath(o.mwconv), seeds, seed, i), cases):
-            if problem:
+            if isinstance(problem, str):
                 failures.append(problem)
                 print(problem, flush=True)
+            elif problem:
+                recovered += 1
+    print(f"{recovered} damaged documents recovered (exit status 4)")
     if failures:
         print(f"{len(failures)} of {len(cases)} cases failed; replay one with --seed {seed} --only N")
         sys.exit(1)

@@ -100,6 +100,7 @@ ordered_json to_json(const std::string &path, const Described &d) {
     if (d.id.notes >= 0) j["notes"] = d.id.notes;
     if (d.id.compressed >= 0) j["compressed"] = d.id.compressed;
     if (d.id.pictures >= 0) j["pictures"] = d.id.pictures;
+    j["damaged"] = d.id.damaged != 0 ? ordered_json(d.id.damage) : ordered_json(nullptr);
     return j;
 }
 
@@ -134,6 +135,7 @@ std::string to_text(const std::string &path, const Described &d) {
     if (d.id.notes >= 0) line += "; " + counted(d.id.notes, "note");
     if (d.id.compressed > 0) line += "; compressed text in " + counted(d.id.compressed, "paragraph");
     if (d.id.pictures > 0) line += "; " + counted(d.id.pictures, "picture");
+    if (d.id.damaged != 0) line += std::string("; damaged: ") + d.id.damage;
     return line;
 }
 

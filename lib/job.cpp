@@ -160,8 +160,18 @@ const Converter *recognise_import(const Plugin &plugin, const uint8_t *head, siz
 
 namespace {
 
-// Produces the internal stream of the input, or fails.
-Status import_stream(const Plugin &plugin, const ConvertOptions &options, const Job &job, std::FILE *in, File &stream) {
+// What the plug-in's identification says a damaged document lost.
+std::string damage_of(const Plugin &plugin, std::FILE *in) {
+    MacWriteIdentity id{};
+    if (plugin.can_identify()) plugin.identify(in, &id);
+    std::fseek(in, 0, SEEK_SET);
+    return id.damaged ? std::string(id.damage) : std::string("part of it could not be read");
+}
+
+// Produces the internal stream of the input, or fails; a document that was
+// damaged leaves what it lost in `damage`.
+Status import_stream(const Plugin &plugin, const ConvertOptions &options, const Job &job, std::FILE *in, File &stream,
+                     std::string &damage) {
     const Converter *importer = nullptr;
     if (options.from == From::Auto) {
         importer = recognise(plugin, in);
@@ -174,7 +184,8 @@ Status import_stream(const Plugin &plugin, const ConvertOptions &options, const 
     const int32_t rc = convert_into_named_file(importer->convert, in, stream, error);
     if (!error.empty()) return fail(job, kFailed, error);
     if (rc == -1) return fail(job, kNotADocument, "not a " + importer->name + " document");
-    if (rc != kConverted) return fail(job, kFailed, failure_reason(rc, "the " + importer->name + " converter refused the input"));
+    if (rc == kConvertedDamaged) damage = damage_of(plugin, in);
+    if (rc != kConverted && rc != kConvertedDamaged) return fail(job, kFailed, failure_reason(rc, "the " + importer->name + " converter refused the input"));
     rewind_checked(stream.get());
     return kOk;
 }
@@ -288,13 +299,14 @@ Status convert(const Plugin &plugin, const ConvertOptions &options, const Job &j
         in = owned.get();
     }
     File stream;
+    std::string damage;
     if (options.from == From::Stream) {
         stream = owned ? std::move(owned) : copied(in);
     } else if (options.from == From::Text) {
         const Status status = read_text(job, in, stream);
         if (status != kOk) return status;
     } else {
-        const Status status = import_stream(plugin, options, job, in, stream);
+        const Status status = import_stream(plugin, options, job, in, stream, damage);
         if (status != kOk) return status;
     }
     if (const Status status = check_streams(job, in, stream.get()); status != kOk) return status;
@@ -304,16 +316,20 @@ Status convert(const Plugin &plugin, const ConvertOptions &options, const Job &j
     }
     if (job.into != nullptr) {
         const Status status = render_output(plugin, options, job, stream.get(), job.into);
-        return status != kOk ? status : check_streams(job, stream.get(), job.into);
+        if (status != kOk) return status;
+        if (const Status checked = check_streams(job, stream.get(), job.into); checked != kOk) return checked;
+    } else {
+        Delivery result(job.output);
+        if (!result.open(error)) return fail(job, kFailed, error);
+        const Status status = render_output(plugin, options, job, stream.get(), result.stream());
+        if (status != kOk) return status;
+        std::FILE *scratch = result.through_scratch() ? result.stream() : nullptr;
+        if (const Status checked = check_streams(job, stream.get(), scratch); checked != kOk) return checked;
+        if (!result.commit(error)) return fail(job, kFailed, error);
+        if (job.modified && job.output != "-") sys::set_modified(job.output, *job.modified);
     }
-    Delivery result(job.output);
-    if (!result.open(error)) return fail(job, kFailed, error);
-    const Status status = render_output(plugin, options, job, stream.get(), result.stream());
-    if (status != kOk) return status;
-    std::FILE *scratch = result.through_scratch() ? result.stream() : nullptr;
-    if (const Status checked = check_streams(job, stream.get(), scratch); checked != kOk) return checked;
-    if (!result.commit(error)) return fail(job, kFailed, error);
-    if (job.modified && job.output != "-") sys::set_modified(job.output, *job.modified);
+    if (!damage.empty())
+        return fail(job, kDamaged, "converted, but the document is damaged; what could not be read is missing: " + damage);
     return kOk;
 }
 

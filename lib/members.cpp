@@ -5,6 +5,7 @@
 #include <ctime>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "lib/identify.h"
 #include "lib/system.h"
@@ -107,6 +108,7 @@ MemberOutcome convert_member(const Plugin &plugin, const RunOptions &options, co
     job.modified = m.modified;
     Outcome outcome = run_job(plugin, options, job);
     if (outcome.status == kOk) return MemberOutcome{MemberOutcome::kConverted, kOk, ""};
+    if (outcome.status == kDamaged) return MemberOutcome{MemberOutcome::kDamaged, kDamaged, outcome.message};
     if (outcome.status == kNotADocument && !macwrite_type) return MemberOutcome{MemberOutcome::kOther, kNotADocument, ""};
     // The Finder's type and creator explain why a document was expected.
     const std::string prefix = "mwconv: " + name + ": ";
@@ -136,13 +138,17 @@ bool convert_members(const Plugin &plugin, const RunOptions &options, const std:
     containers::Walker walker(container.source, *container.format);
     const std::string extension = std::string(".") + output_extension(options.to);
     bool folder_like = false;
+    std::set<std::string> warned;
     for (containers::Leaf leaf; walker.next(leaf);) {
         const std::string name = shown(input, leaf, true);
         folder_like = folder_like || !leaf.path.empty();
         std::vector<std::string> changes;
         const std::string relative = containers::safe_path(leaf.path, changes);
         for (const std::string &change : changes) report(MemberOutcome{MemberOutcome::kNote, kOk, "mwconv: " + name + ": " + change});
-        if (!leaf.member.warning.empty()) report(MemberOutcome{MemberOutcome::kNote, kOk, "mwconv: " + name + ": " + leaf.member.warning});
+        // A warning about the whole container (a disk image's checksum)
+        // comes with every member: it is told once.
+        if (!leaf.member.warning.empty() && warned.insert(leaf.member.warning).second)
+            report(MemberOutcome{MemberOutcome::kNote, kOk, "mwconv: " + name + ": " + leaf.member.warning});
         const std::string output =
             relative.empty() ? folder + extension : sys::utf8_of(sys::to_path(folder) / sys::to_path(relative)) + extension;
         std::error_code ec;

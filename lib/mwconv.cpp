@@ -42,8 +42,10 @@ std::string read_all(std::FILE *f) {
     return out;
 }
 
-void check(const Outcome &outcome) {
-    if (outcome.status != kOk) throw Error(outcome.status, outcome.message);
+// Throws a failure; a damaged document's message goes to `damaged`.
+void check(const Outcome &outcome, std::string *damaged) {
+    if (outcome.status != kOk && outcome.status != kDamaged) throw Error(outcome.status, outcome.message);
+    if (damaged != nullptr) *damaged = outcome.status == kDamaged ? outcome.message : std::string();
 }
 
 }  // namespace
@@ -65,7 +67,8 @@ Library::~Library() = default;
 Library::Library(Library &&) noexcept = default;
 Library &Library::operator=(Library &&) noexcept = default;
 
-std::string Library::convert(std::string_view data, const ConvertOptions &options, const Naming &naming) const {
+std::string Library::convert(std::string_view data, const ConvertOptions &options, const Naming &naming,
+                             std::string *damaged) const {
     File in = stream_of(data);
     File out(kavrel::open_scratch_stream());
     Job job;
@@ -76,19 +79,19 @@ std::string Library::convert(std::string_view data, const ConvertOptions &option
     job.media_dir = naming.media_dir;
     job.created = naming.created;
     job.modified = naming.modified;
-    check(run_job(*plugin_, options, job));
+    check(run_job(*plugin_, options, job), damaged);
     return read_all(out.get());
 }
 
 void Library::convert_file(const std::string &input, const std::string &output, const ConvertOptions &options,
-                           const std::string &media_dir) const {
+                           const std::string &media_dir, std::string *damaged) const {
     Job job;
     job.input = input;
     job.output = output;
     job.media_dir = media_dir;
     std::vector<sys::FileId> ids(1);
     if (sys::file_id(input, ids[0])) job.inputs = &ids;
-    check(run_job(*plugin_, options, job));
+    check(run_job(*plugin_, options, job), damaged);
 }
 
 std::optional<ContainerRun> Library::convert_container(const std::string &path, const std::string &folder,

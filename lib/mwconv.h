@@ -19,7 +19,16 @@
 namespace mwconv {
 
 // Exit statuses of the command, and what a conversion's failure was.
-enum Status { kOk = 0, kBadUsage = 1, kNotADocument = 2, kFailed = 3 };
+// kDamaged: converted, but the document is damaged and what could not be
+// read is missing.
+enum Status { kOk = 0, kBadUsage = 1, kNotADocument = 2, kFailed = 3, kDamaged = 4 };
+
+// Which of two statuses a run of several ends with: a failure outweighs a
+// document that was not one, which outweighs a damaged one.
+inline Status worse(Status a, Status b) {
+    auto rank = [](Status s) { return s == kDamaged ? 1 : s == kOk ? 0 : static_cast<int>(s) + 1; };
+    return rank(a) >= rank(b) ? a : b;
+}
 
 enum class From { Auto, MacWriteII, MacWrite5, MacWrite22, Stream, Text };
 enum class To { Text, Markdown, Html, Rtf, Docx, Odt, Stream, MacWrite5 };
@@ -43,8 +52,9 @@ struct RunOptions : ConvertOptions {
 // What became of one member of a container converted as a folder.
 struct MemberOutcome {
     // kOther: a member that is no MacWrite document; kAlone: the same, the
-    // one file of a wrapper (a .bin of a picture), told as a bare file is.
-    enum Kind { kConverted, kOther, kAlone, kFailed, kNote } kind;
+    // one file of a wrapper (a .bin of a picture), told as a bare file is;
+    // kDamaged: converted, but what could not be read is missing.
+    enum Kind { kConverted, kDamaged, kOther, kAlone, kFailed, kNote } kind;
     Status status = kOk;
     std::string message;  // "mwconv: ...", without a line end; empty for none
 };
@@ -96,12 +106,15 @@ public:
     // The plug-in file loaded.
     const std::string &plugin_path() const { return path_; }
 
-    // The document in `data` converted; the output's bytes.
-    std::string convert(std::string_view data, const ConvertOptions &options, const Naming &naming = {}) const;
+    // The document in `data` converted; the output's bytes.  A damaged
+    // document converts with what could be read (the command's status 4):
+    // `damaged`, when given, receives the command's message, else is emptied.
+    std::string convert(std::string_view data, const ConvertOptions &options, const Naming &naming = {},
+                        std::string *damaged = nullptr) const;
     // The file at `input` converted into the file at `output` ("-": standard
-    // output), replaced only when the conversion succeeded.
+    // output), replaced only when the conversion succeeded (damaged or not).
     void convert_file(const std::string &input, const std::string &output, const ConvertOptions &options,
-                      const std::string &media_dir = {}) const;
+                      const std::string &media_dir = {}, std::string *damaged = nullptr) const;
 
     // The container at `path` converted into `folder` as the command's -o
     // converts it (its folders mirrored, the format's extension added;

@@ -75,13 +75,15 @@ std::string copy_block_chain(ImportContext &ctx, long first_block) {
     std::string data;
     uint8_t block[kBlockSize];
     long next = first_block;
+    // Every way out of the loop but a link of 0 is a chain that breaks.
+    bool ended = false;
     for (;;) {
         size_t got = blocks.read(next, block);
         append(data, block, 0, got < kBlockData ? got : kBlockData);
         if (got < kBlockSize) break;
         const int16_t link = kavrel::be16s(block + kBlockData);
         if (link >= 0) {
-            if (link == 0) break;
+            if ((ended = link == 0)) break;
             next = link;
             continue;
         }
@@ -105,6 +107,7 @@ std::string copy_block_chain(ImportContext &ctx, long first_block) {
         if (!whole) break;
         next = start + run - 1;
     }
+    if (!ended) ++ctx.damage.broken_chains;
     ctx.spend(static_cast<long long>(data.size()));
     return data;
 }

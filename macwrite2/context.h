@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/conversion.h"
+#include "macwrite2/recover.h"
 
 namespace macwrite2 {
 
@@ -33,6 +34,7 @@ struct ImportContext : kavrel::ImportState {
     int32_t chars_on_line = 0;
     std::vector<CharAttributes> char_styles;
     std::vector<ParaFormat> para_formats;
+    ChainDamage damage;
 };
 
 // The chain that begins at `first_block`, its blocks' data in link order.  It

@@ -2,7 +2,11 @@
 // known only by walking its block chains, so the import itself runs into a
 // scratch stream and the stream is counted: what is counted is what a
 // conversion gives.
+#include <cstdio>
+
+#include "catalogue/boundary.h"
 #include "catalogue/describe.h"
+#include "macwrite2/recover.h"
 #include "host/scratch.h"
 #include "host/stream_codes.h"
 #include "host/stream_reader.h"
@@ -13,7 +17,13 @@ void describe(std::FILE *in, long offset, MacWriteIdentity &id) {
     (void)offset;  // the import finds the MacBinary header itself
     std::rewind(in);
     std::FILE *stream = kavrel::open_scratch_stream();
-    if (import_macwrite_ii(in, stream) == 0) {
+    ChainDamage damage;
+    const int32_t result = macwrite::at_boundary([&] { return import(in, stream, damage); });
+    if (damage.damaged()) {
+        id.damaged = 1;
+        std::snprintf(id.damage, sizeof id.damage, "%s", damage.summary().c_str());
+    }
+    if (result == kConverted || result == kConvertedDamaged) {
         id.main_paragraphs = 0;
         id.notes = 0;
         std::rewind(stream);

@@ -73,7 +73,7 @@ void walk_directory(ImportContext &ctx, Cursor &chain) {
 
 }  // namespace
 
-int32_t import(std::FILE *input, std::FILE *output) {
+int32_t import(std::FILE *input, std::FILE *output, ChainDamage &damage) {
     ImportContext ctx;
     if (init_format(input, &ctx.ca, &ctx.pf, &ctx.tc) == -2) return -2;
     ctx.in = input;
@@ -94,11 +94,13 @@ int32_t import(std::FILE *input, std::FILE *output) {
     // A host that loses the output in the note pass learns of it when it
     // takes the output back.
     if (ctx.note_count != 0) relink_notes(ctx);
-    return 0;
+    damage = ctx.damage;
+    return damage.damaged() ? kConvertedDamaged : kConverted;
 }
 
 }  // namespace macwrite2
 
 extern "C" int32_t import_macwrite_ii(FILE *input, FILE *output) {
-    return macwrite::at_boundary([&] { return macwrite2::import(input, output); });
+    macwrite2::ChainDamage damage;
+    return macwrite::at_boundary([&] { return macwrite2::import(input, output, damage); });
 }

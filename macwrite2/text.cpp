@@ -77,10 +77,13 @@ void emit_block(ImportContext &ctx, TextArea &area, const uint8_t *text, size_t 
 
 // A reference to block 0 or to a block outside the file has no text to give;
 // a count beyond the block is cut to the block.
-size_t read_text_block(const ImportContext &ctx, uint16_t block, int16_t count, uint8_t *text) {
+size_t read_text_block(ImportContext &ctx, uint16_t block, int16_t count, uint8_t *text) {
     if (block == 0 || count <= 0) return 0;
     const long at = (static_cast<long>(block) - 1) * kBlockSize + ctx.mac_binary_offset;
-    if (at >= ctx.file_length || std::fseek(ctx.in, at, SEEK_SET) != 0) return 0;
+    if (at >= ctx.file_length || std::fseek(ctx.in, at, SEEK_SET) != 0) {
+        ++ctx.damage.lost_blocks;
+        return 0;
+    }
     const size_t got = std::fread(text, 1, kBlockSize, ctx.in);
     return static_cast<size_t>(count) < got ? static_cast<size_t>(count) : got;
 }
@@ -88,6 +91,7 @@ size_t read_text_block(const ImportContext &ctx, uint16_t block, int16_t count, 
 }  // namespace
 
 void emit_text_area(ImportContext &ctx, long first_block) {
+    ++ctx.damage.areas;
     Cursor chain(copy_block_chain(ctx, first_block));
     chain.skip(4);
     std::string blocks = take_list(chain);

@@ -1,8 +1,13 @@
 // Identification of a MacWrite 2.2 document: the counts of its header (those
 // of the page header and footer stand past the six bytes every document has).
+#include <cstdio>
+
 #include "catalogue/describe.h"
 #include "host/bytes.h"
 #include "macwrite22/layout.h"
+
+#include "macwrite5/recover.h"
+#include "macwrite22/recover.h"
 
 namespace macwrite22 {
 
@@ -18,6 +23,13 @@ void describe(std::FILE *in, long offset, MacWriteIdentity &id) {
         id.footer_paragraphs = kavrel::be16(header + kFooterCountAt);
     }
     id.compressed = 0;  // the generation has no compressed text
+    if (got < static_cast<size_t>(kHeaderSize)) return;
+    const size_t total = static_cast<size_t>(id.main_paragraphs) + (got == sizeof header ? id.header_paragraphs + id.footer_paragraphs : 0);
+    const Survey damage = survey(macwrite5::load_document(in, offset), kavrel::be16(header + kParagraphListPosAt), total);
+    if (damage.damaged) {
+        id.damaged = 1;
+        std::snprintf(id.damage, sizeof id.damage, "%s", damage.summary.c_str());
+    }
 }
 
 }  // namespace macwrite22

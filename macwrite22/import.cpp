@@ -13,6 +13,8 @@
 #include "macwrite5/geometry.h"
 #include "macwrite5/hand_over.h"
 #include "macwrite5/import_context.h"
+#include "macwrite5/recover.h"
+#include "macwrite22/recover.h"
 
 namespace macwrite22 {
 
@@ -182,6 +184,8 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
     size_t got = read_header(ctx);
     ctx.mac_binary_offset = kavrel::macbinary::data_offset(ctx.header.data(), got,
                                                            static_cast<uint64_t>(ctx.file_length), kMacBinaryTypeCreator);
+    if (ctx.mac_binary_offset == 0)
+        ctx.mac_binary_offset = macwrite5::cut_macbinary_offset(ctx.header.data(), got, static_cast<uint64_t>(ctx.file_length));
     if (ctx.mac_binary_offset != 0) {
         std::fseek(input, ctx.mac_binary_offset, SEEK_SET);
         got = read_header(ctx);
@@ -203,23 +207,32 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
     ctx.text_width = macwrite5::printable_width(page);
     std::vector<Record> records;
     std::fseek(input, ctx.mac_binary_offset + list_pos, SEEK_SET);
-    while (records.size() < counts[0] + counts[1] + counts[2] && skip_record(ctx, records)) {
+    const size_t total = counts[0] + counts[1] + counts[2];
+    while (records.size() < total && skip_record(ctx, records)) {
     }
-    // Each area takes its records in turn, as many as the file still holds.
+    const Survey damage = survey(macwrite5::load_document(input, ctx.mac_binary_offset), list_pos, total);
+    if (damage.damaged) {
+        records.clear();
+        for (const RecordAt &r : damage.records) records.push_back({r.start + ctx.mac_binary_offset, r.ruler});
+    }
+    // Each area takes its records in turn, as many as the file still holds;
+    // when records were lost before a last one that ends the file, the page
+    // header and footer are the last ones.
+    const size_t lost = damage.from_the_end && records.size() < total ? total - records.size() : 0;
     auto span = [&](size_t first, size_t count) {
         first = first < records.size() ? first : records.size();
         return std::pair{first, count < records.size() - first ? count : records.size() - first};
     };
-    const auto [main_first, main_count] = span(0, counts[0]);
-    const auto [header_first, header_count] = span(counts[0], counts[1]);
-    const auto [footer_first, footer_count] = span(counts[0] + counts[1], counts[2]);
+    const auto [main_first, main_count] = span(0, counts[0] - std::min(lost, counts[0]));
+    const auto [header_first, header_count] = span(main_count, counts[1]);
+    const auto [footer_first, footer_count] = span(main_count + header_count, counts[2]);
     const Area areas[] = {
         {header_first, header_count, kavrel::code::kHeaderBlock, kHeaderWindowAt},
         {footer_first, footer_count, kavrel::code::kFooterBlock, kFooterWindowAt},
         {main_first, main_count, 0, 0},
     };
     for (const Area &area : areas) convert_area(ctx, records, area, list_pos);
-    return 0;
+    return damage.damaged ? kConvertedDamaged : 0;
 }
 
 }  // namespace macwrite22

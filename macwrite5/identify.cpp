@@ -1,11 +1,13 @@
 // Identification of a MacWrite 4.6/5 document: the counts of its header and
 // what its information entries say (compressed text, pictures).
+#include <cstdio>
 #include <vector>
 
 #include "catalogue/describe.h"
 #include "host/bytes.h"
 #include "host/conversion.h"
 #include "macwrite5/layout.h"
+#include "macwrite5/recover.h"
 
 namespace macwrite5 {
 
@@ -51,6 +53,11 @@ void describe(std::FILE *in, long offset, MacWriteIdentity &id) {
     tally_area(in, offset, header, kFooterCountAt, kFooterWindowAt, tally);
     id.compressed = tally.compressed;
     id.pictures = tally.pictures;
+    const Survey damage = survey(load_document(in, offset));
+    if (damage.damaged) {
+        id.damaged = 1;
+        std::snprintf(id.damage, sizeof id.damage, "%s", damage_summary(damage).c_str());
+    }
 }
 
 }  // namespace macwrite5

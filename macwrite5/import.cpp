@@ -12,6 +12,7 @@
 #include "macwrite5/hand_over.h"
 #include "macwrite5/import_context.h"
 #include "macwrite5/layout.h"
+#include "macwrite5/recover.h"
 
 namespace macwrite5 {
 
@@ -148,21 +149,49 @@ void convert_page(ImportContext &ctx) {
     ctx.text_width = printable_width(page);
 }
 
+void open_area(ImportContext &ctx, const Area &area, const uint8_t *window, uint16_t count, std::FILE *info) {
+    ctx.fields.clear();
+    if (area.open_block == 0) return;
+    ctx.fields = area_fields(window, count, info);
+    pose_bloc_format(area.open_block, ctx.out);
+}
+
+void close_area(ImportContext &ctx, const Area &area) {
+    if (area.open_block == 0) return;
+    put_fields(ctx, fields_of(ctx.fields, kNoParagraph));
+    kavrel::stream::put_tag(ctx.out, kavrel::code::kBlockEnd);
+}
+
 void convert_area(ImportContext &ctx, const Area &area) {
     const uint8_t *window = ctx.header.data() + area.window_at;
     const uint16_t count = be16(ctx.header.data() + area.count_at);
     ctx.line_heights = area_line_heights(ctx, window, count);
     const std::unique_ptr<std::FILE, CloseStream> info(copy_info_array(ctx, window, count));
-    ctx.fields.clear();
-    if (area.open_block != 0) {
-        ctx.fields = area_fields(window, count, info.get());
-        pose_bloc_format(area.open_block, ctx.out);
-    }
+    open_area(ctx, area, window, count, info.get());
     convert_paragraphs(ctx, count, info.get());
-    if (area.open_block != 0) {
-        put_fields(ctx, fields_of(ctx.fields, kNoParagraph));
-        kavrel::stream::put_tag(ctx.out, kavrel::code::kBlockEnd);
+    close_area(ctx, area);
+}
+
+// The paragraphs that recovery kept of an area: their entries stand in for
+// the information array (fields are placed by them), and the pieces of
+// paragraphs that a lost region cut short are written as they are.
+void convert_recovered_area(ImportContext &ctx, const Area &area, const std::vector<Piece> &pieces) {
+    // The area's line heights are indexed by its lost array: none are used.
+    ctx.line_heights.clear();
+    const std::unique_ptr<std::FILE, CloseStream> info(sec_fopen("PAR.###", "w+b"));
+    for (const Piece &p : pieces) std::fwrite(p.entry.data(), 1, p.entry.size(), info.get());
+    std::rewind(info.get());
+    const auto count = static_cast<uint16_t>(pieces.size());
+    open_area(ctx, area, ctx.header.data() + area.window_at, count, info.get());
+    for (size_t i = 0; i < pieces.size() && !ctx.overdrawn(); ++i) {
+        if (pieces[i].literal) {
+            put_fields(ctx, fields_of(ctx.fields, i));
+            convert_literal(ctx, pieces[i]);
+        } else {
+            convert_entry(ctx, pieces[i].entry.data(), i);
+        }
     }
+    close_area(ctx, area);
 }
 
 // Reads the header image at the input's position; the rest of a short file
@@ -185,21 +214,31 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
     read_header(ctx);
     ctx.mac_binary_offset = kavrel::macbinary::data_offset(ctx.header.data(), ctx.header.size(),
                                                            static_cast<uint64_t>(ctx.file_length), kMacBinaryTypeCreator);
+    if (ctx.mac_binary_offset == 0)
+        ctx.mac_binary_offset = cut_macbinary_offset(ctx.header.data(), ctx.header.size(), static_cast<uint64_t>(ctx.file_length));
     if (ctx.mac_binary_offset != 0) {
         std::fseek(input, ctx.mac_binary_offset, SEEK_SET);
         read_header(ctx);
     }
+    const std::vector<uint8_t> doc = load_document(input, ctx.mac_binary_offset);
     const uint8_t version = ctx.header[kVersionAt + 1];
-    if (version != kVersion) {
+    if (version != kVersion && !header_lost(doc.data(), doc.size())) {
         if (version == kVersion22 && hand_overs > 0) return macwrite22::import(input, output, hand_overs - 1);
         return -1;
     }
+    const Survey damage = survey(doc);
     ctx.start_budget();
     convert_page(ctx);
-    for (const Area &area : kAreas) convert_area(ctx, area);
+    for (size_t i = 0; i < std::size(kAreas); ++i) {
+        if (damage.damaged)
+            convert_recovered_area(ctx, kAreas[i], damage.areas[i]);
+        else
+            convert_area(ctx, kAreas[i]);
+    }
     // Text cut at the bound would pass for the whole document: it is
     // refused instead.
-    return ctx.overdrawn() ? kImportTooMuchText : 0;
+    if (ctx.overdrawn()) return kImportTooMuchText;
+    return damage.damaged ? kConvertedDamaged : kConverted;
 }
 
 }  // namespace macwrite5

@@ -7,10 +7,13 @@
 #include "host/bytes.h"
 #include "host/macbinary.h"
 #include "macwrite5/layout.h"
+#include "macwrite5/recover.h"
 
 namespace {
 
 using namespace macwrite5;
+
+constexpr int32_t kHeaderLostBid = 20;
 
 bool window_matches(const uint8_t *doc, int count_at, int window_at) {
     const uint32_t count = kavrel::be16(doc + count_at);
@@ -26,10 +29,16 @@ namespace macwrite {
 Recognition recognise_5(const uint8_t *head, size_t length) {
     Recognition r;
     r.offset = kavrel::macbinary::data_offset_in_head(head, length, kMacBinaryTypeCreator);
+    if (r.offset == 0) r.offset = cut_macbinary_offset(head, length, length);
     constexpr size_t kNeeded = kMainWindowAt + kWindowSize;
     if (length < static_cast<size_t>(r.offset) + 2) return r;
     const uint8_t *doc = head + r.offset;
-    if (kavrel::be16(doc + kVersionAt) != kVersion) return r;
+    if (kavrel::be16(doc + kVersionAt) != kVersion) {
+        // A lost first sector leaves no version word: the paragraphs after it
+        // still say what the file is, if less surely.
+        if (header_lost(doc, length - static_cast<size_t>(r.offset))) r.bid = kHeaderLostBid;
+        return r;
+    }
     if (length < static_cast<size_t>(r.offset) + kNeeded) {
         r.reason = "version word 6, but too short for the header of a MacWrite 4.6/5 document";
     } else if (!window_matches(doc, kMainCountAt, kMainWindowAt) || !window_matches(doc, kHeaderCountAt, kHeaderWindowAt) ||

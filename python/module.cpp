@@ -50,12 +50,12 @@ PYBIND11_MODULE(_mwconv, m) {
                bool fragment, bool macbinary, const std::string &name, const std::string &media_dir) {
                 const mwconv::ConvertOptions options = options_of(source, to, fragment, macbinary);
                 std::string input = data;  // a copy: the bytes object is not touched without the GIL
-                std::string output;
+                std::string output, damaged;
                 {
                     py::gil_scoped_release release;
-                    output = lib.convert(input, options, mwconv::Naming{name, media_dir, {}, {}});
+                    output = lib.convert(input, options, mwconv::Naming{name, media_dir, {}, {}}, &damaged);
                 }
-                return py::bytes(output);
+                return py::make_tuple(py::bytes(output), damaged);
             },
             py::arg("data"), py::arg("source"), py::arg("to"), py::arg("fragment"), py::arg("macbinary"),
             py::arg("name"), py::arg("media_dir"))
@@ -64,8 +64,12 @@ PYBIND11_MODULE(_mwconv, m) {
             [](const mwconv::Library &lib, const std::string &input, const std::string &output, const std::string &source,
                const std::string &to, bool fragment, bool macbinary, const std::string &media_dir) {
                 const mwconv::ConvertOptions options = options_of(source, to, fragment, macbinary);
-                py::gil_scoped_release release;
-                lib.convert_file(input, output, options, media_dir);
+                std::string damaged;
+                {
+                    py::gil_scoped_release release;
+                    lib.convert_file(input, output, options, media_dir, &damaged);
+                }
+                return damaged;
             },
             py::arg("input"), py::arg("output"), py::arg("source"), py::arg("to"), py::arg("fragment"),
             py::arg("macbinary"), py::arg("media_dir"))
@@ -85,7 +89,7 @@ PYBIND11_MODULE(_mwconv, m) {
                     run = lib.convert_container(path, folder, options);
                 }
                 if (!run) return py::none();
-                static const char *const kinds[] = {"converted", "other", "alone", "failed", "note"};
+                static const char *const kinds[] = {"converted", "damaged", "other", "alone", "failed", "note"};
                 py::list members;
                 for (const mwconv::MemberOutcome &m : run->members)
                     members.append(py::make_tuple(kinds[m.kind], static_cast<int>(m.status), m.message));

@@ -5,12 +5,14 @@
 // --identify's SHA-256 is that of what the tool extracts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "tests/support/apple_builder.h"
+#include "tests/support/corpus.h"
 #include "tests/support/mw5_builder.h"
 #include "tests/support/run.h"
 
@@ -229,6 +231,43 @@ TEST(CliContainers, HostileArchivesStayInsideTheOutputFolder) {
         if (entry.is_regular_file()) ++documents;
     }
     EXPECT_EQ(documents, 4u);  // the climbing, absolute and linked names, written inside
+}
+
+}  // namespace
+
+namespace {
+
+// An HFS floppy made by hfsutils, with a folder and a Mac OS Roman name, and
+// the real DiskCopy floppy of the corpus: `mwconv -o out/ IMAGE` writes every
+// document under the image's name, folders mirrored, as the bare document
+// converts; a warning about the whole image is told once.
+TEST(CliContainers, DiskImagesConvertLikeFoldersOfTheirDocuments) {
+    if (!have("hformat") || !have("hcopy")) GTEST_SKIP() << "hfsutils is not installed";
+    ScratchDir dir;
+    const std::string bare = dir.write("bare", memo());
+    sh(dir, "dd if=/dev/zero of='System Disk.image' bs=1024 count=1440 2>/dev/null && hformat -l Disk 'System Disk.image' && "
+            "hmount 'System Disk.image' && hmkdir :Letters && hcopy -r bare ':Letters:Memo to Ann' && "
+            "hattrib -t WORD -c MACA ':Letters:Memo to Ann' && hcopy -r bare ':Caf\x8e' && humount");
+    const std::string expected = run_mwconv(dir, "'" + bare + "'").out;
+    const RunResult r = run_mwconv(dir, "-o '" + dir.file("out") + "/' '" + dir.file("System Disk.image") + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir.file("out/System Disk.image/Letters/Memo to Ann.txt")), expected);
+    EXPECT_EQ(read_file(dir.file("out/System Disk.image/Caf\xc3\xa9.txt")), expected);
+
+    const fs::path image = corpus_dir() / "containers" / "MacWrite 4.5.image";
+    if (!fs::exists(image)) GTEST_SKIP() << "no corpus at " << corpus_dir() << ": the real disk image is not checked";
+    const RunResult real = run_mwconv(dir, "-o '" + dir.file("real") + "/' '" + image.string() + "'");
+    EXPECT_EQ(real.status, 0) << real.err;
+    size_t warnings = 0;
+    for (size_t at = 0; (at = real.err.find("checksum", at)) != std::string::npos; ++at) ++warnings;
+    EXPECT_EQ(warnings, 1u) << real.err;
+    for (const char *name : {"Sample Memo", "About MacWrite"}) {
+        std::string bare_name = std::string("DiskCopyReader__MW45disk__") + name;
+        std::replace(bare_name.begin(), bare_name.end(), ' ', '_');
+        const std::string alone = run_mwconv(dir, "'" + (corpus_dir() / "macwrite5" / bare_name).string() + "'").out;
+        ASSERT_FALSE(alone.empty()) << bare_name;
+        EXPECT_EQ(read_file(dir.file("real/MacWrite 4.5.image/" + std::string(name) + ".txt")), alone) << name;
+    }
 }
 
 }  // namespace

@@ -295,3 +295,33 @@ TEST(Example, TheBundledExampleIsTheBuildersDocumentAndConverts) {
 }
 
 }  // namespace
+
+namespace {
+
+// A damaged document is converted as far as it can be read, and every way
+// of running mwconv says so: status 4, a message naming it and what was lost,
+// the batch's summary and --identify.
+TEST(Cli, ADamagedDocumentEndsWithStatus4AndSaysWhatWasLost) {
+    ScratchDir dir;
+    Mw5Builder doc;
+    for (int i = 0; i < 40; ++i) doc.text(Area::Main, "Paragraph number " + std::to_string(i) + " survives.\r", {{0, 12, 0, 3}});
+    const std::string whole = doc.build();
+    const std::string cut = dir.write("cut", whole.substr(0, whole.size() * 3 / 4));
+    const std::string sound = dir.write("sound", whole);
+    const RunResult one = run_mwconv(dir, "'" + cut + "'");
+    EXPECT_EQ(one.status, 4);
+    EXPECT_EQ(one.err.rfind("mwconv: " + cut + ": converted, but the document is damaged; what could not be read is "
+                            "missing: recovered ", 0), 0u) << one.err;
+    EXPECT_NE(one.err.find("the paragraph index was lost"), std::string::npos) << one.err;
+    EXPECT_NE(one.out.find("Paragraph number 20 survives."), std::string::npos);
+    const RunResult batch = run_mwconv(dir, "-o '" + dir.file("out") + "' '" + cut + "' '" + sound + "'");
+    EXPECT_EQ(batch.status, 4);
+    EXPECT_NE(batch.err.find("1 converted, 1 damaged, 0 not MacWrite, 0 failed\n"), std::string::npos) << batch.err;
+    EXPECT_TRUE(std::filesystem::exists(dir.file("out/cut.txt")));
+    const RunResult id = run_mwconv(dir, "--identify --json '" + cut + "' '" + sound + "'");
+    EXPECT_EQ(id.status, 4);
+    EXPECT_NE(id.out.find("\"damaged\":\"recovered "), std::string::npos) << id.out;
+    EXPECT_NE(id.out.find("\"damaged\":null"), std::string::npos) << id.out;
+}
+
+}  // namespace

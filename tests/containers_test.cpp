@@ -111,7 +111,8 @@ TEST(MacBinary, HeaderCheckedAndDocumentsNotTakenForIt) {
 
 TEST(BinHex, RunsDecodedAndEveryCrcChecked) {
     const std::string data = std::string(700, '\0') + "\x90\x90\x90\x90\x90 text" + std::string(5, 'x');
-    const std::string text = "Mail headers: ignored\n\n" + testing_support::binhex("Memo \x8e", "WORDMACA", data, "rsrc");
+    const std::string text = std::string(300, 'M') + "\nail headers: ignored, more than 4 KB of them\n" +
+                             std::string(5000, 'h') + "\n\n" + testing_support::binhex("Memo \x8e", "WORDMACA", data, "rsrc");
     auto leaves = walk_all(text);
     ASSERT_EQ(leaves.size(), 1u);
     EXPECT_EQ(leaves[0].shown, "Memo \xc3\xa9");

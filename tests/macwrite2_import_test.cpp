@@ -197,17 +197,17 @@ TEST(MacWrite2Damaged, CyclesLinksPastTheEndAndShortRunsEndTheChain) {
     std::string cyclic = good;
     cyclic[3 * 256 - 2] = 0;
     cyclic[3 * 256 - 1] = 3;   // the document chain links to itself
-    EXPECT_EQ(convert(import_macwrite_ii, cyclic).result, 0);
+    EXPECT_EQ(convert(import_macwrite_ii, cyclic).result, kConvertedDamaged);
     std::string past = good;
     past[3 * 256 - 2] = 0x7F;  // to block 32767
-    EXPECT_EQ(convert(import_macwrite_ii, past).result, 0);
+    EXPECT_EQ(convert(import_macwrite_ii, past).result, kConvertedDamaged);
     for (uint8_t count : {0, 1}) {
         std::string run = good;
         run[3 * 256 - 2] = '\xFF';
         run[3 * 256 - 1] = '\xFC';  // a block run at block 4
         run[3 * 256] = 0;
         run[3 * 256 + 1] = static_cast<char>(count);
-        EXPECT_EQ(convert(import_macwrite_ii, run).result, 0);
+        EXPECT_EQ(convert(import_macwrite_ii, run).result, kConvertedDamaged);
     }
 }
 
@@ -239,11 +239,14 @@ TEST(MacWrite2Damaged, TextBlockReferencesOutsideTheDocument) {
     // reference at block 0, then far past the end, then at 300 characters
     const size_t ref = 4 * 256 + 8;
     ASSERT_EQ(doc.substr(ref, 4), "\0\x04\0\x06"s);
-    for (const std::string &bad : {"\0\0\0\x06"s, "\x7F\0\0\x06"s, "\0\x04\x01\x2C"s}) {
+    // Only the block past the end is text the document lost.
+    const std::pair<std::string, int32_t> cases[] = {
+        {"\0\0\0\x06"s, kConverted}, {"\x7F\0\0\x06"s, kConvertedDamaged}, {"\0\x04\x01\x2C"s, kConverted}};
+    for (const auto &[bad, result] : cases) {
         std::string d = doc;
         d.replace(ref, 4, bad);
         const Converted c = convert(import_macwrite_ii, d);
-        EXPECT_EQ(c.result, 0);
+        EXPECT_EQ(c.result, result);
         EXPECT_LE(c.output.size(), 7u + 256u + 8u);
     }
 }

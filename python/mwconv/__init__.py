@@ -6,18 +6,22 @@
     mwconv.identify("Letter")["generation"]
 
 Failures raise NotMacWrite (the command's exit status 2) or ConversionError
-(its exit status 3), with the message the command prints.  A conversion
+(its exit status 3), with the message the command prints.  A damaged
+document converts with what could be read (the command's status 4) and
+warns with DamagedWarning; `warnings.simplefilter("error", DamagedWarning)`
+makes that an exception.  A conversion
 releases the GIL: threads convert in parallel.
 """
 
 import json
 import os
 import threading
+import warnings
 
 from . import _mwconv
 
 __version__ = _mwconv.__version__
-__all__ = ["convert", "convert_file", "convert_container", "identify", "members", "Error", "NotMacWrite", "ConversionError",
+__all__ = ["convert", "convert_file", "convert_container", "identify", "members", "Error", "NotMacWrite", "ConversionError", "DamagedWarning",
            "FORMATS", "SOURCES", "__version__"]
 
 # The command's --to and --from names.
@@ -42,6 +46,13 @@ class NotMacWrite(Error):
 
 class ConversionError(Error):
     """The document could not be read, converted or written (exit status 3)."""
+
+
+class DamagedWarning(UserWarning):
+    """The document is damaged: it was converted, and what could not be read
+    is missing (the command's exit status 4)."""
+
+    status = 4
 
 
 def _plugin_path():
@@ -97,8 +108,11 @@ def convert(data, to="html", source="auto", *, fragment=False, macbinary=False, 
     document is treated as the command treats its standard input.
     """
     source, to, fragment, macbinary = _options(source, to, fragment, macbinary, extra)
-    return _call(_lib().convert, bytes(data), source, to, fragment, macbinary, name or "",
-                 os.fspath(extract_media) if extract_media else "")
+    output, damaged = _call(_lib().convert, bytes(data), source, to, fragment, macbinary, name or "",
+                            os.fspath(extract_media) if extract_media else "")
+    if damaged:
+        warnings.warn(DamagedWarning(damaged), stacklevel=2)
+    return output
 
 
 def convert_file(path, to="html", output=None, source="auto", *, fragment=False, macbinary=False,
@@ -107,14 +121,19 @@ def convert_file(path, to="html", output=None, source="auto", *, fragment=False,
     format's extension added to its name, as the command names a batch's
     outputs); returns the output's path.
     The output is replaced only when the conversion succeeded."""
+    output, damaged = _convert_file(path, to, output, source, fragment, macbinary, extract_media, extra)
+    if damaged:
+        warnings.warn(DamagedWarning(damaged), stacklevel=2)
+    return output
+
+
+def _convert_file(path, to, output, source, fragment, macbinary, extract_media, extra):
+    """convert_file's work: (output, the damaged document's message or "")."""
     source, to, fragment, macbinary = _options(source, to, fragment, macbinary, extra)
     path = os.fspath(path)
-    if output is None:
-        output = path + "." + EXTENSIONS[to]
-    output = os.fspath(output)
-    _call(_lib().convert_file, path, output, source, to, fragment, macbinary,
-          os.fspath(extract_media) if extract_media else "")
-    return output
+    output = os.fspath(output) if output is not None else path + "." + EXTENSIONS[to]
+    return output, _call(_lib().convert_file, path, output, source, to, fragment, macbinary,
+                         os.fspath(extract_media) if extract_media else "")
 
 
 def convert_container(path, folder, to="html", source="auto", *, fragment=False, macbinary=False, force=False,
@@ -125,8 +144,9 @@ def convert_container(path, folder, to="html", source="auto", *, fragment=False,
     Returns None for a file that is no container, else (walked, members):
     `walked` is true for a container of more than one wrapped file (counted
     as a container), `members` one (kind, status, message) per member, kind
-    one of "converted", "other" (not MacWrite), "alone" (the one file of a
-    wrapper, not MacWrite), "failed" and "note".  `extract_media` is the
+    one of "converted", "damaged" (converted, status 4), "other" (not
+    MacWrite), "alone" (the one file of a wrapper, not MacWrite), "failed"
+    and "note".  `extract_media` is the
     run's media folder, `output_root` the run's output folder it mirrors."""
     source, to, fragment, macbinary = _options(source, to, fragment, macbinary, extra)
     return _call(_lib().convert_container, os.fspath(path), os.fspath(folder), source, to, fragment, macbinary,

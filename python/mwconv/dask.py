@@ -32,11 +32,12 @@ __all__ = ["plan", "convert_tree", "convert_one", "Result", "Summary"]
 class Result:
     input: str
     output: str
-    status: int            # the command's exit status for this file or member: 0, 2 or 3
+    status: int            # the command's exit status for this file or member: 0, 2, 3 or 4
     message: str = ""      # the command's message, "mwconv: FILE: problem"
     found: bool = True     # found in a folder walked, rather than named
-    # "converted", "skipped" (not MacWrite), "failed"; for a container's
-    # members also "other" (not MacWrite, inside a container) and "note".
+    # "converted", "damaged" (converted with what could be read, status 4),
+    # "skipped" (not MacWrite), "failed"; for a container's members also
+    # "other" (not MacWrite, inside a container) and "note".
     kind: str = "converted"
 
 
@@ -53,6 +54,10 @@ class Summary:
         return self._of("converted")
 
     @property
+    def damaged(self):
+        return self._of("damaged")
+
+    @property
     def skipped(self):
         return self._of("skipped")
 
@@ -63,15 +68,19 @@ class Summary:
     @property
     def status(self):
         """The command's exit status for the run: what is not MacWrite among
-        the files of a folder walked does not count."""
+        the files of a folder walked does not count; a failure outweighs a
+        document that was not one, which outweighs a damaged one (4)."""
+        rank = {0: 0, 4: 1}
         worst = 0
         for r in self.results:
-            if r.kind == "failed" or (r.kind == "skipped" and not r.found):
-                worst = max(worst, r.status)
+            if r.kind in ("failed", "damaged") or (r.kind == "skipped" and not r.found):
+                if rank.get(r.status, r.status + 1) >= rank.get(worst, worst + 1):
+                    worst = r.status
         return worst
 
     def __str__(self):
-        line = f"{len(self.converted)} converted, {len(self.skipped)} not MacWrite, {len(self.failed)} failed"
+        damaged = f"{len(self.damaged)} damaged, " if self.damaged else ""
+        line = f"{len(self.converted)} converted, {damaged}{len(self.skipped)} not MacWrite, {len(self.failed)} failed"
         if self.containers:
             other = len(self._of("other"))
             line += (f", {other} other file{'' if other == 1 else 's'} in {self.containers} "
@@ -149,7 +158,16 @@ def convert_one(path, target, found=True, refusal="", force=False, root=None, **
             refusal = refusal or f"{target} exists already (force=True replaces it); not converted"
             return [Result(path, target, 3, f"mwconv: {path}: {refusal}", found, "failed")], False
         os.makedirs(os.path.dirname(target) or ".", exist_ok=True)
-        mwconv.convert_file(path, output=target, **options)
+        to = options.pop("to")
+        if options.get("extract_media") and root:
+            # Each document's pictures in a folder named after its output, as
+            # the command's batch mirrors it, less the extension.
+            relative = os.path.splitext(os.path.relpath(target, root))[0]
+            options["extract_media"] = os.path.join(options["extract_media"], relative)
+        _, damaged = mwconv._convert_file(path, to, target, options.pop("source", "auto"), options.pop("fragment", False),
+                                          options.pop("macbinary", False), options.pop("extract_media", None), options)
+        if damaged:
+            return [Result(path, target, 4, damaged, found, "damaged")], False
         return [Result(path, target, 0, "", found, "converted")], False
     except mwconv.NotMacWrite as e:
         message = f"mwconv: {path}: skipped: not a MacWrite document" if found else str(e)

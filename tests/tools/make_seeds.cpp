@@ -20,6 +20,7 @@
 #include "tests/support/mw2_builder.h"
 #include "tests/support/mw5_builder.h"
 #include "tests/support/pict_builder.h"
+#include "tests/support/sit_builder.h"
 
 namespace {
 
@@ -59,6 +60,14 @@ std::string picture_seed(int version) {
     if (version == 2) b.pixmap8({std::string("\x00\x01", 2)}, 2, {0xFFFFFF, 0x0000FF}, 40, 0, 1).direct32({{0x112233}}, 50, 0);
     b.op(0xA1).u16(1).u16(2).u16(0);
     return b.build();
+}
+
+// An archive with a folder and the methods a builder can write by itself.
+SitFolder stuffit_seed() {
+    SitFile memo{"Memo", "WORD", "MACA", 0x0100, 2882000000u, 2882003600u, sit_rle90(example_document()),
+                 sit_lzw_literals("resource bytes"), false};
+    SitFile note{"Note", "TEXT", "ttxt", 0, 0, 0, sit_stored("plain\r"), {}, false};
+    return SitFolder{"", {note}, {SitFolder{"Letters", {memo}, {}}}};
 }
 
 int write_file(const std::string &path, const std::string &bytes) {
@@ -135,6 +144,8 @@ int main(int argc, char **argv) {
         {"macwrite2-forward", macwrite2_seed(ChainLinks::Forward)},
         {"macwrite2-backward", macwrite2_seed(ChainLinks::Backward)},
         {"macwrite2-runs", macwrite2_seed(ChainLinks::BlockRuns)},
+        {"container-stuffit-classic.sit", classic_archive(stuffit_seed())},
+        {"container-stuffit5.sit", sit5_archive(stuffit_seed())},
     };
     for (const auto &[name, bytes] : seeds)
         if (write_file(std::string(argv[1]) + "/" + name, bytes) != 0) return 1;

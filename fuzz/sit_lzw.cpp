@@ -1,0 +1,5 @@
+#include "fuzz/sit_decoder_target.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    return fuzz_sit_decoder(containers::sit::lzw_decoder, data, size);
+}

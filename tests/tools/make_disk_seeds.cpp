@@ -1,0 +1,71 @@
+// Writes fuzzing seeds of the disk image formats into DIR: an MFS volume, an
+// HFS volume (when hfsutils is installed), each also in a DiskCopy 4.2 image
+// and behind a partition map, and the refused wrappers.  Volumes are cut
+// after their directories, where a fuzzer's inputs end:
+//   make_disk_seeds DIR
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "tests/support/disk_builder.h"
+#include "tests/support/mw5_builder.h"
+
+namespace {
+
+using namespace testing_support;
+
+constexpr size_t kCut = 16 * 1024;
+
+void write(const std::string &dir, const std::string &name, const std::string &bytes) {
+    std::FILE *f = std::fopen((dir + "/" + name).c_str(), "wb");
+    if (f == nullptr) return;
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+// A small HFS volume with a folder and a document, or "" without hfsutils.
+std::string hfs_volume(const std::string &dir) {
+    const std::string work = dir + "/hfs-work";
+    std::filesystem::create_directories(work);
+    Hfsutils h(work);
+    write(work, "doc", Mw5Builder().text(Area::Main, "Seed\r").build());
+    std::string volume;
+    if (h.format(work + "/v.img", 800, "Seed") && h.run("hmkdir :Folder") && h.run("hcopy -r doc :Folder:Memo") &&
+        h.run("hattrib -t WORD -c MACA :Folder:Memo") && h.run("humount")) {
+        std::FILE *f = std::fopen((work + "/v.img").c_str(), "rb");
+        volume.resize(kCut);
+        volume.resize(std::fread(volume.data(), 1, kCut, f));
+        std::fclose(f);
+    }
+    std::filesystem::remove_all(work);
+    return volume;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_disk_seeds DIR\n");
+        return 2;
+    }
+    const std::string dir = argv[1];
+    const std::string doc = Mw5Builder().text(Area::Main, "Seed\r").build();
+    const std::string mfs = mfs_volume({{"Memo", "WORDMACA", doc, 1, 2}, {"Notes", "TEXTttxt", std::string(1500, 'n')}}).substr(0, kCut);
+    write(dir, "mfs.img", mfs);
+    write(dir, "mfs.image", diskcopy42(mfs));
+    const std::string hfs = hfs_volume(dir);
+    if (!hfs.empty()) {
+        write(dir, "hfs.img", hfs);
+        write(dir, "hfs.image", diskcopy42(hfs));
+        write(dir, "hfs-partitioned.img", partitioned_disk({{"MacOS", "Apple_HFS", hfs}}));
+    }
+    std::string udif(1024, '\0');
+    udif.replace(512, 4, "koly");
+    write(dir, "udif.dmg", udif);
+    std::string dart(4 + 80 + 64, '\0');
+    dart[1] = 1;
+    put16(dart, 2, 800);
+    put16(dart, 4, 64);
+    write(dir, "dart.image", dart);
+    return 0;
+}
