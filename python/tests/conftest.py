@@ -20,6 +20,15 @@ def run_command(*args, stdin=None):
     return subprocess.run([MWCONV, *map(str, args)], input=stdin, capture_output=True, check=False)
 
 
+def cut_document(folder):
+    """The bundled example cut at three quarters: damaged, converted as far
+    as it can be read (the command's status 4)."""
+    whole = (Path(__file__).resolve().parents[2] / "examples" / "welcome.mw5").read_bytes()
+    path = Path(folder) / "cut"
+    path.write_bytes(whole[: len(whole) * 3 // 4])
+    return path
+
+
 @pytest.fixture(scope="session")
 def corpus():
     if not CORPUS.is_dir():

@@ -2,12 +2,13 @@
 failures with the same messages."""
 
 import json
+import warnings
 from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
 import mwconv
-from conftest import run_command
+from conftest import cut_document, run_command
 
 
 def command_convert(path, to):
@@ -73,6 +74,20 @@ def test_failures_raise_with_the_command_messages(tmp_path):
 
     with pytest.raises(ValueError):
         mwconv.convert(b"", to="pdf")
+
+
+def test_a_damaged_document_converts_and_warns(tmp_path):
+    cut = cut_document(tmp_path)
+    done = run_command("-t", "html", "-", stdin=cut.read_bytes())
+    assert done.returncode == 4
+    with pytest.warns(mwconv.DamagedWarning) as caught:
+        assert mwconv.convert(cut.read_bytes(), to="html") == done.stdout
+    assert str(caught[0].message) == done.stderr.decode().rstrip("\n")
+    with warnings.catch_warnings():
+        warnings.simplefilter("error", mwconv.DamagedWarning)
+        with pytest.raises(mwconv.DamagedWarning):
+            mwconv.convert_file(cut, to="text", output=tmp_path / "cut.txt")
+    assert (tmp_path / "cut.txt").exists()
 
 
 def test_convert_file_writes_what_the_command_writes(built_documents, tmp_path):
