@@ -101,6 +101,20 @@ def test_convert_file_writes_what_the_command_writes(built_documents, tmp_path):
     assert default == str(built_documents[0]) + ".html"
 
 
+def test_members_are_those_identify_lists(tmp_path):
+    from conftest import BUILD
+    import subprocess
+    subprocess.run([str(BUILD / "make_seeds"), tmp_path], check=True)
+    for container in sorted(tmp_path.glob("container-*")):
+        listed = [json.loads(line) for line in run_command("--identify", "--json", container).stdout.splitlines()]
+        if "member" not in listed[0]:
+            continue  # a MacBinary document: --identify describes the document itself
+        ours = mwconv.members(container)
+        assert [(m["path"], m["container"], m["size"]) for m in ours] == [
+            (j["member"], j["container"], j["data_length"]) for j in listed], container
+    assert mwconv.members(tmp_path / "macwrite22") == []
+
+
 def test_four_threads_give_the_bytes_of_one(documents):
     work = [(path.read_bytes(), to) for path in documents for to in ("html", "rtf", "docx", "macwrite5")] * 3
 
