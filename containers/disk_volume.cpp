@@ -3,34 +3,13 @@
 #include <vector>
 
 #include "containers/formats.h"
+#include "containers/names.h"
 #include "host/kavrel.h"
 
 namespace containers::disk {
 
 std::string mac_roman(const uint8_t *bytes, size_t length) {
-    std::string out;
-    out.reserve(length);
-    for (size_t i = 0; i < length; ++i) {
-        const uint32_t cp = MAC2INT[bytes[i]];
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | cp >> 6);
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | cp >> 12);
-            out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-    return out;
-}
-
-std::optional<int64_t> mac_date(uint32_t seconds) {
-    // 1904-01-01 to 1970-01-01: 66 years, 17 of them leap years.
-    constexpr int64_t kEpochDifference = 2082844800;
-    if (seconds == 0) return std::nullopt;
-    return static_cast<int64_t>(seconds) - kEpochDifference;
+    return mac_roman_to_utf8(std::string_view(reinterpret_cast<const char *>(bytes), length));
 }
 
 std::string four_cc(const uint8_t *p) { return std::string(reinterpret_cast<const char *>(p), 4); }

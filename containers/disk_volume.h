@@ -10,6 +10,7 @@
 #include <string>
 
 #include "containers/container.h"
+#include "containers/names.h"
 
 namespace containers::disk {
 
@@ -22,9 +23,8 @@ inline uint32_t be32(const uint8_t *p) {
 // a control character stays for the walker's one naming function).
 std::string mac_roman(const uint8_t *bytes, size_t length);
 
-// A Macintosh date (seconds since 1904, local clock) as Unix seconds read as
-// UTC; none for 0, which a volume stores for "never".
-std::optional<int64_t> mac_date(uint32_t seconds);
+// A Macintosh date: containers::mac_date (names.h).
+using containers::mac_date;
 
 // Four characters of a Finder type or creator, as stored.
 std::string four_cc(const uint8_t *p);

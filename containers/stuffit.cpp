@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "containers/formats.h"
+#include "containers/names.h"
 #include "containers/sit_decoders.h"
 #include "containers/source.h"
 #include "host/kavrel.h"
@@ -24,7 +25,6 @@ namespace {
 constexpr size_t kClassicHeader = 22, kClassicEntry = 112;
 constexpr size_t kSit5Header = 100, kSit5Entry = 48;
 constexpr uint64_t kSearchLimit = 1u << 20;  // self-extracting archives: the first megabyte
-constexpr int64_t kMacEpoch = 2082844800;     // 1904-01-01 to 1970-01-01, in seconds
 constexpr int kFolderStart = 32, kFolderEnd = 33, kEncrypted = 0x10;
 constexpr uint8_t kSit5Folder = 0x40, kSit5Encrypted = 0x20;
 constexpr size_t kChunk = 64 * 1024;
@@ -46,26 +46,7 @@ bool classic_at(const uint8_t *p, size_t n) {
 bool sit5_at(const uint8_t *p, size_t n) { return n >= kSit5Header && std::memcmp(p, kBanner, kBannerLength) == 0; }
 
 std::string roman(const uint8_t *p, size_t n) {
-    std::string out;
-    for (size_t i = 0; i < n; ++i) {
-        const unsigned c = MAC2INT[p[i]];
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | c >> 6);
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | c >> 12);
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-std::optional<int64_t> mac_date(uint32_t seconds) {
-    if (seconds == 0) return std::nullopt;
-    return static_cast<int64_t>(seconds) - kMacEpoch;
+    return mac_roman_to_utf8(std::string_view(reinterpret_cast<const char *>(p), n));
 }
 
 std::string four_chars(const uint8_t *p) { return roman(p, 4); }

@@ -16,10 +16,17 @@ common=(host/*.cpp catalogue/catalogue.cpp catalogue/identify.cpp macwrite2/*.cp
         $(ls pict/*.cpp | grep -v '/png_zlib\.cpp$') containers/*.cpp)
 flags=(-std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -DMWCONV_HAVE_LIBZIP
        -DMWCONV_HAVE_LIBARCHIVE)
+# The shared sources are compiled once, as many at a time as there are
+# cores, and every target links the same objects.
+rm -rf "$out/objects" && mkdir -p "$out/objects"
+export out
+export object_flags="${flags[*]/-fsanitize=fuzzer,/-fsanitize=fuzzer-no-link,}"
+printf '%s\n' "${common[@]}" |
+  xargs -P "$(nproc)" -n 1 bash -c 'clang++ $object_flags -c "$0" -o "$out/objects/$(echo "$0" | tr / _).o"'
 status=0
 for target in $(grep -l LLVMFuzzerTestOneInput fuzz/*.cpp); do
   name=$(basename "$target" .cpp)
-  clang++ "${flags[@]}" "${common[@]}" "$target" -lpng -lzip -larchive -lnettle -o "$out/$name"
+  clang++ "${flags[@]}" "$target" "$out"/objects/*.o -lpng -lzip -larchive -lnettle -o "$out/$name"
   work="$out/$name-corpus"
   mkdir -p "$work"
   echo "fuzzing $name for ${seconds}s"

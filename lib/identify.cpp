@@ -12,6 +12,7 @@
 #include "catalogue/identify.h"
 #include "lib/job.h"
 #include "lib/system.h"
+#include "containers/names.h"
 #include "host/kavrel.h"
 #include "host/macbinary.h"
 
@@ -42,25 +43,6 @@ const char *format_name(int32_t generation) {
     }
 }
 
-// A Macintosh name (Mac OS Roman) as UTF-8.
-std::string mac_to_utf8(const std::string &mac) {
-    std::string out;
-    for (unsigned char c : mac) {
-        const uint16_t cp = MAC2INT[c];
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | cp >> 6);
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | cp >> 12);
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-    return out;
-}
-
 // A Macintosh date (seconds since 1904, local time of the Mac that wrote it,
 // shown as it stands) in ISO 8601; empty for 0.
 std::string mac_date(uint32_t seconds) {
@@ -88,7 +70,7 @@ ordered_json to_json(const std::string &path, const Described &d) {
     if (d.id.generation != MACWRITE_II) j["version"] = d.id.version;
     if (d.id.macbinary != 0)
         j["macbinary"] = {{"type", d.finder.type},        {"creator", d.finder.creator},
-                          {"name", mac_to_utf8(d.finder.name)}, {"created", mac_date(d.finder.created)},
+                          {"name", containers::mac_roman_to_utf8(d.finder.name)}, {"created", mac_date(d.finder.created)},
                           {"modified", mac_date(d.finder.modified)}};
     else
         j["macbinary"] = nullptr;
@@ -118,7 +100,7 @@ std::string to_text(const std::string &path, const Described &d) {
     if (d.id.generation != MACWRITE_II) line += " (version " + std::to_string(d.id.version) + ")";
     if (d.id.macbinary != 0) {
         line += "; MacBinary: type " + d.finder.type + ", creator " + d.finder.creator + ", name \"" +
-                mac_to_utf8(d.finder.name) + "\"";
+                containers::mac_roman_to_utf8(d.finder.name) + "\"";
         if (d.finder.created != 0) line += ", created " + mac_date(d.finder.created);
         if (d.finder.modified != 0) line += ", modified " + mac_date(d.finder.modified);
     } else {
