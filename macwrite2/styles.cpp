@@ -65,6 +65,9 @@ void read_char_styles(Cursor &chain, std::vector<CharAttributes> &table, int32_t
     }
 }
 
+// Only the alignment is taken from a record: its other fields (the 32-bit
+// values after the alignment among them) have no established meaning or unit,
+// and an indent read in the wrong unit would misplace every paragraph.
 void read_para_formats(Cursor &chain, std::vector<ParaFormat> &table, int32_t count) {
     table.assign(static_cast<size_t>(count), ParaFormat{});
     for (ParaFormat &e : table) {
