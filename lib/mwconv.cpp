@@ -1,5 +1,7 @@
 #include "lib/mwconv.h"
 
+#include <filesystem>
+
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -89,6 +91,14 @@ void Library::convert_file(const std::string &input, const std::string &output, 
     job.input = input;
     job.output = output;
     job.media_dir = media_dir;
+    // The Finder's dates from an AppleDouble companion beside the file, as
+    // the command takes them for a file it is given.
+    if (input != "-") {
+        const std::filesystem::path path = sys::to_path(input);
+        const std::filesystem::path beside = path.parent_path() / sys::to_path("._" + sys::utf8_of(path.filename()));
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(beside, ec)) read_companion(sys::utf8_of(beside), job);
+    }
     std::vector<sys::FileId> ids(1);
     if (sys::file_id(input, ids[0])) job.inputs = &ids;
     check(run_job(*plugin_, options, job), damaged);

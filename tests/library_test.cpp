@@ -2,11 +2,14 @@
 // Library shared by threads.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "lib/mwconv.h"
+#include "tests/support/apple_builder.h"
 #include "tests/support/example_document.h"
 #include "tests/support/run.h"
 
@@ -34,6 +37,20 @@ TEST(Library, ConvertsAsTheCommandDoesAndFailsWithItsMessages) {
         EXPECT_STREQ(e.what(), "mwconv: <stdin>: not a MacWrite document");
     }
     EXPECT_THROW(mwconv::Library(dir.file("missing.so")), mwconv::Error);
+}
+
+// A file with its AppleDouble companion beside it: its output is dated by
+// the Finder's modification date, as the command dates it.
+TEST(Library, ConvertFileTakesTheFindersDatesFromTheCompanion) {
+    const mwconv::Library lib(kPlugin);
+    ScratchDir dir;
+    const std::string in = dir.write("welcome", example_document());
+    constexpr uint32_t kModified = 34 * 86400;  // 2000-02-04, from 2000-01-01 UTC
+    dir.write("._welcome", AppleBuilder(AppleBuilder::kDouble, 2).finder("WORD", "MACA").dates(1000, kModified).build());
+    lib.convert_file(in, dir.file("welcome.txt"), {});
+    using namespace std::chrono;
+    const auto written = file_clock::to_sys(std::filesystem::last_write_time(dir.file("welcome.txt")));
+    EXPECT_EQ(duration_cast<seconds>(written.time_since_epoch()).count(), 946684800 + kModified);
 }
 
 TEST(Library, ThreadsShareOneLibrary) {
