@@ -144,7 +144,6 @@ bool convert_members(const Plugin &plugin, const RunOptions &options, const std:
         folder_like = folder_like || !leaf.path.empty();
         std::vector<std::string> changes;
         const std::string relative = containers::safe_path(leaf.path, changes);
-        for (const std::string &change : changes) report(MemberOutcome{MemberOutcome::kNote, kOk, "mwconv: " + name + ": " + change});
         // A warning about the whole container (a disk image's checksum)
         // comes with every member: it is told once.
         if (!leaf.member.warning.empty() && warned.insert(leaf.member.warning).second)
@@ -165,6 +164,10 @@ bool convert_members(const Plugin &plugin, const RunOptions &options, const std:
         MemberOutcome outcome = convert_member(plugin, options, ids, name, leaf, output, media_dir);
         if (outcome.kind == MemberOutcome::kOther && leaf.path.empty())
             outcome = MemberOutcome{MemberOutcome::kAlone, kNotADocument, "mwconv: " + name + ": not a MacWrite document"};
+        // A changed name is told only where an output takes it.
+        if (outcome.kind == MemberOutcome::kConverted || outcome.kind == MemberOutcome::kDamaged)
+            for (const std::string &change : changes)
+                report(MemberOutcome{MemberOutcome::kNote, kOk, "mwconv: " + name + ": " + change});
         report(outcome);
     }
     return folder_like;

@@ -247,12 +247,16 @@ TEST(CliContainers, DiskImagesConvertLikeFoldersOfTheirDocuments) {
     const std::string bare = dir.write("bare", memo());
     sh(dir, "dd if=/dev/zero of='System Disk.image' bs=1024 count=1440 2>/dev/null && hformat -l Disk 'System Disk.image' && "
             "hmount 'System Disk.image' && hmkdir :Letters && hcopy -r bare ':Letters:Memo to Ann' && "
-            "hattrib -t WORD -c MACA ':Letters:Memo to Ann' && hcopy -r bare ':Caf\x8e' && humount");
+            "hattrib -t WORD -c MACA ':Letters:Memo to Ann' && hcopy -r bare ':Caf\x8e' && "
+            "hcopy -r bare ':..' && echo plain > plain && hcopy -r plain ':Icon\x01' && humount");
     const std::string expected = run_mwconv(dir, "'" + bare + "'").out;
     const RunResult r = run_mwconv(dir, "-o '" + dir.file("out") + "/' '" + dir.file("System Disk.image") + "'");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(read_file(dir.file("out/System Disk.image/Letters/Memo to Ann.txt")), expected);
     EXPECT_EQ(read_file(dir.file("out/System Disk.image/Caf\xc3\xa9.txt")), expected);
+    // A name no file can take is changed and told, where an output takes it.
+    EXPECT_NE(r.err.find("/..: "), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Icon"), std::string::npos) << r.err;
 
     const fs::path image = corpus_dir() / "containers" / "MacWrite 4.5.image";
     if (!fs::exists(image)) GTEST_SKIP() << "no corpus at " << corpus_dir() << ": the real disk image is not checked";
