@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "lib/members.h"
 #include "lib/system.h"
 
 namespace mwconv {
@@ -15,17 +16,6 @@ namespace {
 bool hidden(const fs::path &p) {
     const std::string name = sys::utf8_of(p.filename());
     return (!name.empty() && name[0] == '.') || name == "__MACOSX";
-}
-
-// "._NAME" beside a file, or "__MACOSX/DIR/._NAME" under the folder walked,
-// as an unzipped archive from a Mac leaves them.
-std::string companion(const fs::path &root, const fs::path &file) {
-    const fs::path name = sys::to_path("._" + sys::utf8_of(file.filename()));
-    std::error_code ec;
-    for (const fs::path &candidate : {file.parent_path() / name,
-                                      root / "__MACOSX" / file.lexically_relative(root).parent_path() / name})
-        if (fs::is_regular_file(candidate, ec)) return sys::utf8_of(candidate);
-    return {};
 }
 
 void walk(const std::string &root, std::vector<InputFile> &out) {
@@ -40,7 +30,7 @@ void walk(const std::string &root, std::vector<InputFile> &out) {
         }
         if (!entry.is_regular_file(ec)) continue;
         found.push_back(InputFile{sys::utf8_of(entry.path()), sys::utf8_of(entry.path().lexically_relative(sys::to_path(root))), true,
-                                  companion(sys::to_path(root), entry.path())});
+                                  companion_of(sys::to_path(root), entry.path())});
     }
     std::sort(found.begin(), found.end(), [](const InputFile &a, const InputFile &b) { return a.relative < b.relative; });
     out.insert(out.end(), found.begin(), found.end());
@@ -60,7 +50,7 @@ std::vector<InputFile> expand_inputs(const std::vector<std::string> &inputs) {
             walk(input, files);
         } else {
             const std::string name = input == "-" ? "stdin" : sys::utf8_of(sys::to_path(input).filename());
-            const std::string beside = input == "-" ? std::string() : companion(sys::to_path(input).parent_path(), sys::to_path(input));
+            const std::string beside = input == "-" ? std::string() : companion_of(sys::to_path(input).parent_path(), sys::to_path(input));
             files.push_back(InputFile{input, name, false, beside});
         }
     }

@@ -22,9 +22,7 @@ namespace {
 
 using nlohmann::ordered_json;
 
-struct CloseFile {
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
+using sys::File;
 
 const char *generation_name(int32_t generation) {
     switch (generation) {
@@ -136,7 +134,7 @@ bool describe(const Plugin &plugin, std::FILE *f, Described &d, std::string &err
 }
 
 bool describe(const Plugin &plugin, const std::string &path, Described &d, std::string &error) {
-    std::unique_ptr<std::FILE, CloseFile> f(sys::open_file(path, "rb"));
+    File f(sys::open_file(path, "rb"));
     if (!f) {
         error = sys::error_text(errno);
         return false;

@@ -24,12 +24,7 @@ namespace mwconv {
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE *f) const {
-        if (f != nullptr) std::fclose(f);
-    }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+using sys::File;
 
 constexpr size_t kHeadSize = 4096;
 

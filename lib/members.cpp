@@ -25,10 +25,7 @@ namespace {
 
 using nlohmann::ordered_json;
 
-struct FileCloser {
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+using sys::File;
 
 constexpr size_t kHead = 4096;
 
@@ -247,6 +244,15 @@ int identify_members(const Plugin &plugin, const RunOptions &options, const std:
         std::printf("%s\n", line.c_str());
     }
     return worst;
+}
+
+std::string companion_of(const fs::path &root, const fs::path &file) {
+    const fs::path name = sys::to_path("._" + sys::utf8_of(file.filename()));
+    std::error_code ec;
+    for (const fs::path &candidate : {file.parent_path() / name,
+                                      root / "__MACOSX" / file.lexically_relative(root).parent_path() / name})
+        if (fs::is_regular_file(candidate, ec)) return sys::utf8_of(candidate);
+    return {};
 }
 
 void read_companion(const std::string &companion, Job &job) {

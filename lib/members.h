@@ -3,6 +3,8 @@
 // document inside converted through the same jobs as a file's.
 #pragma once
 
+#include <filesystem>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -43,6 +45,11 @@ Outcome convert_only_member(const Plugin &plugin, const RunOptions &options, con
 // 3 when a member or the container cannot be read, else 0.
 int identify_members(const Plugin &plugin, const RunOptions &options, const std::string &input,
                      const ContainerInput &container);
+
+// A file's AppleDouble companion: "._NAME" beside it, or
+// "__MACOSX/DIR/._NAME" under the folder `root` walked, as an unzipped
+// archive from a Mac leaves them; empty when it has none.
+std::string companion_of(const std::filesystem::path &root, const std::filesystem::path &file);
 
 // The Finder's dates of a file in a folder, from its AppleDouble companion
 // (empty: none), for its job.

@@ -21,12 +21,7 @@ namespace mwconv {
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE *f) const {
-        if (f != nullptr) std::fclose(f);
-    }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+using sys::File;
 
 // A scratch stream holding `data`, rewound.
 File stream_of(std::string_view data) {
@@ -91,13 +86,11 @@ void Library::convert_file(const std::string &input, const std::string &output, 
     job.input = input;
     job.output = output;
     job.media_dir = media_dir;
-    // The Finder's dates from an AppleDouble companion beside the file, as
-    // the command takes them for a file it is given.
+    // The Finder's dates from the file's AppleDouble companion, as the
+    // command takes them for a file it is given.
     if (input != "-") {
         const std::filesystem::path path = sys::to_path(input);
-        const std::filesystem::path beside = path.parent_path() / sys::to_path("._" + sys::utf8_of(path.filename()));
-        std::error_code ec;
-        if (std::filesystem::is_regular_file(beside, ec)) read_companion(sys::utf8_of(beside), job);
+        read_companion(companion_of(path.parent_path(), path), job);
     }
     std::vector<sys::FileId> ids(1);
     if (sys::file_id(input, ids[0])) job.inputs = &ids;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -23,6 +24,14 @@ std::filesystem::path to_path(const std::string &utf8);
 std::string utf8_of(const std::filesystem::path &path);
 
 std::FILE *open_file(const std::string &path, const char *mode);
+
+// A stream that closes itself.
+struct FileCloser {
+    void operator()(std::FILE *f) const {
+        if (f != nullptr) std::fclose(f);
+    }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
 bool is_folder(std::FILE *f);
 std::string executable_dir();
 

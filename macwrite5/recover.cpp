@@ -38,31 +38,44 @@ bool text_at(uint8_t c, size_t i, size_t count) {
     return i + 1 == count ? c == kavrel::code::kParagraphEnd : text_char(c);
 }
 
-// The end of nibble-compressed text of `count` characters at `at`, its
-// characters in `text`; -1 when it runs past `limit`.
-long expand_at(const Bytes &doc, long at, long limit, uint16_t count, Bytes *text, bool as_text, long *work) {
-    long nibble = 0;
-    auto next = [&]() -> int {
+// Nibble-compressed characters, read from `nibble` nibbles into the byte
+// at `at`, never at or past `limit`.
+struct Nibbles {
+    const Bytes &doc;
+    long at, limit, nibble = 0;
+
+    int next() {
         const long byte = at + nibble / 2;
         if (byte >= limit) return -1;
         const int v = (nibble & 1) ? doc[byte] & 0x0F : doc[byte] >> 4;
         ++nibble;
         return v;
-    };
-    for (uint16_t i = 0; i < count; ++i) {
+    }
+    // The next character; -1 when it runs past the limit.
+    int character() {
         const int n = next();
         if (n < 0) return -1;
-        uint8_t c = static_cast<uint8_t>(kNibbleTable[n < kNibbleEscape ? n : 0]);
-        if (n == kNibbleEscape) {
-            const int hi = next(), lo = hi < 0 ? -1 : next();
-            if (lo < 0) return -1;
-            c = static_cast<uint8_t>(hi << 4 | lo);
-        }
+        if (n != kNibbleEscape) return static_cast<uint8_t>(kNibbleTable[n]);
+        const int hi = next(), lo = hi < 0 ? -1 : next();
+        return lo < 0 ? -1 : hi << 4 | lo;
+    }
+    // Past the byte that holds the last nibble read.
+    long end() const { return at + (nibble + 1) / 2; }
+};
+
+// The end of nibble-compressed text of `count` characters at `at`, its
+// characters in `text`; -1 when it runs past `limit`.
+long expand_at(const Bytes &doc, long at, long limit, uint16_t count, Bytes *text, bool as_text, long *work) {
+    Nibbles in{doc, at, limit};
+    for (uint16_t i = 0; i < count; ++i) {
+        const int n = in.character();
+        if (n < 0) return -1;
+        const auto c = static_cast<uint8_t>(n);
         if (as_text && !text_at(c, i, count)) return -1;
         if (work != nullptr && --*work < 0) return -1;
         if (text != nullptr) text->push_back(c);
     }
-    return at + (nibble + 1) / 2;
+    return in.end();
 }
 
 // A text paragraph as it lies in the file.
@@ -393,27 +406,13 @@ TailText tail_text(const Bytes &doc, long at, long limit, bool compressed, int s
         t.end = cr + 1;
         return t;
     }
-    long nibble = skip;
-    auto next = [&]() -> int {
-        const long byte = at + nibble / 2;
-        if (byte >= limit) return -1;
-        const int v = (nibble & 1) ? doc[byte] & 0x0F : doc[byte] >> 4;
-        ++nibble;
-        return v;
-    };
+    Nibbles in{doc, at, limit, skip};
     while (t.text.size() < kLongest) {
-        int n = next();
+        const int n = in.character();
         if (n < 0) return TailText{};
-        if (n == kNibbleEscape) {
-            const int hi = next(), lo = hi < 0 ? -1 : next();
-            if (lo < 0) return TailText{};
-            n = hi << 4 | lo;
-        } else {
-            n = static_cast<uint8_t>(kNibbleTable[n]);
-        }
         t.text.push_back(static_cast<uint8_t>(n));
         if (n == kavrel::code::kParagraphEnd) {
-            t.end = at + (nibble + 1) / 2;
+            t.end = in.end();
             return t;
         }
         if (!text_char(static_cast<uint8_t>(n))) return TailText{};
