@@ -7,8 +7,11 @@
 #   bench/html_size.sh [BUILD_DIR] [LIMIT]
 #
 # Prints one line a document (stream bytes, HTML bytes, HTML / stream) and
-# exits 1 when a ratio passes LIMIT (1.3 unless told).  BUILD_DIR needs
-# make_documents (cmake -DMWCONV_BENCHMARKS=ON).
+# one for the corpus as a whole, and exits 1 when the 14 MB document's ratio
+# or the corpus's passes LIMIT (1.3 unless told).  A short document's ratio
+# is printed, not held to the limit: its head (the page, the font
+# substitutes, the classes) is a fixed half kilobyte or more, two fifths of
+# a 1 KB memo.  BUILD_DIR needs make_documents (cmake -DMWCONV_BENCHMARKS=ON).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(cd "${1:-build}" && pwd)
@@ -26,14 +29,28 @@ for d in ../shared/corpus/macwrite5 ../shared/corpus/macwrite22; do
 done
 
 over=0
+corpus_stream=0
+corpus_html=0
+ratio() { awk -v h="$1" -v s="$2" 'BEGIN { printf "%.2f", h / s }'; }
+above() { awk -v r="$1" -v l="$limit" 'BEGIN { exit !(r > l) }'; }
 printf '%-60s %10s %10s %6s\n' document stream html ratio
 for doc in "${documents[@]}"; do
   "$mwconv" -q -t stream -o "$work/one.stream" "$doc"
   "$mwconv" -q -t html -o "$work/one.html" "$doc"
   stream=$(stat -c %s "$work/one.stream")
   html=$(stat -c %s "$work/one.html")
-  ratio=$(awk -v h="$html" -v s="$stream" 'BEGIN { printf "%.2f", h / s }')
-  printf '%-60s %10d %10d %6s\n' "$(basename "$doc")" "$stream" "$html" "$ratio"
-  awk -v r="$ratio" -v l="$limit" 'BEGIN { exit !(r > l) }' && over=1
+  r=$(ratio "$html" "$stream")
+  printf '%-60s %10d %10d %6s\n' "$(basename "$doc")" "$stream" "$html" "$r"
+  if [ "$doc" = "$work/doc14.mw5" ]; then
+    above "$r" && over=1
+  else
+    corpus_stream=$((corpus_stream + stream))
+    corpus_html=$((corpus_html + html))
+  fi
 done
+if [ "$corpus_stream" -gt 0 ]; then
+  r=$(ratio "$corpus_html" "$corpus_stream")
+  printf '%-60s %10d %10d %6s\n' "the corpus" "$corpus_stream" "$corpus_html" "$r"
+  above "$r" && over=1
+fi
 exit $over

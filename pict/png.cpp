@@ -1,7 +1,9 @@
 // PNG files of decoded bitmaps, through libpng.
 #include <png.h>
 
-#include "pict/pict.h"
+#include <vector>
+
+#include "pict/png_layout.h"
 
 namespace pict {
 
@@ -13,9 +15,26 @@ void append(png_structp png, png_bytep data, png_size_t n) {
 
 void flush(png_structp) {}
 
-// libpng reports its errors by a long jump back here; nothing in this frame
-// needs destroying but what png_destroy_write_struct frees.
-bool write(const Image &image, std::string &out) {
+// The palette as libpng takes it: colours, and the alphas of the entries
+// with transparency.
+struct Palette {
+    std::vector<png_color> colours;
+    std::vector<png_byte> alphas;
+};
+
+Palette palette_of(const PngLayout &layout) {
+    Palette p;
+    for (const auto &c : layout.palette) {
+        p.colours.push_back({c[0], c[1], c[2]});
+        if (p.alphas.size() < layout.transparent_entries) p.alphas.push_back(c[3]);
+    }
+    return p;
+}
+
+// libpng reports its errors by a long jump back here: this frame holds no
+// object with a destructor, and nothing needs freeing but what
+// png_destroy_write_struct frees.
+bool write(const Image &image, const PngLayout &layout, const Palette &palette, std::string &out) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     if (!png) return false;
     png_infop info = png_create_info_struct(png);
@@ -24,11 +43,16 @@ bool write(const Image &image, std::string &out) {
         return false;
     }
     png_set_write_fn(png, &out, append, flush);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height), 8,
-                 PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height),
+                 layout.bit_depth, layout.indexed ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (layout.indexed)
+        png_set_PLTE(png, info, palette.colours.data(), static_cast<int>(palette.colours.size()));
+    if (!palette.alphas.empty())
+        png_set_tRNS(png, info, palette.alphas.data(), static_cast<int>(palette.alphas.size()), nullptr);
     png_write_info(png, info);
     for (int y = 0; y < image.height; ++y)
-        png_write_row(png, const_cast<png_bytep>(image.rgba.data() + static_cast<size_t>(y) * image.width * 4));
+        png_write_row(png, reinterpret_cast<png_const_bytep>(layout.rows.data() + static_cast<size_t>(y) * layout.row_bytes));
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
     return true;
@@ -41,7 +65,8 @@ std::string encode_png(const Image &image) {
     if (image.width <= 0 || image.height <= 0 ||
         image.rgba.size() != static_cast<size_t>(image.width) * static_cast<size_t>(image.height) * 4)
         return {};
-    if (!write(image, out)) return {};
+    const PngLayout layout = png_layout(image);
+    if (!write(image, layout, palette_of(layout), out)) return {};
     return out;
 }
 

@@ -3,7 +3,7 @@
 // see the same pixels as from libpng; the bytes differ.
 #include <zlib.h>
 
-#include "pict/pict.h"
+#include "pict/png_layout.h"
 
 namespace pict {
 
@@ -27,11 +27,12 @@ void chunk(std::string &out, const char *type, const std::string &data) {
 std::string encode_png(const Image &image) {
     const size_t row = static_cast<size_t>(image.width) * 4;
     if (image.width <= 0 || image.height <= 0 || image.rgba.size() != row * static_cast<size_t>(image.height)) return {};
+    const PngLayout layout = png_layout(image);
     std::string raw;
-    raw.reserve((row + 1) * static_cast<size_t>(image.height));
+    raw.reserve((layout.row_bytes + 1) * static_cast<size_t>(image.height));
     for (int y = 0; y < image.height; ++y) {
         raw.push_back('\0');  // filter: none
-        raw.append(reinterpret_cast<const char *>(image.rgba.data()) + row * static_cast<size_t>(y), row);
+        raw.append(layout.rows, layout.row_bytes * static_cast<size_t>(y), layout.row_bytes);
     }
     uLongf packed_size = compressBound(static_cast<uLong>(raw.size()));
     std::string packed(packed_size, '\0');
@@ -42,9 +43,20 @@ std::string encode_png(const Image &image) {
     std::string header;
     put32(header, static_cast<uint32_t>(image.width));
     put32(header, static_cast<uint32_t>(image.height));
-    header += std::string("\x08\x06\x00\x00\x00", 5);  // 8 bits, RGBA, deflate, no filter choice, no interlace
+    header.push_back(static_cast<char>(layout.bit_depth));
+    header.push_back(layout.indexed ? 3 : 6);       // palette or RGBA
+    header += std::string("\x00\x00\x00", 3);     // deflate, no filter choice, no interlace
     std::string png("\x89PNG\r\n\x1a\n", 8);
     chunk(png, "IHDR", header);
+    if (layout.indexed) {
+        std::string colours, alphas;
+        for (size_t i = 0; i < layout.palette.size(); ++i) {
+            colours.append(reinterpret_cast<const char *>(layout.palette[i].data()), 3);
+            if (i < layout.transparent_entries) alphas.push_back(static_cast<char>(layout.palette[i][3]));
+        }
+        chunk(png, "PLTE", colours);
+        if (!alphas.empty()) chunk(png, "tRNS", alphas);
+    }
     chunk(png, "IDAT", packed);
     chunk(png, "IEND", "");
     return png;

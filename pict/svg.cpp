@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <numbers>
 
-#include "pict/pict.h"
+#include "pict/bands.h"
 #include "mactext/fonts.h"
 
 namespace pict {
@@ -293,8 +293,10 @@ private:
 
 std::string to_svg(const uint8_t *data, size_t size) {
     SvgWriter w;
-    const Result r = read(data, size, w);
+    JoinedBands bands(w);
+    const Result r = read(data, size, bands);
     if (r.outcome == Outcome::NotAPicture) return {};
+    bands.flush();
     w.finish();
     return w.svg;
 }

@@ -1,5 +1,6 @@
 #include <array>
 #include <optional>
+#include <set>
 #include <utility>
 #include <vector>
 #include <string>
@@ -169,17 +170,41 @@ std::string paragraph_css(const ParagraphStyle &p) {
     return css;
 }
 
-// Classes for the CSS of paragraph and character styles, so that a style
-// is spelled once in the head and not on every run.  A first read of the
-// stream names them in the order of first use; the head is written before
-// the body, and the body is never held.  Past kMost distinct styles (only a
-// crafted stream has so many) a style stays inline.
-class StyleClasses {
+// What a page's head declares: a class for each distinct CSS of a
+// paragraph, a run or a tab box, so that a style is spelled once in the
+// head and not on every run; and which of the shared rules and font
+// substitutes the body needs.  A first read of the stream fills it, in the
+// order of first use; the head is written before the body, and the body is
+// never held.  Past kMost distinct styles (only a crafted stream has so
+// many) a style stays inline.
+enum Feature : unsigned {
+    kHeaderBlock = 1 << 0,
+    kFooterBlock = 1 << 1,
+    kNotes = 1 << 2,
+    kFields = 1 << 3,
+    kPageBreaks = 1 << 4,
+    kPictures = 1 << 5,
+    kTabs = 1 << 6,
+    kEveryFeature = (1 << 7) - 1,
+};
+
+class StyleSheet {
 public:
-    void add(const std::string &css) {
-        if (css.empty() || order_.size() == kMost || index_.count(css) != 0) return;
-        index_.emplace(css, order_.size());
-        order_.push_back(css);
+    // A paragraph's CSS is counted: the commonest is that of a bare <p>.
+    void add(const std::string &css, bool paragraph) {
+        if (css.empty()) return;
+        auto it = index_.find(css);
+        if (it == index_.end()) {
+            if (order_.size() == kMost) return;
+            it = index_.emplace(css, order_.size()).first;
+            order_.push_back(css);
+            paragraphs_.push_back(0);
+        }
+        if (paragraph) ++paragraphs_[it->second];
+    }
+    void use(Feature f) { features_ |= f; }
+    void use(const FontFace *face) {
+        if (face != nullptr) families_.insert(face->family);
     }
     // The class that carries `css`, or null.
     const std::string *find(const std::string &css) const {
@@ -188,26 +213,32 @@ public:
     }
     void name() {
         names_.clear();
-        for (size_t i = 0; i < order_.size(); ++i) names_.push_back("mw-s" + std::to_string(i + 1));
+        size_t bare = 0;
+        for (size_t i = 0; i < order_.size(); ++i)
+            if (paragraphs_[i] > paragraphs_[bare]) bare = i;
+        if (order_.empty() || paragraphs_[bare] == 0) bare = order_.size();
+        for (size_t i = 0, n = 0; i < order_.size(); ++i)
+            names_.push_back(i == bare ? "" : "mw-s" + std::to_string(++n));
+        named_ = true;
     }
+    bool uses(Feature f) const { return !named_ || (features_ & f) != 0; }
+    bool uses(const FontFace &face) const { return !named_ || families_.count(face.family) != 0; }
     std::string rules() const {
         std::string css;
-        for (size_t i = 0; i < order_.size(); ++i) css += "." + names_[i] + "{" + order_[i] + "}\n";
+        for (size_t i = 0; i < order_.size(); ++i)
+            css += (names_[i].empty() ? "p:not([class]):not([style])" : "." + names_[i]) + "{" + order_[i] + "}\n";
         return css;
     }
 
 private:
     static constexpr size_t kMost = 4096;
     std::unordered_map<std::string, size_t> index_;
-    std::vector<std::string> order_, names_;
+    std::vector<std::string> order_, names_;  // a bare <p>'s name is empty
+    std::vector<size_t> paragraphs_;          // the paragraphs in each
+    std::set<std::string_view> families_;
+    unsigned features_ = 0;
+    bool named_ = false;  // read whole: what it does not name, the page does not use
 };
-
-// `class` or `style` for the CSS of a style, with `classes` extra classes.
-std::string css_attributes(const std::string &css, const StyleClasses *styles, const std::string &classes = "") {
-    const std::string *name = styles != nullptr ? styles->find(css) : nullptr;
-    if (name != nullptr) return " class=\"" + (classes.empty() ? *name : classes + " " + *name) + "\"";
-    return (classes.empty() ? "" : " class=\"" + classes + "\"") + " style=\"" + css + "\"";
-}
 
 // The elements that show a character style, outermost first.
 struct Markup {
@@ -220,13 +251,35 @@ struct Markup {
     }
 };
 
-// What of a character style has no element of its own, as CSS; empty when
-// nothing.
-std::string span_css(const CharStyle &s) {
+// A run's family and size.  A paragraph is set in the font of its first
+// run, so that the browser takes its lines' height from the document's font
+// and not from its own default; runs in that font need no span.
+struct Font {
+    const FontFace *face = nullptr;
+    uint8_t size = 0;
+    bool operator==(const Font &) const = default;
+};
+
+Font font_of(const CharStyle &s) { return {s.face, s.size}; }
+
+// What of `f` differs from `base`, as CSS declarations each ending in ';'.
+// What `f` has not said is the page's default, as where no paragraph font is.
+std::string font_css(const Font &f, const Font &base = {}) {
     std::string css;
-    if (s.face != nullptr)
-        css += "font-family:'" + std::string(s.face->family) + "'," + std::string(generic_name(s.face->generic)) + ";";
-    if (s.size != 0) css += "font-size:" + std::to_string(s.size) + "pt;";
+    if (f.face != base.face)
+        css += f.face == nullptr ? "font-family:initial;"
+                                 : "font-family:'" + std::string(f.face->family) + "'," +
+                                       std::string(generic_name(f.face->generic)) + ";";
+    if (f.size != base.size) css += f.size == 0 ? "font-size:medium;" : "font-size:" + std::to_string(f.size) + "pt;";
+    return css;
+}
+
+// What of a character style has no element of its own, as CSS, against
+// the paragraph's font; empty when nothing.  Raised and lowered text keeps
+// its font on its span, as the <sup> and <sub> around it would scale it.
+std::string span_css(const CharStyle &s, const Font &base) {
+    const bool scripted = s.has(kSuperscript) || s.has(kSubscript);
+    std::string css = font_css(font_of(s), scripted ? Font{} : base);
     if (s.has(kOutline)) css += "color:transparent;-webkit-text-stroke:0.04em #000;";
     if (s.has(kShadow)) css += "text-shadow:0.08em 0.08em 0.04em #999;";
     if (s.has(kSmallCaps)) css += "font-variant:small-caps;";
@@ -235,51 +288,48 @@ std::string span_css(const CharStyle &s) {
     return css;
 }
 
-// The elements that show a character style; the rest is one span.  Lines
-// and raised or lowered text stay outside the span, as they take their
-// colour, size and baseline from their parent; bold and italic, which the
-// span does not touch, go inside it, so that a word that only turns bold
-// leaves the span open.
-Markup markup(const CharStyle &s, const StyleClasses *styles) {
+// `class` or `style` attributes for CSS.  The first read only enters the
+// CSS in the sheet; the second names its class, or, when the sheet does not
+// know it (a fragment, a stream read once), spells it inline.
+class Attributes {
+public:
+    Attributes(StyleSheet &sheet, bool collecting) : sheet_(sheet), collecting_(collecting) {}
+    std::string operator()(const std::string &css, const std::string &classes = "", bool paragraph = false) const {
+        if (collecting_) {
+            sheet_.add(css, paragraph);
+            return {};
+        }
+        const std::string *name = sheet_.find(css);
+        if (name != nullptr && name->empty()) return {};
+        if (name != nullptr) return " class=\"" + (classes.empty() ? *name : classes + " " + *name) + "\"";
+        return (classes.empty() ? "" : " class=\"" + classes + "\"") + (css.empty() ? "" : " style=\"" + css + "\"");
+    }
+    bool collecting() const { return collecting_; }
+    StyleSheet &sheet() const { return sheet_; }
+
+private:
+    StyleSheet &sheet_;
+    bool collecting_;
+};
+
+// The elements that show a character style in a paragraph set in `base`;
+// the rest is one span.  Lines and raised or lowered text stay outside the
+// span, as they take their colour, size and baseline from their parent;
+// bold and italic, which the span does not touch, go inside it, so that a
+// word that only turns bold leaves the span open.
+Markup markup(const CharStyle &s, const Font &base, const Attributes &attributes) {
     Markup m;
     if (s.has(kDoubleUnderline)) m.element("u", " style=\"text-decoration-style:double\"");
     else if (s.has(kUnderline)) m.element("u");
     if (s.has(kStrikeout)) m.element("s");
     if (s.has(kSuperscript)) m.element("sup");
     if (s.has(kSubscript)) m.element("sub");
-    const std::string css = span_css(s);
-    if (!css.empty()) m.element("span", css_attributes(css, styles, s.has(kSmallCaps) ? "smallcaps" : ""));
+    const std::string css = span_css(s, base);
+    if (!css.empty()) m.element("span", attributes(css, s.has(kSmallCaps) ? "smallcaps" : ""));
     if (s.has(kBold)) m.element("b");
     if (s.has(kItalic)) m.element("i");
     return m;
 }
-
-// The first read: every paragraph and character style's CSS, in order.
-class StyleCollector final : public StyledListener {
-public:
-    explicit StyleCollector(StyleClasses &styles) : styles_(styles) {}
-    void begin_block(Block, int) override {}
-    void end_block() override {}
-    void begin_paragraph(const ParagraphStyle &style) override { styles_.add(paragraph_css(style)); }
-    void end_paragraph() override {}
-    void text(std::u16string_view, const CharStyle &style) override { note(style); }
-    void tab(const CharStyle &style) override { note(style); }
-    void line_end(const CharStyle &style) override { note(style); }
-    void page_break() override {}
-    void note_call(int, const CharStyle &style) override { note(style); }
-    void field(Field, const CharStyle &style) override { note(style); }
-    void picture(const Picture &) override {}
-    void end_document() override {}
-
-private:
-    void note(const CharStyle &style) {
-        if (last_ == style) return;
-        last_ = style;
-        styles_.add(span_css(style));
-    }
-    StyleClasses &styles_;
-    CharStyle last_;
-};
 
 const char *field_class(Field kind) {
     switch (kind) {
@@ -289,15 +339,20 @@ const char *field_class(Field kind) {
     }
 }
 
-const char *const kStyleSheet =
-    "body{max-width:6.5in;margin:1em auto;padding:0 1em}\n"
-    "header.mw-header{border-bottom:1px solid #ccc;margin-bottom:1em}\n"
-    "footer.mw-footer{border-top:1px solid #ccc;margin-top:1em}\n"
-    "section.mw-notes{border-top:1px solid #ccc;margin-top:1em;font-size:90%}\n"
-    ".mw-field{background:#e8e8e8;border-radius:2px}\n"
-    "@media screen{.mw-page-break{border-top:1px dashed #bbb;margin:0.5em 0}}\n"
-    ".mw-picture svg,.mw-picture img{vertical-align:top;max-width:100%;height:auto}\n"
-    ".mw-tab{display:inline-block;tab-size:0;text-indent:0}\n";
+// The shared rules, each with what in the body needs it.
+struct Rule {
+    Feature needs;
+    const char *css;
+};
+constexpr Rule kRules[] = {
+    {kHeaderBlock, "header.mw-header{border-bottom:1px solid #ccc;margin-bottom:1em}\n"},
+    {kFooterBlock, "footer.mw-footer{border-top:1px solid #ccc;margin-top:1em}\n"},
+    {kNotes, "section.mw-notes{border-top:1px solid #ccc;margin-top:1em;font-size:90%}\n"},
+    {kFields, ".mw-field{background:#e8e8e8;border-radius:2px}\n"},
+    {kPageBreaks, "@media screen{.mw-page-break{border-top:1px dashed #bbb;margin:0.5em 0}}\n"},
+    {kPictures, ".mw-picture svg,.mw-picture img{vertical-align:top;max-width:100%;height:auto}\n"},
+    {kTabs, ".mw-tab{display:inline-block;tab-size:0;text-indent:0}\n"},
+};
 
 // The substitutes that LibreOffice prints the Mac families with, by their
 // kind: a browser that prints the page then sets the same text in the same
@@ -310,35 +365,46 @@ std::string_view substitute(Generic g) {
     }
 }
 
-std::string font_substitutes() {
+std::string font_substitutes(const StyleSheet &sheet) {
     std::string css;
     for (const FontFace &face : font_table())
-        if (first_of_family(face))
+        if (first_of_family(face) && sheet.uses(face))
             css += "@font-face{font-family:'" + std::string(face.family) + "';src:local('" +
                    std::string(substitute(face.generic)) + "')}\n";
     return css;
 }
 
 // The page of the document: its paper and margins when printed, and on
-// screen a body as wide as its text block.
-std::string page_css(const PageSetup &page) {
-    if (!page.said) return {};
+// screen a body as wide as its text block; without a page, a column of
+// six and a half inches.
+std::string body_css(const PageSetup &page, const StyleSheet &sheet) {
+    if (!page.said) return "body{max-width:6.5in;margin:1em auto;padding:0 1em}\n";
     const auto in = [](int twips) { return length(twips, kTwipsPerInch, "in"); };
     return "@page{size:" + in(page.width) + " " + in(page.height) + ";margin:" + in(page.top) + " " + in(page.right) +
-           " " + in(page.bottom) + " " + in(page.left) + "}\nbody{max-width:none;width:" + in(page.text_width()) +
-           ";padding:0}\n@media print{body{margin:0}}\n" + font_substitutes();
+           " " + in(page.bottom) + " " + in(page.left) + "}\nbody{margin:1em auto;width:" + in(page.text_width()) +
+           "}\n@media print{body{margin:0}}\n" + font_substitutes(sheet);
+}
+
+std::string style_element(const PageSetup &page, const StyleSheet &sheet) {
+    std::string css = "<style>\n" + body_css(page, sheet);
+    for (const Rule &r : kRules)
+        if (sheet.uses(r.needs)) css += r.css;
+    return css + sheet.rules() + "</style>\n";
 }
 
 // One place the HTML goes (the page, the held footer, the held notes) and
 // the state of what is open there.
 struct Flow {
-    explicit Flow(std::FILE *file = nullptr) : sink(file) {}
+    explicit Flow(std::FILE *file = nullptr, bool discard = false)
+        : sink(discard ? Sink(Sink::Discard{}) : Sink(file)) {}
     Sink sink;
     std::optional<CharStyle> run;  // the style whose elements are open
     std::vector<Markup::Element> open;
-    bool in_paragraph = false, paragraph_empty = true;
+    // A paragraph's <p> waits for its first run, whose font it takes.
+    bool in_paragraph = false, p_written = false, paragraph_empty = true;
     bool has_text = false;
-    std::string paragraph_attributes;  // of its <p>
+    std::string paragraph_css;
+    Font font;                     // the paragraph's
     std::vector<TabStop> tabs;
     std::string segment;           // the paragraph's text since its last tab
     double segment_start = 0;      // where it starts, in points from the margin
@@ -350,17 +416,16 @@ struct Flow {
 
 class HtmlRenderer final : public StyledListener {
 public:
-    // Styles that `styles` names are classes; without it (a fragment has
-    // no head) every style is inline.
-    HtmlRenderer(std::FILE *out, const RenderOptions &options, const StyleClasses *styles)
-        : page_(out), styles_(styles), options_(options) {}
+    // The first read (`attributes` collecting) writes nothing and fills the
+    // style sheet; the second writes the page to `out`.
+    HtmlRenderer(std::FILE *out, const RenderOptions &options, const Attributes &attributes)
+        : page_(out, attributes.collecting()), attributes_(attributes), options_(options) {}
 
     // The head, once the page is known.
     void page_setup(const PageSetup &page) override {
-        if (options_.fragment) return;
+        if (options_.fragment || attributes_.collecting()) return;
         page_.sink.put("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>" + escaped(options_.title) +
-                       "</title>\n<style>\n" + kStyleSheet + page_css(page) +
-                       (styles_ != nullptr ? styles_->rules() : "") + "</style>\n</head>\n<body>\n");
+                       "</title>\n" + style_element(page, attributes_.sheet()) + "</head>\n<body>\n");
     }
 
     bool ok() { return page_.sink.flush(); }
@@ -373,6 +438,7 @@ public:
             flow_ = &block_flow_.emplace();
             return;
         }
+        use(kNotes);
         flow_ = &notes_;
         flow_->sink.put("<div class=\"mw-note\" id=\"mw-note-" + std::to_string(note_number) + "\">\n");
         flow_->backlink = note_number;
@@ -385,6 +451,7 @@ public:
             flow_->sink.put("</div>\n");
         } else if (flow_->has_text) {
             const bool header = block_ == Block::Header;
+            use(header ? kHeaderBlock : kFooterBlock);
             (header ? page_.sink : footer_.sink)
                 .put(std::string(header ? "<header class=\"mw-header\">\n" : "<footer class=\"mw-footer\">\n") +
                      flow_->sink.held() + (header ? "</header>\n" : "</footer>\n"));
@@ -396,14 +463,13 @@ public:
     void begin_paragraph(const ParagraphStyle &style) override {
         open_main();
         Flow &f = *flow_;
-        f.paragraph_attributes = css_attributes(paragraph_css(style), styles_);
+        f.paragraph_css = paragraph_css(style);
         f.tabs = style.tabs;
         f.line_start = static_cast<double>(style.left_indent + style.first_indent) / kTwipsPerPoint;
-        open_paragraph(f);
-        if (f.backlink != 0) {
-            put_content(backlink(f.backlink) + " ", 3 * kDefaultSize);
-            f.backlink = 0;
-        }
+        f.in_paragraph = true;
+        f.p_written = false;
+        f.paragraph_empty = true;
+        f.measured = true;
     }
 
     void end_paragraph() override { close_paragraph(*flow_); }
@@ -421,14 +487,18 @@ public:
             put_content("\t", 0);
             return;
         }
+        write_p(&style);
         close_run(f);
+        use(kTabs);
         const double stop = next_stop(f);
         // The tab character stays for readers that copy or convert the text;
         // the box's tab-size makes it take no room.  A fragment has no head
         // to say so once.
-        f.sink.put(std::string("<span class=\"mw-tab\" style=\"") +
-                   (options_.fragment ? "display:inline-block;tab-size:0;text-indent:0;" : "") + "min-width:" +
-                   points(stop - f.segment_start) + "\">" + f.segment + "\t</span>");
+        const std::string width = "min-width:" + points(stop - f.segment_start);
+        f.sink.put("<span" +
+                   attributes_(options_.fragment ? "display:inline-block;tab-size:0;text-indent:0;" + width : width,
+                               "mw-tab") +
+                   ">" + f.segment + "\t</span>");
         f.segment.clear();
         f.segment_start = stop;
         f.segment_width = 0;
@@ -442,11 +512,15 @@ public:
 
     void page_break() override {
         open_main();
+        use(kPageBreaks);
         Flow &f = *flow_;
-        const bool inside = f.in_paragraph;
-        if (inside) close_paragraph(f);
+        const bool written = f.in_paragraph && f.p_written;
+        if (written) close_paragraph(f);
         f.sink.put("<div class=\"mw-page-break\" style=\"break-after:page\"></div>\n");
-        if (inside) open_paragraph(f);  // the paragraph goes on after the break
+        if (written) {  // the paragraph goes on after the break, in its font
+            f.in_paragraph = true;
+            open_p(f);
+        }
     }
 
     void note_call(int number, const CharStyle &style) override {
@@ -459,6 +533,7 @@ public:
 
     void field(Field kind, const CharStyle &style) override {
         set_run(style);
+        use(kFields);
         std::string html = std::string("<span class=\"") + field_class(kind) + "\">";
         append_escaped(html, field_placeholder(kind));
         put_content(html + "</span>", text_width(field_placeholder(kind), style));
@@ -469,17 +544,11 @@ public:
     // block of its own.
     void picture(const Picture &p) override {
         open_main();
+        use(kPictures);
         Flow &f = *flow_;
-        const std::string name = picture_placeholder(p.number);
-        std::string html = name;
-        if (p.drawable() && !options_.media_dir.empty()) {
-            html = "<img src=\"" + escaped(options_.media_dir) + "/picture" + std::to_string(p.number) + ".svg\" width=\"" +
-                   std::to_string(p.width) + "\" height=\"" + std::to_string(p.height) + "\" alt=\"" + name.substr(1, name.size() - 2) + "\">";
-        } else if (p.drawable()) {
-            html = p.svg();
-            html.insert(4, " role=\"img\" aria-label=\"" + name.substr(1, name.size() - 2) + "\"");
-        }
+        const std::string html = picture_html(p);
         if (f.in_paragraph) {
+            write_p(nullptr);
             close_run(f);
             put_content("<span class=\"mw-picture\">" + html + "</span>", p.width);
             return;
@@ -502,6 +571,23 @@ private:
         return "<a href=\"#mw-ref-" + n + "\">[" + n + "]</a>";
     }
 
+    std::string picture_html(const Picture &p) const {
+        const std::string name = picture_placeholder(p.number);
+        const std::string label = name.substr(1, name.size() - 2);
+        if (!p.drawable() || attributes_.collecting()) return name;
+        if (!options_.media_dir.empty())
+            return "<img src=\"" + escaped(options_.media_dir) + "/picture" + std::to_string(p.number) +
+                   ".svg\" width=\"" + std::to_string(p.width) + "\" height=\"" + std::to_string(p.height) +
+                   "\" alt=\"" + label + "\">";
+        std::string svg = p.svg();
+        svg.insert(4, " role=\"img\" aria-label=\"" + label + "\"");
+        return svg;
+    }
+
+    void use(Feature f) {
+        if (attributes_.collecting()) attributes_.sheet().use(f);
+    }
+
     // The main text is one <main>, opened by its first paragraph.
     void open_main() {
         if (block_ || main_open_) return;
@@ -519,17 +605,34 @@ private:
         return (static_cast<int>(end / kDefaultTabPoints) + 1) * kDefaultTabPoints;
     }
 
-    static void open_paragraph(Flow &f) {
-        f.sink.put("<p" + f.paragraph_attributes + ">");
-        f.in_paragraph = true;
+    // Writes the paragraph's <p> if it waits, in the font of `first` (null:
+    // of the text before it, as an empty line is as high as that).
+    void write_p(const CharStyle *first) {
+        Flow &f = *flow_;
+        if (!f.in_paragraph || f.p_written) return;
+        f.font = font_of(first != nullptr ? *first : last_style_);
+        open_p(f);
+        if (f.backlink != 0) {
+            put_content(backlink(f.backlink) + " ", 3 * kDefaultSize);
+            f.backlink = 0;
+        }
+    }
+
+    void open_p(Flow &f) {
+        if (attributes_.collecting()) attributes_.sheet().use(f.font.face);
+        std::string css = f.paragraph_css + ";" + font_css(f.font);
+        css.pop_back();
+        f.sink.put("<p" + attributes_(css, "", true) + ">");
+        f.p_written = true;
         f.paragraph_empty = true;
         f.segment_start = f.line_start;
         f.segment_width = 0;
         f.measured = true;
     }
 
-    static void close_paragraph(Flow &f) {
+    void close_paragraph(Flow &f) {
         if (!f.in_paragraph) return;
+        write_p(nullptr);
         close_run(f);
         flush_segment(f);
         // An empty paragraph keeps the height of a line.
@@ -545,9 +648,11 @@ private:
     // Elements that the new style shares with the open ones, from the
     // outermost, stay open.
     void set_run(const CharStyle &style) {
+        write_p(&style);
+        last_style_ = style;
         Flow &f = *flow_;
         if (f.run && *f.run == style) return;
-        const std::vector<Markup::Element> &wanted = markup_of(style).elements;
+        const std::vector<Markup::Element> &wanted = markup_of(style, f.font).elements;
         size_t kept = 0;
         while (kept < f.open.size() && kept < wanted.size() && f.open[kept].open == wanted[kept].open) ++kept;
         close_to(f, kept);
@@ -560,11 +665,12 @@ private:
 
     // Documents go back and forth between a few styles: their markup is
     // made once each.
-    const Markup &markup_of(const CharStyle &style) {
+    const Markup &markup_of(const CharStyle &style, const Font &base) {
+        if (attributes_.collecting()) attributes_.sheet().use(style.face);
         for (const auto &[known, m] : markups_)
-            if (known == style) return m;
+            if (known.first == style && known.second == base) return m;
         if (markups_.size() == kKnownStyles) markups_.erase(markups_.begin());
-        markups_.emplace_back(style, markup(style, styles_));
+        markups_.emplace_back(std::pair(style, base), markup(style, base, attributes_));
         return markups_.back().second;
     }
 
@@ -589,31 +695,34 @@ private:
     }
 
     static constexpr size_t kKnownStyles = 8;
-    std::vector<std::pair<CharStyle, Markup>> markups_;
+    std::vector<std::pair<std::pair<CharStyle, Font>, Markup>> markups_;
     Flow page_, footer_, notes_;
-    const StyleClasses *styles_;
+    const Attributes &attributes_;
     std::optional<Flow> block_flow_;  // the header or footer being read
     Flow *flow_ = &page_;
     std::optional<Block> block_;
+    CharStyle last_style_;            // of the last run, in any flow
     bool main_open_ = false;
     const RenderOptions &options_;
 };
 
 }  // namespace
 
-// A standalone page reads the stream twice: first for the styles that the
-// head names, then for the body.  A stream that cannot go back is read once,
-// with every style inline.
+// A standalone page reads the stream twice: first for the styles and rules
+// that the head declares, then for the body.  A stream that cannot go back
+// is read once, with every style inline and every rule in the head.
 bool to_html(std::FILE *stream, std::FILE *out, const RenderOptions &options) {
-    StyleClasses styles;
+    StyleSheet sheet;
     const long start = options.fragment ? -1 : std::ftell(stream);
     if (start >= 0) {
-        StyleCollector collector(styles);
-        read_styled(stream, collector);
+        const Attributes collect(sheet, true);
+        HtmlRenderer first(nullptr, options, collect);
+        read_styled(stream, first);
         if (std::fseek(stream, start, SEEK_SET) != 0) return false;
-        styles.name();
+        sheet.name();
     }
-    HtmlRenderer html(out, options, start >= 0 ? &styles : nullptr);
+    const Attributes write(sheet, false);
+    HtmlRenderer html(out, options, write);
     read_styled(stream, html);
     return html.ok();
 }

@@ -12,14 +12,17 @@ class Sink {
 public:
     Sink() = default;                                  // holds what it is given
     explicit Sink(std::FILE *file) : file_(file) {}   // writes to `file`
+    struct Discard {};
+    explicit Sink(Discard) : discard_(true) {}        // keeps nothing
     Sink(const Sink &) = delete;
     Sink &operator=(const Sink &) = delete;
 
     void put(std::string_view s) {
         if (s.empty()) return;
-        buffer_.append(s);
         last_ = s.back();
         written_ = true;
+        if (discard_) return;
+        buffer_.append(s);
         if (file_ != nullptr && buffer_.size() >= kFlushAt) flush();
     }
     void put(char c) { put(std::string_view(&c, 1)); }
@@ -27,6 +30,12 @@ public:
     // A run of BMP code points as UTF-8.
     void put_utf8(std::u16string_view run) {
         if (run.empty()) return;
+        if (discard_) {
+            const char16_t c = run.back();  // the last byte of its UTF-8
+            last_ = static_cast<char>(c < 0x80 ? c : 0x80 | (c & 0x3F));
+            written_ = true;
+            return;
+        }
         const size_t at = buffer_.size();
         buffer_.resize(at + 3 * run.size());
         char *const start = buffer_.data() + at;
@@ -70,6 +79,7 @@ private:
     char last_ = '\0';
     bool written_ = false;
     bool ok_ = true;
+    bool discard_ = false;
 };
 
 }  // namespace render

@@ -163,7 +163,7 @@ TEST(Geometry, EveryFormatShowsEveryGeometry) {
         EXPECT_NE(rtf.find(want), std::string::npos) << "RTF: " << want;
 
     const std::string html = html_of(stream);
-    for (const char *want : {"@page{size:8.5in 11in;margin:0.5in 0.75in 0.5in 1in}", "body{max-width:none;width:6.75in",
+    for (const char *want : {"@page{size:8.5in 11in;margin:0.5in 0.75in 0.5in 1in}", "body{margin:1em auto;width:6.75in}",
                              "margin-left:36pt;margin-right:72pt", "text-indent:18pt", "margin-left:36pt;text-indent:-36pt",
                              "line-height:1.8", "line-height:2.4", "margin-top:6pt;margin-bottom:12pt;line-height:20pt"})
         EXPECT_NE(html.find(want), std::string::npos) << "HTML: " << want;
@@ -184,7 +184,8 @@ TEST(Geometry, HtmlTabsStartWhereTheIndentedLineStarts) {
     stream += "a\tb\r";
     const std::string html = html_of(stream);
     EXPECT_NE(html.find(".mw-tab{display:inline-block;tab-size:0;text-indent:0}"), std::string::npos) << html;
-    EXPECT_NE(html.find("<span class=\"mw-tab\" style=\"min-width:18pt\">"), std::string::npos) << html;
+    EXPECT_NE(html.find(".mw-s1{min-width:18pt}"), std::string::npos) << html;
+    EXPECT_NE(html.find("<span class=\"mw-tab mw-s1\">a\t</span>"), std::string::npos) << html;
 }
 
 // ---- Printing -------------------------------------------------------------
@@ -307,6 +308,31 @@ TEST(Geometry, LibreOfficeAndChromiumPrintOurPagesAsTheOriginals) {
         EXPECT_NEAR(p.width, original.width, 0.01) << "HTML";
         EXPECT_NEAR(p.height, original.height, 0.01) << "HTML";
     }
+}
+
+// Lines of 9-point text at an exact line height of 12 points print 12
+// points apart in Chromium.  A browser's line is as high as its paragraph's
+// own font needs too; with the text's font on a span alone, the default
+// 16-pixel font of the paragraph made every line near 13 points high.
+TEST(Geometry, ChromiumPrintsHtmlLinesAtTheDocumentsLineHeight) {
+    REQUIRE_PROGRAM("chromium");
+    REQUIRE_PROGRAM("pdftotext");
+    using namespace geometry_document;
+    ScratchDir dir;
+    std::string stream = page() + "\\\x88" + std::string(1, '\0') + "\x15\\\x4C\x09";
+    tag2(stream, code::kLineHeight, 240);
+    for (int i = 0; i < 30; ++i) stream += "line " + std::to_string(i) + "\r";
+    const std::string in = dir.write("lines.stream", stream), html = dir.file("lines.html"), pdf = dir.file("lines.pdf");
+    ASSERT_EQ(run_mwconv(dir, "-f stream -t html -o '" + html + "' '" + in + "'").status, 0);
+    run_command("chromium --headless --no-sandbox --disable-gpu --no-pdf-header-footer --print-to-pdf='" + pdf +
+                "' 'file://" + html + "' >/dev/null 2>&1");
+    const std::string words = run_command("pdftotext -bbox -f 1 -l 1 '" + pdf + "' - 2>/dev/null");
+    const std::regex word(R"re(yMin="([\d.]+)" xMax="[\d.]+" yMax="[\d.]+">line</word>)re");
+    std::vector<double> tops;
+    for (auto it = std::sregex_iterator(words.begin(), words.end(), word); it != std::sregex_iterator(); ++it)
+        tops.push_back(std::stod((*it)[1]));
+    ASSERT_EQ(tops.size(), 30u) << words;
+    EXPECT_NEAR((tops.back() - tops.front()) / 29, 12.0, 0.05);
 }
 
 // The builder's document as LibreOffice prints our DOCX, ODT and RTF of it:

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "pict/bands.h"
 #include "pict/pict.h"
 #include "tests/support/pict_builder.h"
 #include "tests/support/png_read.h"
@@ -305,11 +306,40 @@ TEST(PictSvg, ViewBoxIsTheFrameAndClipsNestInside) {
     EXPECT_TRUE(svg_of(std::string("\0\x0a\0\0\0\0\0\0\0\0\x11\x01", 12)).empty());   // empty frame: no picture
 }
 
+// A bitmap copied in bands reaches the outputs as one image, its rows in
+// order; a band that does not continue the last (other columns) is its own.
+TEST(PictSvg, BandsOfOneBitmapAreOneImage) {
+    PictBuilder b(1, 0, 0, 20, 20);
+    b.bits(false, 2, 16, {std::string("\xFF\xFF", 2), std::string("\x00\x00", 2)}, 0, 0);
+    b.bits(false, 2, 16, {std::string("\x80\x00", 2)}, 2, 0);
+    b.bits(false, 2, 16, {std::string("\x80\x00", 2)}, 3, 2);
+    Recorder rec;
+    pict::JoinedBands bands(rec);
+    EXPECT_EQ(pict::read(reinterpret_cast<const uint8_t *>(b.build().data()), b.build().size(), bands).outcome,
+              pict::Outcome::Complete);
+    bands.flush();
+    ASSERT_EQ(rec.images.size(), 2u);
+    const pict::Image &joined = rec.images[0].first;
+    EXPECT_EQ(joined.height, 3);
+    EXPECT_TRUE(same_rect(rec.images[0].second, 0, 0, 3, 16));
+    EXPECT_EQ(joined.rgba[0], 0);                  // row 0: set
+    EXPECT_EQ(joined.rgba[4 * 16], 255);           // row 1: clear
+    EXPECT_EQ(joined.rgba[4 * 32], 0);             // row 2, column 0: set
+    EXPECT_EQ(joined.rgba[4 * 33], 255);
+    EXPECT_TRUE(same_rect(rec.images[1].second, 3, 2, 4, 18));
+}
+
 TEST(PictSvg, PngOfAnImageReadsBack) {
     pict::Image img;
     img.width = 3;
     img.height = 2;
     img.rgba = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 0, 0, 0, 0, 1, 2, 3, 255, 9, 9, 9, 128};
+    EXPECT_EQ(testing_support::png_pixels(pict::encode_png(img)), img.rgba);
+    // two colours, one bit a pixel, rows that end inside a byte
+    img.width = 13;
+    img.height = 3;
+    img.rgba.clear();
+    for (int i = 0; i < 39; ++i) img.rgba.insert(img.rgba.end(), {0, 0, 0, static_cast<uint8_t>(i % 3 == 0 ? 255 : 0)});
     EXPECT_EQ(testing_support::png_pixels(pict::encode_png(img)), img.rgba);
     const std::string file = pict::to_pict_file(reinterpret_cast<const uint8_t *>("ab"), 2);
     EXPECT_EQ(file, std::string(512, '\0') + "ab");
