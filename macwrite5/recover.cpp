@@ -32,11 +32,11 @@ long even(long at) { return at + (at & 1); }
 
 bool text_char(uint8_t c) { return (c >= 0x20 && c != 0x7F) || c == kavrel::code::kTab; }
 
-// Character i of `count` as a writer stores text: printable or a tab, and a
-// return last.  Scanning asks it of every character as it goes, so that
+// Character i of `count` as a writer stores text: printable or a tab, or a
+// return last (the last paragraph of an area has none).  Scanning asks it of every character as it goes, so that
 // bytes that are no paragraph are left at once.
 bool text_at(uint8_t c, size_t i, size_t count) {
-    return i + 1 == count ? c == kavrel::code::kParagraphEnd : text_char(c);
+    return text_char(c) || (i + 1 == count && c == kavrel::code::kParagraphEnd);
 }
 
 // Nibble-compressed characters, read from `nibble` nibbles into the byte
@@ -79,6 +79,27 @@ long expand_at(const Bytes &doc, long at, long limit, uint16_t count, Bytes *tex
     return in.end();
 }
 
+// Prose has a space every six or seven characters; letters that nibbles
+// decode from other bytes have one in sixteen.
+bool reads_as_prose(const Bytes &text) {
+    constexpr size_t kLeast = 24;
+    if (text.size() < kLeast) return false;
+    const auto spaces = std::count(text.begin(), text.end(), ' ');
+    // Zero bytes decode to spaces: a long run of them is a lost region.
+    const Bytes run(8, ' ');
+    return static_cast<size_t>(spaces) * 100 >= text.size() * 12 &&
+           std::search(text.begin(), text.end(), run.begin(), run.end()) == text.end();
+}
+
+// Text as a writer stores it: printable characters and tabs, and a return
+// at the end, which the last paragraph of an area lacks.
+bool text_holds(const Bytes &text) {
+    if (text.empty()) return false;
+    for (size_t i = 0; i + 1 < text.size(); ++i)
+        if (!text_char(text[i])) return false;
+    return text.back() == kavrel::code::kParagraphEnd || text_char(text.back());
+}
+
 // A text paragraph as it lies in the file.
 struct TextParagraph {
     long end = -1;   // past its run list; -1 when it does not fit
@@ -87,7 +108,7 @@ struct TextParagraph {
     uint16_t runs_length = 0;
 };
 
-// `as_text`: only text as a writer stores it (text_at) is read.
+// `as_text`: only text as a writer stores it (text_holds) is read.
 // `work`, when given, is what decoding may still spend; it stops at none.
 TextParagraph read_text_at(const Bytes &doc, long at, long limit, bool compressed, bool as_text = false,
                            long *work = nullptr) {
@@ -101,9 +122,8 @@ TextParagraph read_text_at(const Bytes &doc, long at, long limit, bool compresse
     } else {
         text_end = at + 2 + count;
         if (text_end > limit) return p;
-        for (uint16_t i = 0; as_text && i < count; ++i)
-            if (!text_at(doc[at + 2 + i], i, count)) return p;
         p.text.assign(doc.begin() + at + 2, doc.begin() + text_end);
+        if (as_text && !text_holds(p.text)) return p;
     }
     p.runs_at = even(text_end) + 2;
     if (p.runs_at > limit) return p;
@@ -128,15 +148,6 @@ bool runs_hold(const Bytes &doc, const TextParagraph &p, bool need_one) {
         if (size <= 0 || (doc[at + 3] & 0x80) != 0 || be16s(&doc[at + 4]) < 0) return false;
         last = position;
     }
-    return true;
-}
-
-// Text as a writer stores it: printable characters and tabs, one return at
-// the end.
-bool text_holds(const Bytes &text) {
-    if (text.empty() || text.back() != kavrel::code::kParagraphEnd) return false;
-    for (size_t i = 0; i + 1 < text.size(); ++i)
-        if ((text[i] < 0x20 && text[i] != kavrel::code::kTab) || text[i] == 0x7F) return false;
     return true;
 }
 
@@ -333,6 +344,8 @@ struct Scan {
     }
     std::vector<uint32_t> breaks;   // a document is at most 16 MB
     long work;
+    long after_sound = -1;          // where the bytes after a sound paragraph begin
+    bool strict = false;            // every compressed paragraph must have its return
 
     // Lends the scan `n` of work of its own for a while, then gives back
     // what the scan had.
@@ -353,16 +366,31 @@ bool plain_text_at(const Bytes &doc, const Scan &scan, long at, long limit) {
     if (at + 2 > limit) return false;
     const long count = be16(&doc[at]);
     const long last = at + 1 + count;
-    return count > 0 && last < limit && scan.breaks[static_cast<size_t>(at + 2)] == static_cast<uint32_t>(last) &&
-           doc[last] == kavrel::code::kParagraphEnd;
+    const uint32_t stop = scan.breaks[static_cast<size_t>(at + 2)];
+    return count > 0 && last < limit && (stop > last || (stop == last && doc[last] == kavrel::code::kParagraphEnd));
+}
+
+Found paragraph_at(const Bytes &doc, Scan &scan, long at, long limit);
+
+// Whether compressed text without its return (the last paragraph of an
+// area) is a paragraph: nibbles decode almost any bytes to letters, so it
+// must start where a sound paragraph ends, or end where the gap does or
+// where a paragraph that has its return starts.
+bool ends_area(const Bytes &doc, Scan &scan, long at, long end, long limit) {
+    if (scan.strict) return false;
+    if (at == scan.after_sound || end == limit) return true;
+    scan.strict = true;
+    const bool followed = paragraph_at(doc, scan, even(end), limit).end >= 0;
+    scan.strict = false;
+    return followed;
 }
 
 Found text_at(const Bytes &doc, Scan &scan, long at, long limit, bool compressed) {
     if (!compressed && !plain_text_at(doc, scan, at, limit)) return Found{};
     const TextParagraph p = read_text_at(doc, at, limit, compressed, true, &scan.work);
-    if (p.end > 0 && text_holds(p.text) && runs_hold(doc, p, true))
-        return Found{entry_piece(make_entry(1, compressed ? kFlagCompressed : 0, at, 0)), p.end};
-    return Found{};
+    if (p.end < 0 || !text_holds(p.text) || !runs_hold(doc, p, true)) return Found{};
+    if (compressed && p.text.back() != kavrel::code::kParagraphEnd && !ends_area(doc, scan, at, p.end, limit)) return Found{};
+    return Found{entry_piece(make_entry(1, compressed ? kFlagCompressed : 0, at, 0)), p.end};
 }
 
 // Nibbles read from a few bytes before a compressed paragraph can decode to
@@ -423,18 +451,6 @@ TailText tail_text(const Bytes &doc, long at, long limit, bool compressed, int s
     return TailText{};
 }
 
-// Prose has a space every six or seven characters; letters that nibbles
-// decode from other bytes have one in sixteen.
-bool reads_as_prose(const Bytes &text) {
-    constexpr size_t kLeast = 24;
-    if (text.size() < kLeast) return false;
-    const auto spaces = std::count(text.begin(), text.end(), ' ');
-    // Zero bytes decode to spaces: a long run of them is a lost region.
-    const Bytes run(8, ' ');
-    return static_cast<size_t>(spaces) * 100 >= text.size() * 12 &&
-           std::search(text.begin(), text.end(), run.begin(), run.end()) == text.end();
-}
-
 // The end of a text paragraph whose start a lost region took: its text runs
 // from `at` to a return, and a run list that holds follows.  Its words after
 // the first (which the region cut) are kept, in the style of its last run.
@@ -488,6 +504,7 @@ std::vector<Located> scan_gaps(const Bytes &doc, std::vector<Span> claimed) {
         // empty rulers).
         constexpr long kLostRegion = 32;
         long zeros = 0;
+        state.after_sound = even(begin);
         for (long at = even(begin); at < end;) {
             Found f = paragraph_at(doc, state, at, end);
             if (f.end < 0 && at + 2 <= end && zero_word(doc, at)) {
@@ -864,7 +881,7 @@ public:
             for (const size_t id : it->second)
                 if (counts(id)) ++hits[id];
         }
-        return std::any_of(hits.begin(), hits.end(), [&](const auto &h) { return 2 * h.second >= pairs.size(); });
+        return std::any_of(hits.begin(), hits.end(), [&](const auto &h) { return 2 * h.second > pairs.size(); });
     }
 
 private:
@@ -890,6 +907,7 @@ void drop_old_versions(const Bytes &doc, const std::vector<Kept> (&kept)[3], std
     for (size_t i = 0; i < found.size(); ++i) {
         const bool old = !pairs[i].empty() && (kept_pairs.shares_most(pairs[i], [](size_t) { return true; }) ||
                                                (pairs[i].size() >= 2 && found_pairs.shares_most(pairs[i], [&](size_t j) { return j > i; })));
+        if (getenv("REC_DBG")) fprintf(stderr, "found at %ld lit %d h %d old %d\n", found[i].at, found[i].piece.literal, be16s(&found[i].piece.entry[kHeightAt]), old);
         if (!old) newest.push_back(std::move(found[i]));
     }
     found = std::move(newest);
