@@ -869,7 +869,7 @@ public:
     void add(const Pairs &pairs, size_t id) {
         for (const std::string &p : pairs) holders_[p].push_back(id);
     }
-    // Whether a paragraph with these pairs shares half of them or more with
+    // Whether a paragraph with these pairs shares more than half of them with
     // one paragraph of the index that `counts` accepts.
     template <typename Counts>
     bool shares_most(const Pairs &pairs, Counts counts) const {
