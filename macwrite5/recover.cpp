@@ -256,21 +256,23 @@ Span entry_span(const Bytes &doc, const Entry &e, bool keep) {
 }
 
 // A paragraph whose text a lost region cut short: what comes before the
-// region, less the word it cut, as a literal piece; text false when nothing
-// is left.
+// region, less the word it cut, as a literal piece; literal false when
+// nothing is left.
 Piece cut_paragraph(const Bytes &doc, const Entry &e) {
     Piece piece;
     const bool compressed = (e[kDataWordAt] & kFlagCompressed) != 0;
     const TextParagraph p = read_text_at(doc, entry_data(e), static_cast<long>(doc.size()), compressed);
     if (p.end < 0) return piece;
     size_t keep = zeroed_at(p.text, compressed);
-    if (keep >= p.text.size()) return piece;
-    while (keep > 0 && p.text[keep - 1] != ' ' && p.text[keep - 1] != kavrel::code::kTab) --keep;
+    // Whole text whose run list a lost region took keeps the runs before it.
+    const bool whole = keep >= p.text.size();
+    if (whole && !zeroed_runs(doc, p)) return piece;
+    while (!whole && keep > 0 && p.text[keep - 1] != ' ' && p.text[keep - 1] != kavrel::code::kTab) --keep;
     if (keep == 0) return piece;
     piece.literal = true;
     piece.entry = e;
     piece.text.assign(p.text.begin(), p.text.begin() + static_cast<long>(keep));
-    piece.text.push_back(kavrel::code::kParagraphEnd);
+    if (!whole) piece.text.push_back(kavrel::code::kParagraphEnd);
     for (long at = p.runs_at; at + kRunSize <= p.runs_at + p.runs_length; at += kRunSize) {
         const FormatRun run = decode_format_run(&doc[at]);
         if (run.size <= 0 || run.font < 0 || run.position >= static_cast<long>(keep) ||
