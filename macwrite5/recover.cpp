@@ -684,6 +684,21 @@ size_t damaged_before(const std::vector<Anchor> &anchors, long at) {
     return (next - 1)->index;
 }
 
+// Gives the found paragraphs of a gap its lost entries, spread evenly, in
+// the direction of its neighbours.
+void place_gap(const Gap &g, const std::vector<Located> &found, std::vector<Place> &places, size_t first) {
+    const size_t m = g.found.size();
+    if (m == 0) return;
+    std::vector<long> ats;
+    for (const size_t f : g.found) ats.push_back(found[f].at);
+    const bool rising = g.rising(ats);
+    for (size_t j = 0; j < m; ++j) {
+        const size_t r = rising ? j : m - 1 - j;
+        const double q = (double(r) + 0.5) * double(g.end - g.begin) / double(m);
+        places[first + g.found[j]] = {g.begin + static_cast<size_t>(q), kByNeighbours, q};
+    }
+}
+
 // The main text: the kept paragraphs in array order, and the found ones
 // where their neighbours place them.  `guessed` counts those whose place
 // is only a guess.
@@ -691,9 +706,9 @@ std::vector<Piece> merge(const Bytes &doc, const AreaIndex &a, const std::vector
                          const std::vector<Located> &found, size_t &guessed) {
     std::vector<Place> places;
     for (const Kept &k : kept) places.push_back({k.index, kOwnEntry, 0});
+    places.resize(kept.size() + found.size());
     const std::vector<Anchor> anchors = anchors_of(doc, a, kept);
     std::vector<Gap> gaps = gaps_of(kept, a.count);
-    places.resize(kept.size() + found.size());
     const std::vector<size_t> gap = gaps_for(gaps, found);
     for (size_t f = 0; f < found.size(); ++f) {
         if (const size_t d = damaged_before(anchors, found[f].at); d != kNotDamaged)
@@ -703,18 +718,7 @@ std::vector<Piece> merge(const Bytes &doc, const AreaIndex &a, const std::vector
         else
             gaps[gap[f]].found.push_back(f);
     }
-    for (const Gap &g : gaps) {
-        const size_t m = g.found.size();
-        if (m == 0) continue;
-        std::vector<long> ats;
-        for (const size_t f : g.found) ats.push_back(found[f].at);
-        const bool rising = g.rising(ats);
-        for (size_t j = 0; j < m; ++j) {
-            const size_t r = rising ? j : m - 1 - j;
-            const double q = (double(r) + 0.5) * double(g.end - g.begin) / double(m);
-            places[kept.size() + g.found[j]] = {g.begin + static_cast<size_t>(q), kByNeighbours, q};
-        }
-    }
+    for (const Gap &g : gaps) place_gap(g, found, places, kept.size());
     std::vector<size_t> order(places.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) { return places[x] < places[y]; });
@@ -794,6 +798,26 @@ int places_found(const Bytes &doc, long at, long shift, const std::map<long, int
     return lost_region(doc, data) ? 0 : -1;
 }
 
+// The longest run of entries that place paragraphs, through entries whose
+// paragraphs were lost, from one that places to one that places.
+struct EntryRun {
+    size_t places = 0;
+    long begin = 0, end = 0, shift = 0;
+};
+
+EntryRun longest_run(const Bytes &doc, long first, long shift, const std::map<long, int> &kinds, EntryRun best) {
+    EntryRun run{0, 0, 0, shift};
+    for (long at = first; at + kEntrySize <= static_cast<long>(doc.size()); at += kEntrySize) {
+        const int says = places_found(doc, at, shift, kinds);
+        if (says < 0) run.places = 0;
+        if (says <= 0) continue;
+        if (run.places++ == 0) run.begin = at;
+        run.end = at + kEntrySize;
+        if (run.places > best.places) best = run;
+    }
+    return best;
+}
+
 // The main text's information array of a document whose header was lost:
 // the longest run of entries that place paragraphs the scan found.  A lost
 // first sector may have taken a MacBinary header along, so the data may
@@ -804,32 +828,18 @@ AreaIndex index_by_structure(const Bytes &doc, const std::vector<Located> &found
     std::map<long, int> kinds;
     for (const Located &l : found)
         if (!l.piece.literal) kinds[l.at] = (be16s(&l.piece.entry[kHeightAt]) > 0) - (be16s(&l.piece.entry[kHeightAt]) < 0);
-    long best_at = 0, best_end = 0, best_shift = 0;
-    size_t best = 0;
-    for (const long shift : {0L, kMacBinaryHeader}) {
-        for (long first = kHeaderEnd; first < kHeaderEnd + kEntrySize; first += 2) {
-            // A run of entries that place paragraphs, through entries whose
-            // paragraphs were lost, from one that places to one that places.
-            size_t run = 0;
-            long start = 0;
-            for (long at = first; at + kEntrySize <= static_cast<long>(doc.size()); at += kEntrySize) {
-                const int says = places_found(doc, at, shift, kinds);
-                if (says < 0) run = 0;
-                if (says <= 0) continue;
-                if (run++ == 0) start = at;
-                if (run > best) best = run, best_at = start, best_end = at + kEntrySize, best_shift = shift;
-            }
-        }
-    }
+    EntryRun best;
+    for (const long shift : {0L, kMacBinaryHeader})
+        for (long first = kHeaderEnd; first < kHeaderEnd + kEntrySize; first += 2) best = longest_run(doc, first, shift, kinds, best);
     AreaIndex a;
-    if (best < kLeast) return a;
-    a.count = static_cast<uint16_t>(std::min<long>((best_end - best_at) / kEntrySize, 0xFFFF));
-    a.array = Span{best_at, best_at + kEntrySize * long{a.count}};
+    if (best.places < kLeast) return a;
+    a.count = static_cast<uint16_t>(std::min<long>((best.end - best.begin) / kEntrySize, 0xFFFF));
+    a.array = Span{best.begin, best.begin + kEntrySize * long{a.count}};
     for (long at = a.array.begin; at < a.array.end; at += kEntrySize) {
         Entry e;
         std::copy_n(&doc[at], kEntrySize, e.begin());
         const uint32_t word = be32(&e[kDataWordAt]);
-        kavrel::put_be32(&e[kDataWordAt], (word & ~kDataOffsetMask) | ((word + best_shift) & kDataOffsetMask));
+        kavrel::put_be32(&e[kDataWordAt], (word & ~kDataOffsetMask) | ((word + static_cast<uint32_t>(best.shift)) & kDataOffsetMask));
         a.entries.push_back(e);
     }
     return a;
@@ -909,7 +919,6 @@ void drop_old_versions(const Bytes &doc, const std::vector<Kept> (&kept)[3], std
     for (size_t i = 0; i < found.size(); ++i) {
         const bool old = !pairs[i].empty() && (kept_pairs.shares_most(pairs[i], [](size_t) { return true; }) ||
                                                (pairs[i].size() >= 2 && found_pairs.shares_most(pairs[i], [&](size_t j) { return j > i; })));
-        if (getenv("REC_DBG")) fprintf(stderr, "found at %ld lit %d h %d old %d\n", found[i].at, found[i].piece.literal, be16s(&found[i].piece.entry[kHeightAt]), old);
         if (!old) newest.push_back(std::move(found[i]));
     }
     found = std::move(newest);
