@@ -608,8 +608,14 @@ struct Gap {
     // MacWrite writes runs of paragraphs forwards or backwards.  The found
     // paragraph nearest in the file to a neighbour of the gap is its first
     // (near the one before) or its last (near the one after), and the rest
-    // lie on its far side: that gives the direction.
-    bool rising(const std::vector<long> &ats) const {
+    // lie on its far side.  A gap that opens the index has only the one
+    // after it, and most of its paragraphs lie before that one when the gap
+    // runs forwards.
+    bool rising(std::vector<long> ats) const {
+        if (before < 0 && after >= 0) {
+            std::nth_element(ats.begin(), ats.begin() + static_cast<long>(ats.size() / 2), ats.end());
+            return ats[ats.size() / 2] < after;
+        }
         long best = -1;
         bool rises = true;
         for (const long neighbour : {before, after}) {
