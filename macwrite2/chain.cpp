@@ -47,19 +47,20 @@ namespace {
 // reads as nothing, which ends the chain.
 class BlockReader {
 public:
-    explicit BlockReader(const ImportContext &ctx)
-        : ctx_(ctx), count_((ctx.file_length - ctx.mac_binary_offset + kBlockSize - 1) / kBlockSize),
-          seen_(static_cast<size_t>(count_ > 0 ? count_ + 1 : 1), false) {}
+    BlockReader(ImportContext &ctx, bool mark)
+        : ctx_(ctx), mark_(mark), count_(ctx.block_count()), seen_(static_cast<size_t>(count_ > 0 ? count_ + 1 : 1), false) {}
 
     size_t read(long n, uint8_t *block) {
         if (n < 1 || n > count_ || seen_[static_cast<size_t>(n)]) return 0;
         seen_[static_cast<size_t>(n)] = true;
+        if (mark_) ctx_.use_block(n);
         if (std::fseek(ctx_.in, (n - 1) * kBlockSize + ctx_.mac_binary_offset, SEEK_SET) != 0) return 0;
         return std::fread(block, 1, kBlockSize, ctx_.in);
     }
 
 private:
-    const ImportContext &ctx_;
+    ImportContext &ctx_;
+    bool mark_;   // the blocks read are the document's
     long count_;
     std::vector<bool> seen_;
 };
@@ -70,13 +71,14 @@ void append(std::string &data, const uint8_t *from, size_t begin, size_t end) {
 
 }  // namespace
 
-std::string copy_block_chain(ImportContext &ctx, long first_block) {
-    BlockReader blocks(ctx);
-    std::string data;
+ChainBytes read_block_chain(ImportContext &ctx, long first_block, bool mark) {
+    BlockReader blocks(ctx, mark);
+    ChainBytes chain;
+    std::string &data = chain.data;
     uint8_t block[kBlockSize];
     long next = first_block;
     // Every way out of the loop but a link of 0 is a chain that breaks.
-    bool ended = false;
+    bool &ended = chain.ended;
     for (;;) {
         size_t got = blocks.read(next, block);
         append(data, block, 0, got < kBlockData ? got : kBlockData);
@@ -107,9 +109,14 @@ std::string copy_block_chain(ImportContext &ctx, long first_block) {
         if (!whole) break;
         next = start + run - 1;
     }
-    if (!ended) ++ctx.damage.broken_chains;
     ctx.spend(static_cast<long long>(data.size()));
-    return data;
+    return chain;
+}
+
+std::string copy_block_chain(ImportContext &ctx, long first_block) {
+    ChainBytes chain = read_block_chain(ctx, first_block, true);
+    if (!chain.ended) ++ctx.damage.broken_chains;
+    return std::move(chain.data);
 }
 
 }  // namespace macwrite2

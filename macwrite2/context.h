@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/conversion.h"
+#include "macwrite2/layout.h"
 #include "macwrite2/recover.h"
 
 namespace macwrite2 {
@@ -35,6 +36,15 @@ struct ImportContext : kavrel::ImportState {
     std::vector<CharAttributes> char_styles;
     std::vector<ParaFormat> para_formats;
     ChainDamage damage;
+    // Blocks that a chain or a text area of the document has taken, by
+    // number (1-based); sized by start_blocks.
+    std::vector<bool> used_blocks;
+
+    long block_count() const { return (file_length - mac_binary_offset + kBlockSize - 1) / kBlockSize; }
+    void use_block(long n) {
+        if (n >= 1 && static_cast<size_t>(n) < used_blocks.size()) used_blocks[static_cast<size_t>(n)] = true;
+    }
+    bool block_used(long n) const { return n >= 1 && static_cast<size_t>(n) < used_blocks.size() && used_blocks[static_cast<size_t>(n)]; }
 };
 
 // The chain that begins at `first_block`, its blocks' data in link order.  It
@@ -52,6 +62,20 @@ int32_t apply_para_run(ImportContext &ctx, Cursor &runs);
 // Writes one text area whose chain begins at `first_block`, up to the end of
 // the read budget.
 void emit_text_area(ImportContext &ctx, long first_block);
+
+// A chain read without counting it as damage when it breaks: `ended` says
+// whether it ends with a link of 0.  `mark`: its blocks are the document's
+// (used_blocks).
+struct ChainBytes {
+    std::string data;
+    bool ended = false;
+};
+ChainBytes read_block_chain(ImportContext &ctx, long first_block, bool mark);
+
+// After a damaged directory or chain: writes the text areas whose chains no
+// chain of the document reaches any more, found by their first block's
+// structure, in block order.
+void emit_lost_areas(ImportContext &ctx);
 
 // Rebuilds the output so that each note call carries its note's text.
 void relink_notes(ImportContext &ctx);

@@ -1,5 +1,6 @@
 // The MacWrite II import: the document chain, its style tables and the
 // directory walk over its text areas, then the note pass.
+#include <algorithm>
 #include <cstring>
 
 #include "catalogue/boundary.h"
@@ -85,9 +86,11 @@ int32_t import(std::FILE *input, std::FILE *output, ChainDamage &damage) {
     const uint8_t *doc = head + ctx.mac_binary_offset;
     if (doc[1] != kSignature && doc[3] != kSignature) return kNotThisFormat;
     ctx.start_budget();
+    ctx.used_blocks.assign(static_cast<size_t>(std::max(0L, ctx.block_count()) + 1), false);
     Cursor chain(copy_block_chain(ctx, kDocumentChainBlock));
     read_tables(ctx, chain);
     walk_directory(ctx, chain);
+    if (ctx.damage.damaged() && !ctx.overdrawn()) emit_lost_areas(ctx);
     // A document that reads its text over and over has no sensible output to
     // cut short: it is refused whole.
     if (ctx.overdrawn()) return kImportTooMuchText;

@@ -2,7 +2,8 @@
 // blocks; a chain that breaks (a link outside the file, a block met twice, a
 // block the file ends in) keeps the text it holds up to the break, and a
 // text block outside the file gives nothing.  The import counts both, and a
-// document with either is reported damaged.
+// document with either is reported damaged; it then looks for the text
+// areas that the directory no longer names, and counts those it finds.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,7 @@ struct ChainDamage {
     int32_t broken_chains = 0;
     int32_t lost_blocks = 0;
     int32_t areas = 0;   // text areas read
+    int32_t found_areas = 0;   // of them, found by their structure
 
     bool damaged() const { return broken_chains > 0 || lost_blocks > 0; }
     std::string summary() const {
@@ -25,6 +27,9 @@ struct ChainDamage {
         if (lost_blocks > 0)
             text += "; " + std::to_string(lost_blocks) + (lost_blocks == 1 ? " text block lies" : " text blocks lie") +
                     " outside the file";
+        if (found_areas > 0)
+            text += "; " + std::to_string(found_areas) + (found_areas == 1 ? " text area" : " text areas") +
+                    " found without the directory, after the others";
         return text;
     }
 };

@@ -84,6 +84,7 @@ size_t read_text_block(ImportContext &ctx, uint16_t block, int16_t count, uint8_
         ++ctx.damage.lost_blocks;
         return 0;
     }
+    ctx.use_block(block);
     const size_t got = std::fread(text, 1, kBlockSize, ctx.in);
     return static_cast<size_t>(count) < got ? static_cast<size_t>(count) : got;
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "host/bytes.h"
 #include "host/stream_codes.h"
@@ -31,11 +32,11 @@ long even(long at) { return at + (at & 1); }
 
 bool text_char(uint8_t c) { return (c >= 0x20 && c != 0x7F) || c == kavrel::code::kTab; }
 
-// Character i of `count` as a writer stores text: printable or a tab, and a
-// return last.  Scanning asks it of every character as it goes, so that
+// Character i of `count` as a writer stores text: printable or a tab, or a
+// return last (the last paragraph of an area has none).  Scanning asks it of every character as it goes, so that
 // bytes that are no paragraph are left at once.
 bool text_at(uint8_t c, size_t i, size_t count) {
-    return i + 1 == count ? c == kavrel::code::kParagraphEnd : text_char(c);
+    return text_char(c) || (i + 1 == count && c == kavrel::code::kParagraphEnd);
 }
 
 // Nibble-compressed characters, read from `nibble` nibbles into the byte
@@ -78,6 +79,27 @@ long expand_at(const Bytes &doc, long at, long limit, uint16_t count, Bytes *tex
     return in.end();
 }
 
+// Prose has a space every six or seven characters; letters that nibbles
+// decode from other bytes have one in sixteen.
+bool reads_as_prose(const Bytes &text) {
+    constexpr size_t kLeast = 24;
+    if (text.size() < kLeast) return false;
+    const auto spaces = std::count(text.begin(), text.end(), ' ');
+    // Zero bytes decode to spaces: a long run of them is a lost region.
+    const Bytes run(8, ' ');
+    return static_cast<size_t>(spaces) * 100 >= text.size() * 12 &&
+           std::search(text.begin(), text.end(), run.begin(), run.end()) == text.end();
+}
+
+// Text as a writer stores it: printable characters and tabs, and a return
+// at the end, which the last paragraph of an area lacks.
+bool text_holds(const Bytes &text) {
+    if (text.empty()) return false;
+    for (size_t i = 0; i + 1 < text.size(); ++i)
+        if (!text_char(text[i])) return false;
+    return text.back() == kavrel::code::kParagraphEnd || text_char(text.back());
+}
+
 // A text paragraph as it lies in the file.
 struct TextParagraph {
     long end = -1;   // past its run list; -1 when it does not fit
@@ -86,7 +108,7 @@ struct TextParagraph {
     uint16_t runs_length = 0;
 };
 
-// `as_text`: only text as a writer stores it (text_at) is read.
+// `as_text`: only text as a writer stores it (text_holds) is read.
 // `work`, when given, is what decoding may still spend; it stops at none.
 TextParagraph read_text_at(const Bytes &doc, long at, long limit, bool compressed, bool as_text = false,
                            long *work = nullptr) {
@@ -100,9 +122,8 @@ TextParagraph read_text_at(const Bytes &doc, long at, long limit, bool compresse
     } else {
         text_end = at + 2 + count;
         if (text_end > limit) return p;
-        for (uint16_t i = 0; as_text && i < count; ++i)
-            if (!text_at(doc[at + 2 + i], i, count)) return p;
         p.text.assign(doc.begin() + at + 2, doc.begin() + text_end);
+        if (as_text && !text_holds(p.text)) return p;
     }
     p.runs_at = even(text_end) + 2;
     if (p.runs_at > limit) return p;
@@ -121,19 +142,12 @@ bool runs_hold(const Bytes &doc, const TextParagraph &p, bool need_one) {
     for (long at = p.runs_at; at < p.runs_at + p.runs_length; at += kRunSize) {
         const int16_t position = be16s(&doc[at]);
         const int8_t size = static_cast<int8_t>(doc[at + 2]);
-        if (position <= last || position >= static_cast<long>(p.text.size()) || (last < 0 && position != 0)) return false;
+        // An empty text (a writer stores one without its return) has its run.
+        if (position <= last || position >= std::max<long>(1, static_cast<long>(p.text.size())) || (last < 0 && position != 0))
+            return false;
         if (size <= 0 || (doc[at + 3] & 0x80) != 0 || be16s(&doc[at + 4]) < 0) return false;
         last = position;
     }
-    return true;
-}
-
-// Text as a writer stores it: printable characters and tabs, one return at
-// the end.
-bool text_holds(const Bytes &text) {
-    if (text.empty() || text.back() != kavrel::code::kParagraphEnd) return false;
-    for (size_t i = 0; i + 1 < text.size(); ++i)
-        if ((text[i] < 0x20 && text[i] != kavrel::code::kTab) || text[i] == 0x7F) return false;
     return true;
 }
 
@@ -242,21 +256,23 @@ Span entry_span(const Bytes &doc, const Entry &e, bool keep) {
 }
 
 // A paragraph whose text a lost region cut short: what comes before the
-// region, less the word it cut, as a literal piece; text false when nothing
-// is left.
+// region, less the word it cut, as a literal piece; literal false when
+// nothing is left.
 Piece cut_paragraph(const Bytes &doc, const Entry &e) {
     Piece piece;
     const bool compressed = (e[kDataWordAt] & kFlagCompressed) != 0;
     const TextParagraph p = read_text_at(doc, entry_data(e), static_cast<long>(doc.size()), compressed);
     if (p.end < 0) return piece;
     size_t keep = zeroed_at(p.text, compressed);
-    if (keep >= p.text.size()) return piece;
-    while (keep > 0 && p.text[keep - 1] != ' ' && p.text[keep - 1] != kavrel::code::kTab) --keep;
+    // Whole text whose run list a lost region took keeps the runs before it.
+    const bool whole = keep >= p.text.size();
+    if (whole && !zeroed_runs(doc, p)) return piece;
+    while (!whole && keep > 0 && p.text[keep - 1] != ' ' && p.text[keep - 1] != kavrel::code::kTab) --keep;
     if (keep == 0) return piece;
     piece.literal = true;
     piece.entry = e;
     piece.text.assign(p.text.begin(), p.text.begin() + static_cast<long>(keep));
-    piece.text.push_back(kavrel::code::kParagraphEnd);
+    if (!whole) piece.text.push_back(kavrel::code::kParagraphEnd);
     for (long at = p.runs_at; at + kRunSize <= p.runs_at + p.runs_length; at += kRunSize) {
         const FormatRun run = decode_format_run(&doc[at]);
         if (run.size <= 0 || run.font < 0 || run.position >= static_cast<long>(keep) ||
@@ -330,6 +346,8 @@ struct Scan {
     }
     std::vector<uint32_t> breaks;   // a document is at most 16 MB
     long work;
+    long after_sound = -1;          // where the bytes after a sound paragraph begin
+    bool strict = false;            // every compressed paragraph must have its return
 
     // Lends the scan `n` of work of its own for a while, then gives back
     // what the scan had.
@@ -350,16 +368,31 @@ bool plain_text_at(const Bytes &doc, const Scan &scan, long at, long limit) {
     if (at + 2 > limit) return false;
     const long count = be16(&doc[at]);
     const long last = at + 1 + count;
-    return count > 0 && last < limit && scan.breaks[static_cast<size_t>(at + 2)] == static_cast<uint32_t>(last) &&
-           doc[last] == kavrel::code::kParagraphEnd;
+    const uint32_t stop = scan.breaks[static_cast<size_t>(at + 2)];
+    return count > 0 && last < limit && (stop > last || (stop == last && doc[last] == kavrel::code::kParagraphEnd));
+}
+
+Found paragraph_at(const Bytes &doc, Scan &scan, long at, long limit);
+
+// Whether compressed text without its return (the last paragraph of an
+// area) is a paragraph: nibbles decode almost any bytes to letters, so it
+// must start where a sound paragraph ends, or end where the gap does or
+// where a paragraph that has its return starts.
+bool ends_area(const Bytes &doc, Scan &scan, long at, long end, long limit) {
+    if (scan.strict) return false;
+    if (at == scan.after_sound || end == limit) return true;
+    scan.strict = true;
+    const bool followed = paragraph_at(doc, scan, even(end), limit).end >= 0;
+    scan.strict = false;
+    return followed;
 }
 
 Found text_at(const Bytes &doc, Scan &scan, long at, long limit, bool compressed) {
     if (!compressed && !plain_text_at(doc, scan, at, limit)) return Found{};
     const TextParagraph p = read_text_at(doc, at, limit, compressed, true, &scan.work);
-    if (p.end > 0 && text_holds(p.text) && runs_hold(doc, p, true))
-        return Found{entry_piece(make_entry(1, compressed ? kFlagCompressed : 0, at, 0)), p.end};
-    return Found{};
+    if (p.end < 0 || !text_holds(p.text) || !runs_hold(doc, p, true)) return Found{};
+    if (compressed && p.text.back() != kavrel::code::kParagraphEnd && !ends_area(doc, scan, at, p.end, limit)) return Found{};
+    return Found{entry_piece(make_entry(1, compressed ? kFlagCompressed : 0, at, 0)), p.end};
 }
 
 // Nibbles read from a few bytes before a compressed paragraph can decode to
@@ -420,18 +453,6 @@ TailText tail_text(const Bytes &doc, long at, long limit, bool compressed, int s
     return TailText{};
 }
 
-// Prose has a space every six or seven characters; letters that nibbles
-// decode from other bytes have one in sixteen.
-bool reads_as_prose(const Bytes &text) {
-    constexpr size_t kLeast = 24;
-    if (text.size() < kLeast) return false;
-    const auto spaces = std::count(text.begin(), text.end(), ' ');
-    // Zero bytes decode to spaces: a long run of them is a lost region.
-    const Bytes run(8, ' ');
-    return static_cast<size_t>(spaces) * 100 >= text.size() * 12 &&
-           std::search(text.begin(), text.end(), run.begin(), run.end()) == text.end();
-}
-
 // The end of a text paragraph whose start a lost region took: its text runs
 // from `at` to a return, and a run list that holds follows.  Its words after
 // the first (which the region cut) are kept, in the style of its last run.
@@ -485,6 +506,7 @@ std::vector<Located> scan_gaps(const Bytes &doc, std::vector<Span> claimed) {
         // empty rulers).
         constexpr long kLostRegion = 32;
         long zeros = 0;
+        state.after_sound = even(begin);
         for (long at = even(begin); at < end;) {
             Found f = paragraph_at(doc, state, at, end);
             if (f.end < 0 && at + 2 <= end && zero_word(doc, at)) {
@@ -537,39 +559,193 @@ std::vector<Kept> keep_sound(const Bytes &doc, const AreaIndex &a, std::vector<S
     return kept;
 }
 
-// Where found paragraphs go among the kept ones.  When the kept paragraphs
-// lie in file order, each found one goes where its place in the file puts
-// it; otherwise they stand together where the first lost entry stood.
-std::vector<Piece> merge(const std::vector<Kept> &kept, const std::vector<Located> &found, size_t count) {
-    std::vector<Piece> out;
-    long last = -1;
-    bool in_file_order = true;
+// What places a found paragraph: an entry's paragraph and where its data
+// lies.  The data of a damaged one did not hold together, so what follows
+// it in the file, up to the next anchor, is what is left of it.
+struct Anchor {
+    long at;
+    size_t index;
+    bool damaged;
+};
+
+// Where a piece goes in the main text: at the entry of index `slot`, and
+// among the pieces given that entry, by `how` (its own entry first, then the
+// rest of a damaged paragraph, then paragraphs placed by their file
+// neighbours, then those nothing places), then by `rank`.
+struct Place {
+    size_t slot;
+    int how;
+    double rank;
+    bool operator<(const Place &o) const { return std::tie(slot, how, rank) < std::tie(o.slot, o.how, o.rank); }
+};
+
+enum How { kOwnEntry, kRestOfDamaged, kByNeighbours, kUnplaced };
+
+// The paragraphs that entries place, in file order: the kept ones, and the
+// text entries whose data lies in the document but did not hold.
+std::vector<Anchor> anchors_of(const Bytes &doc, const AreaIndex &a, const std::vector<Kept> &kept) {
+    std::vector<Anchor> anchors;
+    std::vector<bool> is_kept(a.entries.size());
     for (const Kept &k : kept) {
-        if (k.at < 0) continue;
-        in_file_order = in_file_order && k.at > last;
-        last = k.at;
+        is_kept[k.index] = true;
+        if (k.at >= 0) anchors.push_back({k.at, k.index, k.piece.literal});
     }
-    size_t first_lost = 0;
-    for (const Kept &k : kept) {
-        if (k.index != first_lost) break;
-        ++first_lost;
-    }
-    if (first_lost == kept.size() && first_lost >= count) first_lost = count;
-    size_t f = 0;
-    for (const Kept &k : kept) {
-        if (in_file_order) {
-            for (; f < found.size() && k.at >= 0 && found[f].at < k.at; ++f) out.push_back(found[f].piece);
-        } else if (k.index > first_lost) {
-            for (; f < found.size(); ++f) out.push_back(found[f].piece);
+    for (size_t i = 0; i < a.entries.size(); ++i)
+        if (!is_kept[i] && be16s(&a.entries[i][kHeightAt]) > 0 && !points_outside(doc, a.entries[i]))
+            anchors.push_back({entry_data(a.entries[i]), i, true});
+    std::sort(anchors.begin(), anchors.end(), [](const Anchor &x, const Anchor &y) { return x.at < y.at; });
+    return anchors;
+}
+
+// A run of lost entries [begin, end), where the paragraphs of the nearest
+// kept entries before and after it lie in the file (-1: none), and the
+// found paragraphs it takes.
+struct Gap {
+    size_t begin, end;
+    long before = -1, after = -1;
+    std::vector<size_t> found;
+
+    // MacWrite writes runs of paragraphs forwards or backwards.  The found
+    // paragraph nearest in the file to a neighbour of the gap is its first
+    // (near the one before) or its last (near the one after), and the rest
+    // lie on its far side.  A gap that opens the index has only the one
+    // after it, and most of its paragraphs lie before that one when the gap
+    // runs forwards.
+    bool rising(std::vector<long> ats) const {
+        if (before < 0 && after >= 0) {
+            std::nth_element(ats.begin(), ats.begin() + static_cast<long>(ats.size() / 2), ats.end());
+            return ats[ats.size() / 2] < after;
         }
-        out.push_back(k.piece);
+        long best = -1;
+        bool rises = true;
+        for (const long neighbour : {before, after}) {
+            for (const long at : ats) {
+                if (neighbour < 0 || (best >= 0 && std::abs(at - neighbour) >= best)) continue;
+                best = std::abs(at - neighbour);
+                rises = (at > neighbour) == (neighbour == before);
+            }
+        }
+        return rises;
     }
-    for (; f < found.size(); ++f) out.push_back(found[f].piece);
+};
+
+std::vector<Gap> gaps_of(const std::vector<Kept> &kept, size_t count) {
+    std::vector<long> at(count, -1);
+    std::vector<bool> is_lost(count, true);
+    for (const Kept &k : kept) {
+        at[k.index] = k.at;
+        is_lost[k.index] = false;
+    }
+    std::vector<Gap> gaps;
+    long last = -1;
+    for (size_t i = 0; i < count; ++i) {
+        if (!is_lost[i]) {
+            if (at[i] < 0) continue;
+            if (!gaps.empty() && gaps.back().after < 0) gaps.back().after = at[i];
+            last = at[i];
+            continue;
+        }
+        if (gaps.empty() || gaps.back().end != i) {
+            gaps.push_back(Gap{i, i + 1, -1, -1, {}});
+            gaps.back().before = last;
+        } else {
+            gaps.back().end = i + 1;
+        }
+    }
+    return gaps;
+}
+
+// The gap that each found paragraph goes to: the narrowest whose
+// neighbours lie about it in the file, else the first.  One sweep over the
+// file keeps the gaps about the current position by their width.
+std::vector<size_t> gaps_for(const std::vector<Gap> &gaps, const std::vector<Located> &found) {
+    std::vector<std::pair<long, size_t>> opens, closes;
+    for (size_t g = 0; g < gaps.size(); ++g) {
+        if (gaps[g].before < 0 || gaps[g].after < 0) continue;
+        opens.push_back({std::min(gaps[g].before, gaps[g].after), g});
+        closes.push_back({std::max(gaps[g].before, gaps[g].after), g});
+    }
+    std::sort(opens.begin(), opens.end());
+    std::sort(closes.begin(), closes.end());
+    auto width = [&](size_t g) { return std::make_pair(std::abs(gaps[g].after - gaps[g].before), g); };
+    std::set<std::pair<long, size_t>> about;
+    std::vector<size_t> out;
+    size_t o = 0, c = 0;
+    for (const Located &f : found) {
+        for (; o < opens.size() && opens[o].first < f.at; ++o) about.insert(width(opens[o].second));
+        for (; c < closes.size() && closes[c].first <= f.at; ++c) about.erase(width(closes[c].second));
+        out.push_back(about.empty() ? 0 : about.begin()->second);
+    }
     return out;
 }
 
+// The found paragraph that comes after a damaged entry's data, up to the
+// next paragraph an entry places, is the rest of that entry's paragraph;
+// kNotDamaged for one that is not.
+constexpr size_t kNotDamaged = SIZE_MAX;
+
+size_t damaged_before(const std::vector<Anchor> &anchors, long at) {
+    const auto next = std::upper_bound(anchors.begin(), anchors.end(), at, [](long v, const Anchor &x) { return v < x.at; });
+    if (next == anchors.begin() || !(next - 1)->damaged) return kNotDamaged;
+    return (next - 1)->index;
+}
+
+// Gives the found paragraphs of a gap its lost entries, spread evenly, in
+// the direction of its neighbours.
+void place_gap(const Gap &g, const std::vector<Located> &found, std::vector<Place> &places, size_t first) {
+    const size_t m = g.found.size();
+    if (m == 0) return;
+    std::vector<long> ats;
+    for (const size_t f : g.found) ats.push_back(found[f].at);
+    const bool rising = g.rising(ats);
+    for (size_t j = 0; j < m; ++j) {
+        const size_t r = rising ? j : m - 1 - j;
+        const double q = (double(r) + 0.5) * double(g.end - g.begin) / double(m);
+        places[first + g.found[j]] = {g.begin + static_cast<size_t>(q), kByNeighbours, q};
+    }
+}
+
+// The main text: the kept paragraphs in array order, and the found ones
+// where their neighbours place them.  `guessed` counts those whose place
+// is only a guess.
+std::vector<Piece> merge(const Bytes &doc, const AreaIndex &a, const std::vector<Kept> &kept,
+                         const std::vector<Located> &found, size_t &guessed) {
+    std::vector<Place> places;
+    for (const Kept &k : kept) places.push_back({k.index, kOwnEntry, 0});
+    places.resize(kept.size() + found.size());
+    const std::vector<Anchor> anchors = anchors_of(doc, a, kept);
+    std::vector<Gap> gaps = gaps_of(kept, a.count);
+    const std::vector<size_t> gap = gaps_for(gaps, found);
+    for (size_t f = 0; f < found.size(); ++f) {
+        if (const size_t d = damaged_before(anchors, found[f].at); d != kNotDamaged)
+            places[kept.size() + f] = {d, kRestOfDamaged, double(f)};
+        else if (gaps.empty())
+            places[kept.size() + f] = {a.count, kUnplaced, double(f)};
+        else
+            gaps[gap[f]].found.push_back(f);
+    }
+    for (const Gap &g : gaps) place_gap(g, found, places, kept.size());
+    std::vector<size_t> order(places.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) { return places[x] < places[y]; });
+    std::vector<Piece> out;
+    guessed = 0;
+    for (const size_t i : order) {
+        out.push_back(i < kept.size() ? kept[i].piece : found[i - kept.size()].piece);
+        guessed += places[i].how >= kByNeighbours ? 1 : 0;
+    }
+    return out;
+}
 
 void add_loss(Survey &s, const std::string &what) { s.lost += (s.lost.empty() ? "" : "; ") + what; }
+
+// Paragraphs found without their entry have no order of their own: the
+// message says where it was guessed.
+void note_guesses(Survey &s, size_t guessed) {
+    if (guessed == 0) return;
+    add_loss(s, std::to_string(guessed) + (guessed == 1 ? " paragraph" : " paragraphs") +
+                    " found without an index entry stand where the file places them, perhaps out of order");
+}
 
 void note_loss(Survey &s, const Bytes &doc, int area, const AreaIndex &a, const std::vector<Kept> &kept) {
     const auto cut = std::count_if(kept.begin(), kept.end(), [](const Kept &k) { return k.piece.literal; });
@@ -611,15 +787,68 @@ bool zeros(const uint8_t *from, size_t n) {
     return std::all_of(from, from + n, [](uint8_t b) { return b == 0; });
 }
 
-// Everything after the lost header, in file order.
-Survey without_header(const Bytes &doc) {
-    Survey s;
-    s.damaged = true;
-    for (const Located &l : scan_gaps(doc, {})) s.areas[2].push_back(l.piece);
-    if (s.areas[2].size() > 0xFFFF) s.areas[2].resize(0xFFFF);
-    s.recovered = static_cast<int32_t>(s.areas[2].size());
-    s.lost = "the document header was lost";
-    return s;
+// What the entry at `at` says, its data `shift` bytes further on: 1 when it
+// places a paragraph of its kind that the scan found (`kinds`: start,
+// height sign), an empty text paragraph or a page break; 0 when its data
+// lies in a lost region (zeros); -1 when it is no entry.
+int places_found(const Bytes &doc, long at, long shift, const std::map<long, int> &kinds) {
+    Entry e;
+    std::copy_n(&doc[at], kEntrySize, e.begin());
+    const int16_t height = be16s(&e[kHeightAt]);
+    if (height < 0 && be16(&e[kDataLengthAt]) == kPageBreakLength) return 1;
+    const long data = entry_data(e) + shift;
+    const auto kind = kinds.find(data);
+    if (kind != kinds.end()) return kind->second == (height > 0) - (height < 0) ? 1 : -1;
+    if (data < kHeaderEnd || data + 2 > static_cast<long>(doc.size()) || !zero_word(doc, data)) return -1;
+    if (height > 0 && entry_span(doc, make_entry(1, 0, data, 0), true).begin >= 0) return 1;
+    return lost_region(doc, data) ? 0 : -1;
+}
+
+// The longest run of entries that place paragraphs, through entries whose
+// paragraphs were lost, from one that places to one that places.
+struct EntryRun {
+    size_t places = 0;
+    long begin = 0, end = 0, shift = 0;
+};
+
+EntryRun longest_run(const Bytes &doc, long first, long shift, const std::map<long, int> &kinds, EntryRun best) {
+    EntryRun run{0, 0, 0, shift};
+    for (long at = first; at + kEntrySize <= static_cast<long>(doc.size()); at += kEntrySize) {
+        const int says = places_found(doc, at, shift, kinds);
+        if (says < 0) run.places = 0;
+        if (says <= 0) continue;
+        if (run.places++ == 0) run.begin = at;
+        run.end = at + kEntrySize;
+        if (run.places > best.places) best = run;
+    }
+    return best;
+}
+
+// The main text's information array of a document whose header was lost:
+// the longest run of entries that place paragraphs the scan found.  A lost
+// first sector may have taken a MacBinary header along, so the data may
+// lie 128 bytes further on than the entries say.
+AreaIndex index_by_structure(const Bytes &doc, const std::vector<Located> &found) {
+    constexpr long kMacBinaryHeader = 128;
+    constexpr size_t kLeast = 2;
+    std::map<long, int> kinds;
+    for (const Located &l : found)
+        if (!l.piece.literal) kinds[l.at] = (be16s(&l.piece.entry[kHeightAt]) > 0) - (be16s(&l.piece.entry[kHeightAt]) < 0);
+    EntryRun best;
+    for (const long shift : {0L, kMacBinaryHeader})
+        for (long first = kHeaderEnd; first < kHeaderEnd + kEntrySize; first += 2) best = longest_run(doc, first, shift, kinds, best);
+    AreaIndex a;
+    if (best.places < kLeast) return a;
+    a.count = static_cast<uint16_t>(std::min<long>((best.end - best.begin) / kEntrySize, 0xFFFF));
+    a.array = Span{best.begin, best.begin + kEntrySize * long{a.count}};
+    for (long at = a.array.begin; at < a.array.end; at += kEntrySize) {
+        Entry e;
+        std::copy_n(&doc[at], kEntrySize, e.begin());
+        const uint32_t word = be32(&e[kDataWordAt]);
+        kavrel::put_be32(&e[kDataWordAt], (word & ~kDataOffsetMask) | ((word + static_cast<uint32_t>(best.shift)) & kDataOffsetMask));
+        a.entries.push_back(e);
+    }
+    return a;
 }
 
 // The text of a paragraph that recovery keeps or found, as its words.
@@ -658,7 +887,7 @@ public:
     void add(const Pairs &pairs, size_t id) {
         for (const std::string &p : pairs) holders_[p].push_back(id);
     }
-    // Whether a paragraph with these pairs shares half of them or more with
+    // Whether a paragraph with these pairs shares more than half of them with
     // one paragraph of the index that `counts` accepts.
     template <typename Counts>
     bool shares_most(const Pairs &pairs, Counts counts) const {
@@ -670,7 +899,7 @@ public:
             for (const size_t id : it->second)
                 if (counts(id)) ++hits[id];
         }
-        return std::any_of(hits.begin(), hits.end(), [&](const auto &h) { return 2 * h.second >= pairs.size(); });
+        return std::any_of(hits.begin(), hits.end(), [&](const auto &h) { return 2 * h.second > pairs.size(); });
     }
 
 private:
@@ -701,6 +930,41 @@ void drop_old_versions(const Bytes &doc, const std::vector<Kept> (&kept)[3], std
     found = std::move(newest);
 }
 
+// Reads what survives of a damaged document by its areas' indexes.  When
+// the header was lost, only the main text's index (found by its structure)
+// is known, and what else the document holds is looked for too.
+Survey recover(const Bytes &doc, const AreaIndex (&index)[3], bool header_lost) {
+    Survey s;
+    s.damaged = true;
+    if (header_lost) add_loss(s, "the document header was lost");
+    std::vector<Span> claimed;
+    std::vector<Kept> kept[3];
+    for (int area = 0; area < 3; ++area) {
+        if (index[area].array.end > index[area].array.begin) claimed.push_back(index[area].array);
+        kept[area] = keep_sound(doc, index[area], claimed);
+        s.expected += header_lost ? 0 : index[area].count;
+    }
+    for (int area = 0; area < 2; ++area)
+        for (const Kept &k : kept[area]) s.areas[area].push_back(k.piece);
+    // Free space of a sound document may hold old versions of paragraphs:
+    // only a main text that lost paragraphs, or parts of them, is looked
+    // for in it.
+    const bool lost_some = header_lost || kept[2].size() < index[2].count ||
+                           std::any_of(kept[2].begin(), kept[2].end(), [](const Kept &k) { return k.piece.literal; });
+    std::vector<Located> found = lost_some ? scan_gaps(doc, claimed) : std::vector<Located>{};
+    drop_old_versions(doc, kept, found);
+    size_t guessed = 0;
+    s.areas[2] = merge(doc, index[2], kept[2], found, guessed);
+    // A document of this generation holds at most 65,535 paragraphs an area.
+    if (s.areas[2].size() > 0xFFFF) s.areas[2].resize(0xFFFF);
+    for (int area = 0; area < 3; ++area) {
+        s.recovered += static_cast<int32_t>(s.areas[area].size());
+        note_loss(s, doc, area, index[area], kept[area]);
+    }
+    note_guesses(s, guessed);
+    return s;
+}
+
 }  // namespace
 
 bool header_lost(const uint8_t *doc, size_t length) {
@@ -723,35 +987,18 @@ long cut_macbinary_offset(const uint8_t *head, size_t length, uint64_t file_leng
 }
 
 Survey survey(const std::vector<uint8_t> &doc) {
-    Survey s;
-    if (doc.size() < static_cast<size_t>(kHeaderEnd)) return s;
-    if (doc[kVersionAt + 1] != kVersion) return header_lost(doc.data(), doc.size()) ? without_header(doc) : s;
+    if (doc.size() < static_cast<size_t>(kHeaderEnd)) return Survey{};
+    if (doc[kVersionAt + 1] != kVersion) {
+        if (!header_lost(doc.data(), doc.size())) return Survey{};
+        AreaIndex index[3];
+        index[2] = index_by_structure(doc, scan_gaps(doc, {}));
+        return recover(doc, index, true);
+    }
     const AreaIndex index[3] = {read_index(doc, kHeaderCountAt, kHeaderWindowAt),
                                 read_index(doc, kFooterCountAt, kFooterWindowAt),
                                 read_index(doc, kMainCountAt, kMainWindowAt)};
-    s.damaged = std::any_of(std::begin(index), std::end(index), [&](const AreaIndex &a) { return !index_sound(doc, a); });
-    if (!s.damaged) return s;
-    std::vector<Span> claimed;
-    std::vector<Kept> kept[3];
-    for (int area = 0; area < 3; ++area) {
-        if (index[area].array.end > index[area].array.begin) claimed.push_back(index[area].array);
-        kept[area] = keep_sound(doc, index[area], claimed);
-        s.expected += index[area].count;
-    }
-    for (int area = 0; area < 2; ++area)
-        for (const Kept &k : kept[area]) s.areas[area].push_back(k.piece);
-    // Free space of a sound document may hold old versions of paragraphs:
-    // only a main text that lost paragraphs is looked for in it.
-    std::vector<Located> found = kept[2].size() < index[2].count ? scan_gaps(doc, claimed) : std::vector<Located>{};
-    drop_old_versions(doc, kept, found);
-    s.areas[2] = merge(kept[2], found, index[2].count);
-    // A document of this generation holds at most 65,535 paragraphs an area.
-    if (s.areas[2].size() > 0xFFFF) s.areas[2].resize(0xFFFF);
-    for (int area = 0; area < 3; ++area) {
-        s.recovered += static_cast<int32_t>(s.areas[area].size());
-        note_loss(s, doc, area, index[area], kept[area]);
-    }
-    return s;
+    if (std::all_of(std::begin(index), std::end(index), [&](const AreaIndex &a) { return index_sound(doc, a); })) return Survey{};
+    return recover(doc, index, false);
 }
 
 void convert_literal(ImportContext &ctx, const Piece &piece) {

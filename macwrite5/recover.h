@@ -3,7 +3,8 @@
 // overlaps the header or leads to data that is not a paragraph, the document
 // is damaged, and this second reading keeps what still holds together: the
 // sound entries of each area, and in the main text the paragraphs found by
-// their own structure in the bytes that no sound entry claims.
+// their own structure in the bytes that no sound entry claims, each placed
+// at a lost entry by its neighbours in the file (a guess the message owns).
 #pragma once
 
 #include <array>

@@ -211,6 +211,30 @@ TEST(MacWrite2Damaged, CyclesLinksPastTheEndAndShortRunsEndTheChain) {
     }
 }
 
+// A document chain that breaks before its directory (the paragraph format
+// fills its first block): the text areas are found by their own chains, in
+// block order.  A chain that only looks like one, its block list pointing
+// at a block of zeros, gives nothing.
+TEST(MacWrite2Damaged, AreasABrokenDirectoryLostAreFoundByTheirChains) {
+    Mw2Builder doc;
+    doc.char_style(3, 12);
+    doc.para_format(0);
+    doc.area({"first\r", {{0, 6}}, {}});
+    doc.area({"second\r", {{0, 7}}, {}});
+    std::string bytes = doc.build();
+    bytes[3 * 256 - 2] = 0x7F;  // the document chain's link, to block 32767
+    const Converted c = convert(import_macwrite_ii, bytes);
+    EXPECT_EQ(c.result, kConvertedDamaged);
+    const size_t first = c.output.find("first\r"), second = c.output.find("second\r");
+    ASSERT_NE(first, std::string::npos);
+    ASSERT_NE(second, std::string::npos);
+    EXPECT_LT(first, second);
+    const auto next = static_cast<uint16_t>(bytes.size() / 256 + 2);
+    std::string decoy = "\0\0\0\0\0\0\0\x04"s + static_cast<char>(next >> 8) + static_cast<char>(next) + "\0\x05"s;
+    decoy.resize(2 * 256, '\0');
+    EXPECT_EQ(convert(import_macwrite_ii, bytes + decoy).output, c.output);
+}
+
 TEST(MacWrite2Damaged, HugeOrNegativeCountsAndIndicesOutsideTheTables) {
     for (int32_t measure : {0x7FFFFFFF, -50, 4096 * 10}) {
         Mw2Builder doc = one_area("Hi\r");

@@ -3,7 +3,8 @@
 // length and with each 512-byte sector zeroed in turn.  What is measured is
 // the share of the sound document's words that each damaged copy keeps, the
 // words it shows that the sound document does not have, and recovered
-// paragraphs out of their order.  The figures are printed.
+// paragraphs out of their order.  The figures are printed and held to what
+// recovery reaches.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -205,13 +206,23 @@ TEST(Recovery, DamagedDocumentsKeepTheirWordsAndInventNone) {
     EXPECT_GE(cuts[50].share(), 0.40);
     EXPECT_GE(cuts[75].share(), 0.65);
     EXPECT_GE(cuts[90].share(), 0.85);
-    EXPECT_GE(sectors.share(), 0.965);
-    long shown = sectors.shown, invented = sectors.invented;
+    EXPECT_GE(sectors.share(), 0.97);
+    long shown = sectors.shown, invented = sectors.invented, cut_placed = 0, cut_out_of_order = 0;
     for (const auto &[percent, t] : cuts) {
         shown += t.shown;
         invented += t.invented;
+        cut_placed += t.placed;
+        cut_out_of_order += t.out_of_order;
     }
     EXPECT_LE(double(invented), 0.005 * double(shown));
+    // A lost sector leaves most of the paragraph index: the paragraphs whose
+    // entries it took are placed by their neighbours in the file, which
+    // MacWrite writes in runs forwards and backwards, and a few of them land
+    // out of order.  A cut copy loses the index at the end of the file whole
+    // or nearly, and its paragraphs follow the file, whose order MacWrite
+    // does not keep: there the order is a guess, as the message says.
+    EXPECT_LE(double(sectors.out_of_order), 0.005 * double(sectors.placed));
+    EXPECT_LE(double(cut_out_of_order), 0.25 * double(cut_placed));
     EXPECT_EQ(sectors.silent + cuts[50].silent + cuts[75].silent + cuts[90].silent, 0);
 }
 
