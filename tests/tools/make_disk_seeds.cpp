@@ -25,7 +25,8 @@ void write(const std::string &dir, const std::string &name, const std::string &b
 
 // A small HFS volume with a folder and a document, or "" without hfsutils.
 std::string hfs_volume(const std::string &dir) {
-    const std::string work = dir + "/hfs-work";
+    // Absolute: hfsutils runs in this folder, and the image is named from there.
+    const std::string work = std::filesystem::absolute(dir + "/hfs-work").string();
     std::filesystem::create_directories(work);
     Hfsutils h(work);
     write(work, "doc", Mw5Builder().text(Area::Main, "Seed\r").build());
