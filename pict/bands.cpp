@@ -4,6 +4,11 @@ namespace pict {
 
 namespace {
 
+// A joined image is held whole until it is written: past this many pixels
+// (a crafted picture can continue a band for tens of thousands of rows) the
+// next band starts an image of its own.
+constexpr size_t kMaxJoinedPixels = 4u << 20;
+
 // Drawn at its own size: one pixel a point.
 bool unscaled(const Image &image, const Rect &dest) {
     return image.width == dest.width() && image.height == dest.height();
@@ -43,7 +48,8 @@ void JoinedBands::text(Point at, const std::string &utf8, const TextStyle &style
 
 void JoinedBands::image(const Image &image, const Rect &dest) {
     const bool continues = held_ && unscaled(*held_, dest_) && unscaled(image, dest) && dest.left == dest_.left &&
-                           dest.right == dest_.right && dest.top == dest_.bottom && image.inverts == held_->inverts;
+                           dest.right == dest_.right && dest.top == dest_.bottom && image.inverts == held_->inverts &&
+                           (held_->rgba.size() + image.rgba.size()) / 4 <= kMaxJoinedPixels;
     if (!continues) {
         flush();
         held_ = image;

@@ -329,6 +329,22 @@ TEST(PictSvg, BandsOfOneBitmapAreOneImage) {
     EXPECT_TRUE(same_rect(rec.images[1].second, 3, 2, 4, 18));
 }
 
+// Bands that would join past a bound start an image of their own, so that
+// a picture of endless bands is never held whole.
+TEST(PictSvg, JoinedBandsStopGrowingAtABound) {
+    Recorder rec;
+    pict::JoinedBands bands(rec);
+    pict::Image band;
+    band.width = 4096;
+    band.height = 512;
+    band.rgba.assign(static_cast<size_t>(band.width) * band.height * 4, 0);
+    for (int top = 0; top < 3 * band.height; top += band.height) bands.image(band, {top, 0, top + band.height, band.width});
+    bands.flush();
+    ASSERT_EQ(rec.images.size(), 2u);
+    EXPECT_EQ(rec.images[0].first.height, 1024);
+    EXPECT_TRUE(same_rect(rec.images[1].second, 1024, 0, 1536, 4096));
+}
+
 TEST(PictSvg, PngOfAnImageReadsBack) {
     pict::Image img;
     img.width = 3;
