@@ -21,7 +21,10 @@ constexpr double kPointsPerColumn = 7.2;
 constexpr double kDefaultTabPoints = 36;
 constexpr double kDefaultSize = 12;
 // The text before a tab is held to learn where the tab goes; text longer
-// than this is no column, and its tabs stay tab characters.
+// than this is no column, and its tabs stay tab characters.  It counts
+// what both reads of the stream hold alike: the text and the marks between
+// it, not the attributes that only the second read names, nor a picture's
+// drawing, which only it makes.
 constexpr size_t kSegmentLimit = 16384;
 
 // A number with at most one decimal.
@@ -407,6 +410,7 @@ struct Flow {
     Font font;                     // the paragraph's
     std::vector<TabStop> tabs;
     std::string segment;           // the paragraph's text since its last tab
+    size_t segment_content = 0;    // its length as kSegmentLimit counts it
     double segment_start = 0;      // where it starts, in points from the margin
     double line_start = 0;         // where the paragraph's first line starts, likewise
     double segment_width = 0;      // how wide it is, estimated
@@ -477,7 +481,7 @@ public:
     void text(std::u16string_view run, const CharStyle &style) override {
         set_run(style);
         append_escaped(flow_->segment, run);
-        put_content({}, text_width(run, style));
+        put_content({}, text_width(run, style), run.size());
     }
 
     void tab(const CharStyle &style) override {
@@ -500,6 +504,7 @@ public:
                                "mw-tab") +
                    ">" + f.segment + "\t</span>");
         f.segment.clear();
+        f.segment_content = 0;
         f.segment_start = stop;
         f.segment_width = 0;
         f.paragraph_empty = false;
@@ -550,7 +555,8 @@ public:
         if (f.in_paragraph) {
             write_p(nullptr);
             close_run(f);
-            put_content("<span class=\"mw-picture\">" + html + "</span>", p.width);
+            put_content("<span class=\"mw-picture\">" + html + "</span>", p.width,
+                        picture_placeholder(p.number).size());
             return;
         }
         f.sink.put("<div class=\"mw-picture\">" + html + "</div>\n");
@@ -643,6 +649,7 @@ private:
     static void flush_segment(Flow &f) {
         f.sink.put(f.segment);
         f.segment.clear();
+        f.segment_content = 0;
     }
 
     // Elements that the new style shares with the open ones, from the
@@ -683,13 +690,15 @@ private:
         f.run.reset();
     }
 
-    void put_content(std::string_view html, double width) {
+    // `content`: what kSegmentLimit counts of it.
+    void put_content(std::string_view html, double width, size_t content = std::string_view::npos) {
         Flow &f = *flow_;
         f.segment += html;
+        f.segment_content += content != std::string_view::npos ? content : html.size();
         f.segment_width += width;
         f.paragraph_empty = false;
         f.has_text = true;
-        if (f.segment.size() < kSegmentLimit) return;
+        if (f.segment_content < kSegmentLimit) return;
         flush_segment(f);
         f.measured = false;
     }

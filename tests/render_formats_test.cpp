@@ -325,6 +325,23 @@ TEST(Html, ATabGoesToTheFirstStopPastItsText) {
     EXPECT_NE(page.find("<span class=\"mw-tab mw-s1\">Written by:\t</span>"), std::string::npos) << page;
 }
 
+// The head is written from a first read that writes nothing: a paragraph
+// whose page markup (classes, pictures) is longer than that read's must
+// still have its tab boxes measured alike in both, or the head declares
+// boxes and rules the body never uses.
+TEST(Html, BothReadsMeasureTheSameTabs) {
+    std::string stream = tag(0x4C, 12);
+    for (int i = 0; i < 800; ++i) stream += tag(0x4C, 9) + "a" + tag(0x4C, 12) + "b";
+    const std::string html = html_of(stream + "\tc\r");
+    const size_t body = html.find("<body>");
+    EXPECT_EQ(html.find(".mw-tab{") < body, html.find("class=\"mw-tab", body) != std::string::npos);
+    for (size_t at = html.find(".mw-s"); at < body; at = html.find(".mw-s", at + 1)) {
+        const std::string name = html.substr(at + 1, html.find('{', at) - at - 1);
+        EXPECT_TRUE(std::regex_search(html.substr(body), std::regex("class=\"[^\"]*\\b" + name + "\"")))
+            << name << " is declared and not used";
+    }
+}
+
 TEST(Rtf, ParagraphAndCharacterFormatting) {
     const std::string stream = tag(0x2B) + tag(0x4D, 16) + tag(0x80, 1, 20) + tag(0x80, 4, 40) + tag(0x88, 0, 21) +
                                tag(0x4C, 14) + styled(0x3B, "a") + styled(0x3D, "b") + unicode(0x201C) +
