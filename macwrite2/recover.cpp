@@ -18,6 +18,7 @@ bool text_block_holds(ImportContext &ctx, long block, long count) {
     const long at = (block - 1) * kBlockSize + ctx.mac_binary_offset;
     if (std::fseek(ctx.in, at, SEEK_SET) != 0 || std::fread(text, 1, static_cast<size_t>(count), ctx.in) != static_cast<size_t>(count))
         return false;
+    ctx.spend(count);
     for (long i = 0; i < count; ++i)
         if (text[i] == 0) return false;
     return true;
@@ -83,9 +84,19 @@ bool area_chain_at(ImportContext &ctx, long block) {
 
 }  // namespace
 
+// The search reads chains and text blocks that may prove to be no area's:
+// it reads on a budget of its own, as large as the document's, and stops
+// when that is spent, so that a file full of decoys neither takes long nor
+// costs the document its own text.
 void emit_lost_areas(ImportContext &ctx) {
-    for (long block = 1; block <= ctx.block_count() && !ctx.overdrawn(); ++block) {
-        if (ctx.block_used(block) || !area_chain_at(ctx, block)) continue;
+    long long search = 4LL * ctx.file_length + 65536;
+    for (long block = 1; block <= ctx.block_count() && search >= 0 && !ctx.overdrawn(); ++block) {
+        if (ctx.block_used(block)) continue;
+        const long long before = ctx.read_budget;
+        const bool found = area_chain_at(ctx, block);
+        search -= before - ctx.read_budget;
+        ctx.read_budget = before;
+        if (!found) continue;
         ++ctx.damage.found_areas;
         emit_text_area(ctx, block);
     }

@@ -235,6 +235,30 @@ TEST(MacWrite2Damaged, AreasABrokenDirectoryLostAreFoundByTheirChains) {
     EXPECT_EQ(convert(import_macwrite_ii, bytes + decoy).output, c.output);
 }
 
+// Blocks that each open a long chain looking like an area's, and fail
+// only at its end, cost the search reading them; the search stops at its
+// own bound, and the damaged document is still converted with its areas.
+TEST(MacWrite2Damaged, ASearchThroughDecoyChainsDoesNotRefuseTheDocument) {
+    Mw2Builder doc;
+    doc.char_style(3, 12);
+    doc.para_format(0);
+    doc.area({"first\r", {{0, 6}}, {}});
+    std::string bytes = doc.build();
+    bytes[3 * 256 - 2] = 0x7F;  // the document chain's link, to block 32767
+    const long text = static_cast<long>(bytes.size() / 256) + 1;
+    bytes += std::string(256, 'x');
+    for (long n = text + 1; n <= text + 200; ++n) {
+        const long link = n < text + 200 ? n + 1 : 0;
+        std::string decoy = "\0\0\0\0\0\0\0\x04"s + static_cast<char>(text >> 8) + static_cast<char>(text) +
+                            "\0\x05\xFF\xFF\xFF\xF0"s;  // a block list that holds, then a list longer than the chain
+        decoy.resize(254, '\0');
+        bytes += decoy + static_cast<char>(link >> 8) + static_cast<char>(link);
+    }
+    const Converted c = convert(import_macwrite_ii, bytes);
+    EXPECT_EQ(c.result, kConvertedDamaged);
+    EXPECT_NE(c.output.find("first\r"), std::string::npos);
+}
+
 TEST(MacWrite2Damaged, HugeOrNegativeCountsAndIndicesOutsideTheTables) {
     for (int32_t measure : {0x7FFFFFFF, -50, 4096 * 10}) {
         Mw2Builder doc = one_area("Hi\r");
