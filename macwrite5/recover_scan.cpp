@@ -162,7 +162,7 @@ long picture_at(const Bytes &doc, long at, long limit) {
     const long length = kPictureRectSize + be16(&doc[at + kPictureRectSize]);
     if (at + length > limit || length < kPicHead + 2) return 0;
     if (v[0] == 0x11 && v[1] == 0x01) return doc[at + length - 1] == 0xFF ? length : 0;
-    if (v[0] == 0x00 && v[1] == 0x11 && v[2] == 0x02 && v[3] == 0xFF)
+    if (length >= kPicHead + 4 && v[0] == 0x00 && v[1] == 0x11 && v[2] == 0x02 && v[3] == 0xFF)
         return doc[at + length - 2] == 0x00 && doc[at + length - 1] == 0xFF ? length : 0;
     return 0;
 }

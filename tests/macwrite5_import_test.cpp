@@ -255,3 +255,16 @@ TEST(MacWrite5Ruler, ZeroTabsStillRetireTheOldStops) {
 }
 
 }  // namespace
+
+namespace {
+
+// A document whose header was lost is looked through for paragraphs: one
+// that looks like a picture of the second version and ends two bytes into
+// it, at the end of the file, is read no further than the file.
+TEST(MacWrite5Damaged, APictureCutAtItsVersionAtTheEndIsReadWithinTheFile) {
+    const std::string rect("\0\0\0\0\0\x0A\0\x0A", 8);
+    const Bytes doc = std::string(298, '\0') + rect + std::string("\0\x0C", 2) + rect + std::string("\0\x11", 2);
+    EXPECT_EQ(convert(import_macwrite_5, doc).result, kNotThisFormat);  // no text shows it is a document
+}
+
+}  // namespace
