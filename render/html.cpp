@@ -196,6 +196,10 @@ public:
     // A paragraph's CSS is counted: the commonest is that of a bare <p>.
     void add(const std::string &css, bool paragraph) {
         if (css.empty()) return;
+        if (holding_) {
+            held_.emplace_back(css, paragraph);
+            return;
+        }
         auto it = index_.find(css);
         if (it == index_.end()) {
             if (order_.size() == kMost) return;
@@ -205,9 +209,23 @@ public:
         }
         if (paragraph) ++paragraphs_[it->second];
     }
-    void use(Feature f) { features_ |= f; }
+    void use(Feature f) { (holding_ ? held_features_ : features_) |= f; }
     void use(const FontFace *face) {
-        if (face != nullptr) families_.insert(face->family);
+        if (face != nullptr) (holding_ ? held_families_ : families_).insert(face->family);
+    }
+    // A header or footer is shown only when it has text: what it needs is
+    // held until its end says whether it is.
+    void hold() { holding_ = true; }
+    void release(bool shown) {
+        holding_ = false;
+        if (shown) {
+            for (const auto &[css, paragraph] : held_) add(css, paragraph);
+            features_ |= held_features_;
+            families_.insert(held_families_.begin(), held_families_.end());
+        }
+        held_.clear();
+        held_features_ = 0;
+        held_families_.clear();
     }
     // The class that carries `css`, or null.
     const std::string *find(const std::string &css) const {
@@ -240,6 +258,10 @@ private:
     std::vector<size_t> paragraphs_;          // the paragraphs in each
     std::set<std::string_view> families_;
     unsigned features_ = 0;
+    std::vector<std::pair<std::string, bool>> held_;
+    std::set<std::string_view> held_families_;
+    unsigned held_features_ = 0;
+    bool holding_ = false;
     bool named_ = false;  // read whole: what it does not name, the page does not use
 };
 
@@ -440,6 +462,7 @@ public:
         block_ = kind;
         if (kind != Block::Note) {
             flow_ = &block_flow_.emplace();
+            if (attributes_.collecting()) attributes_.sheet().hold();
             return;
         }
         use(kNotes);
@@ -449,6 +472,7 @@ public:
     }
 
     void end_block() override {
+        if (block_ != Block::Note && attributes_.collecting()) attributes_.sheet().release(flow_->has_text);
         if (block_ == Block::Note) {
             if (flow_->backlink != 0) flow_->sink.put("<p style=\"margin:0\">" + backlink(flow_->backlink) + "</p>\n");
             flow_->backlink = 0;

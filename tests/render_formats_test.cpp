@@ -325,6 +325,17 @@ TEST(Html, ATabGoesToTheFirstStopPastItsText) {
     EXPECT_NE(page.find("<span class=\"mw-tab mw-s1\">Written by:\t</span>"), std::string::npos) << page;
 }
 
+// Whether every class the head of a page declares is used in its body.
+::testing::AssertionResult head_declares_what_body_uses(const std::string &html) {
+    const size_t body = html.find("<body>");
+    for (size_t at = html.find(".mw-s"); at < body; at = html.find(".mw-s", at + 1)) {
+        const std::string name = html.substr(at + 1, html.find('{', at) - at - 1);
+        if (!std::regex_search(html.substr(body), std::regex("class=\"[^\"]*\\b" + name + "\"")))
+            return ::testing::AssertionFailure() << name << " is declared and not used in\n" << html;
+    }
+    return ::testing::AssertionSuccess();
+}
+
 // The head is written from a first read that writes nothing: a paragraph
 // whose page markup (classes, pictures) is longer than that read's must
 // still have its tab boxes measured alike in both, or the head declares
@@ -335,11 +346,17 @@ TEST(Html, BothReadsMeasureTheSameTabs) {
     const std::string html = html_of(stream + "\tc\r");
     const size_t body = html.find("<body>");
     EXPECT_EQ(html.find(".mw-tab{") < body, html.find("class=\"mw-tab", body) != std::string::npos);
-    for (size_t at = html.find(".mw-s"); at < body; at = html.find(".mw-s", at + 1)) {
-        const std::string name = html.substr(at + 1, html.find('{', at) - at - 1);
-        EXPECT_TRUE(std::regex_search(html.substr(body), std::regex("class=\"[^\"]*\\b" + name + "\"")))
-            << name << " is declared and not used";
-    }
+    EXPECT_TRUE(head_declares_what_body_uses(html));
+}
+
+// A header or footer without text is not shown: what its empty paragraphs
+// and tabs would need is not declared.
+TEST(Html, ABlockNotShownDeclaresNothing) {
+    const std::string html = html_of(tag(0x9E, 0, 0) + tag(0x4C, 9) + tag(0x2B) + "\r\t\r" + tag(0x2C) + tag(0x7F) +
+                                     tag(0x4C, 12) + "Text\r");
+    EXPECT_EQ(html.find("<header"), std::string::npos);
+    EXPECT_TRUE(head_declares_what_body_uses(html));
+    EXPECT_EQ(html.find(".mw-tab{"), std::string::npos);
 }
 
 TEST(Rtf, ParagraphAndCharacterFormatting) {
