@@ -188,7 +188,9 @@ enum Feature : unsigned {
     kPageBreaks = 1 << 4,
     kPictures = 1 << 5,
     kTabs = 1 << 6,
-    kEveryFeature = (1 << 7) - 1,
+    // A picture drawn in the page: its text names families of its own.
+    kDrawings = 1 << 7,
+    kEveryFeature = (1 << 8) - 1,
 };
 
 class StyleSheet {
@@ -243,7 +245,9 @@ public:
         named_ = true;
     }
     bool uses(Feature f) const { return !named_ || (features_ & f) != 0; }
-    bool uses(const FontFace &face) const { return !named_ || families_.count(face.family) != 0; }
+    bool uses(const FontFace &face) const {
+        return !named_ || (features_ & kDrawings) != 0 || families_.count(face.family) != 0;
+    }
     std::string rules() const {
         std::string css;
         for (size_t i = 0; i < order_.size(); ++i)
@@ -574,6 +578,7 @@ public:
     void picture(const Picture &p) override {
         open_main();
         use(kPictures);
+        if (p.drawable() && options_.media_dir.empty()) use(kDrawings);
         Flow &f = *flow_;
         const std::string html = picture_html(p);
         if (f.in_paragraph) {

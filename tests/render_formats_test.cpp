@@ -12,6 +12,7 @@
 #ifdef MWCONV_HAVE_LIBZIP
 #include "tests/support/packages.h"
 #endif
+#include "tests/support/geometry_document.h"
 #include "tests/support/render_documents.h"
 #include "tests/support/shown_text.h"
 
@@ -184,6 +185,15 @@ TEST(Renderers, PicturesAreShownInEveryOutput) {
               std::string::npos)
         << rtf;
     EXPECT_NE(rtf.find("in {\\pict\\pngblip\\picw16\\pich2\\picwgoal320\\pichgoal40\n89504e47"), std::string::npos) << rtf;
+}
+
+// Text in a picture drawn inline is set by the page's substitutes too: the
+// head declares them though no paragraph uses the family.
+TEST(Html, APicturesFamiliesHaveTheirSubstitutes) {
+    const std::string drawn = PictBuilder(1, 0, 0, 30, 40).op(0x03).u16(3).long_text(20, 2, "Label").build();
+    const std::string html = html_of(geometry_document::page() + tag(0x88, 0, 20) + "Text\r" + picture_insert(drawn));
+    ASSERT_NE(html.find("font-family=\"'Geneva'"), std::string::npos) << html;
+    EXPECT_NE(html.find("@font-face{font-family:'Geneva'"), std::string::npos) << html;
 }
 
 // A picture the reader cannot draw (the application's placeholder: a
