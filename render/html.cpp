@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <set>
@@ -193,6 +194,21 @@ enum Feature : unsigned {
     kEveryFeature = (1 << 8) - 1,
 };
 
+// Declarations that undo, for a paragraph of CSS `css`, what `base` (the
+// rule for every <p>) sets and `css` does not.  Every paragraph's CSS opens
+// with "margin:0", which undoes the margins.  A paragraph whose font is not
+// known (an empty one before any text) keeps the rule's, the document's
+// commonest, rather than the reader's own.
+std::string resets(const std::string &base, const std::string &css) {
+    static constexpr std::pair<const char *, const char *> kInitial[] = {
+        {"text-align:", "left"}, {"text-indent:", "0"}, {"line-height:", "normal"}};
+    std::string out;
+    for (const auto &[property, value] : kInitial)
+        if (base.find(property) != std::string::npos && css.find(property) == std::string::npos)
+            out += std::string(";") + property + value;
+    return out;
+}
+
 class StyleSheet {
 public:
     // A paragraph's CSS is counted: the commonest is that of a bare <p>.
@@ -248,10 +264,17 @@ public:
     bool uses(const FontFace &face) const {
         return !named_ || (features_ & kDrawings) != 0 || families_.count(face.family) != 0;
     }
+    // The bare <p>'s style is the rule for every <p> (readers such as
+    // LibreOffice know no finer selector), so a paragraph class also resets
+    // what that rule sets and the class does not.
     std::string rules() const {
+        const auto bare = std::find(names_.begin(), names_.end(), std::string());
+        const std::string base = bare == names_.end() ? "" : order_[static_cast<size_t>(bare - names_.begin())];
         std::string css;
-        for (size_t i = 0; i < order_.size(); ++i)
-            css += (names_[i].empty() ? "p:not([class]):not([style])" : "." + names_[i]) + "{" + order_[i] + "}\n";
+        for (size_t i = 0; i < order_.size(); ++i) {
+            if (names_[i].empty()) css += "p{" + order_[i] + "}\n";
+            else css += "." + names_[i] + "{" + order_[i] + (paragraphs_[i] > 0 ? resets(base, order_[i]) : "") + "}\n";
+        }
         return css;
     }
 

@@ -284,6 +284,22 @@ TEST(Readers, LibreOfficeReadsTheTextOfTheRtfAndTheHtml) {
     }
 }
 
+// The commonest paragraph style is the rule for every <p>, which LibreOffice
+// takes as its "Text body" style (it reads no finer selector); a paragraph
+// of another font keeps its own.
+TEST(Readers, LibreOfficeSetsTheHtmlsCommonestParagraphStyle) {
+    REQUIRE_PROGRAM("soffice");
+    ScratchDir dir;
+    const std::string stream = tag(0x88, 0, 21) + tag(0x4C, 10) + "one\rtwo\rthree\r" + tag(0x4C, 18) + "four\r";
+    const std::string flat = read_file(
+        soffice_convert(dir, "\"fodt:OpenDocument Text Flat XML\"", "fodt", {dir.write("p.html", html_of(stream))})[0]);
+    const size_t body = flat.find("style:name=\"Text_20_body\"");
+    ASSERT_NE(body, std::string::npos) << flat;
+    const std::string style = flat.substr(body, flat.find("</style:style>", body) - body);
+    EXPECT_NE(style.find("fo:font-size=\"10pt\""), std::string::npos) << style;
+    EXPECT_NE(flat.find("fo:font-size=\"18pt\""), std::string::npos);
+}
+
 size_t occurrences(const std::string &text, const std::string &pattern) {
     const std::regex re(pattern);
     const auto found = std::distance(std::sregex_iterator(text.begin(), text.end(), re), std::sregex_iterator());
