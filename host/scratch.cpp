@@ -170,17 +170,7 @@ private:
         lending_ = false;
     }
 
-    static std::FILE *stream_of(int fd, char *buffer) {
-        std::FILE *f = ::fdopen(fd, "w+b");
-        if (f == nullptr) {
-            const int saved = errno;
-            ::close(fd);
-            errno = saved;
-            return nullptr;
-        }
-        if (buffer != nullptr) std::setvbuf(f, buffer, _IOFBF, kBufferSize);
-        return f;
-    }
+    static std::FILE *stream_of(int fd, char *buffer) { return stream_on_descriptor(fd, buffer, kBufferSize); }
 
     // The buffer of a stream that outlives the thread that opened it stays
     // for the rest of the process: nothing tells when the stream closes.
@@ -232,6 +222,18 @@ std::FILE *dead_stream() { return std::tmpfile(); }
 #endif
 
 }  // namespace
+
+std::FILE *stream_on_descriptor(int fd, char *buffer, size_t size) {
+    std::FILE *f = ::fdopen(fd, "w+b");
+    if (f == nullptr) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return nullptr;
+    }
+    if (buffer != nullptr) std::setvbuf(f, buffer, _IOFBF, size);
+    return f;
+}
 
 std::string scratch_folder() {
 #if defined(_WIN32)

@@ -2,6 +2,7 @@
 // system (an unlinked temporary file in $TMPDIR), removed when closed.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
@@ -12,6 +13,11 @@ namespace kavrel {
 // thread (scratch_failure), so a converter runs to its end and the host
 // reports the failure instead of the process dying.
 std::FILE *open_scratch_stream();
+
+// A read-write stream on descriptor `fd`, buffered by `buffer` of `size`
+// bytes (null: the C library's own buffer); null when none can be made,
+// with `fd` closed and errno kept.
+std::FILE *stream_on_descriptor(int fd, char *buffer, size_t size);
 
 // The folder scratch files go in: $TMPDIR when set, else /tmp.
 std::string scratch_folder();

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 
+#include "host/scratch.h"
 #include "lib/cleanup.h"
 #include "lib/system.h"
 
@@ -147,14 +148,8 @@ std::FILE *open_named_scratch(const std::string &folder, std::string &path) {
     const int fd = ::fcntl(t_named.fd, F_DUPFD_CLOEXEC, 0);
     if (fd < 0) return nullptr;
     ::lseek(fd, 0, SEEK_SET);
-    std::FILE *f = ::fdopen(fd, "w+b");
-    if (f == nullptr) {
-        const int saved = errno;
-        ::close(fd);
-        errno = saved;
-        return nullptr;
-    }
-    std::setvbuf(f, t_named.buffer.get(), _IOFBF, KeptScratch::kBufferSize);
+    std::FILE *f = kavrel::stream_on_descriptor(fd, t_named.buffer.get(), KeptScratch::kBufferSize);
+    if (f == nullptr) return nullptr;
     path = t_named.path;
     return f;
 }

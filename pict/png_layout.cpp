@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace pict {
 
@@ -15,11 +16,11 @@ uint32_t rgba_at(const Image &image, size_t pixel) {
 // The image's colours, or an empty table past 256 of them.
 std::vector<uint32_t> colours_of(const Image &image) {
     std::vector<uint32_t> colours;
-    std::unordered_map<uint32_t, bool> seen;
+    std::unordered_set<uint32_t> seen;
     const size_t pixels = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
     for (size_t i = 0; i < pixels; ++i) {
         const uint32_t c = rgba_at(image, i);
-        if ((i > 0 && c == rgba_at(image, i - 1)) || !seen.emplace(c, true).second) continue;
+        if ((i > 0 && c == rgba_at(image, i - 1)) || !seen.insert(c).second) continue;
         if (colours.size() == 256) return {};
         colours.push_back(c);
     }
