@@ -181,15 +181,9 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
     ctx.out = output;
     ctx.ca.size = -10;  // the column scale of rulers, as in the newer generation
     ctx.file_length = kavrel::stream_length(input);
-    size_t got = read_header(ctx);
-    ctx.mac_binary_offset = kavrel::macbinary::data_offset(ctx.header.data(), got,
-                                                           static_cast<uint64_t>(ctx.file_length), kMacBinaryTypeCreator);
-    if (ctx.mac_binary_offset == 0)
-        ctx.mac_binary_offset = macwrite5::cut_macbinary_offset(ctx.header.data(), got, static_cast<uint64_t>(ctx.file_length));
-    if (ctx.mac_binary_offset != 0) {
-        std::fseek(input, ctx.mac_binary_offset, SEEK_SET);
-        got = read_header(ctx);
-    }
+    ctx.mac_binary_offset = macwrite5::wrapped_document_offset(input, ctx.file_length);
+    std::fseek(input, ctx.mac_binary_offset, SEEK_SET);
+    const size_t got = read_header(ctx);
     const uint8_t *doc = ctx.header.data();
     const uint16_t version = be16(doc);
     if (got < static_cast<size_t>(kHeaderSize) || version != kVersion) {

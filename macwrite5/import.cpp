@@ -211,15 +211,9 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
     std::memset(&ctx.tc, 0, sizeof ctx.tc);
     ctx.ca.size = -10;
     ctx.file_length = kavrel::stream_length(input);
+    ctx.mac_binary_offset = wrapped_document_offset(input, ctx.file_length);
+    std::fseek(input, ctx.mac_binary_offset, SEEK_SET);
     read_header(ctx);
-    ctx.mac_binary_offset = kavrel::macbinary::data_offset(ctx.header.data(), ctx.header.size(),
-                                                           static_cast<uint64_t>(ctx.file_length), kMacBinaryTypeCreator);
-    if (ctx.mac_binary_offset == 0)
-        ctx.mac_binary_offset = cut_macbinary_offset(ctx.header.data(), ctx.header.size(), static_cast<uint64_t>(ctx.file_length));
-    if (ctx.mac_binary_offset != 0) {
-        std::fseek(input, ctx.mac_binary_offset, SEEK_SET);
-        read_header(ctx);
-    }
     const std::vector<uint8_t> doc = load_document(input, ctx.mac_binary_offset);
     const uint8_t version = ctx.header[kVersionAt + 1];
     if (version != kVersion && !header_lost(doc.data(), doc.size())) {

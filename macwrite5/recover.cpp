@@ -10,6 +10,7 @@
 #include <set>
 
 #include "host/bytes.h"
+#include "host/macbinary.h"
 #include "macwrite5/recover_parts.h"
 
 namespace macwrite5 {
@@ -257,12 +258,25 @@ bool header_lost(const uint8_t *doc, size_t length) {
     return false;
 }
 
-long cut_macbinary_offset(const uint8_t *head, size_t length, uint64_t file_length) {
-    constexpr size_t kNameLengthAt = 1, kTypeAt = 65, kZeroAt = 74, kZero2At = 82, kDataLengthAt = 83;
-    if (length < 128 || head[0] != 0 || head[kZeroAt] != 0 || head[kZero2At] != 0) return 0;
-    if (head[kNameLengthAt] < 1 || head[kNameLengthAt] > 63) return 0;
-    if (file_length < 128 || be32(head + kDataLengthAt) <= file_length - 128) return 0;
-    return std::equal(head + kTypeAt, head + kTypeAt + 8, kMacBinaryTypeCreator) ? 128 : 0;
+namespace {
+
+bool document_at(const uint8_t *doc, size_t length) {
+    if (length >= 2 && doc[0] == 0 && (doc[1] == kVersion || doc[1] == kVersion22)) return true;
+    return header_lost(doc, length);
+}
+
+}  // namespace
+
+long document_offset(const uint8_t *head, size_t length, uint64_t file_length) {
+    return kavrel::macbinary::document_offset(head, length, file_length, kMacBinaryTypeCreator, document_at);
+}
+
+long wrapped_document_offset(std::FILE *input, long file_length) {
+    std::vector<uint8_t> head(kavrel::macbinary::kRecognitionHead);
+    std::rewind(input);
+    head.resize(std::fread(head.data(), 1, head.size(), input));
+    std::rewind(input);
+    return document_offset(head.data(), head.size(), static_cast<uint64_t>(file_length < 0 ? 0 : file_length));
 }
 
 Survey survey(const std::vector<uint8_t> &doc) {

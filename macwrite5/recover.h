@@ -57,10 +57,15 @@ std::string damage_summary(const Survey &s);
 // first bytes after it hold paragraphs: `doc` is its start, `length` bytes.
 bool header_lost(const uint8_t *doc, size_t length);
 
-// Where a document starts after a MacBinary header that names a MacWrite
-// document but promises more data than the file holds (a copy cut short);
-// 0 when there is no such header.  `head` holds `length` bytes of a file of
-// `file_length`.
-long cut_macbinary_offset(const uint8_t *head, size_t length, uint64_t file_length);
+// Where a MacWrite 4.6/5 or 2.2 document starts in a file of `file_length`
+// bytes (kavrel::macbinary::kUnknownLength when only its head is known) that
+// begins with the `length` bytes of `head`: after a MacBinary header, whole or
+// cut short, when a document of either generation (or one whose first sector
+// was lost) follows it, else at 0.
+long document_offset(const uint8_t *head, size_t length, uint64_t file_length);
+
+// The same for an import's input, read from its start; the stream is left
+// at its start.
+long wrapped_document_offset(std::FILE *input, long file_length);
 
 }  // namespace macwrite5

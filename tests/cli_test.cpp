@@ -144,6 +144,15 @@ TEST(Cli, BadUsageAndMissingFiles) {
     EXPECT_EQ(run_mwconv(dir, "--plugin /nonexistent.so x").status, 3);
 }
 
+TEST(Cli, HelpNamesEveryKindOfContainerItWalks) {
+    ScratchDir dir;
+    const RunResult r = run_mwconv(dir, "--help");
+    EXPECT_EQ(r.status, 0);
+    for (const char *kind : {"MacBinary", "BinHex", "AppleSingle", "StuffIt", "zip", "tar", "ISO 9660", "disk images",
+                             "DiskCopy 4.2", "partition maps", "MFS", "HFS"})
+        EXPECT_NE(r.out.find(kind), std::string::npos) << kind;
+}
+
 TEST(CliExport, TextBecomesAMacWriteDocumentThatReadsBack) {
     ScratchDir dir;
     const std::string text = "Caf\xC3\xA9 \xE2\x80\x9Cq\xE2\x80\x9D\tend\n\fnext\n";

@@ -34,7 +34,7 @@ std::string macwrite2_seed(ChainLinks links) {
     doc.para_format(1);
     doc.empty_records(0);
     doc.area({"Text with a note\x05 and a tab\tand more words to fill a line.\r", {{0, 20}, {1, 10}, {0, 30}}, {{0, 15}, {1, 45}}, 17});
-    doc.area({"\x03Note text.\r\x03Another.\r", {{0, 22}}, {{0, 22}}, 200, 1});
+    doc.area({"\x03Note text.\r\x03" "Another.\r", {{0, 22}}, {{0, 22}}, 200, 1});
     doc.links(links);
     return doc.build();
 }
