@@ -80,6 +80,75 @@ TEST(Geometry, RulersAndThePrintRecordGiveTheIndentsAndThePage) {
     EXPECT_NE(o.geometry.find(tag(kavrel::code::kFirstIndent, 360)), std::string::npos);
 }
 
+// The heights that the page insert of an import gives the header and the
+// footer, in twips.
+std::pair<int, int> block_heights(const std::string &geometry) {
+    const size_t at = geometry.find("PAGE");
+    if (at == std::string::npos || at + 24 > geometry.size()) return {-1, -1};
+    auto word = [&](size_t i) {
+        return static_cast<uint8_t>(geometry[at + 4 + 2 * i]) << 8 | static_cast<uint8_t>(geometry[at + 5 + 2 * i]);
+    };
+    return {word(8), word(9)};
+}
+
+// MacWrite gives a header or footer that shows nothing (no character, no
+// picture, no placed field) no room on the page, in both generations; one
+// that holds a return alone, a field or a picture keeps its paragraphs'.
+TEST(Geometry, AHeaderOrFooterThatShowsNothingTakesNoRoom) {
+    auto heights = [](ConverterFn import, const std::string &doc) {
+        const Imported c = convert_import(import, doc);
+        EXPECT_GE(c.result, 0);
+        return block_heights(c.geometry);
+    };
+    Mw5Builder empty;
+    empty.ruler(Area::Header, {}).text(Area::Header, "").ruler(Area::Footer, {}).text(Area::Footer, "");
+    empty.text(Area::Main, "Body\r");
+    EXPECT_EQ(heights(import_macwrite_5, empty.build()), std::make_pair(0, 0));
+
+    Mw5Builder shown;  // paragraphs of 20 points, a picture of 30
+    shown.ruler(Area::Header, {}).text(Area::Header, "\r").text(Area::Header, "");
+    shown.ruler(Area::Footer, {}).text(Area::Footer, "").field(Area::Footer, 1, 4, 200);
+    shown.text(Area::Main, "Body\r");
+    EXPECT_EQ(heights(import_macwrite_5, shown.build()), std::make_pair(800, 400));
+    Mw5Builder picture;
+    picture.ruler(Area::Header, {}).text(Area::Header, "").picture(Area::Header, 40, -30).text(Area::Main, "Body\r");
+    EXPECT_EQ(heights(import_macwrite_5, picture.build()).first, 1000);
+
+    Mw22Builder old_empty;  // paragraphs of 16 points
+    old_empty.paragraph("Body\r").ruler(Area::Header).text(Area::Header, "").ruler(Area::Footer).text(Area::Footer, "");
+    EXPECT_EQ(heights(import_macwrite_22, old_empty.build()), std::make_pair(0, 0));
+    Mw22Builder old_shown;
+    old_shown.paragraph("Body\r").ruler(Area::Header).text(Area::Header, "\r").ruler(Area::Footer).text(Area::Footer, "");
+    old_shown.field(Area::Footer, 3, 2, 100);
+    EXPECT_EQ(heights(import_macwrite_22, old_shown.build()), std::make_pair(320, 320));
+}
+
+// A document that MacWrite laid out (tops that rise, or a paragraph of
+// several lines) gives its paragraphs the heights of their lines; one that
+// another program saved (every top 0, every paragraph one line however long)
+// gives none, and the line spacing decides.
+TEST(Geometry, LineHeightsComeOnlyFromADocumentThatMacWriteLaidOut) {
+    const std::string long_text(400, 'w');
+    auto laid_out = [&](bool flat, const std::string &first_lines) {
+        Mw5Builder b;
+        b.ruler(Area::Main, {}).text(Area::Main, long_text + "\r").lines(Area::Main, first_lines);
+        b.text(Area::Main, "Short\r").lines(Area::Main, "\x0B");
+        if (flat) b.flat_tops();
+        const Imported c = convert_import(import_macwrite_5, b.build());
+        EXPECT_EQ(c.result, 0);
+        return c.geometry;
+    };
+    const std::string eleven = tag(kavrel::code::kLineHeight, 220), sixteen = tag(kavrel::code::kLineHeight, 320);
+    std::string g = laid_out(false, "\x10");
+    EXPECT_NE(g.find(sixteen), std::string::npos) << "tops that rise";
+    EXPECT_NE(g.find(eleven), std::string::npos);
+    g = laid_out(true, std::string("\x10\x8A", 2));
+    EXPECT_NE(g.find(sixteen), std::string::npos) << "a paragraph of ten lines";
+    g = laid_out(true, "\x10");
+    EXPECT_EQ(g.find(sixteen), std::string::npos) << "no layout";
+    EXPECT_EQ(g.find(eleven), std::string::npos) << "no layout";
+}
+
 // The geometry of each main-text paragraph as the styled layer gives it.
 struct GeometryOf final : render::StyledListener {
     render::PageSetup page;
@@ -163,7 +232,11 @@ TEST(Geometry, EveryFormatShowsEveryGeometry) {
         EXPECT_NE(rtf.find(want), std::string::npos) << "RTF: " << want;
 
     const std::string html = html_of(stream);
-    for (const char *want : {"@page{size:8.5in 11in;margin:0.5in 0.75in 0.5in 1in}", "body{margin:1em auto;width:6.75in}",
+    // Every printed page keeps the header's room; on the first, the header
+    // itself takes it.
+    for (const char *want : {"@page{size:8.5in 11in;margin:0.75in 0.75in 0.5in 1in}", "@page:first{margin-top:0.5in}",
+                             "@media print{header.mw-header{margin:0;border:0;min-height:18pt}}",
+                             "body{margin:1em auto;width:6.75in}",
                              "margin-left:36pt;margin-right:72pt", "text-indent:18pt", "margin-left:36pt;text-indent:-36pt",
                              "line-height:1.8", "line-height:2.4", "margin-top:6pt;margin-bottom:12pt;line-height:20pt"})
         EXPECT_NE(html.find(want), std::string::npos) << "HTML: " << want;
