@@ -98,7 +98,7 @@ inline std::vector<PrintedPage> printed_lines(const std::string &pdf) {
 // Where one stored paragraph printed.
 struct ParagraphStart {
     int page = 0;           // the stored page, from 0
-    bool first = false;     // the first paragraph measured on its stored page
+    bool first = false;     // the first paragraph with text on its stored page
     std::string text;       // the paragraph's first characters
     double stored = 0;      // its top, points from the paper's top
     int printed_page = -1;  // where it printed, -1 when nowhere
@@ -161,7 +161,8 @@ inline void find_start(ParagraphStart &s, const std::string &key, const std::vec
 // when the record does not say, centred on the printed paper.  A printed
 // line's top is where its glyphs start, which is the top of its line (within
 // about 1.5 points) when the line holds one size: paragraphs that mix sizes
-// are not measured, nor paragraphs too short to know again.
+// are not measured, nor paragraphs too short to know again; a page whose
+// first paragraph with text is one of them has its start unmeasured.
 inline LayoutFigures measure_layout(const StoredLayout &stored, const std::vector<PrintedPage> &pages) {
     using namespace printed_detail;
     LayoutFigures f;
@@ -173,11 +174,14 @@ inline LayoutFigures measure_layout(const StoredLayout &stored, const std::vecto
     Cursor at;
     for (const StoredParagraph &p : stored.main) {
         const std::string key = key_of(p.text);
-        if (p.kind != StoredParagraph::Text || key.size() < kMinKey || !p.one_size) continue;
+        if (p.kind != StoredParagraph::Text || key.empty()) continue;
+        // A page's start is measured where its first paragraph with text is.
+        const bool first = p.page > page;
+        page = std::max(page, p.page);
+        if (key.size() < kMinKey || !p.one_size) continue;
         ParagraphStart s;
         s.page = p.page;
-        s.first = p.page > page;
-        page = std::max(page, p.page);
+        s.first = first;
         s.text = p.text.substr(0, 24);
         s.stored = rect_top + p.top;
         find_start(s, key, pages, at);

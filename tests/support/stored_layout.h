@@ -175,6 +175,14 @@ inline int area_room(const std::string &d, int count_at, size_t window) {
 
 }  // namespace stored_detail
 
+// A document file's data fork: a MacBinary header before it is stepped over.
+inline std::string document_data_fork(const std::string &file) {
+    using stored_detail::u16;
+    if (file.size() <= 128 || file[0] != 0 || file.compare(65, 8, "WORDMACA") != 0) return file;
+    const size_t length = static_cast<size_t>(u16(file, 83)) << 16 | static_cast<size_t>(u16(file, 85));
+    return file.substr(128, length);
+}
+
 // The stored layout of `document`, a MacWrite 4.6/5 data fork.
 inline StoredLayout stored_layout(const std::string &d) {
     using namespace stored_detail;

@@ -15,12 +15,6 @@ namespace {
 
 using namespace testing_support;
 
-// A MacBinary header before the data fork is stepped over.
-std::string data_fork(const std::string &file) {
-    if (file.size() > 128 && file[0] == 0 && file.compare(65, 8, "WORDMACA") == 0) return file.substr(128);
-    return file;
-}
-
 void report(const char *pdf, const StoredLayout &stored, int verbose) {
     const LayoutFigures f = measure_layout(stored, printed_lines(pdf));
     std::printf("%s: %d pages (stored %d); pages starting within 2 pt: %d of %d; paragraphs: %d of %zu\n", pdf,
@@ -48,7 +42,7 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "usage: layout_figures [-v | -a] DOCUMENT PDF...\n");
         return 1;
     }
-    const StoredLayout stored = stored_layout(data_fork(read_file(argv[first])));
+    const StoredLayout stored = stored_layout(document_data_fork(read_file(argv[first])));
     if (!stored.readable) {
         std::fprintf(stderr, "%s: not a MacWrite 4.6/5 document\n", argv[first]);
         return 2;
