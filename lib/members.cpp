@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -16,6 +15,8 @@
 #include "containers/source.h"
 #include "containers/walk.h"
 #include "host/scratch.h"
+#include "mactext/clock.h"
+#include "mactext/roman.h"
 
 namespace mwconv {
 
@@ -37,7 +38,7 @@ bool finder_says_macwrite(const containers::Member &m) {
 
 std::string finder_words(const containers::Member &m) {
     if (m.type.empty() && m.creator.empty()) return "no Finder type or creator";
-    return "type " + containers::mac_roman_to_utf8(m.type) + ", creator " + containers::mac_roman_to_utf8(m.creator);
+    return "type " + mactext::mac_roman_to_utf8(m.type) + ", creator " + mactext::mac_roman_to_utf8(m.creator);
 }
 
 // How messages and --identify name a member: the input, then its path in
@@ -47,14 +48,7 @@ std::string shown(const std::string &input, const containers::Leaf &leaf, bool w
     return input + "/" + leaf.shown;
 }
 
-std::string date_text(const std::optional<int64_t> &t) {
-    if (!t) return {};
-    std::tm tm{};
-    sys::utc(static_cast<std::time_t>(*t), tm);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm);
-    return text;
-}
+std::string date_text(const std::optional<int64_t> &t) { return t ? mactext::iso_date(*t) : std::string(); }
 
 // The member's data in a scratch stream, rewound, for a converter (which
 // takes a stdio stream); null when the scratch file could not hold it.
@@ -198,8 +192,8 @@ int identify_members(const Plugin &plugin, const RunOptions &options, const std:
         j["file"] = input;
         j["member"] = leaf.shown;
         j["container"] = leaf.format;
-        j["type"] = containers::mac_roman_to_utf8(m.type);
-        j["creator"] = containers::mac_roman_to_utf8(m.creator);
+        j["type"] = mactext::mac_roman_to_utf8(m.type);
+        j["creator"] = mactext::mac_roman_to_utf8(m.creator);
         j["created"] = m.created ? ordered_json(date_text(m.created)) : ordered_json(nullptr);
         j["modified"] = m.modified ? ordered_json(date_text(m.modified)) : ordered_json(nullptr);
         j["data_length"] = m.data_length;
