@@ -133,6 +133,12 @@ bool convert_members(const Plugin &plugin, const RunOptions &options, const std:
     for (containers::Leaf leaf; walker.next(leaf);) {
         const std::string name = shown(input, leaf, true);
         folder_like = folder_like || !leaf.path.empty();
+        // A damaged container: what it gave stands, as a damaged document's
+        // readable part does.
+        if (leaf.damaged) {
+            report(MemberOutcome{MemberOutcome::kDamaged, kDamaged, "mwconv: " + name + ": " + leaf.member.problem});
+            continue;
+        }
         std::vector<std::string> changes;
         const std::string relative = containers::safe_path(leaf.path, changes);
         // A warning about the whole container (a disk image's checksum)
@@ -169,12 +175,16 @@ Outcome convert_only_member(const Plugin &plugin, const RunOptions &options, con
     containers::Walker walker(container.source, *container.format);
     containers::Leaf leaf, second;
     if (!walker.next(leaf)) return Outcome{kNotADocument, "mwconv: " + input + ": an empty " + container.format->name};
-    if (walker.next(second))
+    const bool more = walker.next(second);
+    if (more && !second.damaged)
         return Outcome{kBadUsage, "mwconv: " + input + ": a " + container.format->name +
                                       " of several files; give -o FOLDER/ to convert every document in it"};
     const std::string name = shown(input, leaf, true);
     if (!leaf.member.warning.empty()) std::fprintf(stderr, "mwconv: %s: %s\n", name.c_str(), leaf.member.warning.c_str());
     const MemberOutcome m = convert_member(plugin, options, ids, name, leaf, options.output, options.media_dir);
+    // The one file before a container's damage converts; the damage is told.
+    if (more && m.kind == MemberOutcome::kConverted)
+        return Outcome{kDamaged, "mwconv: " + shown(input, second, true) + ": " + second.member.problem};
     switch (m.kind) {
     case MemberOutcome::kConverted: return Outcome{kOk, ""};
     case MemberOutcome::kOther: return Outcome{kNotADocument, "mwconv: " + name + ": not a MacWrite document"};
@@ -184,8 +194,9 @@ Outcome convert_only_member(const Plugin &plugin, const RunOptions &options, con
 
 int identify_members(const Plugin &plugin, const RunOptions &options, const std::string &input,
                      const ContainerInput &container) {
-    containers::Walker walker(container.source, *container.format);
-    int worst = kOk;
+    // An inventory: the containers inside are listed too, before their members.
+    containers::Walker walker(container.source, *container.format, true);
+    Status worst = kOk;
     for (containers::Leaf leaf; walker.next(leaf);) {
         const containers::Member &m = leaf.member;
         ordered_json j;
@@ -204,7 +215,7 @@ int identify_members(const Plugin &plugin, const RunOptions &options, const std:
             try {
                 j["sha256"] = containers::sha256_hex(*leaf.data);
                 const std::vector<uint8_t> head = head_of(*leaf.data);
-                if (recognise_import(plugin, head.data(), head.size()) != nullptr) {
+                if (leaf.opens == nullptr && recognise_import(plugin, head.data(), head.size()) != nullptr) {
                     File in = scratch_copy(*leaf.data);
                     if (in) identify_document(plugin, in.get(), fields, document);
                 }
@@ -213,17 +224,24 @@ int identify_members(const Plugin &plugin, const RunOptions &options, const std:
             }
         }
         j["macwrite"] = !document.empty();
+        if (leaf.opens != nullptr) j["opens_as"] = leaf.opens;
         for (auto &[key, value] : fields.items()) j[key] = value;
-        if (!problem.empty()) {
+        if (!m.warning.empty()) j["warning"] = m.warning;
+        if (leaf.damaged) {
+            j["damaged"] = problem;
+            worst = worse(worst, kDamaged);
+        } else if (!problem.empty()) {
             j["problem"] = problem;
-            worst = kFailed;
+            worst = worse(worst, kFailed);
         }
         std::string line;
         if (options.json) {
             line = j.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
         } else {
             line = input + ": " + (leaf.shown.empty() ? std::string("(the container)") : leaf.shown) + ": ";
-            if (!problem.empty() && m.type.empty()) {
+            if (leaf.damaged) {
+                line += problem;
+            } else if (!problem.empty() && m.type.empty()) {
                 line += "cannot be read: " + problem;
             } else {
                 line += finder_words(m);
@@ -231,8 +249,10 @@ int identify_members(const Plugin &plugin, const RunOptions &options, const std:
                 if (m.modified) line += ", modified " + date_text(m.modified);
                 line += "; data " + std::to_string(m.data_length) + " bytes, resource " + std::to_string(m.resource_length) + " bytes";
                 if (j.contains("sha256")) line += "; SHA-256 " + j["sha256"].get<std::string>();
-                line += problem.empty() ? "; " + (document.empty() ? std::string("not a MacWrite document") : document)
-                                        : "; cannot be read: " + problem;
+                if (leaf.opens != nullptr) line += std::string("; opened as ") + leaf.opens + ", its members below";
+                else if (problem.empty()) line += "; " + (document.empty() ? std::string("not a MacWrite document") : document);
+                else line += "; cannot be read: " + problem;
+                if (!m.warning.empty()) line += "; " + m.warning;
             }
         }
         std::printf("%s\n", line.c_str());

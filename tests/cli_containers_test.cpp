@@ -13,6 +13,7 @@
 
 #include "tests/support/apple_builder.h"
 #include "tests/support/corpus.h"
+#include "tests/support/disk_builder.h"
 #include "tests/support/mw5_builder.h"
 #include "tests/support/run.h"
 
@@ -353,6 +354,54 @@ TEST(CliContainers, AccentedNamesInZipsAndTarsInEveryLocale) {
     EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.err.find("nameless.tar/(entry 1): its name cannot be read"), std::string::npos) << r.err;
     EXPECT_EQ(read_file(dir.file("nameless/nameless.tar/plain.txt")), expected);
+}
+
+// A floppy of twelve documents whose catalog's last leaf links back to its
+// first, and the same floppy in a zip beside a document: the damage is told
+// with status 4, after every document the walk reached; an inventory lists
+// the floppy itself, with its SHA-256, before the files in it.
+TEST(CliContainers, DamagedVolumesAndContainersInsideContainers) {
+    if (!have("hformat") || !have("hcopy")) GTEST_SKIP() << "hfsutils is not installed";
+    ScratchDir dir;
+    const std::string doc = memo();
+    const std::string expected = run_mwconv(dir, "'" + dir.write("bare", doc) + "'").out;
+    sh(dir, "dd if=/dev/zero of=disk.img bs=1024 count=1440 2>/dev/null && hformat -l Disk disk.img && hmount disk.img && "
+            "for i in 1 2 3 4 5 6 7 8 9 10 11 12; do hcopy -r bare \":Memo $i\" && hattrib -t WORD -c MACA \":Memo $i\"; done && "
+            "humount");
+    std::string image = read_file(dir.file("disk.img"));
+    const size_t block_size = get32(image, 1024 + 20);
+    const size_t catalog = get16(image, 1024 + 28) * 512 + get16(image, 1024 + 150) * block_size;
+    const uint32_t first_leaf = get32(image, catalog + 14 + 10), last_leaf = get32(image, catalog + 14 + 14);
+    ASSERT_NE(first_leaf, last_leaf);
+    put32(image, catalog + last_leaf * 512, first_leaf);
+    const std::string looped = dir.write("looped.img", image);
+
+    const RunResult r = run_mwconv(dir, "-o '" + dir.file("out") + "/' '" + looped + "'");
+    EXPECT_EQ(r.status, 4) << r.err;
+    EXPECT_NE(r.err.find("looped.img: damaged HFS volume: the catalog has leaf nodes that form a loop"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("12 converted, 1 damaged"), std::string::npos) << r.err;
+    for (int i = 1; i <= 12; ++i) EXPECT_EQ(read_file(dir.file("out/looped.img/Memo " + std::to_string(i) + ".txt")), expected) << i;
+
+    if (!kArchives) GTEST_SKIP() << "built without libarchive: the floppy in a zip is not checked";
+    const std::string zip = dir.write("floppy.zip", stored_zip({{"Disk/looped.img", image}, {"Letter", doc}}));
+    const RunResult id = run_mwconv(dir, "--identify --json '" + zip + "'");
+    EXPECT_EQ(id.status, 4) << id.err;
+    const std::vector<json> lines = lines_of(id.out);
+    ASSERT_EQ(lines.size(), 1u + 12u + 1u + 1u) << id.out;
+    EXPECT_EQ(lines[0]["member"], "Disk/looped.img");
+    EXPECT_EQ(lines[0]["opens_as"], "HFS volume");
+    EXPECT_EQ(lines[0]["sha256"], sha256(dir, "cat looped.img"));
+    EXPECT_EQ(lines[1]["member"], "Disk/looped.img/Memo 1");
+    EXPECT_EQ(lines[1]["macwrite"], true);
+    EXPECT_NE(lines[13]["damaged"].get<std::string>().find("loop"), std::string::npos) << lines[13];
+    EXPECT_EQ(lines[14]["member"], "Letter");
+    const RunResult text = run_mwconv(dir, "--identify '" + zip + "'");
+    EXPECT_NE(text.out.find("floppy.zip: Disk/looped.img: no Finder type or creator"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("; opened as HFS volume, its members below"), std::string::npos) << text.out;
+    const RunResult converted = run_mwconv(dir, "-o '" + dir.file("zipped") + "/' '" + zip + "'");
+    EXPECT_EQ(converted.status, 4) << converted.err;
+    EXPECT_EQ(read_file(dir.file("zipped/floppy.zip/Disk/looped.img/Memo 12.txt")), expected);
+    EXPECT_EQ(read_file(dir.file("zipped/floppy.zip/Letter.txt")), expected);
 }
 
 TEST(CliContainers, HostileArchivesStayInsideTheOutputFolder) {
