@@ -236,7 +236,8 @@ std::string stored_zip(const std::vector<Entry> &entries) {
         put_le(c, 0x02014b50, 4);
         put_le(c, 20, 2);                               // made by MS-DOS
         c += common;
-        put_le(c, 0, 2 + 2 + 2 + 4);                    // comment, disk, internal and external attributes
+        put_le(c, 0, 2 + 2 + 2);                        // comment, disk, internal attributes
+        put_le(c, 0, 4);                                // external attributes
         put_le(c, static_cast<uint32_t>(local.size()), 4);
         central += c + e.name;
         std::string l;
