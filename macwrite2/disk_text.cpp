@@ -310,6 +310,49 @@ void block(ImportContext &ctx, Writer &w, const Document &doc, Role role, uint8_
     put_tag(ctx.out, code::kBlockEnd);
 }
 
+// A text zone's chain, known by its structure: a text length, then a block
+// list of blocks that no chain has taken, with counts a block holds and
+// adding up to that length.
+bool zone_list_holds(ImportContext &ctx, const std::string &refs, uint32_t length) {
+    uint32_t total = 0;
+    for (size_t at = 0; at + 4 <= refs.size(); at += 4) {
+        const long block = be16(bytes_of(refs) + at);
+        const uint16_t count = be16(bytes_of(refs) + at + 2);
+        if (block < 3 || block > ctx.block_count() || ctx.block_used(block) || count == 0 || count > kBlockSize) return false;
+        total += count;
+    }
+    return total == length;
+}
+
+bool zone_at(ImportContext &ctx, long block) {
+    uint8_t head[12];
+    const long at = (block - 1) * kBlockSize + ctx.mac_binary_offset;
+    if (std::fseek(ctx.in, at, SEEK_SET) != 0 || std::fread(head, 1, sizeof head, ctx.in) != sizeof head) return false;
+    const uint32_t length = be32(head), size = be32(head + 4);
+    if (length == 0 || length >= (1u << 24) || size == 0 || size % 4 != 0 || size / 4 > static_cast<uint32_t>(ctx.block_count()) ||
+        !zone_list_holds(ctx, std::string(reinterpret_cast<const char *>(head) + 8, 4), be16(head + 10)))
+        return false;
+    Cursor chain(read_block_chain(ctx, block, false).data);
+    chain.skip(8);
+    return zone_list_holds(ctx, chain.take(size), length);
+}
+
+// After a damaged document chain: the zones that no frame names any more,
+// in block order, on a search budget of their own.
+void write_lost_zones(ImportContext &ctx, Writer &w) {
+    long long search = 4LL * ctx.file_length + 65536;
+    for (long block = 4; block <= ctx.block_count() && search >= 0 && !ctx.overdrawn(); ++block) {
+        if (ctx.block_used(block)) continue;
+        const long long before = ctx.read_budget;
+        const bool found = zone_at(ctx, block);
+        search -= before - ctx.read_budget;
+        ctx.read_budget = before;
+        if (!found) continue;
+        ++ctx.damage.found_areas;
+        w.zone(read_zone(ctx, static_cast<int>(block)), false);
+    }
+}
+
 void write_document(ImportContext &ctx, const Document &doc) {
     KavrelPage page = doc.page;
     page.columns = doc.columns;
@@ -326,6 +369,7 @@ void write_document(ImportContext &ctx, const Document &doc) {
     w.set_notes(std::move(notes));
     if (doc.pages.size() > 2 && !doc.pages[2].empty() && doc.pages[2][0].first_block != 0)
         w.zone(read_zone(ctx, doc.pages[2][0].first_block), true);
+    if (ctx.damage.damaged() && !ctx.overdrawn()) write_lost_zones(ctx, w);
 }
 
 }  // namespace

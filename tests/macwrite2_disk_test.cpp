@@ -42,26 +42,26 @@ struct Reading : render::StyledListener {
     render::PageSetup page;
     std::vector<Run> runs;
     std::vector<Paragraph> paragraphs;
-    std::vector<Paragraph *> open;
+    std::vector<size_t> open;   // a note's paragraph opens inside the main text's
     int fields = 0, notes = 0, pictures = 0, line_breaks = 0, column_breaks = 0;
 
     void page_setup(const render::PageSetup &p) override { page = p; }
     void begin_block(render::Block, int) override {}
     void end_block() override {}
     void begin_paragraph(const ParagraphStyle &s) override {
+        open.push_back(paragraphs.size());
         paragraphs.push_back({"", s});
-        open.clear();
-        open.push_back(&paragraphs.back());
     }
-    void end_paragraph() override {}
+    void end_paragraph() override { open.pop_back(); }
+    std::string &current() { return paragraphs[open.back()].text; }
     void text(std::u16string_view run, const CharStyle &s) override {
         std::string utf8;
         mactext::append_utf8(utf8, run);
         runs.push_back({utf8, s.face ? std::string(s.face->family) : "", s.size, s.attributes, s.colour});
-        paragraphs.back().text += utf8;
+        current() += utf8;
     }
-    void tab(const CharStyle &) override { paragraphs.back().text += "\t"; }
-    void line_end(const CharStyle &) override { paragraphs.back().text += " "; }
+    void tab(const CharStyle &) override { current() += "\t"; }
+    void line_end(const CharStyle &) override { current() += " "; }
     void line_break(const CharStyle &) override { ++line_breaks; }
     void column_break(const CharStyle &) override { ++column_breaks; }
     void page_break() override {}
