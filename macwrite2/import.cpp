@@ -81,6 +81,12 @@ size_t read_first_blocks(ImportContext &ctx, uint8_t *blocks, size_t size) {
     return std::fread(blocks, 1, size, ctx.in);
 }
 
+bool disk_chain_at_block_3(ImportContext &ctx) {
+    Cursor chain(read_block_chain(ctx, kDocumentChainBlock, false).data);
+    disk::Document doc;
+    return disk::read_document_chain(chain, doc);
+}
+
 }  // namespace
 
 int32_t import(std::FILE *input, std::FILE *output, ChainDamage &damage) {
@@ -100,8 +106,10 @@ int32_t import(std::FILE *input, std::FILE *output, ChainDamage &damage) {
     ctx.start_budget();
     ctx.used_blocks.assign(static_cast<size_t>(std::max(0L, ctx.block_count()) + 1), false);
     // The layout the application writes is read as such; the other is the
-    // one of in-memory record sizes.
-    if (layout == Layout::Disk || disk::has_signature(first, have)) {
+    // one of in-memory record sizes.  A lost first block leaves the document
+    // chain to say which it is.
+    ctx.damage.lost_first_block = layout == Layout::Lost;
+    if (layout == Layout::Disk || (layout == Layout::Lost && disk_chain_at_block_3(ctx))) {
         const int32_t rc = disk::import(ctx, first);
         damage = ctx.damage;
         return rc;

@@ -29,10 +29,17 @@ bool opens_document_chain(const uint8_t *doc, size_t length, bool whole) {
     return first >= 0 && first < kLongestList && (!whole || first < static_cast<int32_t>(length));
 }
 
+bool zeros(const uint8_t *bytes, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        if (bytes[i] != 0) return false;
+    return true;
+}
+
 }  // namespace
 
 Layout layout_of(const uint8_t *doc, size_t length, bool whole) {
     if (disk::has_signature(doc, length)) return opens_document_chain(doc, length, whole) ? Layout::Disk : Layout::None;
+    if (length >= kBlockSize && zeros(doc, kBlockSize)) return opens_document_chain(doc, length, whole) ? Layout::Lost : Layout::None;
     if (length < 4 || (doc[1] != kSignature && doc[3] != kSignature)) return Layout::None;
     const uint16_t word = kavrel::be16(doc);
     if (word == 6 || word == 3) return Layout::None;   // a MacWrite 4.6/5 version word

@@ -10,6 +10,8 @@ enum class Layout : uint8_t {
     None,     // not a MacWrite II document
     Disk,     // as the application writes it: 00 2E 00 2E, 10-byte character records
     Memory,   // the layout of in-memory record sizes: "." at byte 1 or 3
+    Lost,     // the first block is zeros (a lost sector) and block 3 opens a document
+              // chain: a MacWrite II document only when the Finder or the user says so
 };
 
 // The layout of a document whose first `length` bytes are `doc`; `whole`

@@ -14,6 +14,7 @@
 #include "mactext/utf8.h"
 #include "render/render.h"
 #include "render/styled.h"
+#include "tests/support/apple_builder.h"
 #include "tests/support/bytes_io.h"
 #include "tests/support/mw2disk_builder.h"
 #include "tests/support/run.h"
@@ -412,6 +413,23 @@ TEST(MacWrite2Disk, DamagedDocumentsAreRecognisedAndKeepWhatTheyCan) {
     const Converted c = convert(import_macwrite_ii, cut);
     EXPECT_EQ(c.result, kConvertedDamaged);
     EXPECT_NE(c.output.find("Plain start"), std::string::npos);
+}
+
+// A document whose first block is lost says nothing of itself; the Finder's
+// type and creator that a container keeps say it is MacWrite II.  Without
+// them the same bytes are no document.
+TEST(MacWrite2Recognition, TheFindersWordsTellALostFirstBlock) {
+    std::string doc = full_disk_document().build();
+    std::fill(doc.begin(), doc.begin() + 256, '\0');
+    ScratchDir dir;
+    const std::string bare = dir.write("bare", doc);
+    EXPECT_EQ(run_mwconv(dir, "'" + bare + "'").status, 2);
+    const std::string single = dir.write(
+        "single.as", AppleBuilder(AppleBuilder::kSingle, 2).name("Letter").finder("MW2D", "MWII").data(doc).build());
+    const RunResult r = run_mwconv(dir, "-t text '" + single + "'");
+    EXPECT_EQ(r.status, 4) << r.err;
+    EXPECT_NE(r.out.find("Plain start"), std::string::npos);
+    EXPECT_NE(r.err.find("damaged"), std::string::npos) << r.err;
 }
 
 }  // namespace
