@@ -344,4 +344,25 @@ Mw2DiskBuilder full_disk_document() {
     return doc;
 }
 
+Mw2DiskBuilder long_disk_document() {
+    Mw2DiskBuilder doc;
+    doc.font(20, "Times");
+    const int plain = doc.char_style({20, 12, 0, 1});
+    const int body = doc.para_format({0, 36, 18, 54, 0, 6, 12, 0, 0, 0, {}});
+    const int hanging = doc.para_format({3, 72, -36, 0, 0.5, 0, 0, -1, 0, 0, {}});
+    DiskZone main;
+    for (int i = 0; i < 60; ++i) {
+        const std::string p = "Paragraph " + std::to_string(i) +
+                              ": the quick brown fox jumps over the lazy dog, and the lazy dog sleeps on while the fox "
+                              "runs across the field towards the woods at the edge of the farm.\r";
+        main.text += p;
+        main.para_runs.push_back({static_cast<int16_t>(i % 2 ? hanging : body), static_cast<uint32_t>(p.size())});
+    }
+    main.char_runs = {{static_cast<int16_t>(plain), static_cast<uint32_t>(main.text.size())}};
+    doc.main(doc.zone(main));
+    doc.header(doc.zone(zone_of("Header line\r", {{static_cast<int16_t>(plain), 12}}, {{static_cast<int16_t>(body), 12}})));
+    doc.page(792, 612, 54, 72, 108, 90);
+    return doc;
+}
+
 }  // namespace testing_support

@@ -108,4 +108,8 @@ private:
 // picture, line breaks, optional hyphens, a title page and two columns.
 Mw2DiskBuilder full_disk_document();
 
+// Six pages of paragraphs with indents, a hanging indent, 1½ spacing and
+// space around them, a header, and margins of 54, 72, 108 and 90 points.
+Mw2DiskBuilder long_disk_document();
+
 }  // namespace testing_support
