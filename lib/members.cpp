@@ -118,8 +118,16 @@ MemberOutcome convert_member(const Plugin &plugin, const RunOptions &options, co
 
 ContainerInput open_container(const RunOptions &options, const std::string &path) {
     if (path == "-" || options.from == From::Text || options.from == From::Stream) return {};
+    return open_container(options, sys::open_file(path, "rb"));
+}
+
+ContainerInput open_container(const RunOptions &options, std::FILE *file) {
+    if (options.from == From::Text || options.from == From::Stream) {
+        if (file != nullptr) std::fclose(file);
+        return {};
+    }
     std::string error;
-    auto source = containers::file_source(sys::open_file(path, "rb"), error);
+    auto source = containers::file_source(file, error);
     if (!source) return {};
     try {
         if (const containers::Format *format = containers::recognise(*source)) return ContainerInput{source, format};
@@ -139,6 +147,7 @@ bool convert_members(const Plugin &plugin, const RunOptions &options, const std:
     for (containers::Leaf leaf; walker.next(leaf);) {
         const std::string name = shown(input, leaf, true);
         folder_like = folder_like || !leaf.path.empty();
+        if (!options.member.empty() && leaf.shown != options.member) continue;
         std::vector<std::string> changes;
         const std::string relative = containers::safe_path(leaf.path, changes);
         // A warning about the whole container (a disk image's checksum)
@@ -189,7 +198,7 @@ Outcome convert_only_member(const Plugin &plugin, const RunOptions &options, con
 }
 
 int identify_members(const Plugin &plugin, const RunOptions &options, const std::string &input,
-                     const ContainerInput &container) {
+                     const ContainerInput &container, const std::function<void(const std::string &)> &print) {
     containers::Walker walker(container.source, *container.format);
     int worst = kOk;
     for (containers::Leaf leaf; walker.next(leaf);) {
@@ -241,7 +250,7 @@ int identify_members(const Plugin &plugin, const RunOptions &options, const std:
                                         : "; cannot be read: " + problem;
             }
         }
-        std::printf("%s\n", line.c_str());
+        print(line);
     }
     return worst;
 }
