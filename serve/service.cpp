@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -33,6 +34,21 @@ constexpr const char *kPagePolicy =
     "default-src 'none'; script-src 'self'; style-src 'self' 'unsafe-inline'; img-src data:; connect-src 'self'; "
     "frame-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 
+// Seconds an idle connection stays open: a stop waits for idle connections
+// as for running requests, so it is short.
+constexpr time_t kKeepAlive = 3;
+
+// The library's own stop ends every answer still being sent; a stop here
+// only ends accepting: its loop then closes the socket and waits for the
+// connections it serves, which send their answers whole.
+class Server : public httplib::Server {
+public:
+    void stop_accepting() {
+        const socket_t listening = svr_sock_;
+        if (listening != INVALID_SOCKET) ::shutdown(listening, SHUT_RDWR);
+    }
+};
+
 bool is_html(const httplib::Response &res) { return res.get_header_value("Content-Type").rfind("text/html", 0) == 0; }
 
 void configure(httplib::Server &server, const Settings &settings) {
@@ -42,6 +58,7 @@ void configure(httplib::Server &server, const Settings &settings) {
     server.set_read_timeout(settings.timeout, 0);
     server.set_write_timeout(settings.timeout, 0);
     server.set_keep_alive_max_count(1000);
+    server.set_keep_alive_timeout(kKeepAlive);
     server.set_payload_max_length(settings.max_upload);
     server.set_post_routing_handler([](const httplib::Request &req, httplib::Response &res) {
         if (is_html(res)) res.set_header("Content-Security-Policy", page_file(req.path) ? kPagePolicy : kDocumentPolicy);
@@ -70,7 +87,7 @@ void configure(httplib::Server &server, const Settings &settings) {
 // requests then finish, for `grace` at most.
 class Stopper {
 public:
-    Stopper(httplib::Server &server, Routes &routes, unsigned grace) {
+    Stopper(Server &server, Routes &routes, unsigned grace) {
         sigset_t set;
         sigemptyset(&set);
         sigaddset(&set, SIGINT);
@@ -80,7 +97,7 @@ public:
             int sig = 0;
             sigwait(&set, &sig);
             if (finished_.load()) return;
-            server.stop();
+            server.stop_accepting();
             if (done_.get_future().wait_for(std::chrono::seconds(grace)) == std::future_status::ready) return;
             std::fprintf(stderr, "mwconv serve: requests still running after %u s; stopping them\n", grace);
             routes.remove_scratch();
@@ -138,12 +155,13 @@ int run(const std::vector<std::string> &args) {
         std::fprintf(stderr, "%s\n", e.what());
         return kFailed;
     }
-    httplib::Server server;
+    Server server;
     configure(server, *settings);
     Routes routes(*library, *settings);
     routes.install(server);
     if (listen(server, *settings) < 0) return kFailed;
-    Stopper stopper(server, routes, settings->timeout);
+    // A request may take the timeout to arrive, then converts and is sent.
+    Stopper stopper(server, routes, settings->timeout + 2 * kKeepAlive);
     server.listen_after_bind();
     stopper.finished();
     routes.remove_scratch();
