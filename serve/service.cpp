@@ -59,6 +59,9 @@ void configure(httplib::Server &server, const Settings &settings) {
     server.set_write_timeout(settings.timeout, 0);
     server.set_keep_alive_max_count(1000);
     server.set_keep_alive_timeout(kKeepAlive);
+    // An answer goes out as its head, then its body: without this each waits
+    // for the client's delayed acknowledgement of the other.
+    server.set_tcp_nodelay(true);
     server.set_payload_max_length(settings.max_upload);
     server.set_post_routing_handler([](const httplib::Request &req, httplib::Response &res) {
         if (is_html(res)) res.set_header("Content-Security-Policy", page_file(req.path) ? kPagePolicy : kDocumentPolicy);
