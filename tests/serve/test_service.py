@@ -96,15 +96,20 @@ def test_identify_is_the_commands(service, seeds, corpus):
     assert json.loads(body)["file"] == "-"
 
 
-def zip_bomb():
-    """A zip whose one member inflates to 512 MiB of zeros from half a megabyte."""
-    buffer = io.BytesIO()
-    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as z:
-        with z.open("bomb", "w", force_zip64=True) as member:
-            block = bytes(1 << 20)
-            for _ in range(512):
-                member.write(block)
-    return buffer.getvalue()
+def zip_bomb(document):
+    """A zip inside a zip whose member, a MacWrite document, says it
+    inflates to almost 4 GiB: far more than a kilobyte-sized archive may give."""
+    def zipped(name, data, method):
+        buffer = io.BytesIO()
+        with zipfile.ZipFile(buffer, "w", method) as z:
+            z.writestr(name, data)
+        return buffer.getvalue()
+    inner = bytearray(zipped("Letter", document, zipfile.ZIP_STORED))
+    claimed = (0xFFFFFF00).to_bytes(4, "little")
+    local, central = inner.find(b"PK\x03\x04"), inner.find(b"PK\x01\x02")
+    inner[local + 22:local + 26] = claimed
+    inner[central + 24:central + 28] = claimed
+    return zipped("inner.zip", bytes(inner), zipfile.ZIP_DEFLATED)
 
 
 def raw_request(port, head, body_part, read_some=False):
@@ -123,7 +128,7 @@ def test_bad_requests_get_their_status_and_leave_nothing(service, seeds, corpus)
     image = (corpus / "containers" / "MacWrite 4.5.image").read_bytes()
     assert s.upload("/convert?to=html", document, name="first")[0] == 200
     before = s.counts()
-    bomb = zip_bomb()
+    bomb = zip_bomb(document)
     truncated, content_type = form("x", document)
     cases = [
         (s.upload("/convert", b""), 400),
@@ -135,9 +140,10 @@ def test_bad_requests_get_their_status_and_leave_nothing(service, seeds, corpus)
         (s.upload("/convert?to=pdf", document), 400),
         (s.upload("/convert?to=text&macbinary", document), 400),
         (s.upload("/convert?to=html&fragment=no", document), 400),
-        (s.upload("/convert", bomb, name="bomb.zip"), 422),
+        (s.upload("/convert", bomb, name="bomb.zip"), 422),  # its member refused, nothing else to convert
         (s.request("GET", "/etc/passwd"), 404),
     ]
+    assert b"claims 4294967040 bytes, more than an archive" in cases[-2][0][2]
     for i, ((status, headers, body), expected) in enumerate(cases):
         assert status == expected, (i, body)
         assert json.loads(body)["status"] == expected and headers["Content-Type"] == "application/problem+json"
