@@ -116,14 +116,6 @@ void send_stream(Response &res, sys::File f, const std::string &type) {
                              });
 }
 
-std::vector<fs::path> files_in(const fs::path &folder) {
-    std::vector<fs::path> files;
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-        if (it->is_regular_file(ec)) files.push_back(it->path());
-    return files;
-}
-
 // The messages' file in a zip: a name that no output takes (outputs end in
 // the format's extension; a folder could still be called so).
 std::string messages_name(const fs::path &root) {
@@ -244,15 +236,20 @@ bool Routes::convert_container(Upload &upload, const RunOptions &options, Respon
         return true;
     }
     upload.file.reset();
+    if (!run) {  // recognised a moment ago: only a file changed meanwhile could do this
+        scratch_.remove(folder);
+        problem(res, 500, "Internal error", "mwconv: " + name + ": the container could not be opened again");
+        return true;
+    }
     size_t converted = 0, documents_refused = 0;
     std::string damaged, messages;
-    for (const MemberOutcome &m : run ? run->members : std::vector<MemberOutcome>{}) {
+    for (const MemberOutcome &m : run->members) {
         if (m.kind == MemberOutcome::kConverted || m.kind == MemberOutcome::kDamaged) ++converted;
         if (m.kind == MemberOutcome::kFailed) ++documents_refused;
         if (m.kind == MemberOutcome::kDamaged) damaged = m.message;
         if (!m.message.empty()) messages += m.message + "\n";
     }
-    if (!run || (!options.member.empty() && run->members.empty())) {
+    if (!options.member.empty() && run->members.empty()) {
         scratch_.remove(folder);
         problem(res, 404, "No such member", "mwconv: " + name + ": no member " + options.member);
         return true;
@@ -267,7 +264,7 @@ bool Routes::convert_container(Upload &upload, const RunOptions &options, Respon
     const std::string extension = output_extension(options.to);
     if (!run->folder_like || !options.member.empty()) {
         // One document: sent as the command would write it.
-        const std::vector<fs::path> files = files_in(folder);
+        const std::vector<fs::path> files = files_under(folder);
         sys::File out(files.size() == 1 ? sys::open_file(sys::utf8_of(files[0]), "rb") : nullptr);
         const std::string download =
             options.member.empty() ? download_name(upload.name, extension) : sys::utf8_of(files.at(0).filename());

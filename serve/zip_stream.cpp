@@ -64,6 +64,8 @@ bool add_text(archive *a, const ZipText &text) {
            archive_write_finish_entry(a) == ARCHIVE_OK;
 }
 
+}  // namespace
+
 std::vector<fs::path> files_under(const fs::path &root) {
     std::vector<fs::path> files;
     std::error_code ec;
@@ -72,8 +74,6 @@ std::vector<fs::path> files_under(const fs::path &root) {
     std::sort(files.begin(), files.end());
     return files;
 }
-
-}  // namespace
 
 bool write_zip(const fs::path &root, const std::vector<ZipText> &texts, const ZipWrite &write) {
     std::unique_ptr<archive, ArchiveCloser> a(archive_write_new());

@@ -16,6 +16,9 @@ struct ZipText {
 
 using ZipWrite = std::function<bool(const char *data, size_t length)>;
 
+// The files under `root`, in name order.
+std::vector<std::filesystem::path> files_under(const std::filesystem::path &root);
+
 // Writes every file under `root` (paths relative to it, in name order, each
 // dated with its modification time), then `texts`, as a zip through
 // `write`; false when the archive could not be written (the receiver went

@@ -9,6 +9,7 @@ import threading
 import time
 import zipfile
 from pathlib import Path
+from urllib.parse import quote
 
 import pytest
 
@@ -212,3 +213,18 @@ def test_sigterm_lets_a_running_request_finish(service, corpus):
     assert not s.scratch_left()
     idle.close()
     running.close()
+
+
+def test_one_member_of_a_container_is_the_commands_output(service, corpus, tmp_path):
+    s = service()
+    image = corpus / "containers" / "MacWrite 4.5.image"
+    run_command("-t", "html", "-o", f"{tmp_path}/", image.name, cwd=image.parent)
+    members = [json.loads(line)["member"] for line in s.upload("/identify", image.read_bytes(), name=image.name)[2].splitlines()
+               if json.loads(line)["macwrite"]]
+    assert members
+    for member in members:
+        status, headers, body = s.upload(f"/convert?to=html&member={quote(member)}", image.read_bytes(), name=image.name)
+        assert status == 200 and body == (tmp_path / image.name / f"{member}.html").read_bytes()
+        assert f"UTF-8''{quote(Path(member).name)}.html" in headers["Content-Disposition"]
+    status, _, body = s.upload("/convert?member=Nowhere", image.read_bytes(), name=image.name)
+    assert status == 404 and json.loads(body)["detail"] == f"mwconv: {image.name}: no member Nowhere"
