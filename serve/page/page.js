@@ -139,7 +139,8 @@ function documentRow(file, line) {
 }
 
 async function describe(file, card, lines) {
-  const container = lines.length > 1 || (lines.length === 1 && 'member' in lines[0]);
+  // A wrapper of one document (.bin, .hqx) answers with that document, not a zip.
+  const container = lines.some((l) => l.member);
   const docs = element('ul', 'docs');
   for (const line of lines) if (line.macwrite) docs.appendChild(documentRow(file, line));
   card.appendChild(docs);
