@@ -104,6 +104,7 @@ public:
             if (done_.get_future().wait_for(std::chrono::seconds(grace)) == std::future_status::ready) return;
             std::fprintf(stderr, "mwconv serve: requests still running after %u s; stopping them\n", grace);
             routes.remove_scratch();
+            remove_pending_files();
             ::_exit(0);
         });
     }
