@@ -8,6 +8,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <cstdio>
 #include <future>
 #include <thread>
@@ -151,7 +154,13 @@ int run(const std::vector<std::string> &args) {
         return kOk;
     }
     install_cleanup_handlers();
-    std::signal(SIGPIPE, SIG_IGN);  // a client gone away is a failed write, not the end of the service
+    std::signal(SIGPIPE, SIG_IGN);
+#if defined(__GLIBC__)
+    // Only -j threads convert at once; the C library would otherwise give
+    // each of the pool's threads an arena of its own, each grown to the
+    // largest document it met, and the memory would creep up for a long time.
+    mallopt(M_ARENA_MAX, static_cast<int>(settings->jobs) + 1);
+#endif  // a client gone away is a failed write, not the end of the service
     std::unique_ptr<Library> library;
     try {
         library = std::make_unique<Library>(settings->plugin);

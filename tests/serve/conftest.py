@@ -30,7 +30,8 @@ class Service:
 
     def __init__(self, scratch, *options):
         self.scratch = scratch
-        env = dict(os.environ, TMPDIR=str(scratch))
+        # MWCONV_SERVE_TMPDIR: another scratch folder (a tmpfs) for measuring.
+        env = dict(os.environ, TMPDIR=os.environ.get("MWCONV_SERVE_TMPDIR", str(scratch)))
         self.process = subprocess.Popen([MWCONV, "serve", "--listen", "127.0.0.1:0", *map(str, options)],
                                         stderr=subprocess.PIPE, env=env, text=True)
         line = self.process.stderr.readline()  # the first line says where it listens, or why it cannot
@@ -69,7 +70,7 @@ class Service:
         return 0
 
     def scratch_left(self):
-        return sorted(p.name for p in self.scratch.iterdir())
+        return sorted(p.name for p in Path(os.environ.get("MWCONV_SERVE_TMPDIR", self.scratch)).iterdir())
 
     def stop(self):
         if self.process.poll() is None:
