@@ -155,12 +155,12 @@ void ScratchFolders::remove_all() {
 }
 
 bool Routes::take_upload(const Request &req, Response &res, const ContentReader &reader, Upload &upload,
-                         Gate::Admission &admission) {
+                         bool admitted) {
     if (declared_too_large(req, settings_.max_upload)) {
         refuse(req, res, 413, "Upload too large", too_large_text(settings_.max_upload));
         return false;
     }
-    if (!admission) {
+    if (!admitted) {
         refuse(req, res, 503, "Busy", "every conversion place and the queue are taken; try again");
         res.set_header("Retry-After", "1");
         return false;
@@ -189,7 +189,7 @@ void Routes::convert(const Request &req, Response &res, const ContentReader &rea
     if (!options_of(req, options, error)) return refuse(req, res, 400, "Bad request", error);
     Gate::Admission admission = gate_.admit();
     Upload upload;
-    if (!take_upload(req, res, reader, upload, admission)) return;
+    if (!take_upload(req, res, reader, upload, static_cast<bool>(admission))) return;
     const auto place = admission.convert();
     const ScratchReleased released;
     if (convert_container(upload, options, res)) return;
@@ -295,7 +295,7 @@ bool Routes::convert_container(Upload &upload, const RunOptions &options, Respon
 void Routes::identify(const Request &req, Response &res, const ContentReader &reader) {
     Gate::Admission admission = gate_.admit();
     Upload upload;
-    if (!take_upload(req, res, reader, upload, admission)) return;
+    if (!take_upload(req, res, reader, upload, static_cast<bool>(admission))) return;
     const auto place = admission.convert();
     const ScratchReleased released;
     try {

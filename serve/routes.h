@@ -39,7 +39,7 @@ public:
 
 private:
     bool take_upload(const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader,
-                     Upload &upload, Gate::Admission &admission);
+                     Upload &upload, bool admitted);
     void convert(const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader);
     void identify(const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader);
     void convert_document(Upload &upload, const RunOptions &options, httplib::Response &res);
