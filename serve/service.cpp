@@ -88,17 +88,22 @@ void configure(httplib::Server &server, const Settings &settings) {
     });
 }
 
-// SIGINT and SIGTERM are taken by a thread of their own (blocked in every
-// other thread, which inherit the mask), which stops the server; running
-// requests then finish, for `grace` at most.
+sigset_t stop_signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
+
+// SIGINT and SIGTERM are taken by a thread of their own, which stops the
+// server; running requests then finish, for `grace` at most.  Every other
+// thread blocks them: the mask is set before any thread is made, and
+// threads inherit it.
 class Stopper {
 public:
     Stopper(Server &server, Routes &routes, unsigned grace) {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &set, nullptr);
+        const sigset_t set = stop_signals();
         thread_ = std::thread([this, &server, &routes, set, grace] {
             int sig = 0;
             sigwait(&set, &sig);
@@ -154,6 +159,8 @@ int run(const std::vector<std::string> &args) {
         return kOk;
     }
     install_cleanup_handlers();
+    const sigset_t stopping = stop_signals();
+    pthread_sigmask(SIG_BLOCK, &stopping, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 #if defined(__GLIBC__)
     // Only -j threads convert at once; the C library would otherwise give
