@@ -119,8 +119,16 @@ MemberOutcome convert_member(const Plugin &plugin, const RunOptions &options, co
 
 ContainerInput open_container(const RunOptions &options, const std::string &path) {
     if (path == "-" || options.from == From::Text || options.from == From::Stream) return {};
+    return open_container(options, sys::open_file(path, "rb"));
+}
+
+ContainerInput open_container(const RunOptions &options, std::FILE *file) {
+    if (options.from == From::Text || options.from == From::Stream) {
+        if (file != nullptr) std::fclose(file);
+        return {};
+    }
     std::string error;
-    auto source = containers::file_source(sys::open_file(path, "rb"), error);
+    auto source = containers::file_source(file, error);
     if (!source) return {};
     try {
         if (const containers::Format *format = containers::recognise(*source)) return ContainerInput{source, format};
@@ -146,6 +154,7 @@ bool convert_members(const Plugin &plugin, const RunOptions &options, const std:
             report(MemberOutcome{MemberOutcome::kDamaged, kDamaged, "mwconv: " + name + ": " + leaf.member.problem});
             continue;
         }
+        if (!options.member.empty() && leaf.shown != options.member) continue;
         std::vector<std::string> changes;
         const std::string relative = containers::safe_path(leaf.path, changes);
         // A warning about the whole container (a disk image's checksum)
@@ -200,7 +209,7 @@ Outcome convert_only_member(const Plugin &plugin, const RunOptions &options, con
 }
 
 int identify_members(const Plugin &plugin, const RunOptions &options, const std::string &input,
-                     const ContainerInput &container) {
+                     const ContainerInput &container, const std::function<void(const std::string &)> &print) {
     // An inventory: the containers inside are listed too, before their members.
     containers::Walker walker(container.source, *container.format, true);
     Status worst = kOk;
@@ -262,7 +271,7 @@ int identify_members(const Plugin &plugin, const RunOptions &options, const std:
                 if (!m.warning.empty()) line += "; " + m.warning;
             }
         }
-        std::printf("%s\n", line.c_str());
+        print(line);
     }
     return worst;
 }
