@@ -1,0 +1,92 @@
+// libarchive, loaded the first time an input looks like an archive rather
+// than when the program starts.  Linked in, it brings its own dependencies
+// (libxml2, ICU, ACL, zstd, lz4 and more) into every process, which costs
+// each start milliseconds and megabytes, though most runs open no archive.
+//
+// The functions that the archive reader calls are declared here under
+// libarchive's own names, in namespace containers, where they hide the
+// header's declarations: the reader's calls read as libarchive's API and go
+// through the library loaded at first use.  Before the first call, ask
+// libarchive_missing(): with the library absent, every call throws Error.
+#pragma once
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <cstddef>
+
+#include "containers/container.h"
+
+// Every libarchive function the reader calls.
+#define MWCONV_LIBARCHIVE_FUNCTIONS(X)                                                                                   \
+    X(archive_read_new)                                                                                                   \
+    X(archive_read_free)                                                                                                  \
+    X(archive_read_support_format_zip)                                                                                    \
+    X(archive_read_support_format_tar)                                                                                    \
+    X(archive_read_support_format_gnutar)                                                                                 \
+    X(archive_read_support_format_7zip)                                                                                   \
+    X(archive_read_support_format_cpio)                                                                                   \
+    X(archive_read_support_format_iso9660)                                                                                \
+    X(archive_read_support_filter_gzip)                                                                                   \
+    X(archive_read_support_filter_bzip2)                                                                                  \
+    X(archive_read_support_filter_xz)                                                                                     \
+    X(archive_read_support_filter_lzma)                                                                                   \
+    X(archive_read_support_filter_zstd)                                                                                   \
+    X(archive_read_support_filter_compress)                                                                               \
+    X(archive_read_set_read_callback)                                                                                     \
+    X(archive_read_set_skip_callback)                                                                                     \
+    X(archive_read_set_seek_callback)                                                                                     \
+    X(archive_read_set_callback_data)                                                                                     \
+    X(archive_read_open1)                                                                                                 \
+    X(archive_error_string)                                                                                               \
+    X(archive_read_next_header)                                                                                           \
+    X(archive_read_data)                                                                                                  \
+    X(archive_entry_pathname)                                                                                             \
+    X(archive_entry_pathname_utf8)                                                                                        \
+    X(archive_entry_filetype)                                                                                             \
+    X(archive_entry_hardlink)                                                                                             \
+    X(archive_entry_mtime_is_set)                                                                                         \
+    X(archive_entry_mtime)                                                                                                \
+    X(archive_entry_birthtime_is_set)                                                                                     \
+    X(archive_entry_birthtime)                                                                                            \
+    X(archive_entry_size_is_set)                                                                                          \
+    X(archive_entry_size)                                                                                                 \
+    X(archive_entry_is_encrypted)
+
+namespace containers {
+
+// Null when libarchive is loaded (it is, after this call, if it can be);
+// otherwise why it cannot be, as a message about the archive can end.
+const char *libarchive_missing();
+
+namespace libarchive_calls {
+
+#define MWCONV_LIBARCHIVE_INDEX(name) name,
+enum class Function : size_t { MWCONV_LIBARCHIVE_FUNCTIONS(MWCONV_LIBARCHIVE_INDEX) kCount };
+#undef MWCONV_LIBARCHIVE_INDEX
+
+// The address of a function of the loaded library; throws Error when the
+// library could not be loaded.
+void *address(Function f);
+
+template <typename Pointer>
+struct Call;
+
+// A function of libarchive's exact type that calls the loaded library's.
+template <typename R, typename... A>
+struct Call<R (*)(A...)> {
+    template <Function F>
+    static R through(A... a) {
+        return reinterpret_cast<R (*)(A...)>(address(F))(a...);
+    }
+};
+
+}  // namespace libarchive_calls
+
+#define MWCONV_LIBARCHIVE_DECLARE(name)                                                                                  \
+    inline constexpr auto name =                                                                                          \
+        &libarchive_calls::Call<decltype(&::name)>::through<libarchive_calls::Function::name>;
+MWCONV_LIBARCHIVE_FUNCTIONS(MWCONV_LIBARCHIVE_DECLARE)
+#undef MWCONV_LIBARCHIVE_DECLARE
+
+}  // namespace containers
