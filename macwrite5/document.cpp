@@ -29,10 +29,11 @@ std::vector<uint8_t> load_document(std::FILE *in, long offset) {
     return doc;
 }
 
-// Twice the reach: each refill reads at least one reach of new bytes.
+// Four times the reach: a refill keeps at most one reach of what the last
+// window held and reads at least three of new bytes.
 DocumentWindows::DocumentWindows(std::FILE *in, long offset, long reach)
     : in_(in), offset_(offset), size_(document_length(in, offset)), reach_(reach),
-      buffer_(static_cast<size_t>(std::min(2 * reach, size_))) {}
+      buffer_(static_cast<size_t>(std::min(4 * reach, size_))) {}
 
 bool DocumentWindows::window(long at, Document &view) {
     if (at < 0 || at >= size_) {

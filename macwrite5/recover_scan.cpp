@@ -170,13 +170,25 @@ long picture_at(const Document &doc, long at, long limit) {
 // Where in a text a lost region (a run of zeros no writer stores) begins;
 // the text's size when there is none.
 // Compressed, the zeros read as sixteen spaces.
+// Every text of a document is asked this, so it looks at one byte in `run`
+// where it can: a run that starts at or past `from` and before the byte
+// `run - 1` further on holds that byte, so where that byte is no zero, no
+// run starts before the byte after it.
 size_t zeroed_at(const Bytes &text, bool compressed = false) {
     const size_t run = compressed ? 16 : 4;
     const uint8_t zero = compressed ? ' ' : 0;
-    size_t zeros = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        zeros = text[i] == zero ? zeros + 1 : 0;
-        if (zeros == run) return i + 1 - run;
+    size_t from = 0;
+    while (from + run <= text.size()) {
+        const size_t last = from + run - 1;
+        if (text[last] != zero) {
+            from = last + 1;
+            continue;
+        }
+        size_t begin = last, end = last + 1;
+        while (begin > from && text[begin - 1] == zero) --begin;
+        while (end < text.size() && end - begin < run && text[end] == zero) ++end;
+        if (end - begin >= run) return begin;
+        from = end + 1;  // past the byte that ends these zeros
     }
     return text.size();
 }

@@ -531,7 +531,8 @@ public:
 
     void text(std::u16string_view run, const CharStyle &style) override {
         set_run(style);
-        append_escaped(flow_->segment, run);
+        // The first read writes nothing: the text's measure is all it needs.
+        if (!attributes_.collecting()) append_escaped(flow_->segment, run);
         put_content({}, text_width(run, style), run.size());
     }
 
