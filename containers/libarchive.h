@@ -1,13 +1,10 @@
 // libarchive, loaded the first time an input looks like an archive rather
-// than when the program starts.  Linked in, it brings its own dependencies
-// (libxml2, ICU, ACL, zstd, lz4 and more) into every process, which costs
-// each start milliseconds and megabytes, though most runs open no archive.
+// than when the program starts (host/lazy_library.h): linked in, it brings
+// libxml2, ICU, ACL, zstd, lz4 and more into every start.
 //
-// The functions that the archive reader calls are declared here under
-// libarchive's own names, in namespace containers, where they hide the
-// header's declarations: the reader's calls read as libarchive's API and go
-// through the library loaded at first use.  Before the first call, ask
-// libarchive_missing(): with the library absent, every call throws Error.
+// The functions the archive reader calls are declared here under
+// libarchive's own names, in namespace containers.  Before the first call,
+// ask libarchive_missing(): with the library absent, every call throws Error.
 #pragma once
 
 #include <archive.h>
@@ -16,6 +13,7 @@
 #include <cstddef>
 
 #include "containers/container.h"
+#include "host/lazy_library.h"
 
 // Every libarchive function the reader calls.
 #define MWCONV_LIBARCHIVE_FUNCTIONS(X)                                                                                   \
@@ -56,36 +54,24 @@
 namespace containers {
 
 // Null when libarchive is loaded (it is, after this call, if it can be);
-// otherwise why it cannot be, as a message about the archive can end.
+// otherwise why it cannot be, as a message about an archive can end.
 const char *libarchive_missing();
 
 namespace libarchive_calls {
 
 #define MWCONV_LIBARCHIVE_INDEX(name) name,
-enum class Function : size_t { MWCONV_LIBARCHIVE_FUNCTIONS(MWCONV_LIBARCHIVE_INDEX) kCount };
+enum Function : size_t { MWCONV_LIBARCHIVE_FUNCTIONS(MWCONV_LIBARCHIVE_INDEX) kCount };
 #undef MWCONV_LIBARCHIVE_INDEX
 
-// The address of a function of the loaded library; throws Error when the
+// The address of function `f` of the loaded library; throws Error when the
 // library could not be loaded.
-void *address(Function f);
-
-template <typename Pointer>
-struct Call;
-
-// A function of libarchive's exact type that calls the loaded library's.
-template <typename R, typename... A>
-struct Call<R (*)(A...)> {
-    template <Function F>
-    static R through(A... a) {
-        return reinterpret_cast<R (*)(A...)>(address(F))(a...);
-    }
-};
+void *address(size_t f);
 
 }  // namespace libarchive_calls
 
 #define MWCONV_LIBARCHIVE_DECLARE(name)                                                                                  \
-    inline constexpr auto name =                                                                                          \
-        &libarchive_calls::Call<decltype(&::name)>::through<libarchive_calls::Function::name>;
+    inline constexpr auto name = &kavrel::lazy::Call<decltype(&::name)>::through<&libarchive_calls::address,            \
+                                                                                  libarchive_calls::name>;
 MWCONV_LIBARCHIVE_FUNCTIONS(MWCONV_LIBARCHIVE_DECLARE)
 #undef MWCONV_LIBARCHIVE_DECLARE
 
