@@ -57,22 +57,6 @@ namespace containers {
 // otherwise why it cannot be, as a message about an archive can end.
 const char *libarchive_missing();
 
-namespace libarchive_calls {
-
-#define MWCONV_LIBARCHIVE_INDEX(name) name,
-enum Function : size_t { MWCONV_LIBARCHIVE_FUNCTIONS(MWCONV_LIBARCHIVE_INDEX) kCount };
-#undef MWCONV_LIBARCHIVE_INDEX
-
-// The address of function `f` of the loaded library; throws Error when the
-// library could not be loaded.
-void *address(size_t f);
-
-}  // namespace libarchive_calls
-
-#define MWCONV_LIBARCHIVE_DECLARE(name)                                                                                  \
-    inline constexpr auto name = &kavrel::lazy::Call<decltype(&::name)>::through<&libarchive_calls::address,            \
-                                                                                  libarchive_calls::name>;
-MWCONV_LIBARCHIVE_FUNCTIONS(MWCONV_LIBARCHIVE_DECLARE)
-#undef MWCONV_LIBARCHIVE_DECLARE
+KAVREL_LAZY_LIBRARY(MWCONV_LIBARCHIVE_FUNCTIONS)
 
 }  // namespace containers

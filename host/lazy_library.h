@@ -3,11 +3,13 @@
 // links in turn, by every start of the program, which costs milliseconds and
 // megabytes though most runs never call it.
 //
-// A user lists the library's functions it calls in an X-macro and declares
-// each under the library's own name in its own namespace, where that name
-// hides the library header's declaration: its calls read as the library's
-// API and go through the library loaded at first use.  See
-// containers/libarchive.h and render/libzip.h.
+// A user lists the library's functions it calls in an X-macro and, in its
+// own namespace, declares each under the library's own name
+// (KAVREL_LAZY_LIBRARY), where that name hides the library header's
+// declaration: its calls read as the library's API and go through the
+// library loaded at first use.  It defines lazy_calls::address, which gives
+// a function's address or throws when the library could not be loaded.
+// See containers/libarchive.h and render/libzip.h.
 #pragma once
 
 #ifdef _WIN32
@@ -28,10 +30,12 @@ namespace kavrel::lazy {
 struct Library {
     std::vector<void *> functions;
     std::string missing;
+
+    const char *why() const { return missing.empty() ? nullptr : missing.c_str(); }
 };
 
-// Loads `file` (a SONAME or a DLL's name) and finds `count` functions by
-// their `names`.
+namespace detail {
+
 inline Library load(const char *file, const char *const *names, size_t count) {
     Library library;
 #ifdef _WIN32
@@ -60,6 +64,18 @@ inline Library load(const char *file, const char *const *names, size_t count) {
     return library;
 }
 
+}  // namespace detail
+
+// Loads `file` (a SONAME or a DLL's name) and finds the functions `names`;
+// what it says when it cannot starts with `what` ("archives cannot be
+// read: ").
+template <size_t N>
+Library load(const char *file, const char *const (&names)[N], const std::string &what) {
+    Library library = detail::load(file, names, N);
+    if (!library.missing.empty()) library.missing = what + library.missing;
+    return library;
+}
+
 template <typename Pointer>
 struct Call;
 
@@ -74,3 +90,18 @@ struct Call<R (*)(A...)> {
 };
 
 }  // namespace kavrel::lazy
+
+#define KAVREL_LAZY_INDEX(name) name,
+#define KAVREL_LAZY_NAME(name) #name,
+#define KAVREL_LAZY_DECLARE(name)                                                                                        \
+    inline constexpr auto name = &::kavrel::lazy::Call<decltype(&::name)>::through<&lazy_calls::address, lazy_calls::name>;
+
+// In the user's namespace: the functions that LIST names, numbered and
+// named in lazy_calls, and each declared under its own name.
+#define KAVREL_LAZY_LIBRARY(LIST)                                                                                        \
+    namespace lazy_calls {                                                                                                \
+    enum Function : size_t { LIST(KAVREL_LAZY_INDEX) kCount };                                                           \
+    inline constexpr const char *kNames[] = {LIST(KAVREL_LAZY_NAME)};                                                    \
+    void *address(size_t f);                                                                                              \
+    }                                                                                                                     \
+    LIST(KAVREL_LAZY_DECLARE)

@@ -3,9 +3,9 @@
 // libcrypto (for zip encryption, which packages never use) into every start.
 //
 // The functions the package writer calls are declared here under libzip's
-// own names, in namespace render.  Before the first call, ask
-// libzip_missing(): with the library absent, every call throws
-// std::runtime_error.
+// own names, in namespace render.  With the library absent, every call
+// throws std::runtime_error, which says so: the conversion fails with that
+// message, and the rest of mwconv works on.
 #pragma once
 
 #include <zip.h>
@@ -35,26 +35,6 @@
 
 namespace render {
 
-// Null when libzip is loaded (it is, after this call, if it can be);
-// otherwise why it cannot be, as a message can say it.
-const char *libzip_missing();
-
-namespace libzip_calls {
-
-#define MWCONV_LIBZIP_INDEX(name) name,
-enum Function : size_t { MWCONV_LIBZIP_FUNCTIONS(MWCONV_LIBZIP_INDEX) kCount };
-#undef MWCONV_LIBZIP_INDEX
-
-// The address of function `f` of the loaded library; throws
-// std::runtime_error when the library could not be loaded.
-void *address(size_t f);
-
-}  // namespace libzip_calls
-
-#define MWCONV_LIBZIP_DECLARE(name)                                                                                      \
-    inline constexpr auto name =                                                                                          \
-        &kavrel::lazy::Call<decltype(&::name)>::through<&libzip_calls::address, libzip_calls::name>;
-MWCONV_LIBZIP_FUNCTIONS(MWCONV_LIBZIP_DECLARE)
-#undef MWCONV_LIBZIP_DECLARE
+KAVREL_LAZY_LIBRARY(MWCONV_LIBZIP_FUNCTIONS)
 
 }  // namespace render
