@@ -329,7 +329,7 @@ bool plain_text_at(const Document &doc, const Scan &scan, long at, long limit) {
     if (at + 2 > limit) return false;
     const long count = be16(&doc[at]);
     const long last = at + 1 + count;
-    const uint32_t stop = scan.breaks[static_cast<size_t>(at + 2)];
+    const auto stop = static_cast<long>(scan.breaks[static_cast<size_t>(at + 2)]);
     return count > 0 && last < limit && (stop > last || (stop == last && doc[last] == kavrel::code::kParagraphEnd));
 }
 
