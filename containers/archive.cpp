@@ -7,9 +7,6 @@
 // AppleDouble companions ("._NAME", "__MACOSX/DIR/._NAME") are read in a
 // first pass over the headers and joined to their data files in the second;
 // they are not members of their own.
-#include <archive.h>
-#include <archive_entry.h>
-
 #include <algorithm>
 #include <clocale>
 #include <cstring>
@@ -19,6 +16,7 @@
 
 #include "containers/applesingle.h"
 #include "containers/formats.h"
+#include "containers/libarchive.h"  // libarchive's functions, loaded at first use
 #include "containers/names.h"
 #include "containers/decoded.h"
 #include "containers/source.h"
@@ -79,6 +77,7 @@ using Handle = std::unique_ptr<archive, ArchiveFree>;
 
 // A libarchive reader over `reader`'s source, for the formats we read.
 Handle open_handle(Reader &reader) {
+    if (const char *why = libarchive_missing()) throw Error(Grade::kFatal, why);
     Handle a(archive_read_new());
     if (!a) throw Error(Grade::kFatal, "out of memory");
     for (auto support : {archive_read_support_format_zip, archive_read_support_format_tar, archive_read_support_format_gnutar,
@@ -210,6 +209,9 @@ bool looks_like_archive(const Source &source, const uint8_t *h, size_t n) {
 
 int bid(const Source &source, const uint8_t *head, size_t length) {
     if (source.size() == 0 || !looks_like_archive(source, head, length)) return 0;
+    // Without libarchive, what looks like an archive is still one: opening
+    // it says why it cannot be read, rather than calling it no document.
+    if (libarchive_missing() != nullptr) return 1;
     try {
         const Utf8Locale utf8;
         const InLocale in(utf8);

@@ -375,9 +375,12 @@ std::optional<uint64_t> find_stuffit(const Source &source) {
     std::vector<uint8_t> buffer(kChunk + kSit5Header);
     for (uint64_t start = 0; start < limit; start += kChunk) {
         const size_t got = source.read_at(start, buffer.data(), buffer.size());
-        for (size_t i = 0; i < std::min<size_t>(got, kChunk) && start + i < limit; ++i) {
-            if ((buffer[i] == 'S') && archive_at(buffer.data() + i, got - i)) return start + i;
-        }
+        // Every input is searched: memchr finds the signatures' first letter.
+        const uint8_t *const begin = buffer.data();
+        const uint8_t *const end = begin + std::min<uint64_t>(std::min<size_t>(got, kChunk), limit - start);
+        for (const uint8_t *p = begin; (p = static_cast<const uint8_t *>(std::memchr(p, 'S', static_cast<size_t>(end - p))));
+             ++p)
+            if (archive_at(p, got - static_cast<size_t>(p - begin))) return start + static_cast<uint64_t>(p - begin);
         if (got < buffer.size()) break;
     }
     return std::nullopt;

@@ -229,7 +229,7 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
     const size_t total = counts[0] + counts[1] + counts[2];
     while (records.size() < total && skip_record(ctx, records)) {
     }
-    const Survey damage = survey(macwrite5::load_document(input, ctx.mac_binary_offset), list_pos, total);
+    const Survey damage = survey(input, ctx.mac_binary_offset, list_pos, total);
     if (damage.damaged) {
         records.clear();
         for (const RecordAt &r : damage.records) records.push_back({r.start + ctx.mac_binary_offset, r.ruler});

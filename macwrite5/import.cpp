@@ -254,13 +254,12 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
     ctx.mac_binary_offset = wrapped_document_offset(input, ctx.file_length);
     std::fseek(input, ctx.mac_binary_offset, SEEK_SET);
     read_header(ctx);
-    const std::vector<uint8_t> doc = load_document(input, ctx.mac_binary_offset);
     const uint8_t version = ctx.header[kVersionAt + 1];
-    if (version != kVersion && !header_lost(doc.data(), doc.size())) {
+    if (version != kVersion && !header_lost(input, ctx.mac_binary_offset)) {
         if (version == kVersion22 && hand_overs > 0) return macwrite22::import(input, output, hand_overs - 1);
         return -1;
     }
-    const Survey damage = survey(doc);
+    const Survey damage = survey(input, ctx.mac_binary_offset);
     ctx.start_budget();
     ctx.laid_out = holds_layout(ctx);
     convert_page(ctx);

@@ -480,8 +480,13 @@ struct Flow {
     size_t segment_content = 0;    // its length as kSegmentLimit counts it
     double segment_start = 0;      // where it starts, in points from the margin
     double line_start = 0;         // where the paragraph's first line starts, likewise
-    double segment_width = 0;      // how wide it is, estimated
+    double segment_width = 0;      // how wide it is, estimated, as far as `unmeasured`
     bool measured = true;          // false once the position is lost
+    // Text whose width is not yet added, and where each of its runs ends
+    // with its style: a width is needed only where a tab follows, so text is
+    // measured then, run by run in its order, as it would have been at once.
+    std::u16string unmeasured;
+    std::vector<std::pair<size_t, CharStyle>> unmeasured_runs;
     int backlink = 0;              // a note whose first paragraph is yet to come
 };
 
@@ -549,8 +554,14 @@ public:
 
     void text(std::u16string_view run, const CharStyle &style) override {
         set_run(style);
-        append_escaped(flow_->segment, run);
-        put_content({}, text_width(run, style), run.size());
+        // The first read writes nothing: the text's measure is all it needs.
+        if (!attributes_.collecting()) append_escaped(flow_->segment, run);
+        Flow &f = *flow_;
+        if (f.measured) {
+            f.unmeasured += run;
+            f.unmeasured_runs.emplace_back(f.unmeasured.size(), style);
+        }
+        put_content({}, 0, run.size());
     }
 
     void tab(const CharStyle &style) override {
@@ -577,6 +588,7 @@ public:
         f.segment_start = stop;
         f.segment_width = 0;
         f.paragraph_empty = false;
+        forget_unmeasured(f);
     }
 
     void line_end(const CharStyle &style) override {
@@ -674,7 +686,8 @@ private:
     // A tab goes to the first stop past the end of the text before it.  The
     // text before it becomes a box at least as wide as the distance to that
     // stop, so what follows starts right at the stop.
-    static double next_stop(const Flow &f) {
+    static double next_stop(Flow &f) {
+        measure(f);
         const double end = f.segment_start + f.segment_width;
         for (const TabStop &t : f.tabs)
             if (t.column * kPointsPerColumn > end) return t.column * kPointsPerColumn;
@@ -704,6 +717,7 @@ private:
         f.segment_start = f.line_start;
         f.segment_width = 0;
         f.measured = true;
+        forget_unmeasured(f);
     }
 
     void close_paragraph(Flow &f) {
@@ -714,6 +728,20 @@ private:
         // An empty paragraph keeps the height of a line.
         f.sink.put(f.paragraph_empty ? "<br></p>\n" : "</p>\n");
         f.in_paragraph = false;
+    }
+
+    static void measure(Flow &f) {
+        size_t from = 0;
+        for (const auto &[end, style] : f.unmeasured_runs) {
+            f.segment_width += text_width(std::u16string_view(f.unmeasured).substr(from, end - from), style);
+            from = end;
+        }
+        forget_unmeasured(f);
+    }
+
+    static void forget_unmeasured(Flow &f) {
+        f.unmeasured.clear();
+        f.unmeasured_runs.clear();
     }
 
     static void flush_segment(Flow &f) {
@@ -765,12 +793,14 @@ private:
         Flow &f = *flow_;
         f.segment += html;
         f.segment_content += content != std::string_view::npos ? content : html.size();
+        if (width != 0) measure(f);  // widths add up in the order of the text
         f.segment_width += width;
         f.paragraph_empty = false;
         f.has_text = true;
         if (f.segment_content < kSegmentLimit) return;
         flush_segment(f);
         f.measured = false;
+        forget_unmeasured(f);
     }
 
     static constexpr size_t kKnownStyles = 8;
