@@ -36,6 +36,7 @@
     X(archive_read_set_seek_callback)                                                                                     \
     X(archive_read_set_callback_data)                                                                                     \
     X(archive_read_open1)                                                                                                 \
+    X(archive_format)                                                                                                     \
     X(archive_error_string)                                                                                               \
     X(archive_read_next_header)                                                                                           \
     X(archive_read_data)                                                                                                  \
