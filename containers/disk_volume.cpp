@@ -1,9 +1,14 @@
 #include "containers/disk_volume.h"
 
+#include <uninorm.h>
+
+#include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 #include "containers/formats.h"
 #include "containers/names.h"
+#include "containers/source.h"
 #include "host/kavrel.h"
 
 namespace containers::disk {
@@ -14,18 +19,149 @@ std::string mac_roman(const uint8_t *bytes, size_t length) {
 
 std::string four_cc(const uint8_t *p) { return std::string(reinterpret_cast<const char *>(p), 4); }
 
-std::unique_ptr<Container> open_volume(std::shared_ptr<const Source> source, const char **name) {
+std::string utf16_name(const uint8_t *bytes, size_t units, bool big_endian) {
+    auto unit = [&](size_t i) {
+        const uint8_t *p = bytes + 2 * i;
+        return static_cast<uint32_t>(big_endian ? p[0] << 8 | p[1] : p[1] << 8 | p[0]);
+    };
+    std::string utf8;
+    auto put = [&](uint32_t c) {
+        if (c < 0x80) {
+            utf8 += static_cast<char>(c);
+        } else if (c < 0x800) {
+            utf8 += static_cast<char>(0xC0 | c >> 6);
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            utf8 += static_cast<char>(0xE0 | c >> 12);
+            utf8 += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            utf8 += static_cast<char>(0xF0 | c >> 18);
+            utf8 += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    };
+    for (size_t i = 0; i < units; ++i) {
+        const uint32_t c = unit(i);
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < units && unit(i + 1) >= 0xDC00 && unit(i + 1) < 0xE000) {
+            put(0x10000 + ((c - 0xD800) << 10) + (unit(i + 1) - 0xDC00));
+            ++i;
+        } else {
+            put(c >= 0xD800 && c < 0xE000 ? 0xFFFD : c);
+        }
+    }
+    // libunistring composes from tables compiled into it: no data to load
+    // at start, unlike ICU.
+    size_t length = 0;
+    uint8_t *nfc = u8_normalize(UNINORM_NFC, reinterpret_cast<const uint8_t *>(utf8.data()), utf8.size(), nullptr, &length);
+    if (nfc == nullptr) return utf8;
+    std::string composed(reinterpret_cast<const char *>(nfc), length);
+    std::free(nfc);
+    return composed;
+}
+
+namespace {
+
+// The volume format that bids highest for `source`, or null.
+const Format *volume_format(const Source &source) {
     std::vector<uint8_t> head(kHead);
-    head.resize(source->read_at(0, head.data(), head.size()));
+    head.resize(source.read_at(0, head.data(), head.size()));
     const Format *best = nullptr;
     int best_bid = 0;
-    for (const Format *f : {&mfs_format(), &hfs_format(), &partition_map_format()}) {
-        const int bid = f->bid(*source, head.data(), head.size());
+    for (const Format *f : {&mfs_format(), &hfs_format(), &hfsplus_format(), &partition_map_format(), &gpt_format()}) {
+        const int bid = f->bid(source, head.data(), head.size());
         if (bid > best_bid) best = f, best_bid = bid;
     }
-    if (best == nullptr) return nullptr;
-    if (name != nullptr) *name = best->name;
-    return best->open(std::move(source));
+    return best;
+}
+
+}  // namespace
+
+std::unique_ptr<Container> open_volume(std::shared_ptr<const Source> source, const char **name) {
+    const Format *format = volume_format(*source);
+    if (format == nullptr) return nullptr;
+    if (name != nullptr) *name = format->name;
+    return format->open(std::move(source));
+}
+
+namespace {
+
+class PartitionedDisk final : public Container {
+public:
+    PartitionedDisk(std::shared_ptr<const Source> source, std::vector<Partition> partitions)
+        : source_(std::move(source)) {
+        // Partitions that hold nothing mwconv reads are passed over here, so
+        // that the folders per partition are known before the first member.
+        for (Partition &p : partitions)
+            if (p.expected || volume_format(*range(source_, p.offset, p.length)) != nullptr)
+                partitions_.push_back(std::move(p));
+    }
+
+    bool next(Member &member) override {
+        for (;;) {
+            if (volume_ != nullptr && volume_->next(member)) {
+                if (partitions_.size() > 1) member.path.insert(member.path.begin(), folder_name());
+                return true;
+            }
+            volume_.reset();
+            if (next_ == partitions_.size()) break;
+            open_next();
+        }
+        // Partitions that could not be opened end the disk after the others
+        // have given what they hold.
+        if (!failures_.empty()) {
+            std::string message = std::move(failures_);
+            failures_.clear();
+            throw Error(Grade::kFatal, message);
+        }
+        return false;
+    }
+
+    bool empty() const { return partitions_.empty(); }
+
+    std::unique_ptr<Source> data() override { return current().data(); }
+    std::unique_ptr<Source> resource() override { return current().resource(); }
+
+private:
+    Container &current() {
+        if (volume_ == nullptr) throw Error(Grade::kMember, "no member");
+        return *volume_;
+    }
+
+    void open_next() {
+        const Partition &p = partitions_[next_++];
+        const std::string which = std::string("partition \"") + p.name + "\": ";
+        try {
+            volume_ = open_volume(range(source_, p.offset, p.length));
+            if (volume_ == nullptr && p.expected) failures_ += (failures_.empty() ? "" : "; ") + which + "no volume found";
+        } catch (const Error &e) {
+            failures_ += (failures_.empty() ? "" : "; ") + which + e.what();
+        }
+    }
+
+    // The partition's name, or its number when it has none or shares it.
+    std::string folder_name() const {
+        const Partition &p = partitions_[next_ - 1];
+        const auto same = std::count_if(partitions_.begin(), partitions_.end(),
+                                        [&](const Partition &q) { return q.name == p.name; });
+        return p.name.empty() || same > 1 ? "Partition " + std::to_string(next_) + (p.name.empty() ? "" : " " + p.name)
+                                          : p.name;
+    }
+
+    std::shared_ptr<const Source> source_;
+    std::vector<Partition> partitions_;
+    size_t next_ = 0;
+    std::unique_ptr<Container> volume_;
+    std::string failures_;
+};
+
+}  // namespace
+
+std::unique_ptr<Container> partitioned_disk(std::shared_ptr<const Source> source, std::vector<Partition> partitions) {
+    auto disk = std::make_unique<PartitionedDisk>(std::move(source), std::move(partitions));
+    if (disk->empty()) throw Error(Grade::kFatal, "the disk has no partition with an HFS, HFS Plus or MFS volume");
+    return disk;
 }
 
 }  // namespace containers::disk

@@ -20,6 +20,8 @@ constexpr Accessor kRegistry[] = {
     &partition_map_format,
     &mfs_format,
     &hfs_format,
+    &hfsplus_format,
+    &gpt_format,
     &refused_format,
     &stuffit_format,
 #ifdef MWCONV_HAVE_LIBARCHIVE

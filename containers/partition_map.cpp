@@ -1,8 +1,7 @@
 // Disks with an Apple partition map (hard disks, CD-ROMs): a driver
 // descriptor block ("ER") at 0, then one "PM" entry per partition.  Every
-// Apple_HFS partition is opened as an HFS volume, in the map's order.  A disk
-// with one HFS partition gives that volume's members as its own; with several,
-// each partition's members sit in a folder named after the partition.
+// Apple_HFS (HFS or HFS Plus) and Apple_HFSX partition is opened as a volume,
+// in the map's order (disk::partitioned_disk).
 //
 // Most disks space the entries 512 bytes apart and count partition blocks in
 // 512 bytes whatever the driver block says; some CDs use the driver block's
@@ -27,11 +26,6 @@ constexpr uint16_t kDriverSignature = 0x4552;    // "ER"
 constexpr uint16_t kPartitionSignature = 0x504D; // "PM"
 constexpr uint32_t kMaxEntries = 256;             // more than any map held
 
-struct Partition {
-    std::string name;
-    uint64_t offset, length;
-};
-
 bool is_entry(const uint8_t *p) { return be16(p) == kPartitionSignature; }
 
 // The unit the map counts in: 512 when an entry sits at 512, else the
@@ -51,70 +45,20 @@ std::string c_string(const uint8_t *p, size_t max) {
     return disk::mac_roman(p, n);
 }
 
-std::vector<Partition> hfs_partitions(const Source &source, uint32_t unit) {
-    std::vector<Partition> partitions;
+std::vector<disk::Partition> hfs_partitions(const Source &source, uint32_t unit) {
+    std::vector<disk::Partition> partitions;
     uint8_t entry[kEntry];
     read_exact(source, unit, entry, kEntry, Grade::kFatal, "the partition map");
     const uint32_t count = std::min(be32(entry + 4), kMaxEntries);
     for (uint32_t i = 1; i <= count; ++i) {
         if (source.read_at(uint64_t{i} * unit, entry, kEntry) != kEntry || !is_entry(entry)) break;
-        if (c_string(entry + 48, 32) != "Apple_HFS") continue;
-        partitions.push_back({c_string(entry + 16, 32), uint64_t{be32(entry + 8)} * unit, uint64_t{be32(entry + 12)} * unit});
+        const std::string type = c_string(entry + 48, 32);
+        if (type != "Apple_HFS" && type != "Apple_HFSX") continue;
+        partitions.push_back(
+            {c_string(entry + 16, 32), uint64_t{be32(entry + 8)} * unit, uint64_t{be32(entry + 12)} * unit, true});
     }
     return partitions;
 }
-
-class PartitionedDisk final : public Container {
-public:
-    PartitionedDisk(std::shared_ptr<const Source> source, std::vector<Partition> partitions)
-        : source_(std::move(source)), partitions_(std::move(partitions)) {}
-
-    bool next(Member &member) override {
-        for (;;) {
-            if (volume_ != nullptr && volume_->next(member)) {
-                if (partitions_.size() > 1) member.path.insert(member.path.begin(), folder_name());
-                return true;
-            }
-            volume_.reset();
-            if (next_ == partitions_.size()) break;
-            const Partition &p = partitions_[next_++];
-            try {
-                volume_ = hfs_format().open(range(source_, p.offset, p.length));
-            } catch (const Error &e) {
-                failures_ += (failures_.empty() ? "" : "; ") + std::string("partition \"") + p.name + "\": " + e.what();
-            }
-        }
-        // Partitions that could not be opened end the disk after the others
-        // have given what they hold.
-        if (!failures_.empty()) {
-            std::string message = std::move(failures_);
-            failures_.clear();
-            throw Error(Grade::kFatal, message);
-        }
-        return false;
-    }
-
-    std::unique_ptr<Source> data() override {
-        if (volume_ == nullptr) throw Error(Grade::kMember, "no member");
-        return volume_->data();
-    }
-
-private:
-    // The partition's name, or its number when it has none or shares it.
-    std::string folder_name() const {
-        const Partition &p = partitions_[next_ - 1];
-        const auto same = std::count_if(partitions_.begin(), partitions_.end(),
-                                        [&](const Partition &q) { return q.name == p.name; });
-        return p.name.empty() || same > 1 ? "Partition " + std::to_string(next_) + (p.name.empty() ? "" : " " + p.name)
-                                          : p.name;
-    }
-
-    std::shared_ptr<const Source> source_;
-    std::vector<Partition> partitions_;
-    size_t next_ = 0;
-    std::unique_ptr<Container> volume_;
-    std::string failures_;
-};
 
 int bid(const Source &source, const uint8_t *head, size_t length) {
     if (length < 4 || be16(head) != kDriverSignature) return 0;
@@ -128,7 +72,7 @@ std::unique_ptr<Container> open(std::shared_ptr<const Source> source) {
     if (unit == 0) throw Error(Grade::kFatal, "the partition map has no entries");
     auto partitions = hfs_partitions(*source, unit);
     if (partitions.empty()) throw Error(Grade::kFatal, "the disk has no HFS partition");
-    return std::make_unique<PartitionedDisk>(std::move(source), std::move(partitions));
+    return disk::partitioned_disk(std::move(source), std::move(partitions));
 }
 
 }  // namespace
