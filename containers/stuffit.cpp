@@ -14,7 +14,7 @@
 
 #include "containers/formats.h"
 #include "containers/names.h"
-#include "containers/sit_decoders.h"
+#include "containers/decoders/sit_decoders.h"
 #include "containers/source.h"
 #include "host/kavrel.h"
 

@@ -13,7 +13,7 @@ out=build-fuzz
 mkdir -p "$out"
 # pict/png_zlib.cpp writes PNG only where libpng is missing (the Windows build)
 common=(host/*.cpp catalogue/catalogue.cpp catalogue/identify.cpp macwrite2/*.cpp macwrite5/*.cpp macwrite22/*.cpp mactext/*.cpp render/*.cpp
-        $(ls pict/*.cpp | grep -v '/png_zlib\.cpp$') containers/*.cpp)
+        $(ls pict/*.cpp | grep -v '/png_zlib\.cpp$') containers/*.cpp containers/decoders/*.cpp)
 flags=(-std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -DMWCONV_HAVE_LIBZIP
        -DMWCONV_HAVE_LIBARCHIVE)
 # The shared sources are compiled once, as many at a time as there are

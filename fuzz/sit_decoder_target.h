@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "containers/sit_decoders.h"
+#include "containers/decoders/sit_decoders.h"
 #include "containers/source.h"
 
 inline int fuzz_sit_decoder(std::unique_ptr<containers::sit::Decoder> (*make)(containers::sit::ByteInput),
