@@ -65,7 +65,7 @@ int bid(const Source &source, const uint8_t *head, size_t length) {
     return map_unit(source, head, length) != 0 ? 90 : 0;
 }
 
-std::unique_ptr<Container> open(std::shared_ptr<const Source> source) {
+std::unique_ptr<Container> open_mac_side(std::shared_ptr<const Source> source) {
     uint8_t head[kEntry];
     const size_t length = source->read_at(0, head, sizeof head);
     const uint32_t unit = map_unit(*source, head, length);
@@ -73,6 +73,74 @@ std::unique_ptr<Container> open(std::shared_ptr<const Source> source) {
     auto partitions = hfs_partitions(*source, unit);
     if (partitions.empty()) throw Error(Grade::kFatal, "the disk has no HFS partition");
     return disk::partitioned_disk(std::move(source), std::move(partitions));
+}
+
+#ifdef MWCONV_HAVE_LIBARCHIVE
+// An ISO 9660 volume descriptor at 32 KiB: the disk is a hybrid CD, whose
+// ISO 9660 side lists the same files (xorriso -hfsplus makes such disks).
+bool has_iso9660_side(const Source &source) {
+    uint8_t id[6];
+    return source.read_at(32768, id, sizeof id) == sizeof id && std::memcmp(id + 1, "CD001", 5) == 0;
+}
+
+// A hybrid CD whose Mac side cannot be read: its ISO 9660 side through
+// libarchive, every member saying why.  The Mac side is tried first, and
+// given up only while it has listed nothing, so no file is given twice.
+class IsoFallback final : public Container {
+public:
+    explicit IsoFallback(std::shared_ptr<const Source> source) : source_(std::move(source)) {
+        try {
+            mac_ = open_mac_side(source_);
+        } catch (const Error &e) {
+            fall_back(e.what());
+        }
+    }
+
+    bool next(Member &member) override {
+        if (mac_ != nullptr) {
+            try {
+                if (mac_->next(member)) {
+                    listed_ = true;
+                    return true;
+                }
+                return false;
+            } catch (const Error &e) {
+                if (listed_) throw;
+                fall_back(e.what());
+            }
+        }
+        if (!iso_->next(member)) return false;
+        if (member.warning.empty()) member.warning = why_;
+        return true;
+    }
+
+    std::unique_ptr<Source> data() override { return mac_ != nullptr ? mac_->data() : iso_->data(); }
+    std::unique_ptr<Source> resource() override { return mac_ != nullptr ? mac_->resource() : iso_->resource(); }
+
+private:
+    void fall_back(const std::string &why) {
+        mac_.reset();
+        why_ = "the Mac side of this hybrid CD cannot be read (" + why + "): read from its ISO 9660 side";
+        try {
+            iso_ = libarchive_format().open(source_);
+        } catch (const Error &e) {
+            throw Error(Grade::kFatal, "the Mac side of this hybrid CD cannot be read (" + why +
+                                           "), nor its ISO 9660 side (" + e.what() + ")");
+        }
+    }
+
+    std::shared_ptr<const Source> source_;
+    std::unique_ptr<Container> mac_, iso_;
+    std::string why_;
+    bool listed_ = false;
+};
+#endif
+
+std::unique_ptr<Container> open(std::shared_ptr<const Source> source) {
+#ifdef MWCONV_HAVE_LIBARCHIVE
+    if (has_iso9660_side(*source)) return std::make_unique<IsoFallback>(std::move(source));
+#endif
+    return open_mac_side(std::move(source));
 }
 
 }  // namespace
