@@ -24,6 +24,7 @@ constexpr Accessor kRegistry[] = {
     &gpt_format,
     &refused_format,
     &stuffit_format,
+    &compact_pro_format,
 #ifdef MWCONV_HAVE_LIBARCHIVE
     &libarchive_format,
 #endif
