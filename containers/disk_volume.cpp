@@ -1,6 +1,10 @@
 #include "containers/disk_volume.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <uninorm.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -19,11 +23,9 @@ std::string mac_roman(const uint8_t *bytes, size_t length) {
 
 std::string four_cc(const uint8_t *p) { return std::string(reinterpret_cast<const char *>(p), 4); }
 
-std::string utf16_name(const uint8_t *bytes, size_t units, bool big_endian) {
-    auto unit = [&](size_t i) {
-        const uint8_t *p = bytes + 2 * i;
-        return static_cast<uint32_t>(big_endian ? p[0] << 8 | p[1] : p[1] << 8 | p[0]);
-    };
+namespace {
+
+std::string utf8_of(const std::u16string &units) {
     std::string utf8;
     auto put = [&](uint32_t c) {
         if (c < 0x80) {
@@ -42,23 +44,55 @@ std::string utf16_name(const uint8_t *bytes, size_t units, bool big_endian) {
             utf8 += static_cast<char>(0x80 | (c & 0x3F));
         }
     };
-    for (size_t i = 0; i < units; ++i) {
-        const uint32_t c = unit(i);
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < units && unit(i + 1) >= 0xDC00 && unit(i + 1) < 0xE000) {
-            put(0x10000 + ((c - 0xD800) << 10) + (unit(i + 1) - 0xDC00));
+    for (size_t i = 0; i < units.size(); ++i) {
+        const uint32_t c = units[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000) {
+            put(0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00u));
             ++i;
         } else {
             put(c >= 0xD800 && c < 0xE000 ? 0xFFFD : c);
         }
     }
-    // libunistring composes from tables compiled into it: no data to load
-    // at start, unlike ICU.
+    return utf8;
+}
+
+// NFC, by the system's own normalisation on Windows and libunistring
+// elsewhere (from tables compiled into it: nothing to load at start, unlike
+// ICU); the text as it is when normalisation fails.
+std::string composed(const std::u16string &units) {
+#ifdef _WIN32
+    const auto *in = reinterpret_cast<const wchar_t *>(units.data());
+    const int in_length = static_cast<int>(units.size());
+    const int guess = NormalizeString(NormalizationC, in, in_length, nullptr, 0);
+    if (guess > 0) {
+        std::u16string out(static_cast<size_t>(guess), u'\0');
+        const int n = NormalizeString(NormalizationC, in, in_length, reinterpret_cast<wchar_t *>(out.data()), guess);
+        if (n > 0) {
+            out.resize(static_cast<size_t>(n));
+            return utf8_of(out);
+        }
+    }
+    return utf8_of(units);
+#else
+    const std::string utf8 = utf8_of(units);
     size_t length = 0;
     uint8_t *nfc = u8_normalize(UNINORM_NFC, reinterpret_cast<const uint8_t *>(utf8.data()), utf8.size(), nullptr, &length);
     if (nfc == nullptr) return utf8;
-    std::string composed(reinterpret_cast<const char *>(nfc), length);
+    std::string out(reinterpret_cast<const char *>(nfc), length);
     std::free(nfc);
-    return composed;
+    return out;
+#endif
+}
+
+}  // namespace
+
+std::string utf16_name(const uint8_t *bytes, size_t units, bool big_endian) {
+    std::u16string text(units, u'\0');
+    for (size_t i = 0; i < units; ++i) {
+        const uint8_t *p = bytes + 2 * i;
+        text[i] = static_cast<char16_t>(big_endian ? p[0] << 8 | p[1] : p[1] << 8 | p[0]);
+    }
+    return composed(text);
 }
 
 namespace {

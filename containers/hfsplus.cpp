@@ -338,7 +338,9 @@ std::unique_ptr<Container> open(std::shared_ptr<const Source> source) {
     read_exact(*source, kHeaderOffset, mdb, sizeof mdb, Grade::kFatal, "the HFS Plus volume header");
     uint64_t offset, length;
     if (embedded_volume(mdb, offset, length)) {
-        if (offset + length > source->size())
+        // An image cut short keeps what it holds: forks past its end are the
+        // problems of their members, as in a bare volume.
+        if (offset + kHeaderOffset + kHeaderLength > source->size())
             throw Error(Grade::kFatal, "the HFS Plus volume inside the HFS wrapper lies past the end of the image");
         return std::make_unique<HfsPlusVolume>(range(std::move(source), offset, length));
     }
