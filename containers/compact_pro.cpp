@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "containers/decoders/cpt_decoders.h"
+#include "containers/decoders/decoded_fork.h"
 #include "containers/disk_volume.h"
 #include "containers/formats.h"
 #include "containers/source.h"
@@ -42,63 +43,28 @@ std::unique_ptr<sit::Decoder> decoder(std::shared_ptr<const Source> archive, con
     return cpt::rle_decoder(fork.lzh ? cpt::lzh_decoder(std::move(input)) : sit::stored_decoder(std::move(input)));
 }
 
-// A fork decoded as it is read, forward a chunk at a time (a read before the
-// chunk starts it again).  At the end, the CRC from `crc_start` on (the
-// resource fork's, for a data fork) must equal `crc`; a resource fork,
-// whose CRC is only a part, has no `crc` to meet.
-class DecodedFork final : public Source {
+// The file's CRC-32 over the fork, from `start` (the resource fork's CRC,
+// for a data fork); a resource fork, whose CRC is only a part, has nothing
+// to meet.
+class Crc32Check final : public ForkCheck {
 public:
-    DecodedFork(std::shared_ptr<const Source> archive, Fork fork, uint32_t crc_start, std::optional<uint32_t> crc)
-        : archive_(std::move(archive)), fork_(fork), crc_start_(crc_start), crc_(crc) {}
-
-    uint64_t size() const override { return fork_.size; }
-
-    size_t read_at(uint64_t offset, void *buffer, size_t n) const override {
-        if (offset >= fork_.size) return 0;
-        n = static_cast<size_t>(std::min<uint64_t>(n, fork_.size - offset));
-        auto *out = static_cast<uint8_t *>(buffer);
-        for (size_t copied = 0; copied < n;) {
-            const uint64_t at = offset + copied;
-            if (!decoder_ || at < chunk_start_) restart();
-            while (at >= chunk_start_ + chunk_.size()) advance();
-            const size_t from = static_cast<size_t>(at - chunk_start_);
-            const size_t k = std::min(n - copied, chunk_.size() - from);
-            std::memcpy(out + copied, chunk_.data() + from, k);
-            copied += k;
-        }
-        return n;
+    Crc32Check(uint32_t start, std::optional<uint32_t> expected) : start_(start), expected_(expected) {}
+    void restart() override { crc_ = start_; }
+    void update(const uint8_t *data, size_t n) override { crc_ = cpt::crc32(crc_, data, n); }
+    void end() override {
+        if (expected_ && crc_ != *expected_) throw Error(Grade::kMember, "CRC mismatch: the file is damaged");
     }
 
 private:
-    void restart() const {
-        decoder_ = decoder(archive_, fork_);
-        chunk_.clear();
-        chunk_start_ = 0;
-        running_ = crc_start_;
-    }
-
-    void advance() const {
-        chunk_start_ += chunk_.size();
-        chunk_.resize(static_cast<size_t>(std::min<uint64_t>(kChunk, fork_.size - chunk_start_)));
-        for (size_t filled = 0; filled < chunk_.size();) {
-            const size_t got = decoder_->read(chunk_.data() + filled, chunk_.size() - filled);
-            if (got == 0) throw Error(Grade::kMember, "the compressed fork ends before its declared size");
-            filled += got;
-        }
-        running_ = cpt::crc32(running_, chunk_.data(), chunk_.size());
-        if (chunk_start_ + chunk_.size() == fork_.size && crc_ && running_ != *crc_)
-            throw Error(Grade::kMember, "CRC mismatch: the file is damaged");
-    }
-
-    std::shared_ptr<const Source> archive_;
-    Fork fork_;
-    uint32_t crc_start_;
-    std::optional<uint32_t> crc_;
-    mutable std::unique_ptr<sit::Decoder> decoder_;
-    mutable std::vector<uint8_t> chunk_;
-    mutable uint64_t chunk_start_ = 0;
-    mutable uint32_t running_ = 0;
+    uint32_t start_, crc_ = 0;
+    std::optional<uint32_t> expected_;
 };
+
+std::unique_ptr<Source> fork_source(std::shared_ptr<const Source> archive, const Fork &fork, uint32_t start,
+                                    std::optional<uint32_t> expected) {
+    return decoded_fork([archive, fork] { return decoder(archive, fork); }, fork.size,
+                        std::make_unique<Crc32Check>(start, expected));
+}
 
 // The CRC of a whole fork, from `crc`, decoding it without keeping it.
 uint32_t fork_crc(std::shared_ptr<const Source> archive, const Fork &fork, uint32_t crc) {
@@ -164,14 +130,14 @@ public:
             if (start != crc_) throw Error(Grade::kMember, "CRC mismatch: the file is damaged");
             return bytes({});
         }
-        return std::make_unique<DecodedFork>(source_, data_, start, crc_);
+        return fork_source(source_, data_, start, crc_);
     }
 
     std::unique_ptr<Source> resource() override {
         if (!problem_.empty()) throw Error(Grade::kMember, problem_);
         if (resource_.size == 0) return bytes({});
         // The data fork's CRC check covers this one.
-        return std::make_unique<DecodedFork>(source_, resource_, cpt::kCrcStart, std::nullopt);
+        return fork_source(source_, resource_, cpt::kCrcStart, std::nullopt);
     }
 
 private:

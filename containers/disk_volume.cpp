@@ -1,6 +1,12 @@
 #include "containers/disk_volume.h"
 
 #ifdef _WIN32
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0600  // NormalizeString: Windows Vista and later
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #else
 #include <uninorm.h>
@@ -21,7 +27,12 @@ std::string mac_roman(const uint8_t *bytes, size_t length) {
     return mac_roman_to_utf8(std::string_view(reinterpret_cast<const char *>(bytes), length));
 }
 
-std::string four_cc(const uint8_t *p) { return std::string(reinterpret_cast<const char *>(p), 4); }
+std::string four_cc(const uint8_t *p) {
+    // Four zero bytes are no type at all (files a later Mac OS wrote without
+    // Finder info), and would print as NULs.
+    if ((p[0] | p[1] | p[2] | p[3]) == 0) return "";
+    return std::string(reinterpret_cast<const char *>(p), 4);
+}
 
 namespace {
 

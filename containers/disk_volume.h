@@ -27,7 +27,8 @@ std::string mac_roman(const uint8_t *bytes, size_t length);
 // A Macintosh date: containers::mac_date (names.h).
 using containers::mac_date;
 
-// Four characters of a Finder type or creator, as stored.
+// Four characters of a Finder type or creator, as stored; empty for four zero
+// bytes, which mean none.
 std::string four_cc(const uint8_t *p);
 
 // The volume in `source` (an MFS or HFS volume, or a disk with an Apple

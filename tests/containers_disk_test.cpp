@@ -441,4 +441,28 @@ TEST(HfsPlusImage, HostileVolumesEndWithAnErrorNeverAHang) {
     EXPECT_NE(list(huge_fork, hfsplus_format()).at("Scattered").member.problem, "");
 }
 
+
+// The corpus's GPT disks with HFS Plus volumes (one journaled) come inside
+// UDIF images: 7-Zip gives their pieces, joined here into the raw disk, and
+// the files it extracts from the volumes, which ours must equal.
+TEST(CorpusImage, GptDisksWithHfsPlusVolumesAsSevenZipReadsThem) {
+    REQUIRE_PROGRAM("7z");
+    const fs::path dir2 = corpus_dir() / "containers2";
+    if (!fs::exists(dir2)) GTEST_SKIP() << "no corpus at " << corpus_dir() << ": the real disks are not checked";
+    for (const std::string name : {"hdi-mac__test-disk-image-hfsp", "hdi-mac__test-disk-image-hfsp-j"}) {
+        ScratchDir dir;
+        const std::string dmg = (dir2 / (name + ".dmg")).string();
+        bool ok = false;
+        run_command("cd '" + dir.path() + "' && 7z x -y -tdmg -opieces '" + dmg + "' >/dev/null 2>&1 && 7z x -y -ofiles '" +
+                        dmg + "' >/dev/null 2>&1 && ls pieces | sort -n | (cd pieces && xargs -d '\\n' cat) > disk.img",
+                    &ok);
+        ASSERT_TRUE(ok) << name;
+        const auto members = list(slurp(dir.file("disk.img")), gpt_format());
+        // Three text files, and the journal's two files on the journaled one.
+        EXPECT_EQ(members.size(), name.back() == 'j' ? 5u : 3u) << name;
+        for (const auto &[path, m] : members)
+            EXPECT_EQ(m.data, slurp(dir.file("files/" + name.substr(9) + "/" + path))) << name << ": " << path;
+    }
+}
+
 }  // namespace
