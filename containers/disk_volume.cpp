@@ -19,12 +19,13 @@
 #include "containers/formats.h"
 #include "containers/names.h"
 #include "containers/source.h"
+#include "mactext/roman.h"
 #include "host/kavrel.h"
 
 namespace containers::disk {
 
 std::string mac_roman(const uint8_t *bytes, size_t length) {
-    return mac_roman_to_utf8(std::string_view(reinterpret_cast<const char *>(bytes), length));
+    return mactext::mac_roman_to_utf8(std::string_view(reinterpret_cast<const char *>(bytes), length));
 }
 
 std::string four_cc(const uint8_t *p) {
@@ -134,8 +135,8 @@ namespace {
 
 class PartitionedDisk final : public Container {
 public:
-    PartitionedDisk(std::shared_ptr<const Source> source, std::vector<Partition> partitions)
-        : source_(std::move(source)) {
+    PartitionedDisk(std::shared_ptr<const Source> source, std::vector<Partition> partitions, std::string damage)
+        : source_(std::move(source)), failures_(std::move(damage)) {
         // Partitions that hold nothing mwconv reads are passed over here, so
         // that the folders per partition are known before the first member.
         for (Partition &p : partitions)
@@ -153,8 +154,8 @@ public:
             if (next_ == partitions_.size()) break;
             open_next();
         }
-        // Partitions that could not be opened end the disk after the others
-        // have given what they hold.
+        // Partitions that could not be opened, and damage to the map, end
+        // the disk after the others have given what they hold.
         if (!failures_.empty()) {
             std::string message = std::move(failures_);
             failures_.clear();
@@ -203,8 +204,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Container> partitioned_disk(std::shared_ptr<const Source> source, std::vector<Partition> partitions) {
-    auto disk = std::make_unique<PartitionedDisk>(std::move(source), std::move(partitions));
+std::unique_ptr<Container> partitioned_disk(std::shared_ptr<const Source> source, std::vector<Partition> partitions,
+                                            std::string damage) {
+    auto disk = std::make_unique<PartitionedDisk>(std::move(source), std::move(partitions), std::move(damage));
     if (disk->empty()) throw Error(Grade::kFatal, "the disk has no partition with an HFS, HFS Plus or MFS volume");
     return disk;
 }

@@ -12,6 +12,7 @@
 
 #include "containers/container.h"
 #include "containers/names.h"
+#include "mactext/clock.h"
 
 namespace containers::disk {
 
@@ -24,8 +25,7 @@ inline uint32_t be32(const uint8_t *p) {
 // a control character stays for the walker's one naming function).
 std::string mac_roman(const uint8_t *bytes, size_t length);
 
-// A Macintosh date: containers::mac_date (names.h).
-using containers::mac_date;
+using mactext::mac_date;
 
 // Four characters of a Finder type or creator, as stored; empty for four zero
 // bytes, which mean none.
@@ -64,7 +64,9 @@ struct Partition {
 // A disk's partitions, each opened as a volume in the map's order: with one
 // volume, its members are the disk's; with several, each volume's members
 // sit in a folder named after its partition.  Partitions that cannot be
-// read are reported once the others have given what they hold.
-std::unique_ptr<Container> partitioned_disk(std::shared_ptr<const Source> source, std::vector<Partition> partitions);
+// read, and `damage` to the map, are reported once the others have given
+// what they hold.
+std::unique_ptr<Container> partitioned_disk(std::shared_ptr<const Source> source, std::vector<Partition> partitions,
+                                            std::string damage = "");
 
 }  // namespace containers::disk

@@ -45,13 +45,20 @@ std::string c_string(const uint8_t *p, size_t max) {
     return disk::mac_roman(p, n);
 }
 
-std::vector<disk::Partition> hfs_partitions(const Source &source, uint32_t unit) {
+// The map's HFS partitions; an entry that the map counts but that is cut off
+// or not an entry ends it, and `damage` says so.
+std::vector<disk::Partition> hfs_partitions(const Source &source, uint32_t unit, std::string &damage) {
     std::vector<disk::Partition> partitions;
     uint8_t entry[kEntry];
     read_exact(source, unit, entry, kEntry, Grade::kFatal, "the partition map");
     const uint32_t count = std::min(be32(entry + 4), kMaxEntries);
     for (uint32_t i = 1; i <= count; ++i) {
-        if (source.read_at(uint64_t{i} * unit, entry, kEntry) != kEntry || !is_entry(entry)) break;
+        if (source.read_at(uint64_t{i} * unit, entry, kEntry) != kEntry || !is_entry(entry)) {
+            damage = "the partition map counts " + std::to_string(count) + " entries, but entry " + std::to_string(i) +
+                     " is " + (source.size() < uint64_t{i + 1} * unit ? "cut off" : "not one") +
+                     "; the partitions it and those after it describe are missing";
+            break;
+        }
         const std::string type = c_string(entry + 48, 32);
         if (type != "Apple_HFS" && type != "Apple_HFSX") continue;
         partitions.push_back(
@@ -70,9 +77,10 @@ std::unique_ptr<Container> open_mac_side(std::shared_ptr<const Source> source) {
     const size_t length = source->read_at(0, head, sizeof head);
     const uint32_t unit = map_unit(*source, head, length);
     if (unit == 0) throw Error(Grade::kFatal, "the partition map has no entries");
-    auto partitions = hfs_partitions(*source, unit);
-    if (partitions.empty()) throw Error(Grade::kFatal, "the disk has no HFS partition");
-    return disk::partitioned_disk(std::move(source), std::move(partitions));
+    std::string damage;
+    auto partitions = hfs_partitions(*source, unit, damage);
+    if (partitions.empty()) throw Error(Grade::kFatal, damage.empty() ? "the disk has no HFS partition" : damage);
+    return disk::partitioned_disk(std::move(source), std::move(partitions), std::move(damage));
 }
 
 #ifdef MWCONV_HAVE_LIBARCHIVE

@@ -29,10 +29,18 @@ struct Walker::Frame {
     const Format *format;
     std::vector<std::string> path;  // of the container, for its members' output paths
     std::string shown;              // of the container, for messages
+    size_t given = 0;               // members listed so far
 };
 
-Walker::Walker(std::shared_ptr<const Source> source, const Format &format)
-    : budget_(std::max(kFloor, kMostExpansion * source->size())) {
+struct Walker::Inner {
+    std::shared_ptr<const Source> source;
+    const Format *format;
+    std::vector<std::string> path;
+    std::string shown;
+};
+
+Walker::Walker(std::shared_ptr<const Source> source, const Format &format, bool list_containers)
+    : list_containers_(list_containers), budget_(std::max(kFloor, kMostExpansion * source->size())) {
     Leaf failure;
     if (!open(std::move(source), format, {}, "", failure)) pending_ = std::make_unique<Leaf>(std::move(failure));
 }
@@ -55,7 +63,9 @@ bool Walker::open(std::shared_ptr<const Source> source, const Format &format, st
 
 Leaf Walker::failure(const Frame &frame, const std::string &why) const {
     Leaf leaf{frame.path, frame.shown, Member{}, nullptr, frame.format->name};
-    leaf.member.problem = std::string("damaged ") + frame.format->name + ": " + why;
+    leaf.damaged = frame.given > 0;
+    leaf.member.problem = std::string("damaged ") + frame.format->name + ": " + why +
+                          (leaf.damaged ? "; what lay past the damage is missing" : "; nothing in it could be read");
     return leaf;
 }
 
@@ -65,8 +75,12 @@ bool Walker::next(Leaf &leaf) {
         pending_.reset();
         return true;
     }
+    if (inner_) {
+        const std::unique_ptr<Inner> inner = std::move(inner_);
+        if (!open(inner->source, *inner->format, inner->path, inner->shown, leaf)) return true;
+    }
     while (!stack_.empty()) {
-        const Frame &frame = *stack_.back();
+        Frame &frame = *stack_.back();
         Member member;
         try {
             if (!frame.container->next(member)) {
@@ -78,6 +92,7 @@ bool Walker::next(Leaf &leaf) {
             stack_.pop_back();
             return true;
         }
+        ++frame.given;
         std::vector<std::string> path = frame.path;
         if (!is_wrapper(*frame.format)) path.insert(path.end(), member.path.begin(), member.path.end());
         leaf = Leaf{std::move(path), joined(frame.shown, member.path), std::move(member), nullptr, frame.format->name};
@@ -109,6 +124,12 @@ bool Walker::next(Leaf &leaf) {
         if (stack_.size() >= static_cast<size_t>(kMaxDepth)) {
             m.problem = std::string("a container (") + inner->name + ") nested deeper than " + std::to_string(kMaxDepth) +
                         " levels; not opened";
+            return true;
+        }
+        if (list_containers_) {
+            inner_ = std::make_unique<Inner>(Inner{data, inner, leaf.path, leaf.shown});
+            leaf.data = std::move(data);
+            leaf.opens = inner->name;
             return true;
         }
         Leaf failed;
