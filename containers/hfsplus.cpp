@@ -12,7 +12,11 @@
 //
 // The catalog's leaves are walked twice, as for HFS: at open for the folders
 // (few, kept as id -> parent and name) and the inodes, then member by member.
-// Forks are 64-bit, so of any size the volume holds.
+// Forks are 64-bit, so of any size the volume holds.  Damage loses only what
+// lies past it, as in HFS: the files listed before a bad node stand, a
+// damaged extents tree leaves the forks it held unreadable, a catalog whose
+// extents stop short is read as far as they go, and the damage ends the walk
+// as an error after the members it left.
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -74,8 +78,8 @@ struct Geometry {
 // fork's block where each record starts.
 using Overflow = std::map<std::tuple<uint32_t, uint8_t, uint32_t>, ExtentRecord>;
 
-// The byte extents of `fork` of file `id`, or an explanation of why its
-// extents do not hold it.
+// The byte extents of `fork` of file `id`; when its extents do not hold it,
+// `problem` says why and the extents found before are returned.
 std::vector<Extent> fork_extents(const Geometry &g, const Overflow &overflow, uint32_t id, uint8_t type,
                                  const Fork &fork, std::string &problem) {
     std::vector<Extent> list;
@@ -88,13 +92,13 @@ std::vector<Extent> fork_extents(const Geometry &g, const Overflow &overflow, ui
             if (count == 0) break;
             if (start + count > g.block_count) {
                 problem = "its extents lie past the end of the volume";
-                return {};
+                return list;
             }
             const uint64_t offset = start * g.block_size, bytes = count * g.block_size;
             const uint64_t used = std::min(bytes, fork.length - have * g.block_size);
             if (offset + used > g.source->size()) {
                 problem = "its extents lie past the end of the image";
-                return {};
+                return list;
             }
             list.push_back({offset, bytes});
             have += count;
@@ -105,7 +109,7 @@ std::vector<Extent> fork_extents(const Geometry &g, const Overflow &overflow, ui
         const auto next = have > UINT32_MAX ? overflow.end() : overflow.find({id, type, static_cast<uint32_t>(have)});
         if (next == overflow.end() || next->second.count[0] == 0) {
             problem = "its extents do not cover its length";
-            return {};
+            return list;
         }
         record = &next->second;
     }
@@ -151,13 +155,24 @@ public:
 
         // The extents tree first (its own extents are all in the header),
         // then the catalog, whose extents may continue in it.
+        // Without the extents tree, the forks that need it cannot be read;
+        // the others can.
         const Fork extents_file = fork_data(header + 192);
-        if (extents_file.length != 0)
-            load_overflow(btree::Tree(btree_file(kExtentsFileId, extents_file, "the extents tree"), "the extents tree",
-                                      btree::Keys::kHfsPlus));
+        try {
+            if (extents_file.length != 0)
+                load_overflow(btree::Tree(btree_file(kExtentsFileId, extents_file, "the extents tree"),
+                                          "the extents tree", btree::Keys::kHfsPlus));
+        } catch (const Error &e) {
+            damage_.push_back(e.what());
+        }
         catalog_ = std::make_unique<btree::Tree>(btree_file(kCatalogFileId, fork_data(header + 272), "the catalog"),
                                                  "the catalog", btree::Keys::kHfsPlus);
-        load_folders();
+        try {
+            load_folders();
+        } catch (const Error &) {
+            // The walk over the files meets the same damage at the same
+            // place and reports it; the folders before it are kept.
+        }
         walk_ = std::make_unique<btree::LeafWalk>(*catalog_);
     }
 
@@ -166,7 +181,12 @@ public:
         while (walk_->next(r)) {
             if (file_member(r, member)) return true;
         }
-        return false;
+        // The damage met at open, told once after every file listed.
+        if (damage_.empty()) return false;
+        std::string told;
+        for (const std::string &d : damage_) told += (told.empty() ? "" : "; ") + d;
+        damage_.clear();
+        throw Error(Grade::kFatal, told);
     }
 
     std::unique_ptr<Source> data() override { return fork(0); }
@@ -185,10 +205,18 @@ private:
         return extents(geometry_.source, f.extents, f.length);
     }
 
+    // A B-tree file through its extents; one whose extents stop short is
+    // read as far as they go, and the damage noted.
     std::shared_ptr<const Source> btree_file(uint32_t id, const Fork &fork, const char *what) {
         std::string problem;
         auto list = fork_extents(geometry_, overflow_, id, kDataFork, fork, problem);
-        if (!problem.empty()) throw Error(Grade::kFatal, std::string(what) + ": " + problem);
+        if (!problem.empty()) {
+            uint64_t reached = 0;
+            for (const Extent &e : list) reached += e.length;
+            if (reached == 0) throw Error(Grade::kFatal, std::string(what) + ": " + problem);
+            damage_.push_back(std::string(what) + ": " + problem + "; read as far as they reach");
+            return extents(geometry_.source, std::move(list), std::min<uint64_t>(reached, fork.length));
+        }
         return extents(geometry_.source, std::move(list), fork.length);
     }
 
@@ -311,6 +339,7 @@ private:
     std::vector<uint32_t> private_;
     std::unordered_map<uint32_t, std::vector<uint8_t>> inodes_;
     Listed forks_[2];  // data and resource fork of the member listed last
+    std::vector<std::string> damage_;  // found at open, told at the walk's end
 };
 
 // Where an HFS wrapper keeps its embedded HFS Plus volume, as a byte range;

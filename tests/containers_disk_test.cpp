@@ -523,6 +523,23 @@ TEST(HfsPlusImage, HostileVolumesEndWithAnErrorNeverAHang) {
     EXPECT_NE(members.at("Scattered").member.problem.find("do not cover"), std::string::npos);
     EXPECT_EQ(members.at("Letters/Memo to Ann").data, f.memo_doc);
 
+    // The extents tree damaged: every file is still listed, the forks that
+    // need the tree are problems, and the damage ends the walk.
+    std::string broken = volume;
+    broken[get32(volume, 1024 + 192 + 16) * block + 8] = 0;  // its header node is no header
+    auto container = hfsplus_format().open(source_of(broken));
+    std::map<std::string, std::string> problems;
+    Member m;
+    try {
+        while (container->next(m)) problems[joined(m.path)] = m.problem;
+        ADD_FAILURE() << "the damage is not told";
+    } catch (const Error &e) {
+        EXPECT_NE(std::string(e.what()).find("the extents tree has no header node"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(problems.size(), 16u);
+    EXPECT_NE(problems["Scattered"], "");
+    EXPECT_EQ(problems["Letters/Memo to Ann"], "");
+
     // A fork claimed past the volume's end, and the volume cut short.
     const auto cut = list(source_of(volume.substr(0, 80 * block)), hfsplus_format());
     EXPECT_NE(cut.at("Scattered").member.problem.find("past the end"), std::string::npos);
