@@ -10,7 +10,7 @@ const Format &macbinary_format();
 const Format &binhex_format();
 const Format &applesingle_format();   // AppleSingle; AppleDouble companions are joined by the walker
 const Format &diskcopy_format();      // DiskCopy 4.2: the volume inside opened in turn
-const Format &partition_map_format(); // Apple partition map: every Apple_HFS partition
+const Format &partition_map_format(); // Apple partition map: every Apple_HFS(X) partition; hybrid CDs
 const Format &mfs_format();
 const Format &hfs_format();           // raw HFS volumes, ISO 9660 / HFS hybrids through their HFS side
 const Format &hfsplus_format();       // HFS Plus and HFSX, raw or inside an HFS wrapper
