@@ -130,8 +130,9 @@ std::string help_text() {
            "       mwconv --list-converters [--lang fr|en]\n"
            "       mwconv serve [--listen ADDRESS:PORT] [-j N] [--queue N] [--max-upload SIZE]  (mwconv serve --help)\n\n" +
            text +
-           "\nContainers (MacBinary, BinHex, AppleSingle, StuffIt, zip, tar, 7z, cpio, ISO 9660)\n"
-           "and disk images (DiskCopy 4.2, Apple partition maps, MFS and HFS volumes) are walked\n"
+           "\nContainers (MacBinary, BinHex, AppleSingle, StuffIt, Compact Pro, zip, tar, 7z, cpio,\n"
+           "ISO 9660) and disk images (DiskCopy 4.2, Apple partition maps, GPT disks, MFS, HFS,\n"
+           "HFS Plus and HFSX volumes, ISO 9660 / HFS hybrid CDs) are walked\n"
            "like folders: mwconv -o out/ Archive.zip writes out/Archive.zip/Docs/Memo.txt.\n"
            "\nExit status: 0 all converted, 1 bad usage, 2 an input was not a document of the\n"
            "requested kind, 3 an input could not be read or converted or an output not written,\n"

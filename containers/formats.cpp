@@ -20,8 +20,11 @@ constexpr Accessor kRegistry[] = {
     &partition_map_format,
     &mfs_format,
     &hfs_format,
+    &hfsplus_format,
+    &gpt_format,
     &refused_format,
     &stuffit_format,
+    &compact_pro_format,
 #ifdef MWCONV_HAVE_LIBARCHIVE
     &libarchive_format,
 #endif

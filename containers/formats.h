@@ -10,9 +10,12 @@ const Format &macbinary_format();
 const Format &binhex_format();
 const Format &applesingle_format();   // AppleSingle; AppleDouble companions are joined by the walker
 const Format &diskcopy_format();      // DiskCopy 4.2: the volume inside opened in turn
-const Format &partition_map_format(); // Apple partition map: every Apple_HFS partition
+const Format &partition_map_format(); // Apple partition map: every Apple_HFS(X) partition; hybrid CDs
 const Format &mfs_format();
 const Format &hfs_format();           // raw HFS volumes, ISO 9660 / HFS hybrids through their HFS side
+const Format &hfsplus_format();       // HFS Plus and HFSX, raw or inside an HFS wrapper
+const Format &gpt_format();           // GUID partition tables: every partition that holds a volume
+const Format &compact_pro_format();   // Compact Pro (.cpt): folders, both forks, RLE and LZH
 const Format &stuffit_format();       // StuffIt 1.5-4.x and 5
 const Format &libarchive_format();    // zip, tar (gz, bz2, xz), 7z, cpio, ISO 9660
 const Format &refused_format();       // NDIF, DART, UDIF: recognised, refused with a message

@@ -7,7 +7,6 @@
 // - NDIF: the layout lives in a 'bcem' resource, so the image is only
 //   whole with its resource fork; it is recognised in a MacBinary file, the
 //   form such an image travels in.
-// - HFS Plus volumes ("H+" or "HX" where HFS has "BD").
 #include <cstring>
 
 #include "containers/disk_volume.h"
@@ -21,7 +20,7 @@ namespace {
 using disk::be16;
 using disk::be32;
 
-enum class Kind { kNone, kUdif, kDart, kNdif, kHfsPlus };
+enum class Kind { kNone, kUdif, kDart, kNdif };
 
 bool is_udif(const Source &source) {
     uint8_t trailer[4];
@@ -70,15 +69,8 @@ bool is_ndif_in_macbinary(const Source &source, const uint8_t *head, size_t leng
     return false;
 }
 
-bool is_hfs_plus(const uint8_t *head, size_t length) {
-    if (length < 1024 + 4) return false;
-    const uint16_t signature = be16(head + 1024), version = be16(head + 1026);
-    return (signature == 0x482B && version == 4) || (signature == 0x4858 && version == 5);
-}
-
 Kind kind_of(const Source &source, const uint8_t *head, size_t length) {
     if (is_udif(source)) return Kind::kUdif;
-    if (is_hfs_plus(head, length)) return Kind::kHfsPlus;
     if (is_ndif_in_macbinary(source, head, length)) return Kind::kNdif;
     if (is_dart(source, head, length)) return Kind::kDart;
     return Kind::kNone;
@@ -102,8 +94,6 @@ std::unique_ptr<Container> open(std::shared_ptr<const Source> source) {
             throw Error(Grade::kFatal, "a DART disk image: mwconv does not read this format");
         case Kind::kNdif:
             throw Error(Grade::kFatal, "an NDIF disk image: mwconv does not read this format");
-        case Kind::kHfsPlus:
-            throw Error(Grade::kFatal, "an HFS Plus volume: mwconv reads HFS and MFS volumes only");
         case Kind::kNone:
             break;
     }

@@ -14,6 +14,7 @@
 
 #include "containers/formats.h"
 #include "containers/names.h"
+#include "containers/decoders/decoded_fork.h"
 #include "mactext/roman.h"
 #include "mactext/clock.h"
 #include "containers/decoders/sit_decoders.h"
@@ -90,73 +91,31 @@ struct Fork {
     }
 };
 
-// A fork decoded on demand: reads go forward through the decoder a chunk at
-// a time; a read before the current chunk starts the decoder again, so
-// memory stays at one chunk whatever the fork's size.
-class DecodedFork final : public Source {
+// The decoder of a fork's method over its compressed bytes.
+std::unique_ptr<sit::Decoder> fork_decoder(std::shared_ptr<const Source> archive, const Fork &fork) {
+    sit::ByteInput input(std::move(archive), fork.offset, fork.length);
+    switch (fork.method) {
+        case 0: return sit::stored_decoder(std::move(input));
+        case 1: return sit::rle90_decoder(std::move(input));
+        case 2: return sit::lzw_decoder(std::move(input));
+        case 13: return sit::lzh_decoder(std::move(input));
+        default: return sit::arsenic_decoder(std::move(input), fork.size);
+    }
+}
+
+// The CRC-16 of the decoded fork; Arsenic checks its own CRC-32 as it ends.
+class Crc16Check final : public ForkCheck {
 public:
-    DecodedFork(std::shared_ptr<const Source> archive, Fork fork) : archive_(std::move(archive)), fork_(fork) {}
-
-    uint64_t size() const override { return fork_.size; }
-
-    size_t read_at(uint64_t offset, void *buffer, size_t n) const override {
-        if (offset >= fork_.size) return 0;
-        n = static_cast<size_t>(std::min<uint64_t>(n, fork_.size - offset));
-        auto *out = static_cast<uint8_t *>(buffer);
-        size_t copied = 0;
-        while (copied < n) {
-            const uint64_t at = offset + copied;
-            if (!decoder_ || at < chunk_start_) restart();
-            while (at >= chunk_start_ + chunk_.size()) advance();
-            const size_t from = static_cast<size_t>(at - chunk_start_);
-            const size_t k = std::min(n - copied, chunk_.size() - from);
-            std::memcpy(out + copied, chunk_.data() + from, k);
-            copied += k;
-        }
-        return n;
+    explicit Crc16Check(const Fork &fork) : expected_(fork.crc), checked_(fork.method != 15) {}
+    void restart() override { crc_ = 0; }
+    void update(const uint8_t *data, size_t n) override { crc_ = sit::crc16(crc_, data, n); }
+    void end() override {
+        if (checked_ && crc_ != expected_) throw Error(Grade::kMember, "CRC mismatch: the fork is damaged");
     }
 
 private:
-    std::unique_ptr<sit::Decoder> make() const {
-        sit::ByteInput input(archive_, fork_.offset, fork_.length);
-        switch (fork_.method) {
-            case 0: return sit::stored_decoder(std::move(input));
-            case 1: return sit::rle90_decoder(std::move(input));
-            case 2: return sit::lzw_decoder(std::move(input));
-            case 13: return sit::lzh_decoder(std::move(input));
-            default: return sit::arsenic_decoder(std::move(input), fork_.size);
-        }
-    }
-
-    void restart() const {
-        decoder_ = make();
-        chunk_.clear();
-        chunk_start_ = 0;
-        crc_ = 0;
-    }
-
-    void advance() const {
-        chunk_start_ += chunk_.size();
-        const uint64_t left = fork_.size - chunk_start_;
-        chunk_.resize(static_cast<size_t>(std::min<uint64_t>(kChunk, left)));
-        size_t filled = 0;
-        while (filled < chunk_.size()) {
-            const size_t got = decoder_->read(chunk_.data() + filled, chunk_.size() - filled);
-            if (got == 0) throw Error(Grade::kMember, "the compressed fork ends before its declared size");
-            filled += got;
-        }
-        crc_ = sit::crc16(crc_, chunk_.data(), chunk_.size());
-        if (chunk_start_ + chunk_.size() < fork_.size) return;
-        decoder_->finish();
-        if (fork_.method != 15 && crc_ != fork_.crc) throw Error(Grade::kMember, "CRC mismatch: the fork is damaged");
-    }
-
-    std::shared_ptr<const Source> archive_;
-    Fork fork_;
-    mutable std::unique_ptr<sit::Decoder> decoder_;
-    mutable std::vector<uint8_t> chunk_;
-    mutable uint64_t chunk_start_ = 0;
-    mutable uint16_t crc_ = 0;
+    uint16_t expected_, crc_ = 0;
+    bool checked_;
 };
 
 struct Entry {
@@ -196,7 +155,8 @@ private:
         const std::string problem = f.problem();
         if (!problem.empty()) throw Error(Grade::kMember, problem);
         if (f.size == 0) return bytes({});
-        return std::make_unique<DecodedFork>(source_, f);
+        auto archive = source_;
+        return decoded_fork([archive, f] { return fork_decoder(archive, f); }, f.size, std::make_unique<Crc16Check>(f));
     }
 
     Entry current_;

@@ -28,7 +28,7 @@ printf '%s\n' "${common[@]}" |
 status=0
 for target in $(grep -l LLVMFuzzerTestOneInput fuzz/*.cpp); do
   name=$(basename "$target" .cpp)
-  clang++ "${flags[@]}" "$target" "$out"/objects/*.o -lpng -lzip -larchive -lnettle -o "$out/$name"
+  clang++ "${flags[@]}" "$target" "$out"/objects/*.o -lpng -lzip -larchive -lnettle -lunistring -o "$out/$name"
   work="$out/$name-corpus"
   mkdir -p "$work"
   echo "fuzzing $name for ${seconds}s"

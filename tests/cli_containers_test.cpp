@@ -14,6 +14,7 @@
 #include "tests/support/apple_builder.h"
 #include "tests/support/corpus.h"
 #include "tests/support/disk_builder.h"
+#include "tests/support/hfsplus_builder.h"
 #include "tests/support/mw5_builder.h"
 #include "tests/support/run.h"
 
@@ -481,6 +482,61 @@ TEST(CliContainers, DiskImagesConvertLikeFoldersOfTheirDocuments) {
         ASSERT_FALSE(alone.empty()) << bare_name;
         EXPECT_EQ(read_file(dir.file("real/MacWrite 4.5.image/" + std::string(name) + ".txt")), alone) << name;
     }
+}
+
+
+// Documents on an HFS Plus volume (the corpus's real ones where present) on a
+// GPT disk inside a zip convert to the bytes their bare copies give, named and
+// dated by the Finder.
+TEST(CliContainers, HfsPlusOnAGptDiskInAZip) {
+    if (!kArchives || !have("zip")) GTEST_SKIP() << "no zip reader or writer";
+    ScratchDir dir;
+    std::vector<std::pair<std::string, std::string>> docs{{"Memo to Ann", memo()}};
+    for (const char *name : {"Sample_Memo", "About_MacWrite"}) {
+        const fs::path real = corpus_dir() / "macwrite5" / (std::string("DiskCopyReader__MW45disk__") + name);
+        if (fs::exists(real)) docs.push_back({name, read_file(real.string())});
+    }
+    constexpr uint32_t kModified = 2840140800u;  // 1994-01-01 00:00:00
+    HfsPlusBuilder volume;
+    for (const auto &[name, bytes] : docs) volume.add({"Letters", name, "WORDMACA", bytes, "", kModified, kModified});
+    dir.write("disk.img", gpt_disk({{"Macintosh HD", volume.build()}}));
+    sh(dir, "zip -q disk.zip disk.img");
+    const RunResult r = run_mwconv(dir, "-o '" + dir.file("out") + "/' '" + dir.file("disk.zip") + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const auto &[name, bytes] : docs) {
+        const std::string output = dir.file("out/disk.zip/disk.img/Letters/" + name + ".txt");
+        EXPECT_EQ(read_file(output), run_mwconv(dir, "'" + dir.write("bare", bytes) + "'").out) << name;
+        EXPECT_EQ(mtime_of(output), int64_t{kModified} - 2082844800) << name;
+    }
+}
+
+// An ISO 9660 / HFS Plus hybrid as xorriso makes it: the Mac side gives the
+// Finder's type and creator; with the Mac side damaged, the ISO 9660 side
+// gives the same documents, and mwconv says so.
+TEST(CliContainers, IsoHfsPlusHybridAndItsIsoSide) {
+    if (!kArchives) GTEST_SKIP() << "a build without libarchive reads no ISO 9660";
+    if (!have("xorriso")) GTEST_SKIP() << "xorriso is not installed";
+    ScratchDir dir;
+    fs::create_directories(dir.file("cd/Letters"));
+    const std::string bare = dir.write("cd/Letters/Memo", memo());
+    sh(dir, "touch -d '1994-01-01 00:00:00 UTC' cd/Letters/Memo && xorriso -as mkisofs -hfsplus "
+            "-hfsplus-file-creator-type MACA WORD /Letters/Memo -V CD -o cd.iso cd");
+    const std::string expected = run_mwconv(dir, "'" + bare + "'").out;
+    const RunResult id = run_mwconv(dir, "--identify '" + dir.file("cd.iso") + "'");
+    EXPECT_NE(id.out.find("Letters/Memo: type WORD, creator MACA, "), std::string::npos) << id.out;
+    EXPECT_NE(id.out.find("modified 1994-01-01T00:00:00"), std::string::npos) << id.out;
+    RunResult r = run_mwconv(dir, "-o '" + dir.file("out") + "/' '" + dir.file("cd.iso") + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir.file("out/cd.iso/Letters/Memo.txt")), expected);
+    EXPECT_EQ(mtime_of(dir.file("out/cd.iso/Letters/Memo.txt")), 757382400);
+
+    // The HFS Plus volume header gone: the ISO 9660 side, told once.
+    sh(dir, "start=$(od -An -tu4 --endian=big -j $((3 * 512 + 8)) -N4 cd.iso) && "
+            "printf XX | dd of=cd.iso bs=1 seek=$((start * 512 + 1024)) conv=notrunc 2>/dev/null");
+    r = run_mwconv(dir, "-o '" + dir.file("iso") + "/' '" + dir.file("cd.iso") + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir.file("iso/cd.iso/Letters/Memo.txt")), expected);
+    EXPECT_NE(r.err.find("read from its ISO 9660 side"), std::string::npos) << r.err;
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "host/macbinary.h"
 #include "tests/support/corpus.h"
 #include "tests/support/disk_builder.h"
+#include "tests/support/hfsplus_builder.h"
 #include "tests/support/mw5_builder.h"
 #include "tests/support/run.h"
 
@@ -27,7 +28,8 @@ namespace fs = std::filesystem;
 
 struct Listed {
     Member member;
-    std::string data;  // the data fork, when it could be read
+    std::string data;      // the data fork, when it could be read
+    std::string resource;  // the resource fork, from the volumes that give it
 };
 
 std::string joined(const std::vector<std::string> &path) {
@@ -45,7 +47,8 @@ const Format *best_format(const Source &source) {
     head.resize(source.read_at(0, head.data(), head.size()));
     const Format *best = nullptr;
     int best_bid = 0;
-    for (const Format *f : {&diskcopy_format(), &partition_map_format(), &mfs_format(), &hfs_format(), &refused_format()}) {
+    for (const Format *f : {&diskcopy_format(), &partition_map_format(), &mfs_format(), &hfs_format(), &hfsplus_format(),
+                            &gpt_format(), &refused_format()}) {
         const int bid = f->bid(source, head.data(), head.size());
         if (bid > best_bid) best = f, best_bid = bid;
     }
@@ -62,8 +65,13 @@ std::map<std::string, Listed> list(std::shared_ptr<const Source> source, const F
     auto container = format->open(source);
     Member m;
     while (container->next(m)) {
-        Listed l{m, {}};
+        Listed l{m, {}, {}};
         if (m.problem.empty()) {
+            if (m.resource_length != 0 && m.warning.empty()) {
+                auto resource = container->resource();
+                l.resource.resize(resource->size());
+                EXPECT_EQ(resource->read_at(0, l.resource.data(), l.resource.size()), l.resource.size());
+            }
             auto data = container->data();
             l.data.resize(data->size());
             EXPECT_EQ(data->read_at(0, l.data.data(), l.data.size()), l.data.size());
@@ -299,7 +307,7 @@ Walked walk(const std::string &bytes) {
             w.damaged = leaf.damaged;
             continue;
         }
-        Listed l{leaf.member, {}};
+        Listed l{leaf.member, {}, {}};
         if (leaf.data) {
             l.data.resize(leaf.data->size());
             leaf.data->read_at(0, l.data.data(), l.data.size());
@@ -371,10 +379,6 @@ TEST(RefusedImage, WrappersAndVolumesWeDoNotReadAreNamed) {
     for (int i = 0; i < 40; ++i) put16(dart, 4 + 2 * i, 0xFFFF);
     expect_fatal(dart, refused_format(), "DART");
 
-    std::string plus(8192, '\0');
-    plus.replace(1024, 4, "H+\0\x04", 4);
-    expect_fatal(plus, refused_format(), "HFS Plus");
-
     // NDIF, as it travels: MacBinary with a 'bcem' resource.
     std::string ndif(128 + 256, '\0');
     ndif[1] = 4;
@@ -402,6 +406,172 @@ TEST(CorpusImage, DiskCopyMfsFloppyHoldsTheBareDocuments) {
     }
     // The Finder's folder records place the system files.
     EXPECT_TRUE(members.count("System Folder/System"));
+}
+
+// An HFS Plus volume with what the format can hold: folders, a decomposed
+// name, both forks, a data fork in more than eight extents (the rest in the
+// extents tree), a catalog of several leaves under an index node, and a hard
+// link through the private folder.
+struct HfsPlusFixture {
+    std::string big, memo_doc = memo("Plus");
+    std::string build(bool hfsx = false) {
+        for (int i = 0; i < 20000; ++i) big += "line " + std::to_string(i) + "\n";
+        HfsPlusBuilder b(hfsx);
+        b.add({"Letters", "Memo to Ann", "WORDMACA", memo_doc, "resource fork", kCreated, kModified});
+        HfsPlusFile scattered{"", "Scattered", "TEXTttxt", big, std::string(9000, 'r')};
+        scattered.fragmented = true;
+        b.add(scattered);
+        b.add({"Letters", "Cafe\xCC\x81", "TEXTttxt", "decomposed", ""});
+        HfsPlusFile inode{"", "", "WORDMACA", memo("Linked"), "", kCreated, kModified};
+        inode.inode = 42;
+        b.add(inode);
+        HfsPlusFile link{"Letters", "Link", "", "", ""};
+        link.link_to = 42;
+        b.add(link);
+        for (int i = 0; i < 12; ++i) b.add({"Many", "File " + std::to_string(i), "TEXTttxt", std::to_string(i), ""});
+        return b.leaf_records(5).build();
+    }
+};
+
+void expect_hfsplus_members(const std::map<std::string, Listed> &members, const HfsPlusFixture &f,
+                            const std::string &prefix = "") {
+    // The inode is listed under its link only; two volumes, twice as many.
+    ASSERT_EQ(members.size(), prefix.empty() ? 16u : 32u);
+    const Listed &memo_member = members.at(prefix + "Letters/Memo to Ann");
+    EXPECT_EQ(memo_member.member.type + memo_member.member.creator, "WORDMACA");
+    EXPECT_EQ(memo_member.member.created, int64_t{kCreated} - kMacEpoch);
+    EXPECT_EQ(memo_member.member.modified, int64_t{kModified} - kMacEpoch);
+    EXPECT_EQ(memo_member.data, f.memo_doc);
+    EXPECT_EQ(memo_member.resource, "resource fork");
+    EXPECT_EQ(members.at(prefix + "Scattered").data, f.big);
+    EXPECT_EQ(members.at(prefix + "Scattered").resource, std::string(9000, 'r'));
+    EXPECT_EQ(members.at(prefix + "Letters/Caf\xC3\xA9").data, "decomposed");  // composed to NFC
+    const Listed &link = members.at(prefix + "Letters/Link");
+    EXPECT_EQ(link.member.type + link.member.creator, "WORDMACA");
+    EXPECT_EQ(link.data, memo("Linked"));
+    EXPECT_EQ(members.at(prefix + "Many/File 11").data, "11");
+}
+
+TEST(HfsPlusImage, RawWrappedPartitionedAndOnGpt) {
+    HfsPlusFixture f;
+    const std::string volume = f.build();
+    expect_hfsplus_members(list(volume, hfsplus_format()), f);
+    expect_hfsplus_members(list(hfs_wrapper(volume), hfsplus_format()), f);
+    expect_hfsplus_members(list(partitioned_disk({{"Mac HD", "Apple_HFS", volume}}), partition_map_format()), f);
+    expect_hfsplus_members(list(gpt_disk({{"Mac HD", volume}}), gpt_format()), f);
+    expect_hfsplus_members(list(gpt_disk({{"One", volume}, {"Two", volume}}), gpt_format()), f, "Two/");
+
+    // A damaged primary GPT header: the backup at the disk's end is read;
+    // with both damaged the disk is refused with the reason.
+    std::string disk = gpt_disk({{"Mac HD", volume}});
+    disk[512 + 24] ^= 1;
+    expect_hfsplus_members(list(disk, gpt_format()), f);
+    disk[disk.size() - 512 + 24] ^= 1;
+    expect_fatal(disk, gpt_format(), "CRC");
+}
+
+TEST(HfsPlusImage, CaseSensitiveHfsxKeepsMemoAndMemoApart) {
+    HfsPlusBuilder b(true);
+    b.add({"", "Memo", "TEXTttxt", "upper", ""}).add({"", "memo", "TEXTttxt", "lower", ""});
+    const auto members = list(b.build(), hfsplus_format());
+    EXPECT_EQ(members.at("Memo").data, "upper");
+    EXPECT_EQ(members.at("memo").data, "lower");
+}
+
+// 7-Zip reads the builder's volumes as we do: every data and resource fork.
+TEST(HfsPlusImage, SevenZipExtractsTheSameForks) {
+    REQUIRE_PROGRAM("7z");
+    HfsPlusFixture f;
+    ScratchDir dir;
+    const std::string image = dir.write("plus.img", f.build(true));
+    bool ok = false;
+    run_command("cd '" + dir.path() + "' && 7z x -y -oout plus.img >/dev/null 2>&1", &ok);
+    ASSERT_TRUE(ok) << "7z could not read the built volume";
+    for (const auto &[path, m] : list(slurp(image), hfsplus_format())) {
+        if (path == "Letters/Link" || path.find("Caf") != std::string::npos) continue;  // 7-Zip shows the link bare
+        EXPECT_EQ(m.data, slurp(dir.file("out/Test/" + path))) << path;
+        if (!m.resource.empty()) {
+            EXPECT_EQ(m.resource, slurp(dir.file("out/Test/" + path + ":rsrc"))) << path;
+        }
+    }
+    EXPECT_EQ(slurp(dir.file("out/Test/[HFS+ Private Data]/iNode42")), memo("Linked"));
+}
+
+TEST(HfsPlusImage, HostileVolumesEndWithAnErrorNeverAHang) {
+    HfsPlusFixture f;
+    const std::string volume = f.build();
+    const uint32_t block = get32(volume, 1024 + 40);
+    const size_t catalog = size_t{get32(volume, 1024 + 272 + 16)} * block;
+    const size_t node = get16(volume, catalog + 14 + 18);
+    const uint32_t first_leaf = get32(volume, catalog + 14 + 10);
+
+    std::string loop = volume;  // the first leaf links to itself
+    put32(loop, catalog + first_leaf * node, first_leaf);
+    expect_fatal(loop, hfsplus_format(), "loop");
+    std::string outside = volume;
+    put32(outside, catalog + first_leaf * node, 0x7FFFFFFF);
+    expect_fatal(outside, hfsplus_format(), "outside the tree");
+    std::string huge = volume;  // record count beyond the node
+    put16(huge, catalog + first_leaf * node + 10, 0xFFFF);
+    expect_fatal(huge, hfsplus_format(), "more records than fit");
+
+    // The extents tree lost: the scattered fork's extents no longer cover it;
+    // its other members still read.
+    std::string no_overflow = volume;
+    put32(no_overflow, get32(volume, 1024 + 192 + 16) * block + 14 + 10, 0);
+    const auto members = list(no_overflow, hfsplus_format());
+    EXPECT_NE(members.at("Scattered").member.problem.find("do not cover"), std::string::npos);
+    EXPECT_EQ(members.at("Letters/Memo to Ann").data, f.memo_doc);
+
+    // The extents tree damaged: every file is still listed, the forks that
+    // need the tree are problems, and the damage ends the walk.
+    std::string broken = volume;
+    broken[get32(volume, 1024 + 192 + 16) * block + 8] = 0;  // its header node is no header
+    auto container = hfsplus_format().open(source_of(broken));
+    std::map<std::string, std::string> problems;
+    Member m;
+    try {
+        while (container->next(m)) problems[joined(m.path)] = m.problem;
+        ADD_FAILURE() << "the damage is not told";
+    } catch (const Error &e) {
+        EXPECT_NE(std::string(e.what()).find("the extents tree has no header node"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(problems.size(), 16u);
+    EXPECT_NE(problems["Scattered"], "");
+    EXPECT_EQ(problems["Letters/Memo to Ann"], "");
+
+    // A fork claimed past the volume's end, and the volume cut short.
+    const auto cut = list(source_of(volume.substr(0, 80 * block)), hfsplus_format());
+    EXPECT_NE(cut.at("Scattered").member.problem.find("past the end"), std::string::npos);
+    std::string huge_fork = volume;
+    for (size_t at = catalog; at + 8 < catalog + 64 * node; ++at) {
+        if (get32(huge_fork, at) == uint64_t{f.big.size()} && get32(huge_fork, at - 4) == 0) put32(huge_fork, at - 4, 0xFFFF);
+    }
+    EXPECT_NE(list(huge_fork, hfsplus_format()).at("Scattered").member.problem, "");
+}
+
+
+// The corpus's GPT disks with HFS Plus volumes (one journaled) come inside
+// UDIF images: 7-Zip gives their pieces, joined here into the raw disk, and
+// the files it extracts from the volumes, which ours must equal.
+TEST(CorpusImage, GptDisksWithHfsPlusVolumesAsSevenZipReadsThem) {
+    REQUIRE_PROGRAM("7z");
+    const fs::path dir2 = corpus_dir() / "containers2";
+    if (!fs::exists(dir2)) GTEST_SKIP() << "no corpus at " << corpus_dir() << ": the real disks are not checked";
+    for (const std::string name : {"hdi-mac__test-disk-image-hfsp", "hdi-mac__test-disk-image-hfsp-j"}) {
+        ScratchDir dir;
+        const std::string dmg = (dir2 / (name + ".dmg")).string();
+        bool ok = false;
+        run_command("cd '" + dir.path() + "' && 7z x -y -tdmg -opieces '" + dmg + "' >/dev/null 2>&1 && 7z x -y -ofiles '" +
+                        dmg + "' >/dev/null 2>&1 && ls pieces | sort -n | (cd pieces && xargs -d '\\n' cat) > disk.img",
+                    &ok);
+        ASSERT_TRUE(ok) << name;
+        const auto members = list(slurp(dir.file("disk.img")), gpt_format());
+        // Three text files, and the journal's two files on the journaled one.
+        EXPECT_EQ(members.size(), name.back() == 'j' ? 5u : 3u) << name;
+        for (const auto &[path, m] : members)
+            EXPECT_EQ(m.data, slurp(dir.file("files/" + name.substr(9) + "/" + path))) << name << ": " << path;
+    }
 }
 
 }  // namespace

@@ -1,13 +1,16 @@
 // Writes fuzzing seeds of the disk image formats into DIR: an MFS volume, an
 // HFS volume (when hfsutils is installed), each also in a DiskCopy 4.2 image
-// and behind a partition map, and the refused wrappers.  Volumes are cut
+// and behind a partition map, HFS Plus volumes (raw, wrapped, on a GPT disk),
+// a Compact Pro archive, and the refused wrappers.  Volumes are cut
 // after their directories, where a fuzzer's inputs end:
 //   make_disk_seeds DIR
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
+#include "tests/support/cpt_builder.h"
 #include "tests/support/disk_builder.h"
+#include "tests/support/hfsplus_builder.h"
 #include "tests/support/mw5_builder.h"
 
 namespace {
@@ -15,6 +18,7 @@ namespace {
 using namespace testing_support;
 
 constexpr size_t kCut = 16 * 1024;
+constexpr size_t kSeedLength = 64 * 1024;  // the fuzzers' longest input
 
 void write(const std::string &dir, const std::string &name, const std::string &bytes) {
     std::FILE *f = std::fopen((dir + "/" + name).c_str(), "wb");
@@ -60,6 +64,19 @@ int main(int argc, char **argv) {
         write(dir, "hfs.image", diskcopy42(hfs));
         write(dir, "hfs-partitioned.img", partitioned_disk({{"MacOS", "Apple_HFS", hfs}}));
     }
+    // HFS Plus: raw, wrapped, partitioned and on a GPT disk; cut after the
+    // catalog, which the builder places before the forks.
+    HfsPlusBuilder plus;
+    plus.add({"Letters", "Memo", "WORDMACA", doc, "rsrc", 1, 2});
+    HfsPlusFile scattered{"", "Scattered", "TEXTttxt", std::string(40000, 's'), "", 0, 0};
+    scattered.fragmented = true;
+    plus.add(scattered);
+    const std::string volume = plus.build();
+    write(dir, "hfsplus.img", volume.substr(0, kSeedLength));
+    write(dir, "hfsplus-wrapped.img", hfs_wrapper(volume).substr(0, kSeedLength));
+    write(dir, "hfsplus-gpt.img", gpt_disk({{"Mac HD", volume}}).substr(0, kSeedLength));
+    write(dir, "memo.cpt", compact_pro({cpt_folder("Letters", {cpt_file("Memo", "WORDMACA", doc, "rsrc", 1, true),
+                                                               cpt_file("Plain", "TEXTttxt", std::string(300, 'p'), "")})}));
     std::string udif(1024, '\0');
     udif.replace(512, 4, "koly");
     write(dir, "udif.dmg", udif);
