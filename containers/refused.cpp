@@ -1,9 +1,8 @@
 // Disk images that mwconv recognises but does not read, refused with a
 // message that names the format rather than "not a container":
 //
-// - UDIF (.dmg): a "koly" trailer in the last 512 bytes.
-// - DART: a compression byte, a disk kind, the disk's size in KB and a
-//   table of block lengths; all four must agree.
+// - UDIF (.dmg), where mwconv is built without its libraries: a "koly"
+//   trailer in the last 512 bytes.
 // - NDIF: the layout lives in a 'bcem' resource, so the image is only
 //   whole with its resource fork; it is recognised in a MacBinary file, the
 //   form such an image travels in.
@@ -21,30 +20,16 @@ namespace {
 using disk::be16;
 using disk::be32;
 
-enum class Kind { kNone, kUdif, kDart, kNdif, kHfsPlus };
+enum class Kind { kNone, kUdif, kNdif, kHfsPlus };
 
-bool is_udif(const Source &source) {
+bool is_udif([[maybe_unused]] const Source &source) {
+#ifdef MWCONV_HAVE_UDIF
+    return false;
+#else
     uint8_t trailer[4];
     return source.size() >= 512 && source.read_at(source.size() - 512, trailer, 4) == 4 &&
            std::memcmp(trailer, "koly", 4) == 0;
-}
-
-bool is_dart(const Source &source, const uint8_t *head, size_t length) {
-    if (length < 4 + 2 * 72 || head[0] > 2) return false;
-    const uint8_t kind = head[1];
-    if (kind != 1 && kind != 2 && kind != 3 && kind != 0x10 && kind != 0x11 && kind != 0x12) return false;
-    const uint16_t kilobytes = be16(head + 2);
-    if (kilobytes != 400 && kilobytes != 800 && kilobytes != 720 && kilobytes != 1440) return false;
-    // A table entry per 20 KB block: absent (0), stored whole (-1), or the
-    // length of the block compressed, never more than its 20960 bytes.
-    const size_t blocks = kilobytes == 1440 ? 72 : 40;
-    uint64_t stored = 0;
-    for (size_t i = 0; i < blocks; ++i) {
-        const uint16_t n = be16(head + 4 + 2 * i);
-        if (n != 0xFFFF && n > 20960) return false;
-        stored += n == 0xFFFF ? 20960 : n;
-    }
-    return stored > 0 && 4 + 2 * blocks + (head[0] == 2 ? stored : 0) <= source.size();
+#endif
 }
 
 // A MacBinary file whose resource fork lists a 'bcem' resource type.
@@ -80,7 +65,6 @@ Kind kind_of(const Source &source, const uint8_t *head, size_t length) {
     if (is_udif(source)) return Kind::kUdif;
     if (is_hfs_plus(head, length)) return Kind::kHfsPlus;
     if (is_ndif_in_macbinary(source, head, length)) return Kind::kNdif;
-    if (is_dart(source, head, length)) return Kind::kDart;
     return Kind::kNone;
 }
 
@@ -98,8 +82,6 @@ std::unique_ptr<Container> open(std::shared_ptr<const Source> source) {
     switch (kind_of(*source, head, length)) {
         case Kind::kUdif:
             throw Error(Grade::kFatal, "a UDIF disk image (.dmg): mwconv does not read this format");
-        case Kind::kDart:
-            throw Error(Grade::kFatal, "a DART disk image: mwconv does not read this format");
         case Kind::kNdif:
             throw Error(Grade::kFatal, "an NDIF disk image: mwconv does not read this format");
         case Kind::kHfsPlus:
