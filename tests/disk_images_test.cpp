@@ -1,0 +1,304 @@
+// UDIF and DART images: the real ones of the corpus against 7-Zip and the
+// disk a DART image was made from, images built from the formats' public
+// descriptions (checked with 7-Zip where it reads them) around HFS volumes
+// that hfsutils writes, and hostile chunk tables.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "containers/formats.h"
+#include "containers/source.h"
+#include "containers/walk.h"
+#include "tests/support/corpus.h"
+#include "tests/support/disk_builder.h"
+#include "tests/support/mw5_builder.h"
+#include "tests/support/run.h"
+#include "tests/support/udif_builder.h"
+
+namespace {
+
+using namespace containers;
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+std::string slurp(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::shared_ptr<const Source> source_of(const std::string &bytes) {
+    return containers::bytes(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+}
+
+std::string read_all(const Source &s) {
+    std::string out(static_cast<size_t>(s.size()), '\0');
+    out.resize(s.read_at(0, out.data(), out.size()));
+    return out;
+}
+
+// Every leaf of a walk: its shown path, and its data or "!" and the problem.
+std::map<std::string, std::string> walk(std::shared_ptr<const Source> source) {
+    std::map<std::string, std::string> out;
+    const Format *format = recognise(*source);
+    if (format == nullptr) return out;
+    Walker walker(source, *format);
+    Leaf leaf;
+    while (walker.next(leaf)) {
+        std::string data = "!" + leaf.member.problem;
+        if (leaf.data != nullptr) {
+            try {
+                data = read_all(*leaf.data);
+            } catch (const Error &e) {
+                data = std::string("!") + e.what();
+            }
+        }
+        out[leaf.shown] = data;
+    }
+    return out;
+}
+
+// An 800K HFS volume by hfsutils with a MacWrite document and a file of 30000
+// bytes, and each data fork as `hcopy -r` gives it.
+struct Volume {
+    ScratchDir dir;
+    std::string image;
+    std::map<std::string, std::string> forks;
+
+    bool build() {
+        Hfsutils h(dir.path());
+        const std::string path = dir.file("disk.img");
+        if (!h.format(path, 800, "Test Disk")) return false;
+        std::string big;
+        for (int i = 0; i < 30000; ++i) big += static_cast<char>(i * 7919 >> 5);
+        dir.write("memo", Mw5Builder().text(Area::Main, "A memo on a disk image\r").build());
+        dir.write("big", big);
+        bool ok = h.run("hmkdir :Letters") && h.run("hcopy -r memo ':Letters:Memo'") && h.run("hcopy -r big :Big");
+        ok = ok && h.run("humount");
+        image = slurp(path);
+        forks = {{"Letters/Memo", slurp(dir.file("memo"))}, {"Big", big}};
+        return ok;
+    }
+};
+
+const std::vector<UdifMethod> kEveryMethod = {UdifMethod::kRaw,   UdifMethod::kZero, UdifMethod::kZlib,
+                                              UdifMethod::kBzip2, UdifMethod::kAdc,  UdifMethod::kLzma};
+
+TEST(UdifImage, EveryChunkMethodAroundAPartitionedHfsDiskAs7ZipReadsIt) {
+    REQUIRE_PROGRAM("hformat");
+    REQUIRE_PROGRAM("7z");
+    Volume v;
+    ASSERT_TRUE(v.build());
+    // The disk split into three partitions as hdiutil does: the driver
+    // descriptor, the map, the volume.
+    const std::string disk = partitioned_disk({{"disk image", "Apple_HFS", v.image}});
+    const std::string image = udif_image({{"Driver Descriptor Map (DDM : 0)", disk.substr(0, 512)},
+                                          {"Apple (Apple_partition_map : 1)", disk.substr(512, 63 * 512)},
+                                          {"disk image (Apple_HFS : 2)", disk.substr(64 * 512)}},
+                                         kEveryMethod, 16);
+    // The builder's chunks are what 7-Zip reads: each partition as built.
+    ScratchDir out;
+    const std::string dmg = out.write("disk.dmg", image);
+    bool ok = false;
+    run_command("cd '" + out.path() + "' && 7z x -tdmg -y -ox '" + dmg + "' >/dev/null 2>&1", &ok);
+    ASSERT_TRUE(ok);
+    std::string joined;
+    for (const char *name : {"0.ddm", "1.Apple_partition_map", "2.hfs"}) {
+        ASSERT_TRUE(fs::exists(out.file(std::string("x/") + name))) << name;
+        joined += slurp(out.file(std::string("x/") + name));
+    }
+    ASSERT_EQ(joined, disk);
+
+    const auto members = walk(source_of(image));
+    for (const auto &[path, fork] : v.forks) {
+        ASSERT_TRUE(members.count(path)) << path;
+        EXPECT_EQ(members.at(path), fork) << path;
+    }
+}
+
+TEST(UdifImage, CorpusImagesGiveThePartitionsThat7ZipGives) {
+    const fs::path folder = corpus_dir() / "containers2";
+    if (!fs::exists(folder)) GTEST_SKIP() << "no corpus at " << corpus_dir() << ": the real images are not checked";
+    REQUIRE_PROGRAM("7z");
+    for (const char *kind : {"raw", "zlib", "bz2", "adc", "lzfse"}) {
+        const fs::path dmg = folder / (std::string("node-udif__compression-") + kind + ".dmg");
+        ScratchDir out;
+        bool ok = false;
+        run_command("7z x -y -o'" + out.path() + "' '" + dmg.string() + "' >/dev/null 2>&1", &ok);
+        std::map<std::string, std::string> expected;  // by the partition's number
+        for (const auto &e : fs::directory_iterator(out.path()))
+            expected[e.path().filename().string().substr(0, 1)] = slurp(e.path());
+        const auto members = walk(source_of(slurp(dmg)));
+        ASSERT_EQ(members.size(), 5u) << kind;
+        for (const auto &[name, data] : members) {
+            // "Windows_FAT_16 : 2" and 7-Zip's "2.Windows_FAT_16"
+            const std::string number = name.substr(name.size() - 2, 1);
+            if (std::string(kind) == "lzfse" && data.size() < 65024) {
+                EXPECT_NE(data.find("LZFSE"), std::string::npos) << name << ": " << data;
+                continue;
+            }
+            EXPECT_EQ(data, expected[number]) << kind << ": " << name;
+        }
+    }
+}
+
+// An image of `disk` in zlib chunks whose block table `patch` changes.
+std::string patched_udif(const std::string &disk, const std::function<void(std::string &)> &patch) {
+    UdifHooks hooks;
+    hooks.patch = patch;
+    return udif_image({{"disk image (Apple_HFS : 0)", disk}}, {UdifMethod::kZlib}, 16, hooks);
+}
+
+std::string open_error(const std::string &image) {
+    try {
+        walk(source_of(image));
+        auto container = udif_format().open(source_of(image));
+        Member m;
+        std::string problems;
+        while (container->next(m)) {
+            if (!m.problem.empty()) problems += m.problem;
+            else read_all(*container->data());
+        }
+        return problems;
+    } catch (const Error &e) {
+        return e.what();
+    }
+}
+
+TEST(UdifImage, HostileTablesEndWithAnErrorNeverAHangOrABomb) {
+    // A disk of zeros but for its last sector.
+    std::string disk(64 * 512, '\0');
+    disk.back() = 'z';
+    constexpr size_t kFirstChunk = 204;
+    // A chunk whose bytes lie past the image.
+    EXPECT_NE(open_error(patched_udif(disk, [](std::string &t) { put64(t, kFirstChunk + 24, 1u << 30); })).find("past the end"),
+              std::string::npos);
+    // Two chunks over the same sectors.
+    EXPECT_NE(open_error(patched_udif(disk, [](std::string &t) { put64(t, kFirstChunk + 40 + 8, 0); })).find("overlap"),
+              std::string::npos);
+    // A chunk past its partition, and a partition of a terabyte on a disk
+    // of 64 sectors.
+    EXPECT_NE(open_error(patched_udif(disk, [](std::string &t) { put64(t, kFirstChunk + 8, 1u << 20); })).find("past its partition"),
+              std::string::npos);
+    EXPECT_NE(open_error(patched_udif(disk, [](std::string &t) {
+                  put64(t, 16, uint64_t{1} << 31);
+                  put64(t, kFirstChunk + 16, uint64_t{1} << 31);
+              })).find("past the end of the disk"),
+              std::string::npos);
+    // More entries than the table holds.
+    EXPECT_NE(open_error(patched_udif(disk, [](std::string &t) { put32(t, 200, 0x7FFFFFFF); })).find("cut short"),
+              std::string::npos);
+    // A chunk that decodes to less than it declares.
+    EXPECT_NE(open_error(patched_udif(disk, [](std::string &t) { put64(t, kFirstChunk + 32, 8); })).find("zlib"),
+              std::string::npos);
+    // A property list that is not one.
+    std::string image = udif_image({{"disk", disk}}, {UdifMethod::kRaw});
+    image.replace(image.find("<plist"), 6, "<xlist");
+    EXPECT_NE(open_error(image).find("property list"), std::string::npos);
+}
+
+TEST(UdifImage, ABombDecodesNoFurtherThanItsChunkDeclares) {
+    // A sector whose zlib chunk holds a megabyte.
+    const std::string disk(512, 'a');
+    UdifHooks hooks;
+    hooks.pack = [](UdifMethod m, const std::string &) { return udif_compress(m, std::string(1 << 20, 'a')); };
+    const auto members = walk(source_of(udif_image({{"disk", disk}}, {UdifMethod::kZlib}, 16, hooks)));
+    ASSERT_EQ(members.size(), 1u);
+    EXPECT_EQ(members.begin()->second, disk);
+}
+
+// DART "fast" (RLE) chunks: runs of a repeated word, literal words.
+std::string dart_rle(const std::string &chunk) {
+    std::string out;
+    for (size_t i = 0; i < chunk.size();) {
+        size_t run = 1;
+        while (i + 2 * run + 1 < chunk.size() && chunk.compare(i + 2 * run, 2, chunk, i, 2) == 0 && run < 0x7FFF) ++run;
+        std::string count(2, '\0');
+        if (run > 1) {
+            put16(count, 0, static_cast<uint32_t>(-static_cast<int32_t>(run)) & 0xFFFF);
+            out += count + chunk.substr(i, 2);
+            i += 2 * run;
+        } else {
+            put16(count, 0, 1);
+            out += count + chunk.substr(i, 2);
+            i += 2;
+        }
+    }
+    return out;
+}
+
+// A DART image of an 800K disk: fast (RLE) or stored chunks.
+std::string dart_image(const std::string &disk, bool fast) {
+    std::string header(4 + 2 * 40, '\0'), data;
+    header[0] = fast ? 0 : 2;
+    header[1] = 1;
+    put16(header, 2, 800);
+    for (int i = 0; i < 40; ++i) {
+        const std::string chunk = disk.substr(i * 20480, 20480) + std::string(480, '\0');
+        const std::string packed = fast ? dart_rle(chunk) : chunk;
+        put16(header, 4 + 2 * i, fast ? static_cast<uint32_t>(packed.size() / 2) : 0xFFFF);
+        data += packed;
+    }
+    return header + data;
+}
+
+TEST(DartImage, BuiltFastAndStoredImagesHoldTheVolume) {
+    REQUIRE_PROGRAM("hformat");
+    Volume v;
+    ASSERT_TRUE(v.build());
+    for (bool fast : {true, false}) {
+        const auto members = walk(source_of(dart_image(v.image, fast)));
+        for (const auto &[path, fork] : v.forks) {
+            ASSERT_TRUE(members.count(path)) << path;
+            EXPECT_EQ(members.at(path), fork) << path;
+        }
+    }
+}
+
+TEST(DartImage, CorpusFastAndBestImagesHoldTheDiskTheyWereMadeFrom) {
+    const fs::path zip = corpus_dir() / "containers2" / "CiderPress2__dart__test1.zip";
+    if (!fs::exists(zip)) GTEST_SKIP() << "no corpus at " << corpus_dir() << ": the real images are not checked";
+    std::string error;
+    auto source = open_file_source(zip.string(), error);
+    if (recognise(*source) == nullptr) GTEST_SKIP() << "built without libarchive: the zip is not read";
+    // The zip holds the source disk, a floppy with a fast and a best image
+    // of it, and the best image again: each DART image's files are the
+    // source disk's.
+    std::map<std::string, std::map<std::string, std::string>> disks;
+    for (const auto &[path, data] : walk(source)) {
+        std::string disk = path.substr(0, path.find('/'));
+        std::string rest = path.substr(disk.size() + 1);
+        if (disk == "test1-images.img" && rest.rfind("test1-", 0) == 0) {
+            disk += "/" + rest.substr(0, rest.find('/'));
+            rest = rest.substr(rest.find('/') + 1);
+        }
+        disks[disk][rest] = data;
+    }
+    const auto &source_disk = disks["test1-source.img"];
+    ASSERT_GE(source_disk.size(), 10u);
+    for (const char *image : {"test1-images.img/test1-fast", "test1-images.img/test1-best", "test1-best"})
+        EXPECT_EQ(disks[image], source_disk) << image;
+}
+
+TEST(DartImage, DamagedChunksAreMemberErrorsNeverAHang) {
+    REQUIRE_PROGRAM("hformat");
+    Volume v;
+    ASSERT_TRUE(v.build());
+    // The "best" method over bytes that are not LZHUF, and a fast image whose
+    // counts are zero.
+    std::string best = dart_image(v.image, false);
+    best[0] = 1;
+    const auto garbled = walk(source_of(best));
+    ASSERT_FALSE(garbled.empty());
+    std::string fast = dart_image(v.image, true);
+    std::fill(fast.begin() + 84, fast.end(), '\0');
+    const auto zeros = walk(source_of(fast));
+    ASSERT_EQ(zeros.size(), 1u);
+    EXPECT_NE(zeros.begin()->second.find("count of zero"), std::string::npos) << zeros.begin()->second;
+}
+
+}  // namespace
