@@ -15,7 +15,7 @@ mkdir -p "$out"
 common=(host/*.cpp catalogue/catalogue.cpp catalogue/identify.cpp macwrite2/*.cpp macwrite5/*.cpp macwrite22/*.cpp mactext/*.cpp render/*.cpp
         $(ls pict/*.cpp | grep -v '/png_zlib\.cpp$') containers/*.cpp containers/decoders/*.cpp)
 flags=(-std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -DMWCONV_HAVE_LIBZIP
-       -DMWCONV_HAVE_LIBARCHIVE)
+       -DMWCONV_HAVE_LIBARCHIVE -DMWCONV_HAVE_UDIF)
 # The shared sources are compiled once, as many at a time as there are
 # cores, and every target links the same objects.
 rm -rf "$out/objects" && mkdir -p "$out/objects"
@@ -26,7 +26,7 @@ printf '%s\n' "${common[@]}" |
 status=0
 for target in $(grep -l LLVMFuzzerTestOneInput fuzz/*.cpp); do
   name=$(basename "$target" .cpp)
-  clang++ "${flags[@]}" "$target" "$out"/objects/*.o -lpng -lzip -larchive -lnettle -o "$out/$name"
+  clang++ "${flags[@]}" "$target" "$out"/objects/*.o -lpng -lzip -larchive -lnettle -lplist-2.0 -lz -lbz2 -llzma -o "$out/$name"
   work="$out/$name-corpus"
   mkdir -p "$work"
   echo "fuzzing $name for ${seconds}s"

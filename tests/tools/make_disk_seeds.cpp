@@ -7,8 +7,12 @@
 #include <filesystem>
 #include <string>
 
+#include "tests/support/dart_builder.h"
 #include "tests/support/disk_builder.h"
 #include "tests/support/mw5_builder.h"
+#ifdef MWCONV_HAVE_UDIF
+#include "tests/support/udif_builder.h"
+#endif
 
 namespace {
 
@@ -58,6 +62,14 @@ int main(int argc, char **argv) {
     if (!hfs.empty()) {
         write(dir, "hfs.img", hfs);
         write(dir, "hfs.image", diskcopy42(hfs));
+        std::string floppy = hfs;
+        floppy.resize(800 * 1024, '\0');
+        write(dir, "hfs.dart", dart_image(floppy, true));
+#ifdef MWCONV_HAVE_UDIF
+        write(dir, "hfs.dmg", udif_image({{"disk image (Apple_HFS : 0)", hfs}},
+                                         {UdifMethod::kRaw, UdifMethod::kZero, UdifMethod::kZlib, UdifMethod::kBzip2,
+                                          UdifMethod::kAdc, UdifMethod::kLzma}, 4));
+#endif
         write(dir, "hfs-partitioned.img", partitioned_disk({{"MacOS", "Apple_HFS", hfs}}));
     }
     std::string udif(1024, '\0');
