@@ -9,7 +9,6 @@
 // partitions instead, each a member named as the image names it.
 #include <plist/plist.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -56,23 +55,21 @@ struct PlistFree {
 };
 using Plist = std::unique_ptr<void, PlistFree>;
 
+// Through the library's pointers rather than its copies: libplist's copy
+// of a string asserts that the string holds no NUL, which a damaged list
+// may break.
 std::string string_of(plist_t node) {
     if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) return {};
-    char *s = nullptr;
-    plist_get_string_val(node, &s);
-    std::string out = s != nullptr ? s : "";
-    std::free(s);
-    return out;
+    uint64_t n = 0;
+    const char *s = plist_get_string_ptr(node, &n);
+    return s != nullptr ? std::string(s, static_cast<size_t>(n)) : std::string();
 }
 
 std::vector<uint8_t> data_of(plist_t node) {
     if (node == nullptr || plist_get_node_type(node) != PLIST_DATA) return {};
-    char *d = nullptr;
     uint64_t n = 0;
-    plist_get_data_val(node, &d, &n);
-    std::vector<uint8_t> out(d, d + (d != nullptr ? n : 0));
-    std::free(d);
-    return out;
+    const auto *d = reinterpret_cast<const uint8_t *>(plist_get_data_ptr(node, &n));
+    return d != nullptr ? std::vector<uint8_t>(d, d + n) : std::vector<uint8_t>();
 }
 
 // The chunk of one block table entry; false for the entries that hold no
