@@ -66,6 +66,11 @@ public:
     // The data fork of the member that `next` returned last, bounded by its
     // declared length.  Throws Error (kMember) when it cannot be given.
     virtual std::unique_ptr<Source> data() = 0;
+    // The resource fork of that member, bounded by its declared length, for
+    // the formats whose layout lies there (NDIF); null where the container
+    // does not give resource forks.  Throws Error (kMember) when it cannot
+    // be given.
+    virtual std::unique_ptr<Source> resource() { return nullptr; }
 };
 
 // One container format: a bid over the first bytes and an opener.

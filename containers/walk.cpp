@@ -34,15 +34,15 @@ struct Walker::Frame {
 Walker::Walker(std::shared_ptr<const Source> source, const Format &format)
     : budget_(std::max(kFloor, kMostExpansion * source->size())) {
     Leaf failure;
-    if (!open(std::move(source), format, {}, "", failure)) pending_ = std::make_unique<Leaf>(std::move(failure));
+    if (!open([&] { return format.open(source); }, format, {}, "", failure)) pending_ = std::make_unique<Leaf>(std::move(failure));
 }
 
 Walker::~Walker() = default;
 
-bool Walker::open(std::shared_ptr<const Source> source, const Format &format, std::vector<std::string> path,
-                  std::string shown, Leaf &failure) {
+bool Walker::open(const std::function<std::unique_ptr<Container>()> &make, const Format &format,
+                  std::vector<std::string> path, std::string shown, Leaf &failure) {
     try {
-        auto container = format.open(std::move(source));
+        auto container = make();
         ++opened_;
         stack_.push_back(std::make_unique<Frame>(Frame{std::move(container), &format, std::move(path), std::move(shown)}));
         return true;
@@ -88,11 +88,12 @@ bool Walker::next(Leaf &leaf) {
             return true;
         }
         budget_ -= m.data_length;
-        std::shared_ptr<const Source> data;
+        std::shared_ptr<const Source> data, resource;
         const Format *inner = nullptr;
         try {
             data = frame.container->data();
-            inner = recognise(*data);
+            inner = ndif_of(*frame.container, m, resource);
+            if (inner == nullptr) inner = recognise(*data);
         } catch (const Error &e) {
             if (e.grade == Grade::kFatal) {
                 leaf = failure(frame, e.what());
@@ -112,12 +113,32 @@ bool Walker::next(Leaf &leaf) {
             return true;
         }
         Leaf failed;
-        if (!open(std::move(data), *inner, leaf.path, leaf.shown, failed)) {
+        const auto make = [&]() { return resource != nullptr ? open_ndif(data, resource) : inner->open(data); };
+        if (!open(make, *inner, leaf.path, leaf.shown, failed)) {
             leaf = std::move(failed);
             return true;
         }
     }
     return false;
+}
+
+const Format *Walker::ndif_of(Container &container, const Member &member, std::shared_ptr<const Source> &resource) {
+    // Disk Copy 6 marks its images by type; no other member's resource fork
+    // (which StuffIt would decode) is read.
+    const bool image_type = member.type == "rohd" || member.type == "dimg" || member.creator == "dCpy";
+    if (member.resource_length == 0 || !image_type) return nullptr;
+    try {
+        resource = container.resource();
+    } catch (const Error &) {
+        // A resource fork that cannot be read holds no chunk table for us;
+        // the data fork is still the member's.
+        resource.reset();
+    }
+    if (resource == nullptr || !is_ndif(*resource)) {
+        resource.reset();
+        return nullptr;
+    }
+    return &ndif_format();
 }
 
 }  // namespace containers

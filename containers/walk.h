@@ -3,6 +3,7 @@
 // stays that of one member's reading, whatever the container's size.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,8 +41,11 @@ public:
 
 private:
     struct Frame;
-    bool open(std::shared_ptr<const Source> source, const Format &format, std::vector<std::string> path,
-              std::string shown, Leaf &failure);
+    bool open(const std::function<std::unique_ptr<Container>()> &make, const Format &format,
+              std::vector<std::string> path, std::string shown, Leaf &failure);
+    // The member's NDIF image, opened from both its forks, when its resource
+    // fork holds a chunk table; null otherwise.
+    static const Format *ndif_of(Container &container, const Member &member, std::shared_ptr<const Source> &resource);
 
     Leaf failure(const Frame &frame, const std::string &why) const;
 

@@ -272,17 +272,6 @@ TEST(RefusedImage, WrappersAndVolumesWeDoNotReadAreNamed) {
     std::string plus(8192, '\0');
     plus.replace(1024, 4, "H+\0\x04", 4);
     expect_fatal(plus, refused_format(), "HFS Plus");
-
-    // NDIF, as it travels: MacBinary with a 'bcem' resource.
-    std::string ndif(128 + 256, '\0');
-    ndif[1] = 4;
-    ndif.replace(2, 4, "Disk");
-    put32(ndif, 87, 256);
-    put32(ndif, 128 + 4, 16);       // map at 16
-    put16(ndif, 128 + 16 + 24, 28); // types at 28 in the map
-    put16(ndif, 128 + 16 + 28, 0);  // one type
-    ndif.replace(128 + 16 + 30, 4, "bcem");
-    expect_fatal(ndif, refused_format(), "NDIF");
 }
 
 TEST(CorpusImage, DiskCopyMfsFloppyHoldsTheBareDocuments) {

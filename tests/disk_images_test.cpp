@@ -1,4 +1,4 @@
-// UDIF and DART images: the real ones of the corpus against 7-Zip and the
+// UDIF, NDIF and DART images: the real ones of the corpus against 7-Zip and the
 // disk a DART image was made from, images built from the formats' public
 // descriptions (checked with 7-Zip where it reads them) around HFS volumes
 // that hfsutils writes, and hostile chunk tables.
@@ -14,10 +14,14 @@
 #include "containers/formats.h"
 #include "containers/source.h"
 #include "containers/walk.h"
+#include "host/macbinary.h"
 #include "tests/support/corpus.h"
+#include "tests/support/apple_builder.h"
+#include "tests/support/binhex_builder.h"
 #include "tests/support/dart_builder.h"
 #include "tests/support/disk_builder.h"
 #include "tests/support/mw5_builder.h"
+#include "tests/support/ndif_builder.h"
 #include "tests/support/run.h"
 #include "tests/support/udif_builder.h"
 
@@ -265,6 +269,63 @@ TEST(DartImage, DamagedChunksAreMemberErrorsNeverAHang) {
     const auto zeros = walk(source_of(fast));
     ASSERT_EQ(zeros.size(), 1u);
     EXPECT_NE(zeros.begin()->second.find("count of zero"), std::string::npos) << zeros.begin()->second;
+}
+
+}  // namespace
+
+namespace {
+
+// A MacBinary II file of both forks.
+std::string macbinary(const std::string &type, const std::string &data, const std::string &resource) {
+    auto h = kavrel::macbinary::make_header("Disk.img", type.c_str(), "dCpy", static_cast<uint32_t>(data.size()), 0);
+    std::string out(h.begin(), h.end());
+    put32(out, 87, static_cast<uint32_t>(resource.size()));
+    put16(out, 124, kavrel::macbinary::header_crc(reinterpret_cast<const uint8_t *>(out.data())));
+    auto padded = [](std::string s) {
+        s.resize((s.size() + 127) / 128 * 128, '\0');
+        return s;
+    };
+    return out + padded(data) + padded(resource);
+}
+
+TEST(NdifImage, EveryWrapperGivesTheVolumeNotAChanceReadingOfItsFirstChunk) {
+    REQUIRE_PROGRAM("hformat");
+    Volume v;
+    ASSERT_TRUE(v.build());
+    // The first chunk raw: the data fork starts with the disk's boot blocks
+    // and volume header, as in the Disk Copy 6.3.3 image that was read as a
+    // bare volume.
+    const auto [data, resource] = ndif_image(v.image, {0x02, 0x00, 0x83});
+    ASSERT_EQ(data.compare(1024, 2, "BD"), 0);
+    const std::vector<std::pair<std::string, std::string>> wrapped = {
+        {"MacBinary", macbinary("rohd", data, resource)},
+        {"BinHex", binhex("Disk.img", "dimgdCpy", data, resource)},
+        {"AppleSingle", AppleBuilder(AppleBuilder::kSingle, 2).name("Disk.img").finder("rohd", "dCpy").data(data).resource(resource).build()}};
+    for (const auto &[wrapper, bytes] : wrapped) {
+        const auto members = walk(source_of(bytes));
+        for (const auto &[path, fork] : v.forks) {
+            ASSERT_TRUE(members.count("Disk.img/" + path)) << wrapper << ": " << path;
+            EXPECT_EQ(members.at("Disk.img/" + path), fork) << wrapper << ": " << path;
+        }
+    }
+}
+
+TEST(NdifImage, RefusedAndHostileChunksAreNamed) {
+    REQUIRE_PROGRAM("hformat");
+    Volume v;
+    ASSERT_TRUE(v.build());
+    // KenCode: refused by name on the members that need it.
+    auto [data, resource] = ndif_image(v.image, {0x80});
+    std::string all;
+    for (const auto &[path, text] : walk(source_of(macbinary("rohd", data, resource)))) all += text;
+    EXPECT_NE(all.find("KenCode"), std::string::npos) << all;
+    // A chunk past the disk's end, and a table without its end.
+    auto [data2, resource2] = ndif_image(v.image, {0x02});
+    std::string past = resource2;
+    put32(past, 256 + 4 + 128 + 12, 0x00FFFF02);
+    all.clear();
+    for (const auto &[path, text] : walk(source_of(macbinary("rohd", data2, past)))) all += text;
+    EXPECT_NE(all.find("past the disk"), std::string::npos) << all;
 }
 
 }  // namespace
