@@ -129,8 +129,8 @@ std::string help_text() {
            "       mwconv --identify [--json] INPUT ...\n"
            "       mwconv --list-converters [--lang fr|en]\n\n" + text +
            "\nContainers (MacBinary, BinHex, AppleSingle, StuffIt, zip, tar, 7z, cpio, ISO 9660)\n"
-           "and disk images (DiskCopy 4.2, DART, UDIF .dmg, Apple partition maps, MFS and HFS\n"
-           "volumes) are walked like folders: mwconv -o out/ Archive.zip writes out/Archive.zip/Docs/Memo.txt.\n"
+           "and disk images (DiskCopy 4.2, NDIF, DART, UDIF .dmg, Apple partition maps, MFS and\n"
+           "HFS volumes) are walked like folders: mwconv -o out/ Archive.zip writes out/Archive.zip/Docs/Memo.txt.\n"
            "\nExit status: 0 all converted, 1 bad usage, 2 an input was not a document of the\n"
            "requested kind, 3 an input could not be read or converted or an output not written,\n"
            "4 converted, but the document is damaged; what could not be read is missing.\n";

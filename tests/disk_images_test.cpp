@@ -319,7 +319,7 @@ TEST(NdifImage, RefusedAndHostileChunksAreNamed) {
     std::string all;
     for (const auto &[path, text] : walk(source_of(macbinary("rohd", data, resource)))) all += text;
     EXPECT_NE(all.find("KenCode"), std::string::npos) << all;
-    // A chunk past the disk's end, and a table without its end.
+    // A chunk past the disk's end.
     auto [data2, resource2] = ndif_image(v.image, {0x02});
     std::string past = resource2;
     put32(past, 256 + 4 + 128 + 12, 0x00FFFF02);

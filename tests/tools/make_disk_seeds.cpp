@@ -1,6 +1,7 @@
 // Writes fuzzing seeds of the disk image formats into DIR: an MFS volume, an
 // HFS volume (when hfsutils is installed), each also in a DiskCopy 4.2 image
-// and behind a partition map, and the refused wrappers.  Volumes are cut
+// and behind a partition map, in DART, UDIF and NDIF images, and the refused
+// wrappers.  Volumes are cut
 // after their directories, where a fuzzer's inputs end:
 //   make_disk_seeds DIR
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "tests/support/disk_builder.h"
 #include "tests/support/mw5_builder.h"
 #ifdef MWCONV_HAVE_UDIF
+#include "tests/support/ndif_builder.h"
 #include "tests/support/udif_builder.h"
 #endif
 
@@ -69,6 +71,11 @@ int main(int argc, char **argv) {
         write(dir, "hfs.dmg", udif_image({{"disk image (Apple_HFS : 0)", hfs}},
                                          {UdifMethod::kRaw, UdifMethod::kZero, UdifMethod::kZlib, UdifMethod::kBzip2,
                                           UdifMethod::kAdc, UdifMethod::kLzma}, 4));
+        // The NDIF target's input: the resource fork's length in two bytes,
+        // the resource fork, the data fork.
+        const auto [ndif_data, ndif_resource] = ndif_image(hfs, {0x02, 0x00, 0x83}, 8);
+        write(dir, "hfs.ndif", std::string{static_cast<char>(ndif_resource.size() >> 8),
+                                           static_cast<char>(ndif_resource.size())} + ndif_resource + ndif_data);
 #endif
         write(dir, "hfs-partitioned.img", partitioned_disk({{"MacOS", "Apple_HFS", hfs}}));
     }
