@@ -329,3 +329,35 @@ TEST(NdifImage, RefusedAndHostileChunksAreNamed) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DiskImagesCli, ADocumentInEveryImageConvertsAsTheBareDocument) {
+    REQUIRE_PROGRAM("hformat");
+    REQUIRE_PROGRAM("zip");
+    Volume v;
+    ASSERT_TRUE(v.build());
+    ScratchDir dir;
+    const std::string bare = dir.write("Memo", v.forks.at("Letters/Memo"));
+    const RunResult expected = run_mwconv(dir, "-q -o '" + dir.file("Memo.txt") + "' '" + bare + "'");
+    ASSERT_EQ(expected.status, 0) << expected.err;
+    // A zlib .dmg of a partitioned disk inside a zip, NDIF in MacBinary, DART.
+    const std::string disk = partitioned_disk({{"disk image", "Apple_HFS", v.image}});
+    dir.write("disk.dmg", udif_image({{"disk image (Apple_HFS : 0)", disk}}, {UdifMethod::kZlib}));
+    bool ok = false;
+    run_command("cd '" + dir.path() + "' && zip -q images.zip disk.dmg", &ok);
+    ASSERT_TRUE(ok);
+    const auto [data, resource] = ndif_image(v.image, {0x02, 0x00, 0x83});
+    dir.write("disk.bin", macbinary("rohd", data, resource));
+    dir.write("disk.dart", dart_image(v.image, true));
+    std::string inputs;
+    for (const char *name : {"images.zip", "disk.bin", "disk.dart"}) inputs += " '" + dir.file(name) + "'";
+    const RunResult r = run_mwconv(dir, "-q -o '" + dir.file("out") + "/'" + inputs);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string text = slurp(dir.file("Memo.txt"));
+    for (const char *out : {"out/images.zip/disk.dmg/Letters/Memo.txt", "out/disk.bin/Letters/Memo.txt",
+                            "out/disk.dart/Letters/Memo.txt"})
+        EXPECT_EQ(slurp(dir.file(out)), text) << out;
+}
+
+}  // namespace
