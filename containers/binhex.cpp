@@ -8,6 +8,7 @@
 
 #include "containers/formats.h"
 #include "containers/names.h"
+#include "mactext/roman.h"
 #include "containers/decoded.h"
 #include "containers/source.h"
 #include "containers/wrapper.h"
@@ -159,7 +160,7 @@ private:
         const uint8_t *p = h.data() + 1 + h[0] + 1;
         if (crc16(0, h.data(), h.size() - 2) != be16(h.data() + h.size() - 2))
             throw Error(Grade::kFatal, "the BinHex header's CRC does not match");
-        member_.path.push_back(mac_roman_to_utf8(std::string_view(reinterpret_cast<const char *>(h.data() + 1), h[0])));
+        member_.path.push_back(mactext::mac_roman_to_utf8(std::string_view(reinterpret_cast<const char *>(h.data() + 1), h[0])));
         member_.type.assign(reinterpret_cast<const char *>(p), 4);
         member_.creator.assign(reinterpret_cast<const char *>(p + 4), 4);
         member_.finder_flags = be16(p + 8);

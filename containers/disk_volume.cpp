@@ -4,12 +4,13 @@
 
 #include "containers/formats.h"
 #include "containers/names.h"
+#include "mactext/roman.h"
 #include "host/kavrel.h"
 
 namespace containers::disk {
 
 std::string mac_roman(const uint8_t *bytes, size_t length) {
-    return mac_roman_to_utf8(std::string_view(reinterpret_cast<const char *>(bytes), length));
+    return mactext::mac_roman_to_utf8(std::string_view(reinterpret_cast<const char *>(bytes), length));
 }
 
 std::string four_cc(const uint8_t *p) { return std::string(reinterpret_cast<const char *>(p), 4); }

@@ -11,6 +11,7 @@
 
 #include "containers/container.h"
 #include "containers/names.h"
+#include "mactext/clock.h"
 
 namespace containers::disk {
 
@@ -23,8 +24,7 @@ inline uint32_t be32(const uint8_t *p) {
 // a control character stays for the walker's one naming function).
 std::string mac_roman(const uint8_t *bytes, size_t length);
 
-// A Macintosh date: containers::mac_date (names.h).
-using containers::mac_date;
+using mactext::mac_date;
 
 // Four characters of a Finder type or creator, as stored.
 std::string four_cc(const uint8_t *p);

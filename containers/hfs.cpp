@@ -8,6 +8,11 @@
 // the files, so a CD's catalog is never held whole.  Every node index, record
 // offset and extent is checked against the tree and the volume; a node met
 // twice in a chain is a loop and ends the walk with an error.
+//
+// Damage loses only what lies past it: the files listed before a bad node
+// stand, a damaged extents tree leaves the forks it held unreadable (each
+// says so), and a catalog whose extents stop short is read as far as they
+// go.  The damage ends the walk as an error after the members it left.
 #include <algorithm>
 #include <map>
 #include <optional>
@@ -55,8 +60,8 @@ struct Geometry {
 // overflow tree, keyed by the fork's allocation block where each record starts.
 using Overflow = std::map<std::pair<uint32_t, uint32_t>, ExtentRecord>;
 
-// The byte extents of a fork of `length` bytes, or an explanation of why its
-// extents do not hold it.
+// The byte extents of a fork of `length` bytes; when its extents do not hold
+// it, `problem` says why and the extents found before are returned.
 std::vector<Extent> fork_extents(const Geometry &g, const Overflow &overflow, uint32_t id, const ExtentRecord &first,
                                  uint64_t length, std::string &problem) {
     std::vector<Extent> list;
@@ -69,7 +74,7 @@ std::vector<Extent> fork_extents(const Geometry &g, const Overflow &overflow, ui
             if (count == 0) break;
             if (uint64_t{start} + count > g.block_count) {
                 problem = "its extents lie past the end of the volume";
-                return {};
+                return list;
             }
             const uint64_t offset = g.first_block + uint64_t{start} * g.block_size;
             const uint64_t bytes = uint64_t{count} * g.block_size;
@@ -78,7 +83,7 @@ std::vector<Extent> fork_extents(const Geometry &g, const Overflow &overflow, ui
             const uint64_t used = std::min(bytes, length - have * g.block_size);
             if (offset + used > g.source->size()) {
                 problem = "its extents lie past the end of the image";
-                return {};
+                return list;
             }
             list.push_back({offset, bytes});
             have += count;
@@ -89,7 +94,7 @@ std::vector<Extent> fork_extents(const Geometry &g, const Overflow &overflow, ui
         const auto next = overflow.find({id, static_cast<uint32_t>(have)});
         if (have > UINT32_MAX || next == overflow.end() || next->second.count[0] == 0) {
             problem = "its extents do not cover its length";
-            return {};
+            return list;
         }
         record = &next->second;
     }
@@ -207,12 +212,22 @@ public:
             throw Error(Grade::kFatal, "the HFS volume has a bad allocation block size");
 
         // The extents tree first (its own extents are all in the MDB), then
-        // the catalog, whose extents may continue in it.
-        auto extents_tree = btree_file(kExtentsFileId, extent_record(mdb + 134), be32(mdb + 130), "the extents tree");
-        load_overflow(BTree(extents_tree, "the extents tree"));
+        // the catalog, whose extents may continue in it.  Without the
+        // extents tree, the forks that need it cannot be read; the others can.
+        try {
+            load_overflow(BTree(btree_file(kExtentsFileId, extent_record(mdb + 134), be32(mdb + 130), "the extents tree"),
+                                "the extents tree"));
+        } catch (const Error &e) {
+            damage_.push_back(e.what());
+        }
         catalog_ = std::make_unique<BTree>(
             btree_file(kCatalogFileId, extent_record(mdb + 150), be32(mdb + 146), "the catalog"), "the catalog");
-        load_folders();
+        try {
+            load_folders();
+        } catch (const Error &) {
+            // The walk over the files meets the same damage at the same
+            // place and reports it; the folders before it are kept.
+        }
         seen_.assign(catalog_->node_count(), false);
         leaf_ = catalog_->first_leaf();
         if (leaf_ != 0 && leaf_ < seen_.size()) seen_[leaf_] = true;
@@ -221,9 +236,9 @@ public:
     bool next(Member &member) override {
         for (;;) {
             if (record_ == records_) {
-                if (leaf_ == 0) return false;
+                if (leaf_ == 0) return damaged_end();
                 if (loaded_) leaf_ = catalog_->next_leaf(node_, seen_);
-                if (leaf_ == 0) return false;
+                if (leaf_ == 0) return damaged_end();
                 records_ = catalog_->read_leaf(leaf_, node_);
                 record_ = 0;
                 loaded_ = true;
@@ -240,10 +255,28 @@ public:
     }
 
 private:
+    // The end of the catalog's walk: false, or the damage met on the way
+    // (told once, after every file that could be listed).
+    bool damaged_end() {
+        if (damage_.empty()) return false;
+        std::string told;
+        for (const std::string &d : damage_) told += (told.empty() ? "" : "; ") + d;
+        damage_.clear();
+        throw Error(Grade::kFatal, told);
+    }
+
+    // A B-tree file through its extents; one whose extents stop short is
+    // read as far as they go, and the damage noted.
     std::shared_ptr<const Source> btree_file(uint32_t id, const ExtentRecord &first, uint32_t length, const char *what) {
         std::string problem;
         auto list = fork_extents(geometry_, overflow_, id, first, length, problem);
-        if (!problem.empty()) throw Error(Grade::kFatal, std::string(what) + ": " + problem);
+        if (!problem.empty()) {
+            uint64_t reached = 0;
+            for (const Extent &e : list) reached += e.length;
+            if (reached == 0) throw Error(Grade::kFatal, std::string(what) + ": " + problem);
+            damage_.push_back(std::string(what) + ": " + problem + "; read as far as they reach");
+            return extents(geometry_.source, std::move(list), std::min<uint64_t>(reached, length));
+        }
         return extents(geometry_.source, std::move(list), length);
     }
 
@@ -312,6 +345,7 @@ private:
     Overflow overflow_;
     std::unique_ptr<BTree> catalog_;
     std::unordered_map<uint32_t, Folder> folders_;
+    std::vector<std::string> damage_;  // found at open, told at the walk's end
     // The walk over the catalog's leaves.
     std::vector<bool> seen_;
     std::vector<uint8_t> node_;

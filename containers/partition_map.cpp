@@ -51,13 +51,20 @@ std::string c_string(const uint8_t *p, size_t max) {
     return disk::mac_roman(p, n);
 }
 
-std::vector<Partition> hfs_partitions(const Source &source, uint32_t unit) {
+// The map's HFS partitions; an entry that the map counts but that is cut off
+// or not an entry ends it, and `damage` says so.
+std::vector<Partition> hfs_partitions(const Source &source, uint32_t unit, std::string &damage) {
     std::vector<Partition> partitions;
     uint8_t entry[kEntry];
     read_exact(source, unit, entry, kEntry, Grade::kFatal, "the partition map");
     const uint32_t count = std::min(be32(entry + 4), kMaxEntries);
     for (uint32_t i = 1; i <= count; ++i) {
-        if (source.read_at(uint64_t{i} * unit, entry, kEntry) != kEntry || !is_entry(entry)) break;
+        if (source.read_at(uint64_t{i} * unit, entry, kEntry) != kEntry || !is_entry(entry)) {
+            damage = "the partition map counts " + std::to_string(count) + " entries, but entry " + std::to_string(i) +
+                     " is " + (source.size() < uint64_t{i + 1} * unit ? "cut off" : "not one") +
+                     "; the partitions it and those after it describe are missing";
+            break;
+        }
         if (c_string(entry + 48, 32) != "Apple_HFS") continue;
         partitions.push_back({c_string(entry + 16, 32), uint64_t{be32(entry + 8)} * unit, uint64_t{be32(entry + 12)} * unit});
     }
@@ -66,8 +73,8 @@ std::vector<Partition> hfs_partitions(const Source &source, uint32_t unit) {
 
 class PartitionedDisk final : public Container {
 public:
-    PartitionedDisk(std::shared_ptr<const Source> source, std::vector<Partition> partitions)
-        : source_(std::move(source)), partitions_(std::move(partitions)) {}
+    PartitionedDisk(std::shared_ptr<const Source> source, std::vector<Partition> partitions, std::string damage)
+        : source_(std::move(source)), partitions_(std::move(partitions)), failures_(std::move(damage)) {}
 
     bool next(Member &member) override {
         for (;;) {
@@ -84,8 +91,8 @@ public:
                 failures_ += (failures_.empty() ? "" : "; ") + std::string("partition \"") + p.name + "\": " + e.what();
             }
         }
-        // Partitions that could not be opened end the disk after the others
-        // have given what they hold.
+        // Partitions that could not be opened, and damage to the map, end
+        // the disk after the others have given what they hold.
         if (!failures_.empty()) {
             std::string message = std::move(failures_);
             failures_.clear();
@@ -126,9 +133,10 @@ std::unique_ptr<Container> open(std::shared_ptr<const Source> source) {
     const size_t length = source->read_at(0, head, sizeof head);
     const uint32_t unit = map_unit(*source, head, length);
     if (unit == 0) throw Error(Grade::kFatal, "the partition map has no entries");
-    auto partitions = hfs_partitions(*source, unit);
-    if (partitions.empty()) throw Error(Grade::kFatal, "the disk has no HFS partition");
-    return std::make_unique<PartitionedDisk>(std::move(source), std::move(partitions));
+    std::string damage;
+    auto partitions = hfs_partitions(*source, unit, damage);
+    if (partitions.empty()) throw Error(Grade::kFatal, damage.empty() ? "the disk has no HFS partition" : damage);
+    return std::make_unique<PartitionedDisk>(std::move(source), std::move(partitions), std::move(damage));
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 
 #include "containers/formats.h"
 #include "containers/names.h"
+#include "mactext/roman.h"
+#include "mactext/clock.h"
 #include "containers/decoders/sit_decoders.h"
 #include "containers/source.h"
 #include "host/kavrel.h"
@@ -46,7 +48,7 @@ bool classic_at(const uint8_t *p, size_t n) {
 bool sit5_at(const uint8_t *p, size_t n) { return n >= kSit5Header && std::memcmp(p, kBanner, kBannerLength) == 0; }
 
 std::string roman(const uint8_t *p, size_t n) {
-    return mac_roman_to_utf8(std::string_view(reinterpret_cast<const char *>(p), n));
+    return mactext::mac_roman_to_utf8(std::string_view(reinterpret_cast<const char *>(p), n));
 }
 
 std::string four_chars(const uint8_t *p) { return roman(p, 4); }
@@ -244,8 +246,8 @@ private:
         m.type = four_chars(h + 66);
         m.creator = four_chars(h + 70);
         m.finder_flags = be16(h + 74);
-        m.created = mac_date(be32(h + 76));
-        m.modified = mac_date(be32(h + 80));
+        m.created = mactext::mac_date(be32(h + 76));
+        m.modified = mactext::mac_date(be32(h + 80));
         m.resource_length = be32(h + 84);
         m.data_length = be32(h + 88);
         entry.resource = {pos_, be32(h + 92), m.resource_length, h[0] & 0x0F, (h[0] & kEncrypted) != 0, be16(h + 100)};
@@ -326,8 +328,8 @@ private:
     void fill(Entry &entry, uint64_t offset, const std::vector<uint8_t> &h) {
         Member &m = entry.member;
         const bool encrypted = (h[9] & kSit5Encrypted) != 0;
-        m.created = mac_date(be32(&h[10]));
-        m.modified = mac_date(be32(&h[14]));
+        m.created = mactext::mac_date(be32(&h[10]));
+        m.modified = mactext::mac_date(be32(&h[14]));
         // The second block: Finder information, then the resource fork's.
         const uint64_t block = offset + h.size();
         const size_t info_length = h[4] == 1 ? 36 : 32;

@@ -41,8 +41,10 @@ bool convert_members(const Plugin &plugin, const RunOptions &options, const std:
 Outcome convert_only_member(const Plugin &plugin, const RunOptions &options, const std::vector<sys::FileId> &ids,
                             const std::string &input, const ContainerInput &container);
 
-// --identify on a container: one line (or JSON object) per member.  Returns
-// 3 when a member or the container cannot be read, else 0.
+// --identify on a container: one line (or JSON object) per member, the
+// containers inside included, each before its own members.  Returns 3 when a
+// member or the container cannot be read, else 4 when a container is
+// damaged past members it gave, else 0.
 int identify_members(const Plugin &plugin, const RunOptions &options, const std::string &input,
                      const ContainerInput &container);
 

@@ -7,7 +7,6 @@
 #include <memory>
 
 #include "containers/formats.h"
-#include "containers/names.h"
 #include "containers/source.h"
 #include "containers/walk.h"
 #include "host/scratch.h"
@@ -16,6 +15,7 @@
 #include "lib/members.h"
 #include "lib/plugin.h"
 #include "lib/system.h"
+#include "mactext/roman.h"
 
 namespace mwconv {
 
@@ -141,8 +141,8 @@ std::vector<MemberInfo> Library::members(const std::string &path) const {
         MemberInfo m;
         m.path = leaf.shown;
         m.container = leaf.format;
-        m.type = containers::mac_roman_to_utf8(leaf.member.type);
-        m.creator = containers::mac_roman_to_utf8(leaf.member.creator);
+        m.type = mactext::mac_roman_to_utf8(leaf.member.type);
+        m.creator = mactext::mac_roman_to_utf8(leaf.member.creator);
         m.size = leaf.member.data_length;
         m.problem = leaf.member.problem;
         out.push_back(std::move(m));

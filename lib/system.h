@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -90,9 +89,6 @@ const char *library_suffix();  // ".so", ".dll"
 // Sets a file's modification time (Unix seconds); quietly leaves it when
 // the system refuses.
 void set_modified(const std::string &path, int64_t unix_seconds);
-
-// A time as universal time.
-void utc(std::time_t t, std::tm &out);
 
 // The system's message for an error number.
 std::string error_text(int error);

@@ -207,8 +207,6 @@ void *library_symbol(void *library, const char *name) { return ::dlsym(library, 
 void close_library(void *library) { ::dlclose(library); }
 const char *library_suffix() { return ".so"; }
 
-void utc(std::time_t t, std::tm &out) { ::gmtime_r(&t, &out); }
-
 std::string error_text(int error) { return std::strerror(error); }
 
 }  // namespace mwconv::sys

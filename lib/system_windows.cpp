@@ -179,8 +179,6 @@ void *library_symbol(void *library, const char *name) {
 void close_library(void *library) { ::FreeLibrary(static_cast<HMODULE>(library)); }
 const char *library_suffix() { return ".dll"; }
 
-void utc(std::time_t t, std::tm &out) { ::gmtime_s(&out, &t); }
-
 std::string error_text(int error) { return std::strerror(error); }
 
 }  // namespace mwconv::sys

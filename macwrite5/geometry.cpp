@@ -60,40 +60,74 @@ KavrelPage page_of_print_record(const uint8_t *record) {
 
 int32_t printable_width(const KavrelPage &page) { return page.width - page.left - page.right; }
 
-int32_t mean_line_height(const std::vector<uint8_t> &codes) {
-    int32_t lines = 0, total = 0, last = 0;
+namespace {
+
+struct Lines {
+    int32_t count = 0, total = 0;  // lines, and their heights in points
+};
+
+Lines lines_of(const std::vector<uint8_t> &codes) {
+    Lines l;
+    int32_t last = 0;
     for (const uint8_t b : codes) {
         if (b < 0x80) {
             last = b;
-            ++lines;
-            total += b;
-        } else if (lines > 0 && (b & 0x7F) > 1) {
+            ++l.count;
+            l.total += b;
+        } else if (l.count > 0 && (b & 0x7F) > 1) {
             const int32_t more = (b & 0x7F) - 1;
-            lines += more;
-            total += more * last;
+            l.count += more;
+            l.total += more * last;
         }
     }
-    return lines == 0 ? 0 : total * kTwipsPerPoint / lines;
+    return l;
+}
+
+// Reads the array's records in turn, each paragraph's codes to `record`,
+// until the array ends or `record` says stop.
+template <class Record>
+void walk_line_records(std::FILE *in, long length, Record record) {
+    std::vector<uint8_t> codes;
+    while (length >= 2) {
+        uint8_t head[2];
+        if (std::fread(head, 1, 2, in) != 2) return;
+        const long count = head[0] << 8 | head[1];
+        const long padded = count + (count & 1);
+        length -= 2;
+        if (padded > length) return;
+        codes.resize(static_cast<size_t>(padded));
+        if (padded > 0 && std::fread(codes.data(), 1, codes.size(), in) != codes.size()) return;
+        codes.resize(static_cast<size_t>(count));
+        length -= padded;
+        if (!record(codes)) return;
+    }
+}
+
+}  // namespace
+
+int32_t mean_line_height(const std::vector<uint8_t> &codes) {
+    const Lines l = lines_of(codes);
+    return l.count == 0 ? 0 : l.total * kTwipsPerPoint / l.count;
 }
 
 std::vector<int32_t> read_line_heights(std::FILE *in, long length, size_t paragraphs) {
     std::vector<int32_t> heights;
-    std::vector<uint8_t> codes;
-    while (heights.size() < paragraphs && length >= 2) {
-        uint8_t head[2];
-        if (std::fread(head, 1, 2, in) != 2) break;
-        const long count = head[0] << 8 | head[1];
-        const long padded = count + (count & 1);
-        length -= 2;
-        if (padded > length) break;
-        codes.resize(static_cast<size_t>(padded));
-        if (padded > 0 && std::fread(codes.data(), 1, codes.size(), in) != codes.size()) break;
-        codes.resize(static_cast<size_t>(count));
-        length -= padded;
-        heights.push_back(mean_line_height(codes));
-    }
+    if (paragraphs > 0)
+        walk_line_records(in, length, [&](const std::vector<uint8_t> &codes) {
+            heights.push_back(mean_line_height(codes));
+            return heights.size() < paragraphs;
+        });
     heights.resize(paragraphs, 0);
     return heights;
+}
+
+bool has_several_lines(std::FILE *in, long length) {
+    bool several = false;
+    walk_line_records(in, length, [&](const std::vector<uint8_t> &codes) {
+        several = lines_of(codes).count > 1;
+        return !several;
+    });
+    return several;
 }
 
 }  // namespace macwrite5

@@ -33,6 +33,9 @@ int32_t printable_width(const KavrelPage &page);
 // lines (a ruler, a picture) or beyond what the array holds.
 std::vector<int32_t> read_line_heights(std::FILE *in, long length, size_t paragraphs);
 
+// Whether some paragraph of such an array has more than one line.
+bool has_several_lines(std::FILE *in, long length);
+
 // One paragraph's line codes, as above without the count: the mean height
 // of its lines in twips, 0 without lines.
 int32_t mean_line_height(const std::vector<uint8_t> &codes);

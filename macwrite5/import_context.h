@@ -20,6 +20,7 @@ struct ImportContext : kavrel::ImportState {
     std::vector<AreaField> fields;  // of the area being converted
     int32_t text_width = 9360;      // of the printable page, in twips
     std::vector<int32_t> line_heights;  // of the area's paragraphs, in twips
+    bool laid_out = false;              // the document stores MacWrite's layout
 };
 
 struct FormatRun {

@@ -428,20 +428,37 @@ std::string font_substitutes(const StyleSheet &sheet) {
 
 // The page of the document: its paper and margins when printed, and on
 // screen a body as wide as its text block; without a page, a column of
-// six and a half inches.
+// six and a half inches.  Printed, every page keeps the room that the
+// header and footer take on the author's pages, so that a page holds what
+// MacWrite's held.
 std::string body_css(const PageSetup &page, const StyleSheet &sheet) {
     if (!page.said) return "body{max-width:6.5in;margin:1em auto;padding:0 1em}\n";
     const auto in = [](int twips) { return length(twips, kTwipsPerInch, "in"); };
-    return "@page{size:" + in(page.width) + " " + in(page.height) + ";margin:" + in(page.top) + " " + in(page.right) +
-           " " + in(page.bottom) + " " + in(page.left) + "}\nbody{margin:1em auto;width:" + in(page.text_width()) +
-           "}\n@media print{body{margin:0}}\n" + font_substitutes(sheet);
+    std::string css = "@page{size:" + in(page.width) + " " + in(page.height) + ";margin:" +
+                      in(page.top + page.header_height) + " " + in(page.right) + " " +
+                      in(page.bottom + page.footer_height) + " " + in(page.left) + "}\n";
+    // The header shown stands in that room of the first page, which the
+    // page's margin leaves to it.
+    if (sheet.uses(kHeaderBlock) && page.header_height > 0) css += "@page:first{margin-top:" + in(page.top) + "}\n";
+    return css + "body{margin:1em auto;width:" + in(page.text_width()) + "}\n@media print{body{margin:0}}\n" +
+           font_substitutes(sheet);
+}
+
+// Printed, the header takes the room it has on the author's first page,
+// and the footer after the text no more than its own lines.
+std::string printed_blocks_css(const PageSetup &page, const StyleSheet &sheet) {
+    std::string css;
+    if (page.said && sheet.uses(kHeaderBlock))
+        css += "header.mw-header{margin:0;border:0;min-height:" + length(page.header_height, kTwipsPerPoint, "pt") + "}";
+    if (page.said && sheet.uses(kFooterBlock)) css += "footer.mw-footer{margin:0;border:0}";
+    return css.empty() ? css : "@media print{" + css + "}\n";
 }
 
 std::string style_element(const PageSetup &page, const StyleSheet &sheet) {
     std::string css = "<style>\n" + body_css(page, sheet);
     for (const Rule &r : kRules)
         if (sheet.uses(r.needs)) css += r.css;
-    return css + sheet.rules() + "</style>\n";
+    return css + printed_blocks_css(page, sheet) + sheet.rules() + "</style>\n";
 }
 
 // One place the HTML goes (the page, the held footer, the held notes) and

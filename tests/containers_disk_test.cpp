@@ -12,6 +12,7 @@
 
 #include "containers/formats.h"
 #include "containers/source.h"
+#include "containers/walk.h"
 #include "host/macbinary.h"
 #include "tests/support/corpus.h"
 #include "tests/support/disk_builder.h"
@@ -241,13 +242,23 @@ void expect_fatal(const std::string &image, const Format &format, const std::str
     }
 }
 
-TEST(HfsImage, HostileCatalogsEndWithAnErrorNeverAHang) {
-    REQUIRE_HFSUTILS();
+// An hfsutils floppy to damage, and where its catalog lies.
+class HfsDamage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        REQUIRE_HFSUTILS();
+        ASSERT_TRUE(f.build(1440));
+        raw = slurp(f.image);
+        catalog = catalog_at(raw);
+        first_leaf = get32(raw, catalog + 14 + 10);
+    }
     HfsFixture f;
-    ASSERT_TRUE(f.build(1440));
-    const std::string raw = slurp(f.image);
-    const size_t catalog = catalog_at(raw);
-    const uint32_t first_leaf = get32(raw, catalog + 14 + 10);
+    std::string raw;
+    size_t catalog = 0;
+    uint32_t first_leaf = 0;
+};
+
+TEST_F(HfsDamage, HostileCatalogsEndWithAnErrorNeverAHang) {
 
     std::string loop = raw;  // the first leaf links to itself
     put32(loop, catalog + first_leaf * 512, first_leaf);
@@ -266,6 +277,87 @@ TEST(HfsImage, HostileCatalogsEndWithAnErrorNeverAHang) {
     // member problems.
     const auto cut = list(source_of(raw.substr(0, catalog + 64 * 1024)), hfs_format());
     EXPECT_NE(cut.at("Scattered").member.problem.find("past the end"), std::string::npos);
+}
+
+// The walk over the image in `bytes`, as mwconv makes it: every member by
+// path, and the problem of the leaf that ends it, if any.
+struct Walked {
+    std::map<std::string, Listed> members;
+    std::string ending;    // the last leaf's problem when it ends a container
+    bool damaged = false;  // and whether members came before it
+};
+
+Walked walk(const std::string &bytes) {
+    const auto source = source_of(bytes);
+    const Format *format = best_format(*source);
+    Walked w;
+    if (format == nullptr) return w;
+    Walker walker(source, *format);
+    for (Leaf leaf; walker.next(leaf);) {
+        if (leaf.damaged || (leaf.data == nullptr && leaf.member.type.empty())) {
+            w.ending = leaf.member.problem;
+            w.damaged = leaf.damaged;
+            continue;
+        }
+        Listed l{leaf.member, {}};
+        if (leaf.data) {
+            l.data.resize(leaf.data->size());
+            leaf.data->read_at(0, l.data.data(), l.data.size());
+        }
+        w.members[joined(leaf.path)] = l;
+    }
+    return w;
+}
+
+TEST_F(HfsDamage, DamageLosesOnlyWhatLiesPastIt) {
+    const uint32_t last_leaf = get32(raw, catalog + 14 + 14);
+    ASSERT_NE(first_leaf, last_leaf);
+
+    // The catalog's last leaf links back to its first: every file was
+    // listed once before the loop showed.
+    std::string loop = raw;
+    put32(loop, catalog + last_leaf * 512, first_leaf);
+    Walked w = walk(loop);
+    EXPECT_TRUE(w.damaged);
+    EXPECT_NE(w.ending.find("damaged HFS volume: the catalog has leaf nodes that form a loop"), std::string::npos) << w.ending;
+    expect_hfs_members(w.members, f);
+
+    // An extents tree that links outside itself: only the fork that needs
+    // it is lost, and says so.
+    std::string extents = raw;
+    const size_t block_size = get32(raw, 1024 + 20), first = get16(raw, 1024 + 28) * 512;
+    put32(extents, first + get16(raw, 1024 + 134) * block_size + 14 + 10, 0x7FFFFFFF);
+    w = walk(extents);
+    EXPECT_TRUE(w.damaged);
+    EXPECT_NE(w.ending.find("the extents tree links to a node outside the tree"), std::string::npos) << w.ending;
+    EXPECT_NE(w.members.at("Scattered").member.problem.find("do not cover"), std::string::npos);
+    EXPECT_EQ(w.members.at("Letters/Old/Stuff/Budget").data, f.forks.at("Letters/Old/Stuff/Budget"));
+
+    // A partition map that counts an entry it lacks: the partitions before
+    // it stand.
+    std::string disk = partitioned_disk({{"Work", "Apple_HFS", raw}});
+    put32(disk, 512 + 4, get32(disk, 512 + 4) + 1);
+    w = walk(disk);
+    EXPECT_TRUE(w.damaged);
+    EXPECT_NE(w.ending.find("the partition map counts"), std::string::npos) << w.ending;
+    expect_hfs_members(w.members, f);
+}
+
+TEST(MfsImage, DamagedDirectoryGivesTheFilesItStillLists) {
+    std::string volume = mfs_volume({{"One", "WORDMACA", memo("One")}, {"Two", "WORDMACA", memo("Two")}});
+    std::string counted = volume;  // the volume counts three files
+    put16(counted, 1024 + 12, 3);
+    Walked w = walk(counted);
+    EXPECT_TRUE(w.damaged);
+    EXPECT_NE(w.ending.find("lists 2 of the 3 files"), std::string::npos) << w.ending;
+    EXPECT_EQ(w.members.at("Two").data, memo("Two"));
+    // The second directory sector cut off by the image's end, the first's
+    // files before it read.
+    volume.resize(5 * 512);
+    w = walk(volume);
+    EXPECT_TRUE(w.damaged);
+    EXPECT_NE(w.ending.find("past the end of the image"), std::string::npos) << w.ending;
+    EXPECT_EQ(w.members.size(), 2u);
 }
 
 TEST(RefusedImage, WrappersAndVolumesWeDoNotReadAreNamed) {
