@@ -310,6 +310,24 @@ TEST(NdifImage, EveryWrapperGivesTheVolumeNotAChanceReadingOfItsFirstChunk) {
     }
 }
 
+TEST(NdifImage, OnAnHfsVolumeItsResourceForkIsReadThroughTheVolume) {
+    REQUIRE_PROGRAM("hformat");
+    Volume v;
+    ASSERT_TRUE(v.build());
+    const auto [data, resource] = ndif_image(v.image, {0x02, 0x00, 0x83});
+    // The image with both forks on a 1440K floppy, through MacBinary.
+    ScratchDir dir;
+    dir.write("disk.bin", macbinary("rohd", data, resource));
+    Hfsutils h(dir.path());
+    ASSERT_TRUE(h.format(dir.file("floppy.img"), 1440, "Images") && h.run("hcopy -m disk.bin ':Disk.img'") &&
+                h.run("humount"));
+    const auto members = walk(source_of(slurp(dir.file("floppy.img"))));
+    for (const auto &[path, fork] : v.forks) {
+        ASSERT_TRUE(members.count("Disk.img/" + path)) << path;
+        EXPECT_EQ(members.at("Disk.img/" + path), fork) << path;
+    }
+}
+
 TEST(NdifImage, RefusedAndHostileChunksAreNamed) {
     REQUIRE_PROGRAM("hformat");
     Volume v;
