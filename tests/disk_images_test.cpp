@@ -194,6 +194,15 @@ TEST(UdifImage, HostileTablesEndWithAnErrorNeverAHangOrABomb) {
                   put64(t, kFirstChunk + 16, uint64_t{1} << 31);
               })).find("past the end of the disk"),
               std::string::npos);
+    // A compressed chunk of 128 MiB on a disk that has room for it: more
+    // than is decoded at once.
+    std::string huge = patched_udif(disk, [](std::string &t) {
+        put64(t, 16, uint64_t{1} << 18);
+        put64(t, kFirstChunk + 16, uint64_t{1} << 18);
+        put32(t, 200, 1);  // that chunk alone
+    });
+    put64(huge, huge.size() - 512 + 492, uint64_t{1} << 19);
+    EXPECT_NE(open_error(huge).find("more than"), std::string::npos) << open_error(huge);
     // More entries than the table holds.
     EXPECT_NE(open_error(patched_udif(disk, [](std::string &t) { put32(t, 200, 0x7FFFFFFF); })).find("cut short"),
               std::string::npos);
