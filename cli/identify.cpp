@@ -31,7 +31,9 @@ int identify_files(const Plugin &plugin, const Options &options) {
         }
         if (d.id.generation == MACWRITE_NONE) {
             if (const ContainerInput container = open_container(options, input.path)) {
-                worst = worse(static_cast<Status>(worst), static_cast<Status>(identify_members(plugin, options, input.path, container)));
+                worst = worse(static_cast<Status>(worst),
+                              static_cast<Status>(identify_members(plugin, options, input.path, container,
+                                                                   [](const std::string &line) { std::printf("%s\n", line.c_str()); })));
                 continue;
             }
         }

@@ -127,7 +127,9 @@ std::string help_text() {
     if (usage != std::string::npos) text.erase(usage, text.find('\n', usage) + 1 - usage);
     return "usage: mwconv [-f FROM] [-t TO] [-o OUTPUT] [options] [INPUT ...]\n"
            "       mwconv --identify [--json] INPUT ...\n"
-           "       mwconv --list-converters [--lang fr|en]\n\n" + text +
+           "       mwconv --list-converters [--lang fr|en]\n"
+           "       mwconv serve [--listen ADDRESS:PORT] [-j N] [--queue N] [--max-upload SIZE]  (mwconv serve --help)\n\n" +
+           text +
            "\nContainers (MacBinary, BinHex, AppleSingle, StuffIt, zip, tar, 7z, cpio, ISO 9660)\n"
            "and disk images (DiskCopy 4.2, NDIF, DART, UDIF .dmg, Apple partition maps, MFS and\n"
            "HFS volumes) are walked like folders: mwconv -o out/ Archive.zip writes out/Archive.zip/Docs/Memo.txt.\n"

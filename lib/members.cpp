@@ -36,6 +36,10 @@ bool finder_says_macwrite(const containers::Member &m) {
     return (m.type == "WORD" && m.creator == "MACA") || m.creator == "MWII";
 }
 
+// MacWrite II's own words, which name one generation: its documents are
+// read as such even when their first block is lost.
+bool finder_says_macwrite_ii(const containers::Member &m) { return m.type == "MW2D" || m.creator == "MWII"; }
+
 std::string finder_words(const containers::Member &m) {
     if (m.type.empty() && m.creator.empty()) return "no Finder type or creator";
     return "type " + mactext::mac_roman_to_utf8(m.type) + ", creator " + mactext::mac_roman_to_utf8(m.creator);
@@ -83,11 +87,14 @@ MemberOutcome convert_member(const Plugin &plugin, const RunOptions &options, co
     const containers::Member &m = leaf.member;
     if (!m.problem.empty()) return failed(name, m.problem);
     const bool macwrite_type = finder_says_macwrite(m);
+    RunOptions chosen = options;
     if (options.from == From::Auto) {
         const std::vector<uint8_t> head = head_of(*leaf.data);
-        if (recognise_import(plugin, head.data(), head.size()) == nullptr)
-            return macwrite_type ? failed(name, finder_words(m) + ", but not a MacWrite document that mwconv can read")
-                                 : MemberOutcome{MemberOutcome::kOther, kNotADocument, ""};
+        if (recognise_import(plugin, head.data(), head.size()) == nullptr) {
+            if (finder_says_macwrite_ii(m)) chosen.from = From::MacWriteII;
+            else if (macwrite_type) return failed(name, finder_words(m) + ", but not a MacWrite document that mwconv can read");
+            else return MemberOutcome{MemberOutcome::kOther, kNotADocument, ""};
+        }
     }
     File in = scratch_copy(*leaf.data);
     if (!in) return failed(name, "cannot write a scratch file in " + kavrel::scratch_folder());
@@ -97,7 +104,7 @@ MemberOutcome convert_member(const Plugin &plugin, const RunOptions &options, co
     job.opened = in.get();
     job.created = m.created;
     job.modified = m.modified;
-    Outcome outcome = run_job(plugin, options, job);
+    Outcome outcome = run_job(plugin, chosen, job);
     if (outcome.status == kOk) return MemberOutcome{MemberOutcome::kConverted, kOk, ""};
     if (outcome.status == kDamaged) return MemberOutcome{MemberOutcome::kDamaged, kDamaged, outcome.message};
     if (outcome.status == kNotADocument && !macwrite_type) return MemberOutcome{MemberOutcome::kOther, kNotADocument, ""};
@@ -112,8 +119,16 @@ MemberOutcome convert_member(const Plugin &plugin, const RunOptions &options, co
 
 ContainerInput open_container(const RunOptions &options, const std::string &path) {
     if (path == "-" || options.from == From::Text || options.from == From::Stream) return {};
+    return open_container(options, sys::open_file(path, "rb"));
+}
+
+ContainerInput open_container(const RunOptions &options, std::FILE *file) {
+    if (options.from == From::Text || options.from == From::Stream) {
+        if (file != nullptr) std::fclose(file);
+        return {};
+    }
     std::string error;
-    auto source = containers::file_source(sys::open_file(path, "rb"), error);
+    auto source = containers::file_source(file, error);
     if (!source) return {};
     try {
         if (const containers::Format *format = containers::recognise(*source)) return ContainerInput{source, format};
@@ -139,6 +154,7 @@ bool convert_members(const Plugin &plugin, const RunOptions &options, const std:
             report(MemberOutcome{MemberOutcome::kDamaged, kDamaged, "mwconv: " + name + ": " + leaf.member.problem});
             continue;
         }
+        if (!options.member.empty() && leaf.shown != options.member) continue;
         std::vector<std::string> changes;
         const std::string relative = containers::safe_path(leaf.path, changes);
         // A warning about the whole container (a disk image's checksum)
@@ -193,7 +209,7 @@ Outcome convert_only_member(const Plugin &plugin, const RunOptions &options, con
 }
 
 int identify_members(const Plugin &plugin, const RunOptions &options, const std::string &input,
-                     const ContainerInput &container) {
+                     const ContainerInput &container, const std::function<void(const std::string &)> &print) {
     // An inventory: the containers inside are listed too, before their members.
     containers::Walker walker(container.source, *container.format, true);
     Status worst = kOk;
@@ -255,7 +271,7 @@ int identify_members(const Plugin &plugin, const RunOptions &options, const std:
                 if (!m.warning.empty()) line += "; " + m.warning;
             }
         }
-        std::printf("%s\n", line.c_str());
+        print(line);
     }
     return worst;
 }

@@ -32,6 +32,9 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 bool is_folder(std::FILE *f);
+// A second stream, for reading, on the file that `f` is open on; null with
+// errno set on failure.
+std::FILE *reopen_for_reading(std::FILE *f);
 std::string executable_dir();
 
 // A file as the system knows it, whatever name leads to it.
@@ -67,6 +70,8 @@ std::FILE *open_named_scratch(const std::string &folder, std::string &path);
 // now (null when it was lost), stays readable, and the name will not be used
 // again by this conversion.
 void release_named_scratch(std::FILE *&f, const std::string &path);
+// Removes the named scratch file that the thread keeps for its next import.
+void release_kept_scratch();
 
 // What an output path leads to.
 enum class Target { Missing, Regular, Stream, Folder, Other };

@@ -57,6 +57,14 @@ bool is_folder(std::FILE *f) {
     return ::_fstat(_fileno(f), &st) == 0 && (st.st_mode & _S_IFDIR) != 0;
 }
 
+std::FILE *reopen_for_reading(std::FILE *f) {
+    const int fd = ::_dup(_fileno(f));
+    if (fd < 0) return nullptr;
+    std::FILE *copy = ::_fdopen(fd, "rb");
+    if (copy == nullptr) ::_close(fd);
+    return copy;
+}
+
 std::string executable_dir() {
     wchar_t path[MAX_PATH * 4];
     const DWORD n = ::GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
@@ -145,6 +153,9 @@ void release_named_scratch(std::FILE *&f, const std::string &path) {
     else remove_file(path);
     t_named_guard.reset();
 }
+
+// Each import has a file of its own, removed when it is done.
+void release_kept_scratch() {}
 
 Target target_kind(const std::string &path) {
     const std::wstring w = wide(path);

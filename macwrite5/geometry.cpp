@@ -24,7 +24,7 @@ constexpr int32_t kMinPaper = kTwipsPerInch, kMaxPaper = 48 * kTwipsPerInch;
 int32_t twips(int32_t dots, int32_t resolution) { return dots * kTwipsPerInch / resolution; }
 
 KavrelPage letter_around(int32_t width, int32_t height) {
-    KavrelPage p{kLetterWidth, kLetterHeight, kTwipsPerInch, kTwipsPerInch, kTwipsPerInch, kTwipsPerInch, 1, 0, 0, 0};
+    KavrelPage p{kLetterWidth, kLetterHeight, kTwipsPerInch, kTwipsPerInch, kTwipsPerInch, kTwipsPerInch, 1, 0, 0, 0, 0, 0};
     if (width <= 0 || height <= 0 || width > kLetterWidth || height > kLetterHeight) return p;
     p.left = p.right = (kLetterWidth - width) / 2;
     p.top = p.bottom = (kLetterHeight - height) / 2;
@@ -53,6 +53,8 @@ KavrelPage page_of_print_record(const uint8_t *record) {
             twips(paper.bottom - page.bottom, vres),
             twips(paper.right - page.right, hres),
             1,
+            0,
+            0,
             0,
             0,
             0};

@@ -332,7 +332,8 @@ std::string font_css(const Font &f, const Font &base = {}) {
 std::string span_css(const CharStyle &s, const Font &base) {
     const bool scripted = s.has(kSuperscript) || s.has(kSubscript);
     std::string css = font_css(font_of(s), scripted ? Font{} : base);
-    if (s.has(kOutline)) css += "color:transparent;-webkit-text-stroke:0.04em #000;";
+    if (s.has(kOutline)) css += "color:transparent;-webkit-text-stroke:0.04em #" + std::string(colour_hex(s.colour)) + ";";
+    else if (s.colour != Colour::Black) css += "color:#" + std::string(colour_hex(s.colour)) + ";";
     if (s.has(kShadow)) css += "text-shadow:0.08em 0.08em 0.04em #999;";
     if (s.has(kSmallCaps)) css += "font-variant:small-caps;";
     if (s.has(kAllCaps)) css += "text-transform:uppercase;";

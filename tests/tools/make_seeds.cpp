@@ -18,6 +18,7 @@
 #include "tests/support/example_document.h"
 #include "tests/support/mw22_builder.h"
 #include "tests/support/mw2_builder.h"
+#include "tests/support/mw2disk_builder.h"
 #include "tests/support/mw5_builder.h"
 #include "tests/support/pict_builder.h"
 #include "tests/support/sit_builder.h"
@@ -144,6 +145,7 @@ int main(int argc, char **argv) {
         {"macwrite2-forward", macwrite2_seed(ChainLinks::Forward)},
         {"macwrite2-backward", macwrite2_seed(ChainLinks::Backward)},
         {"macwrite2-runs", macwrite2_seed(ChainLinks::BlockRuns)},
+        {"macwrite2-disk", full_disk_document().build()},
         {"container-stuffit-classic.sit", classic_archive(stuffit_seed())},
         {"container-stuffit5.sit", sit5_archive(stuffit_seed())},
     };
