@@ -131,8 +131,8 @@ std::string help_text() {
            "       mwconv serve [--listen ADDRESS:PORT] [-j N] [--queue N] [--max-upload SIZE]  (mwconv serve --help)\n\n" +
            text +
            "\nContainers (MacBinary, BinHex, AppleSingle, StuffIt, Compact Pro, zip, tar, 7z, cpio,\n"
-           "ISO 9660) and disk images (DiskCopy 4.2, Apple partition maps, GPT disks, MFS, HFS,\n"
-           "HFS Plus and HFSX volumes, ISO 9660 / HFS hybrid CDs) are walked\n"
+           "ISO 9660) and disk images (DiskCopy 4.2, NDIF, DART, UDIF .dmg, Apple partition maps,\n"
+           "GPT disks, MFS, HFS, HFS Plus and HFSX volumes, ISO 9660 / HFS hybrid CDs) are walked\n"
            "like folders: mwconv -o out/ Archive.zip writes out/Archive.zip/Docs/Memo.txt.\n"
            "\nExit status: 0 all converted, 1 bad usage, 2 an input was not a document of the\n"
            "requested kind, 3 an input could not be read or converted or an output not written,\n"

@@ -117,12 +117,15 @@ public:
             data_ = *e;
             member_.data_length = e->length;
         }
+        if (const Entry *e = find(p, kResourceFork)) resource_ = *e;
     }
     std::unique_ptr<Source> data() override { return range(source_, data_.offset, data_.length); }
+    std::unique_ptr<Source> resource() override { return range(source_, resource_.offset, resource_.length); }
 
 private:
     std::shared_ptr<const Source> source_;
     Entry data_{kDataFork, 0, 0};
+    Entry resource_{kResourceFork, 0, 0};
 };
 
 std::unique_ptr<Container> open(std::shared_ptr<const Source> source) {

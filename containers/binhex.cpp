@@ -145,6 +145,10 @@ public:
         if (!decoded_) decoded_ = decode_forks();
         return range(decoded_, 0, member_.data_length);
     }
+    std::unique_ptr<Source> resource() override {
+        if (!decoded_) decoded_ = decode_forks();
+        return range(decoded_, member_.data_length, member_.resource_length);
+    }
 
 private:
     void read_header() {
@@ -164,8 +168,8 @@ private:
         member_.resource_length = be32(p + 14);
     }
 
-    // Decodes the data fork into a scratch file, then the resource fork,
-    // checking both CRCs.
+    // Decodes the data fork into a scratch file, then the resource fork
+    // after it, checking both CRCs.
     std::shared_ptr<const Source> decode_forks() {
         ScratchWriter out;
         uint8_t block[8192];
@@ -183,6 +187,7 @@ private:
             const size_t n = static_cast<size_t>(std::min<uint64_t>(left, sizeof block));
             decoder_->read(block, n, Grade::kMember);
             crc = crc16(crc, block, n);
+            out.write(block, n);
             left -= n;
         }
         check_crc(crc, "resource fork");

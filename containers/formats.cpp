@@ -17,6 +17,10 @@ constexpr Accessor kRegistry[] = {
     &binhex_format,
     &applesingle_format,
     &diskcopy_format,
+    &dart_format,
+#ifdef MWCONV_HAVE_UDIF
+    &udif_format,
+#endif
     &partition_map_format,
     &mfs_format,
     &hfs_format,

@@ -166,6 +166,14 @@ public:
         return extents(geometry_.source, fork_, length_);
     }
 
+    // Read only where a member's layout lies there (an NDIF image's).
+    std::unique_ptr<Source> resource() override {
+        std::string problem;
+        auto list = fork_extents(geometry_, resource_overflow_, resource_.id, resource_.first, resource_.length, problem);
+        if (!problem.empty()) throw Error(Grade::kMember, "the resource fork cannot be read: " + problem);
+        return extents(geometry_.source, std::move(list), resource_.length);
+    }
+
 private:
     // The end of the catalog's walk: false, or the damage met on the way
     // (told once, after every file that could be listed).
@@ -196,9 +204,9 @@ private:
         btree::LeafWalk walk(tree);
         btree::Record r;
         while (walk.next(r)) {
-            // Data forks only (fork type 0): resource forks are never read.
-            if (r.key_length < 8 || r.data_length < 12 || r.key[1] != 0) continue;
-            overflow_[{be32(r.key + 2), be16(r.key + 6)}] = extent_record(r.data);
+            // Fork type 0 for data forks, 0xFF for resource forks.
+            if (r.key_length < 8 || r.data_length < 12 || (r.key[1] != 0 && r.key[1] != 0xFF)) continue;
+            (r.key[1] == 0 ? overflow_ : resource_overflow_)[{be32(r.key + 2), be16(r.key + 6)}] = extent_record(r.data);
         }
     }
 
@@ -251,21 +259,27 @@ private:
         problem_.clear();
         fork_ = fork_extents(geometry_, overflow_, be32(file + 20), extent_record(file + 74), member.data_length, problem_);
         if (!problem_.empty()) problem_ = "the data fork cannot be read: " + problem_;
+        resource_ = {be32(file + 20), extent_record(file + 86), be32(file + 36)};
         member.problem = problem_;
         length_ = member.data_length;
         return true;
     }
 
     Geometry geometry_;
-    Overflow overflow_;
+    Overflow overflow_, resource_overflow_;
     std::unique_ptr<btree::Tree> catalog_;
     std::unordered_map<uint32_t, Folder> folders_;
     std::vector<std::string> damage_;  // found at open, told at the walk's end
     std::unique_ptr<btree::LeafWalk> walk_;  // over the catalog's leaves, member by member
-    // The data fork of the member listed last.
+    // The data fork of the member listed last, and where its resource fork lies.
     std::vector<Extent> fork_;
     uint64_t length_ = 0;
     std::string problem_;
+    struct {
+        uint32_t id = 0;
+        ExtentRecord first{};
+        uint32_t length = 0;
+    } resource_;
 };
 
 int bid(const Source &, const uint8_t *head, size_t length) {

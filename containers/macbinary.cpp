@@ -84,6 +84,9 @@ public:
         data_at_ = data_start(h);
     }
     std::unique_ptr<Source> data() override { return range(source_, data_at_, member_.data_length); }
+    std::unique_ptr<Source> resource() override {
+        return range(source_, data_at_ + padded(member_.data_length), member_.resource_length);
+    }
 
 private:
     std::shared_ptr<const Source> source_;

@@ -5,6 +5,7 @@
 // members.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,8 +50,15 @@ public:
 
 private:
     struct Frame;
-    bool open(std::shared_ptr<const Source> source, const Format &format, std::vector<std::string> path,
-              std::string shown, Leaf &failure);
+    bool open(const std::function<std::unique_ptr<Container>()> &make, const Format &format,
+              std::vector<std::string> path, std::string shown, Leaf &failure);
+    // The member's NDIF image, opened from both its forks, when its resource
+    // fork holds a chunk table; null otherwise.
+    static const Format *ndif_of(Container &container, const Member &member, std::shared_ptr<const Source> &resource);
+    // The container of `format` over `data`, or the NDIF image over both
+    // forks when `resource` is given.
+    static std::unique_ptr<Container> opened(const Format &format, std::shared_ptr<const Source> data,
+                                             std::shared_ptr<const Source> resource);
 
     Leaf failure(const Frame &frame, const std::string &why) const;
 

@@ -1,4 +1,4 @@
-// One StuffIt decoder over the fuzzer's bytes as a compressed fork: decoded
+// One decoder (StuffIt's, a disk image's) over the fuzzer's bytes as a compressed fork: decoded
 // to the end or to the first error, never past a megabyte of output.
 #pragma once
 

@@ -171,7 +171,7 @@ TEST(Cli, HelpNamesEveryKindOfContainerItWalks) {
     const RunResult r = run_mwconv(dir, "--help");
     EXPECT_EQ(r.status, 0);
     for (const char *kind : {"MacBinary", "BinHex", "AppleSingle", "StuffIt", "zip", "tar", "ISO 9660", "disk images",
-                             "DiskCopy 4.2", "partition maps", "MFS", "HFS"})
+                             "DiskCopy 4.2", "NDIF", "DART", "UDIF", "partition maps", "MFS", "HFS"})
         EXPECT_NE(r.out.find(kind), std::string::npos) << kind;
 }
 

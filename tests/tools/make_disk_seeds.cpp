@@ -1,7 +1,8 @@
 // Writes fuzzing seeds of the disk image formats into DIR: an MFS volume, an
 // HFS volume (when hfsutils is installed), each also in a DiskCopy 4.2 image
 // and behind a partition map, HFS Plus volumes (raw, wrapped, on a GPT disk),
-// a Compact Pro archive, and the refused wrappers.  Volumes are cut
+// a Compact Pro archive, DART, UDIF and NDIF images, and the refused
+// wrappers.  Volumes are cut
 // after their directories, where a fuzzer's inputs end:
 //   make_disk_seeds DIR
 #include <cstdio>
@@ -9,9 +10,14 @@
 #include <string>
 
 #include "tests/support/cpt_builder.h"
+#include "tests/support/dart_builder.h"
 #include "tests/support/disk_builder.h"
 #include "tests/support/hfsplus_builder.h"
 #include "tests/support/mw5_builder.h"
+#ifdef MWCONV_HAVE_UDIF
+#include "tests/support/ndif_builder.h"
+#include "tests/support/udif_builder.h"
+#endif
 
 namespace {
 
@@ -62,6 +68,19 @@ int main(int argc, char **argv) {
     if (!hfs.empty()) {
         write(dir, "hfs.img", hfs);
         write(dir, "hfs.image", diskcopy42(hfs));
+        std::string floppy = hfs;
+        floppy.resize(800 * 1024, '\0');
+        write(dir, "hfs.dart", dart_image(floppy, true));
+#ifdef MWCONV_HAVE_UDIF
+        write(dir, "hfs.dmg", udif_image({{"disk image (Apple_HFS : 0)", hfs}},
+                                         {UdifMethod::kRaw, UdifMethod::kZero, UdifMethod::kZlib, UdifMethod::kBzip2,
+                                          UdifMethod::kAdc, UdifMethod::kLzma}, 4));
+        // The NDIF target's input: the resource fork's length in two bytes,
+        // the resource fork, the data fork.
+        const auto [ndif_data, ndif_resource] = ndif_image(hfs, {0x02, 0x00, 0x83}, 8);
+        write(dir, "hfs.ndif", std::string{static_cast<char>(ndif_resource.size() >> 8),
+                                           static_cast<char>(ndif_resource.size())} + ndif_resource + ndif_data);
+#endif
         write(dir, "hfs-partitioned.img", partitioned_disk({{"MacOS", "Apple_HFS", hfs}}));
     }
     // HFS Plus: raw, wrapped, partitioned and on a GPT disk; cut after the
