@@ -18,11 +18,6 @@
 
 namespace testing_support {
 
-inline void put64(std::string &b, size_t at, uint64_t v) {
-    put32(b, at, static_cast<uint32_t>(v >> 32));
-    put32(b, at + 4, static_cast<uint32_t>(v));
-}
-
 // UTF-16 code units of a UTF-8 string (names in the tests are in the BMP).
 inline std::vector<uint16_t> utf16_units(const std::string &utf8) {
     std::vector<uint16_t> out;

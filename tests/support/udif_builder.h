@@ -28,11 +28,6 @@ enum class UdifMethod : uint32_t {
     kLzma = 0x80000008,
 };
 
-inline void put64(std::string &b, size_t at, uint64_t v) {
-    put32(b, at, static_cast<uint32_t>(v >> 32));
-    put32(b, at + 4, static_cast<uint32_t>(v));
-}
-
 // ADC: literal runs of up to 128 bytes and, for runs of a repeated byte,
 // copies at distance 1 (the three-byte form for long runs, the two-byte form
 // for short ones).
