@@ -1,5 +1,6 @@
 // mwconv: converts classic Macintosh MacWrite documents.
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "cli/batch.h"
@@ -9,9 +10,7 @@
 #include "cli/options.h"
 #include "lib/plugin.h"
 #include "lib/system.h"
-#ifdef MWCONV_HAVE_SERVE
-#include "serve/service.h"
-#endif
+#include "serve/entry.h"
 
 namespace mwconv {
 
@@ -53,6 +52,30 @@ int list_converters(const Plugin &plugin, const Options &options) {
     return kOk;
 }
 
+// The service lives in a module of its own, loaded only for `mwconv serve`:
+// the HTTP library brings OpenSSL, brotli and libarchive's writer, which no
+// conversion should load at its start.
+int run_service(const std::vector<std::string> &args) {
+    std::string why = "this build has no service (it was built without cpp-httplib)";
+    for (const std::string &path : module_paths("mwconvserve")) {
+        std::string error;
+        void *module = sys::load_library(path, error);
+        if (module == nullptr) {
+            std::error_code missing;
+            if (std::filesystem::exists(path, missing)) why = error;
+            continue;
+        }
+        if (auto run = reinterpret_cast<serve::EntryFn>(sys::library_symbol(module, serve::kEntryName))) {
+            std::vector<const char *> argv;
+            for (const std::string &a : args) argv.push_back(a.c_str());
+            return run(static_cast<int>(argv.size()), argv.data());
+        }
+        why = path + " has no " + serve::kEntryName;
+    }
+    std::fprintf(stderr, "mwconv: %s\n", why.c_str());
+    return kFailed;
+}
+
 }  // namespace
 
 }  // namespace mwconv
@@ -61,14 +84,7 @@ int main(int argc, char **argv) {
     using namespace mwconv;
     sys::binary_standard_streams();
     const std::vector<std::string> args = sys::arguments(argc, argv);
-    if (args.size() > 1 && args[1] == "serve") {
-#ifdef MWCONV_HAVE_SERVE
-        return serve::run({args.begin() + 2, args.end()});
-#else
-        std::fprintf(stderr, "mwconv: this build has no service (it was built without cpp-httplib)\n");
-        return kFailed;
-#endif
-    }
+    if (args.size() > 1 && args[1] == "serve") return run_service({args.begin() + 2, args.end()});
     std::string error;
     const auto options = parse_options(args, error);
     if (!options) {

@@ -86,9 +86,11 @@ const Converter *Plugin::find_export(const std::string &name) const {
     return nullptr;
 }
 
-std::vector<std::string> default_plugin_paths() {
+std::vector<std::string> default_plugin_paths() { return module_paths("macwrite"); }
+
+std::vector<std::string> module_paths(const std::string &module) {
     const std::string dir = sys::executable_dir();
-    const std::string name = std::string(kPluginPrefix) + "macwrite" + sys::library_suffix();
+    const std::string name = std::string(kPluginPrefix) + module + sys::library_suffix();
     return {dir + "/" + name, dir + "/" MWCONV_PLUGIN_FROM_BIN "/" + name, dir + "/../lib/mwconv/" + name,
             dir + "/../lib/" + name};
 }

@@ -56,4 +56,8 @@ private:
 // executable, then in the install tree beside it.
 std::vector<std::string> default_plugin_paths();
 
+// The same places for another module of ours ("mwconvserve"), named as the
+// build names its libraries.
+std::vector<std::string> module_paths(const std::string &module);
+
 }  // namespace mwconv
