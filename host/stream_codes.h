@@ -71,6 +71,13 @@ inline constexpr int kPictureRectSize = 8;
 inline constexpr char kPageInsert[4] = {'P', 'A', 'G', 'E'};
 inline constexpr int kPageInsertWords = 10;
 inline constexpr uint16_t kPageTitle = 0x0001;
+// Where the program that saved the document laid the next paragraph or
+// picture out: "LAID", its page (counted from 0) and its top (in points
+// from the top of the printable page, the header's room included), both
+// big-endian 16-bit, then one byte per line of a text paragraph: the line's
+// height in points.
+inline constexpr char kLaidInsert[4] = {'L', 'A', 'I', 'D'};
+inline constexpr int kLaidHeadSize = 4;
 
 // Number of parameter bytes after a code; -1 for the insert's own body.
 constexpr int tag_param_count(uint8_t c) {

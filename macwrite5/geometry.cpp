@@ -60,24 +60,24 @@ KavrelPage page_of_print_record(const uint8_t *record) {
 
 int32_t printable_width(const KavrelPage &page) { return page.width - page.left - page.right; }
 
-int32_t mean_line_height(const std::vector<uint8_t> &codes) {
-    int32_t lines = 0, total = 0, last = 0;
+std::vector<uint8_t> expand_line_codes(const std::vector<uint8_t> &codes) {
+    std::vector<uint8_t> lines;
     for (const uint8_t b : codes) {
-        if (b < 0x80) {
-            last = b;
-            ++lines;
-            total += b;
-        } else if (lines > 0 && (b & 0x7F) > 1) {
-            const int32_t more = (b & 0x7F) - 1;
-            lines += more;
-            total += more * last;
-        }
+        if (b < 0x80) lines.push_back(b);
+        else if (!lines.empty() && (b & 0x7F) > 1) lines.insert(lines.end(), (b & 0x7F) - 1u, lines.back());
     }
-    return lines == 0 ? 0 : total * kTwipsPerPoint / lines;
+    return lines;
 }
 
-std::vector<int32_t> read_line_heights(std::FILE *in, long length, size_t paragraphs) {
-    std::vector<int32_t> heights;
+int32_t mean_line_height(const std::vector<uint8_t> &codes) {
+    const std::vector<uint8_t> lines = expand_line_codes(codes);
+    int32_t total = 0;
+    for (const uint8_t h : lines) total += h;
+    return lines.empty() ? 0 : total * kTwipsPerPoint / static_cast<int32_t>(lines.size());
+}
+
+std::vector<std::vector<uint8_t>> read_line_heights(std::FILE *in, long length, size_t paragraphs) {
+    std::vector<std::vector<uint8_t>> heights;
     std::vector<uint8_t> codes;
     while (heights.size() < paragraphs && length >= 2) {
         uint8_t head[2];
@@ -90,9 +90,9 @@ std::vector<int32_t> read_line_heights(std::FILE *in, long length, size_t paragr
         if (padded > 0 && std::fread(codes.data(), 1, codes.size(), in) != codes.size()) break;
         codes.resize(static_cast<size_t>(count));
         length -= padded;
-        heights.push_back(mean_line_height(codes));
+        heights.push_back(expand_line_codes(codes));
     }
-    heights.resize(paragraphs, 0);
+    heights.resize(paragraphs);
     return heights;
 }
 

@@ -19,7 +19,8 @@ struct ImportContext : kavrel::ImportState {
     PenRuler pen;                   // of the last ruler, for placing fields
     std::vector<AreaField> fields;  // of the area being converted
     int32_t text_width = 9360;      // of the printable page, in twips
-    std::vector<int32_t> line_heights;  // of the area's paragraphs, in twips
+    std::vector<std::vector<uint8_t>> line_heights;  // of the area's paragraphs' lines, in points
+    bool laid_out = false;          // the main text's entries keep MacWrite's pages and tops
 };
 
 struct FormatRun {

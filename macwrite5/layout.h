@@ -34,7 +34,11 @@ inline constexpr int kLineHeightsLengthAt = 22;
 // Information entry.
 inline constexpr int kEntrySize = 16;
 inline constexpr int kHeightAt = 0;
-inline constexpr int kTopAt = 2;          // of the paragraph, from the top of its area
+// The paragraph's top in points as MacWrite laid it out: in the main text,
+// from the top of the print record's page rectangle (the header's room
+// included); and the page it starts on, counted from 0.
+inline constexpr int kTopAt = 2;
+inline constexpr int kPageAt = 4;
 inline constexpr int kDataWordAt = 8;     // flags in the top byte, offset below
 inline constexpr int kDataLengthAt = 12;
 inline constexpr uint8_t kFlagOwnJustification = 0x40;

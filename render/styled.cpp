@@ -66,7 +66,7 @@ public:
             out_.page_break();
             break;
         case EventKind::Tag: on_tag(ev); break;
-        case EventKind::Insert: add_picture(ev.insert); break;
+        case EventKind::Insert: add_insert(ev.insert); break;
         default: break;
         }
     }
@@ -213,6 +213,14 @@ private:
         content().field(static_cast<Field>(kind), style_);
     }
 
+    void add_insert(const std::string &insert) {
+        Placement place;
+        if (!placement_of(insert, place)) return add_picture(insert);
+        if (where_ != Where::Main) return;
+        close_paragraph();
+        out_.placement(place);
+    }
+
     void add_picture(const std::string &insert) {
         Picture p;
         if (!picture_of(insert, p)) return;
@@ -282,10 +290,26 @@ bool picture_of(std::string_view insert, Picture &out) {
     if (insert.size() <= head || insert.substr(0, code::kInsertKindSize) != std::string_view(code::kPictureInsert, 4))
         return false;
     out.pict = insert.substr(head);
+    const auto *rect = reinterpret_cast<const uint8_t *>(insert.data()) + code::kInsertKindSize;
+    const auto word = [rect](int i) { return static_cast<int16_t>(rect[2 * i] << 8 | rect[2 * i + 1]); };
+    out.left = word(1);
+    out.box_width = word(3) - word(1);
+    out.box_height = word(2) - word(0);
     const auto *bytes = reinterpret_cast<const uint8_t *>(out.pict.data());
     const pict::Rect frame = pict::frame_of(bytes, out.pict.size());
     out.width = frame.width();
     out.height = frame.height();
+    return true;
+}
+
+bool placement_of(std::string_view insert, Placement &out) {
+    const size_t head = code::kInsertKindSize + code::kLaidHeadSize;
+    if (insert.size() < head || insert.substr(0, code::kInsertKindSize) != std::string_view(code::kLaidInsert, 4))
+        return false;
+    const auto *p = reinterpret_cast<const uint8_t *>(insert.data()) + code::kInsertKindSize;
+    out.page = p[0] << 8 | p[1];
+    out.top = static_cast<int16_t>(p[2] << 8 | p[3]);
+    out.lines.assign(p + code::kLaidHeadSize, p + (insert.size() - code::kInsertKindSize));
     return true;
 }
 
