@@ -76,6 +76,12 @@ inline constexpr uint16_t kPageTitle = 0x0001;
 // from the top of the printable page, the header's room included), both
 // big-endian 16-bit, then one byte per line of a text paragraph: the line's
 // height in points.
+// The tab stops of the ruler whose column tags (0x80, 0x81) come just
+// before, as the document measures them: "TABS", then one big-endian 16-bit
+// word per stop, the position in twips from the page's left margin, bit 15
+// set for a decimal stop.  Column tags that follow make it stale.
+inline constexpr char kTabsInsert[4] = {'T', 'A', 'B', 'S'};
+inline constexpr uint16_t kTabsDecimal = 0x8000;
 inline constexpr char kLaidInsert[4] = {'L', 'A', 'I', 'D'};
 inline constexpr int kLaidHeadSize = 4;
 

@@ -159,6 +159,7 @@ private:
         if (column == 0) return;
         tab_kinds_[column] = kind;
         tabs_changed_ = true;
+        tab_positions_.clear();  // stale until a TABS insert says them again
     }
 
     bool &paragraph_open() { return where_ == Where::Main ? main_paragraph_ : block_paragraph_; }
@@ -170,6 +171,7 @@ private:
             for (int c = 1; c < 256; ++c)
                 if (tab_kinds_[c] != 0)
                     paragraph_.tabs.push_back({static_cast<uint8_t>(c), tab_kinds_[c] == kDecimalTabKind});
+            paragraph_.tab_positions = tab_positions_;
             tabs_changed_ = false;
         }
         out_.begin_paragraph(paragraph_);
@@ -214,6 +216,10 @@ private:
     }
 
     void add_insert(const std::string &insert) {
+        if (tabs_of(insert, tab_positions_)) {
+            tabs_changed_ = true;
+            return;
+        }
         Placement place;
         if (!placement_of(insert, place)) return add_picture(insert);
         if (where_ != Where::Main) return;
@@ -258,6 +264,7 @@ private:
     CharStyle style_;
     ParagraphStyle paragraph_;
     uint8_t tab_kinds_[256] = {};
+    std::vector<TabPosition> tab_positions_;
     bool tabs_changed_ = false;
     Where where_ = Where::Main;
     bool main_paragraph_ = false, block_paragraph_ = false;
@@ -299,6 +306,18 @@ bool picture_of(std::string_view insert, Picture &out) {
     const pict::Rect frame = pict::frame_of(bytes, out.pict.size());
     out.width = frame.width();
     out.height = frame.height();
+    return true;
+}
+
+bool tabs_of(std::string_view insert, std::vector<TabPosition> &out) {
+    if (insert.size() < code::kInsertKindSize || insert.substr(0, code::kInsertKindSize) != std::string_view(code::kTabsInsert, 4))
+        return false;
+    const auto *p = reinterpret_cast<const uint8_t *>(insert.data());
+    out.clear();
+    for (size_t i = code::kInsertKindSize; i + 1 < insert.size(); i += 2) {
+        const auto word = static_cast<uint16_t>(p[i] << 8 | p[i + 1]);
+        out.push_back({word & ~code::kTabsDecimal, (word & code::kTabsDecimal) != 0});
+    }
     return true;
 }
 

@@ -42,10 +42,21 @@ struct TabStop {
 // Lengths in twips (1/20 point).
 inline constexpr int kTwipsPerInch = 1440;
 
+// A tab stop where the document measures it, in twips from the page's
+// left margin.
+struct TabPosition {
+    int twips;
+    bool decimal;
+    bool operator==(const TabPosition &) const = default;
+};
+
 struct ParagraphStyle {
     Align align = Align::Left;
     uint8_t interline = 8;          // 8 single, 12 one and a half, 16 double
     std::vector<TabStop> tabs;      // in column order
+    // The same stops as the document measures them, when the stream says
+    // (MacWrite 4.6/5 and 2.2 rulers); empty otherwise.
+    std::vector<TabPosition> tab_positions;
     // Indents from the page's margins, the first line's from the left
     // indent (negative: a hanging indent); space before and after; an exact
     // line height, 0 when the line spacing decides.
@@ -159,6 +170,9 @@ void read_styled(std::FILE *stream, StyledListener &listener);
 // The picture an insert body carries; false for an insert of another kind.
 // `number` is left to the caller.
 bool picture_of(std::string_view insert, Picture &out);
+
+// The tab stops an insert body carries; false for an insert of another kind.
+bool tabs_of(std::string_view insert, std::vector<TabPosition> &out);
 
 // The placement an insert body carries; false for an insert of another kind.
 bool placement_of(std::string_view insert, Placement &out);

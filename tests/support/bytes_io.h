@@ -66,7 +66,8 @@ inline bool is_geometry(const kavrel::stream::Event &ev) {
     namespace code = kavrel::code;
     if (ev.kind == kavrel::stream::EventKind::Insert)
         return is_laid(ev) ||
-               ev.insert.compare(0, code::kInsertKindSize, code::kPageInsert, code::kInsertKindSize) == 0;
+               ev.insert.compare(0, code::kInsertKindSize, code::kPageInsert, code::kInsertKindSize) == 0 ||
+               ev.insert.compare(0, code::kInsertKindSize, code::kTabsInsert, code::kInsertKindSize) == 0;
     return ev.kind == kavrel::stream::EventKind::Tag && ev.code >= code::kFirstGeometryCode &&
            ev.code <= code::kLastGeometryCode;
 }
