@@ -1,0 +1,650 @@
+// PDF: the document's pages, set with pango and drawn by cairo.  Where the
+// document records how its author's Mac laid it out (each paragraph's page,
+// top and line heights), each paragraph starts on its page at its top and its
+// lines take their heights; elsewhere paragraphs flow down the page.
+//
+// Pages are written as they are finished.  The header, the footer and the
+// notes wait in memory (they are drawn on every page, the notes at the foot
+// of the page that calls them); the main text is laid out one paragraph at a
+// time.
+#include <cairo-pdf.h>
+#include <cairo.h>
+#include <pango/pangocairo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "render/pdf_fonts.h"
+#include "render/pdf_picture.h"
+#include "render/render.h"
+#include "render/styled.h"
+
+namespace render {
+
+namespace {
+
+constexpr double kPointsPerTwip = 1.0 / 20;
+constexpr double kTabPitch = 7.2;  // a tab column, 1/10 inch, in points
+constexpr int kDefaultSize = 12;
+// How far a substitute font's widths may be stretched or narrowed to give a
+// paragraph the author's number of lines, and in what steps.
+constexpr double kWidthStep = 0.005;
+constexpr int kWidthSteps = 12;
+
+constexpr std::string_view kCatalog = "<< /Type /Catalog\n";
+constexpr std::string_view kMarked = "   /MarkInfo << /Marked true >>\n";
+
+template <typename T, void (*Free)(T *)>
+struct Freer {
+    void operator()(T *p) const { Free(p); }
+};
+void unref_object(PangoLayout *p) { g_object_unref(p); }
+void unref_context(PangoContext *p) { g_object_unref(p); }
+void unref_map(PangoFontMap *p) { g_object_unref(p); }
+using Layout = std::unique_ptr<PangoLayout, Freer<PangoLayout, unref_object>>;
+using Context = std::unique_ptr<PangoContext, Freer<PangoContext, unref_context>>;
+using FontMap = std::unique_ptr<PangoFontMap, Freer<PangoFontMap, unref_map>>;
+using Surface = std::unique_ptr<cairo_surface_t, Freer<cairo_surface_t, cairo_surface_destroy>>;
+using Cairo = std::unique_ptr<cairo_t, Freer<cairo_t, cairo_destroy>>;
+
+// What a paragraph holds until it is laid out.
+struct Piece {
+    enum Kind : uint8_t { Text, Tab, LineEnd, FieldMark, NoteCall } kind = Text;
+    std::string utf8;
+    CharStyle style;
+    Field field = Field::PageNumber;
+    int note = 0;
+};
+
+struct Paragraph {
+    ParagraphStyle style;
+    std::vector<Piece> pieces;
+    std::optional<Placement> place;
+    std::vector<int> notes;  // the notes it calls
+    bool empty() const { return pieces.empty(); }
+};
+
+// What the fields show on one page.
+struct PageValues {
+    int number = 1;
+    std::string date, time;
+};
+
+// The Apple logo (U+F8FF, a private-use character) is in no font Debian
+// has: it is left out rather than drawn as a missing-glyph box.
+constexpr char16_t kAppleLogo = 0xF8FF;
+
+void append_utf8(std::string &out, std::u16string_view run) {
+    for (const char16_t c : run) {
+        if (c == kAppleLogo) continue;
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | c >> 6));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xE0 | c >> 12));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+}
+
+// "1986-12-07T10:30:00", the form cairo's metadata takes; the Mac's clock
+// is local time without a zone, kept as it reads.
+std::string iso_date(int64_t unix_seconds) {
+    const std::time_t t = static_cast<std::time_t>(unix_seconds);
+    std::tm tm{};
+    if (gmtime_r(&t, &tm) == nullptr) return {};
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
+    return buf;
+}
+
+// The date and time fields print the day the document was last saved (the
+// conversion's own time when that is unknown), as the Mac's short forms.
+void date_fields(std::optional<int64_t> when, PageValues &values) {
+    const std::time_t t = when ? static_cast<std::time_t>(*when) : std::time(nullptr);
+    std::tm tm{};
+    if (gmtime_r(&t, &tm) == nullptr) return;
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%d/%d/%02d", tm.tm_mon + 1, tm.tm_mday, tm.tm_year % 100);
+    values.date = buf;
+    const int hour = tm.tm_hour % 12 == 0 ? 12 : tm.tm_hour % 12;
+    std::snprintf(buf, sizeof buf, "%d:%02d %s", hour, tm.tm_min, tm.tm_hour < 12 ? "AM" : "PM");
+    values.time = buf;
+}
+
+void add_attribute(PangoAttrList *list, PangoAttribute *a, size_t from, size_t to) {
+    a->start_index = static_cast<guint>(from);
+    a->end_index = static_cast<guint>(to);
+    pango_attr_list_insert(list, a);
+}
+
+// The character style as pango attributes over bytes [from, to).
+void style_attributes(PangoAttrList *list, const CharStyle &style, size_t from, size_t to) {
+    PangoFontDescription *font = pango_font_description_new();
+    pango_font_description_set_family(font, std::string(pdf_family(style.face)).c_str());
+    pango_font_description_set_size(font, (style.size != 0 ? style.size : kDefaultSize) * PANGO_SCALE);
+    pango_font_description_set_weight(font, style.has(kBold) ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+    pango_font_description_set_style(font, style.has(kItalic) ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
+    add_attribute(list, pango_attr_font_desc_new(font), from, to);
+    pango_font_description_free(font);
+    if (style.has(kUnderline) || style.has(kDoubleUnderline))
+        add_attribute(list, pango_attr_underline_new(style.has(kDoubleUnderline) ? PANGO_UNDERLINE_DOUBLE : PANGO_UNDERLINE_SINGLE),
+                      from, to);
+    if (style.has(kStrikeout)) add_attribute(list, pango_attr_strikethrough_new(TRUE), from, to);
+    if (style.has(kSuperscript) || style.has(kSubscript)) {
+        const bool up = style.has(kSuperscript);
+        add_attribute(list, pango_attr_baseline_shift_new(up ? PANGO_BASELINE_SHIFT_SUPERSCRIPT : PANGO_BASELINE_SHIFT_SUBSCRIPT),
+                      from, to);
+        add_attribute(list, pango_attr_font_scale_new(up ? PANGO_FONT_SCALE_SUPERSCRIPT : PANGO_FONT_SCALE_SUBSCRIPT), from,
+                      to);
+    }
+    if (style.has(kAllCaps)) add_attribute(list, pango_attr_text_transform_new(PANGO_TEXT_TRANSFORM_UPPERCASE), from, to);
+    if (style.has(kSmallCaps)) add_attribute(list, pango_attr_variant_new(PANGO_VARIANT_SMALL_CAPS), from, to);
+}
+
+// A paragraph's text, with fields filled in for one page, and its styles.
+struct Assembled {
+    std::string text;
+    PangoAttrList *attributes = pango_attr_list_new();
+    Assembled() = default;
+    Assembled(const Assembled &) = delete;
+    Assembled &operator=(const Assembled &) = delete;
+    ~Assembled() { pango_attr_list_unref(attributes); }
+};
+
+void assemble(const Paragraph &p, const PageValues &page, Assembled &out) {
+    for (const Piece &piece : p.pieces) {
+        const size_t from = out.text.size();
+        switch (piece.kind) {
+        case Piece::Text: out.text += piece.utf8; break;
+        case Piece::Tab: out.text += '\t'; break;
+        case Piece::LineEnd: out.text += "\u2028"; break;
+        case Piece::NoteCall: out.text += std::to_string(piece.note); break;
+        case Piece::FieldMark:
+            out.text += piece.field == Field::Date   ? page.date
+                        : piece.field == Field::Time ? page.time
+                                                     : std::to_string(page.number);
+            break;
+        }
+        CharStyle style = piece.style;
+        if (piece.kind == Piece::NoteCall) style.attributes |= kSuperscript;
+        if (out.text.size() > from) style_attributes(out.attributes, style, from, out.text.size());
+    }
+    // Every character in the family it names: no machine's fallback font.
+    add_attribute(out.attributes, pango_attr_fallback_new(FALSE), 0, out.text.size());
+}
+
+// Where a paragraph's layout starts, in twips from the page's margin: at
+// its left indent, or further left at its first line when that hangs
+// (pango indents the lines after the first by a negative indent).
+int layout_left(const ParagraphStyle &style) { return style.left_indent + std::min(style.first_indent, 0); }
+
+// Tab stops from the layout's left: where the document measures them when
+// the stream says, else by their columns (which the imports count from the
+// left indent).
+PangoTabArray *tab_array(const ParagraphStyle &style) {
+    std::vector<TabPosition> stops;
+    const int left = layout_left(style);
+    for (const TabPosition &t : style.tab_positions) stops.push_back({t.twips - left, t.decimal});
+    if (style.tab_positions.empty())
+        for (const TabStop &t : style.tabs)
+            stops.push_back({static_cast<int>(t.column * kTabPitch * 20) + style.left_indent - left, t.decimal});
+    PangoTabArray *tabs = pango_tab_array_new(0, FALSE);
+    int i = 0;
+    for (const TabPosition &t : stops) {
+        if (t.twips <= 0) continue;
+        pango_tab_array_resize(tabs, i + 1);
+        pango_tab_array_set_tab(tabs, i, t.decimal ? PANGO_TAB_DECIMAL : PANGO_TAB_LEFT,
+                                static_cast<int>(t.twips * kPointsPerTwip * PANGO_SCALE));
+        if (t.decimal) pango_tab_array_set_decimal_point(tabs, i, '.');
+        ++i;
+    }
+    return tabs;
+}
+
+// One laid-out line: where it sits in its paragraph's layout.
+struct LineBox {
+    PangoLayoutLine *line;
+    double x;       // of the line's start, from the layout's left
+    double ascent;  // above the baseline
+    double height;  // pango's, with the line spacing
+};
+
+}  // namespace
+
+class PdfWriter : public StyledListener {
+public:
+    PdfWriter(std::FILE *out, const RenderOptions &options) : out_(out), options_(options) {
+        date_fields(options.modified ? options.modified : options.created, values_);
+    }
+
+    bool ok() const { return ok_; }
+
+    void page_setup(const PageSetup &page) override {
+        page_ = page;
+        surface_.reset(cairo_pdf_surface_create_for_stream(write_out, this, width(), height()));
+        cairo_pdf_surface_restrict_to_version(surface_.get(), CAIRO_PDF_VERSION_1_5);
+        set_metadata();
+        cr_.reset(cairo_create(surface_.get()));
+        fonts_.reset(pango_cairo_font_map_new());
+        context_.reset(pango_font_map_create_context(fonts_.get()));
+        cairo_font_options_t *fo = cairo_font_options_create();
+        cairo_font_options_set_hint_metrics(fo, CAIRO_HINT_METRICS_OFF);
+        cairo_font_options_set_hint_style(fo, CAIRO_HINT_STYLE_NONE);
+        pango_cairo_context_set_font_options(context_.get(), fo);
+        cairo_font_options_destroy(fo);
+        pango_cairo_context_set_resolution(context_.get(), 72);
+        pango_context_set_round_glyph_positions(context_.get(), FALSE);
+    }
+
+    void begin_block(Block kind, int note_number) override {
+        block_ = kind;
+        in_block_ = true;
+        if (kind == Block::Note) note_ = note_number;
+    }
+
+    void end_block() override { in_block_ = false; }
+
+    void begin_paragraph(const ParagraphStyle &style) override {
+        Paragraph &p = open();
+        p.style = style;
+    }
+
+    void end_paragraph() override {
+        if (!in_block_) return finish_main_paragraph();
+        Paragraph done = std::move(block_paragraph_);
+        block_paragraph_ = {};
+        held().push_back(std::move(done));
+    }
+
+    void text(std::u16string_view run, const CharStyle &style) override {
+        Piece piece{Piece::Text, {}, style};
+        append_utf8(piece.utf8, run);
+        std::vector<Piece> &pieces = open().pieces;
+        if (!pieces.empty() && pieces.back().kind == Piece::Text && pieces.back().style == style)
+            pieces.back().utf8 += piece.utf8;
+        else
+            pieces.push_back(std::move(piece));
+    }
+
+    void tab(const CharStyle &style) override { open().pieces.push_back({Piece::Tab, {}, style}); }
+    void line_end(const CharStyle &style) override { open().pieces.push_back({Piece::LineEnd, {}, style}); }
+
+    void page_break() override {
+        if (in_block_) return;
+        if (!main_.empty()) finish_main_paragraph_keeping_style();
+        if (page_open_) break_after_ = true;
+    }
+
+    void note_call(int number, const CharStyle &style) override {
+        Piece piece{Piece::NoteCall, {}, style};
+        piece.note = number;
+        open().pieces.push_back(std::move(piece));
+        if (!in_block_) main_.notes.push_back(number);
+    }
+
+    void field(Field kind, const CharStyle &style) override {
+        Piece piece{Piece::FieldMark, {}, style};
+        piece.field = kind;
+        open().pieces.push_back(std::move(piece));
+    }
+
+    void picture(const Picture &picture) override {
+        if (in_block_ || !picture.drawable()) return;
+        place_picture(picture);
+    }
+
+    void placement(const Placement &place) override { place_ = place; }
+
+    void end_document() override {
+        if (!cr_) page_setup(PageSetup{});
+        if (!main_.empty()) finish_main_paragraph();
+        if (!page_open_) open_page();
+        close_page();
+        cr_.reset();
+        cairo_surface_finish(surface_.get());
+        finish_tail();
+        const cairo_status_t status = cairo_surface_status(surface_.get());
+        if (status != CAIRO_STATUS_SUCCESS) std::fprintf(stderr, "cairo: %s\n", cairo_status_to_string(status));
+        ok_ = ok_ && status == CAIRO_STATUS_SUCCESS;
+        surface_.reset();
+    }
+
+private:
+    static cairo_status_t write_out(void *closure, const unsigned char *data, unsigned int length) {
+        auto *self = static_cast<PdfWriter *>(closure);
+        self->mark_catalog(std::string_view(reinterpret_cast<const char *>(data), length));
+        return self->ok_ ? CAIRO_STATUS_SUCCESS : CAIRO_STATUS_WRITE_ERROR;
+    }
+
+    void put(std::string_view bytes) {
+        ok_ = ok_ && std::fwrite(bytes.data(), 1, bytes.size(), out_) == bytes.size();
+    }
+
+    // This cairo writes the structure tree but not the catalog's MarkInfo,
+    // without which readers do not take the document for tagged.  The
+    // catalog is the last object before the cross-reference table, so the
+    // entry goes into it and only the table's own offset (startxref) moves.
+    void mark_catalog(std::string_view bytes) {
+        if (catalog_marked_) {
+            tail_.append(bytes);
+            return;
+        }
+        const size_t at = bytes.find(kCatalog);
+        if (at == std::string_view::npos) return put(bytes);
+        put(bytes.substr(0, at + kCatalog.size()));
+        put(kMarked);
+        catalog_marked_ = true;
+        tail_.append(bytes.substr(at + kCatalog.size()));
+    }
+
+    void finish_tail() {
+        static constexpr std::string_view kStartXref = "startxref\n";
+        const size_t at = tail_.rfind(kStartXref);
+        if (at != std::string::npos) {
+            const size_t from = at + kStartXref.size(), to = tail_.find('\n', from);
+            const long long offset = std::atoll(tail_.substr(from, to - from).c_str()) + static_cast<long long>(kMarked.size());
+            tail_.replace(from, to - from, std::to_string(offset));
+        }
+        put(tail_);
+        tail_.clear();
+    }
+
+    double width() const { return page_.width * kPointsPerTwip; }
+    double height() const { return page_.height * kPointsPerTwip; }
+    double margin_left() const { return page_.left * kPointsPerTwip; }
+    double margin_top() const { return page_.top * kPointsPerTwip; }
+    double text_width() const { return page_.text_width() * kPointsPerTwip; }
+    double bottom_limit() const { return height() - page_.bottom * kPointsPerTwip - footer_room(); }
+
+    void set_metadata() {
+        cairo_surface_t *s = surface_.get();
+        cairo_pdf_surface_set_metadata(s, CAIRO_PDF_METADATA_TITLE, options_.title.c_str());
+        const std::string creator = options_.generator + (options_.version.empty() ? "" : " " + options_.version);
+        cairo_pdf_surface_set_metadata(s, CAIRO_PDF_METADATA_CREATOR, creator.c_str());
+        if (options_.created) cairo_pdf_surface_set_metadata(s, CAIRO_PDF_METADATA_CREATE_DATE, iso_date(*options_.created).c_str());
+        if (options_.modified) cairo_pdf_surface_set_metadata(s, CAIRO_PDF_METADATA_MOD_DATE, iso_date(*options_.modified).c_str());
+    }
+
+    Paragraph &open() { return in_block_ ? block_paragraph_ : main_; }
+
+    std::vector<Paragraph> &held() {
+        if (block_ == Block::Header) return header_;
+        if (block_ == Block::Footer) return footer_;
+        return notes_[note_];
+    }
+
+    // A header or footer with nothing to show takes no room on the page.
+    static bool shows(const std::vector<Paragraph> &block) {
+        for (const Paragraph &p : block)
+            if (!p.empty()) return true;
+        return false;
+    }
+
+    bool has_furniture() const { return !(page_.title_page && page_number_ == 0); }
+    double header_room() const {
+        if (!has_furniture() || !shows(header_)) return 0;
+        return page_.header_height > 0 ? page_.header_height * kPointsPerTwip : header_height_;
+    }
+    double footer_room() const {
+        if (!has_furniture() || !shows(footer_)) return 0;
+        return page_.footer_height > 0 ? page_.footer_height * kPointsPerTwip : footer_height_;
+    }
+
+    // ---- laying out ----
+
+    Layout layout_of(const Paragraph &p, const PageValues &values, double scale) {
+        Assembled a;
+        assemble(p, values, a);
+        Layout layout(pango_layout_new(context_.get()));
+        PangoLayout *l = layout.get();
+        pango_layout_set_text(l, a.text.data(), static_cast<int>(a.text.size()));
+        pango_layout_set_attributes(l, a.attributes);
+        const double w = text_width() - (layout_left(p.style) + p.style.right_indent) * kPointsPerTwip;
+        pango_layout_set_width(l, static_cast<int>(std::max(w, 36.0) / scale * PANGO_SCALE));
+        pango_layout_set_wrap(l, PANGO_WRAP_WORD_CHAR);
+        pango_layout_set_indent(l, static_cast<int>(p.style.first_indent * kPointsPerTwip / scale * PANGO_SCALE));
+        pango_layout_set_alignment(l, p.style.align == Align::Centre  ? PANGO_ALIGN_CENTER
+                                      : p.style.align == Align::Right ? PANGO_ALIGN_RIGHT
+                                                                      : PANGO_ALIGN_LEFT);
+        pango_layout_set_justify(l, p.style.align == Align::Justified);
+        if (!p.style.tabs.empty() || !p.style.tab_positions.empty()) {
+            PangoTabArray *tabs = tab_array(p.style);
+            pango_layout_set_tabs(l, tabs);
+            pango_tab_array_free(tabs);
+        }
+        return layout;
+    }
+
+    std::vector<LineBox> lines_of(PangoLayout *l, const ParagraphStyle &style) {
+        std::vector<LineBox> lines;
+        PangoLayoutIter *it = pango_layout_get_iter(l);
+        do {
+            PangoRectangle logical;
+            pango_layout_iter_get_line_extents(it, nullptr, &logical);
+            const double baseline = pango_layout_iter_get_baseline(it) / double(PANGO_SCALE);
+            const double top = logical.y / double(PANGO_SCALE);
+            double h = logical.height / double(PANGO_SCALE);
+            if (style.line_height > 0) h = std::max(h, style.line_height * kPointsPerTwip);
+            h = h * (style.interline > 0 ? style.interline : 8) / 8.0;
+            lines.push_back({pango_layout_iter_get_line_readonly(it), logical.x / double(PANGO_SCALE), baseline - top, h});
+        } while (pango_layout_iter_next_line(it));
+        pango_layout_iter_free(it);
+        return lines;
+    }
+
+    // The layout of a main-text paragraph: where the author's line count is
+    // known and pango's differs, the substitute font is stretched or narrowed
+    // by up to kWidthSteps * kWidthStep until the counts agree.
+    Layout fitted_layout(const Paragraph &p, double &scale) {
+        scale = 1;
+        Layout layout = layout_of(p, values_, 1);
+        if (!p.place || p.place->lines.empty()) return layout;
+        const int want = static_cast<int>(p.place->lines.size());
+        const int have = pango_layout_get_line_count(layout.get());
+        if (have == want) return layout;
+        const double direction = have > want ? -1 : 1;  // too many lines: narrow the text
+        for (int step = 1; step <= kWidthSteps; ++step) {
+            const double s = 1 + direction * step * kWidthStep;
+            Layout trial = layout_of(p, values_, s);
+            const int n = pango_layout_get_line_count(trial.get());
+            if (n == want) {
+                scale = s;
+                return trial;
+            }
+            if ((n - want) * (have - want) < 0) break;  // passed it
+        }
+        return layout;
+    }
+
+    // ---- pages ----
+
+    void open_page() {
+        page_open_ = true;
+        values_.number = page_.first_page + page_number_;
+        y_ = margin_top() + header_room();
+        if (has_furniture()) draw_block(header_, margin_top());
+    }
+
+    void close_page() {
+        draw_page_notes();
+        if (has_furniture()) draw_block(footer_, height() - page_.bottom * kPointsPerTwip - footer_room());
+        cairo_show_page(cr_.get());
+        page_open_ = false;
+        ++page_number_;
+        break_after_ = false;
+    }
+
+    void new_page() {
+        if (!page_open_) open_page();
+        close_page();
+        open_page();
+    }
+
+    // Opens the page a paragraph or picture starts on and sets where.
+    void start_at(const std::optional<Placement> &place) {
+        if (!page_open_) open_page();
+        if (break_after_) new_page();
+        if (!place) return;
+        while (page_number_ < place->page) new_page();
+        if (page_number_ == place->page) y_ = std::max(y_, margin_top() + place->top);
+    }
+
+    // Draws a held block's paragraphs from `top` down; gives their height.
+    double draw_block(const std::vector<Paragraph> &block, double top) {
+        double y = top;
+        for (const Paragraph &p : block) {
+            y += p.style.space_before * kPointsPerTwip;
+            Layout layout = layout_of(p, values_, 1);
+            const double x = margin_left() + layout_left(p.style) * kPointsPerTwip;
+            for (const LineBox &line : lines_of(layout.get(), p.style)) {
+                draw_line(line, x, y, 1);
+                y += line.height;
+            }
+            y += p.style.space_after * kPointsPerTwip;
+        }
+        return y - top;
+    }
+
+    void draw_line(const LineBox &line, double x, double top, double scale) {
+        cairo_t *cr = cr_.get();
+        cairo_save(cr);
+        cairo_translate(cr, x, top + line.ascent);
+        cairo_scale(cr, scale, 1);
+        cairo_move_to(cr, line.x, 0);
+        pango_cairo_show_layout_line(cr, line.line);
+        cairo_restore(cr);
+    }
+
+    void finish_main_paragraph_keeping_style() { finish_main_paragraph(); }
+
+    void finish_main_paragraph() {
+        Paragraph p = std::move(main_);
+        main_ = {};
+        p.place = std::move(place_);
+        place_.reset();
+        place_paragraph(p);
+    }
+
+    void place_paragraph(const Paragraph &p) {
+        start_at(p.place);
+        double scale = 1;
+        Layout layout = fitted_layout(p, scale);
+        std::vector<LineBox> lines = lines_of(layout.get(), p.style);
+        const bool stored = p.place && p.place->lines.size() == lines.size();
+        if (stored)
+            for (size_t i = 0; i < lines.size(); ++i) lines[i].height = p.place->lines[i];
+        y_ += p.style.space_before * kPointsPerTwip;
+        const double x = margin_left() + layout_left(p.style) * kPointsPerTwip;
+        // A first line that the author's Mac put on this page stays, though
+        // it reach a few points into the bottom margin.
+        bool kept = p.place && p.place->page == page_number_;
+        cairo_tag_begin(cr_.get(), "P", nullptr);
+        for (const LineBox &line : lines) {
+            const bool fits = y_ + line.height <= (kept ? height() : bottom_limit() - notes_room_);
+            kept = false;
+            if (!fits && y_ > body_top() + 0.5) {
+                cairo_tag_end(cr_.get(), "P");
+                new_page();
+                cairo_tag_begin(cr_.get(), "P", nullptr);
+            }
+            draw_line(line, x, y_, scale);
+            y_ += line.height;
+        }
+        cairo_tag_end(cr_.get(), "P");
+        y_ += p.style.space_after * kPointsPerTwip;
+        for (const int n : p.notes) queue_note(n);
+    }
+
+    double body_top() const { return margin_top() + header_room(); }
+
+    void place_picture(const Picture &picture) {
+        start_at(place_);
+        place_.reset();
+        const double w = picture.box_width > 0 ? picture.box_width : picture.width;
+        const double h = picture.box_height > 0 ? picture.box_height : picture.height;
+        if (y_ + h > bottom_limit() - notes_room_ && y_ > body_top() + 0.5) new_page();
+        const double x = margin_left() + (picture.box_width > 0 ? picture.left : 0);
+        cairo_tag_begin(cr_.get(), "Figure", nullptr);
+        draw_picture(cr_.get(), picture, x, y_, w, h);
+        cairo_tag_end(cr_.get(), "Figure");
+        y_ += h;
+    }
+
+    // ---- notes ----
+
+    void queue_note(int number) {
+        const auto it = notes_.find(number);
+        if (it == notes_.end()) return;
+        page_notes_.push_back(number);
+        notes_room_ += measure_block(it->second) ;
+    }
+
+    double measure_block(const std::vector<Paragraph> &block) {
+        double h = 0;
+        for (const Paragraph &p : block) {
+            Layout layout = layout_of(p, values_, 1);
+            for (const LineBox &line : lines_of(layout.get(), p.style)) h += line.height;
+            h += (p.style.space_before + p.style.space_after) * kPointsPerTwip;
+        }
+        return h;
+    }
+
+    void draw_page_notes() {
+        if (page_notes_.empty()) return;
+        double y = bottom_limit() - notes_room_;
+        cairo_tag_begin(cr_.get(), "Note", nullptr);
+        for (const int n : page_notes_) {
+            y += draw_block(notes_[n], y);
+            notes_.erase(n);
+        }
+        cairo_tag_end(cr_.get(), "Note");
+        page_notes_.clear();
+        notes_room_ = 0;
+    }
+
+    std::FILE *out_;
+    const RenderOptions &options_;
+    bool ok_ = true;
+    bool catalog_marked_ = false;
+    std::string tail_;  // what follows the catalog, until startxref is known
+    PageSetup page_;
+    Surface surface_;
+    Cairo cr_;
+    FontMap fonts_;
+    Context context_;
+    PageValues values_;
+
+    bool in_block_ = false;
+    Block block_ = Block::Header;
+    int note_ = 0;
+    Paragraph main_, block_paragraph_;
+    std::vector<Paragraph> header_, footer_;
+    std::map<int, std::vector<Paragraph>> notes_;
+    double header_height_ = 0, footer_height_ = 0;
+    std::optional<Placement> place_;
+
+    bool page_open_ = false, break_after_ = false;
+    int page_number_ = 0;  // counted from 0
+    double y_ = 0;
+    std::vector<int> page_notes_;
+    double notes_room_ = 0;
+};
+
+bool to_pdf(std::FILE *stream, std::FILE *out, const RenderOptions &options) {
+    PdfWriter writer(out, options);
+    read_styled(stream, writer);
+    return writer.ok() && std::fflush(out) == 0 && !std::ferror(out);
+}
+
+}  // namespace render
