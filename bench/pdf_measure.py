@@ -8,12 +8,18 @@ line-height array, its text for finding it, and the print record's page.
 The PDF is read through `pdftotext -bbox-layout` (every line's page and
 position) and `pdfinfo`.
 
-    pdf_measure.py DOCUMENT PDF [--json]
+    pdf_measure.py DOCUMENT PDF [--text TEXT] [--json] [--check]
 
 Prints the stored and the PDF's page counts, and the share of paragraphs on
 their stored page, within 2 points of their stored top, and with their
 stored number of lines.  A document that MacWrite did not lay out (every top
-and page 0) has nothing to measure but its page count.
+and page 0) has nothing to measure but its page count.  With --text (the
+document's text output), also the words of the main text that the PDF does
+not show in their order.  --check also asks pdffonts, qpdf and pdfinfo, and
+exits with status 1, saying why, when the PDF falls short: the stored page
+count, every paragraph on its stored page, 95 % within 2 points of their
+tops, 98 % with their stored line counts, no word missing or out of order,
+every font embedded, qpdf finding nothing, the document tagged.
 """
 import json
 import re
@@ -197,10 +203,68 @@ def measure(doc_path, pdf):
     return result
 
 
+def words_out_of_order(doc_path, pdf, text_path):
+    """Words of the text output's main text that the PDF's text does not
+    hold in the same order (the header's and the footer's words, which the
+    text output gives once and the PDF on every page, are left out)."""
+    doc = open(doc_path, "rb").read()
+    drop = "\uf8ff"  # the Apple logo, which no font has
+    text = open(text_path, encoding="utf-8").read().replace(drop, "")
+    pdf_text = subprocess.run(["pdftotext", "-raw", pdf, "-"], check=True, capture_output=True).stdout.decode()
+    # Lines may break inside a word (at a hyphen, or a word wider than the
+    # line): words are looked for in the PDF's text without its spaces.
+    ours = "".join(pdf_text.split())
+    d = document(doc_path)
+    main_words = " ".join(p["text"] for p in d["main"]).replace(drop, "").split()
+    words = text.split()
+    # The main text is where its first words stand in the text output.
+    start = next((i for i in range(len(words)) if words[i:i + 3] == main_words[:3]), 0)
+    words = [w for w in words[start:start + len(main_words)] if not re.fullmatch(r"\[picture|\d+\]", w)]
+    missing, at = 0, 0
+    for w in words:
+        found = ours.find(w, at)
+        if found < 0:
+            missing += 1
+        else:
+            at = found + len(w)
+    return missing
+
+
+def tool(*args):
+    return subprocess.run(list(args), capture_output=True, text=True)
+
+
+def check(r, pdf):
+    faults = []
+    if r.get("stored_pages") is not None and r["pages"] != r["stored_pages"]:
+        faults.append(f"{r['pages']} pages, stored {r['stored_pages']}")
+    for key, least in (("on_page", 1.0), ("top_within_2pt", 0.95), ("same_lines", 0.98)):
+        if key in r and r[key] < least:
+            faults.append(f"{key} {r[key]:.3f} < {least}")
+    if r.get("words_missing"):
+        faults.append(f"{r['words_missing']} words missing or out of order")
+    fonts = tool("pdffonts", pdf).stdout.splitlines()[2:]
+    if any(line.split()[-5] != "yes" for line in fonts):
+        faults.append("a font is not embedded")
+    q = tool("qpdf", "--check", pdf)
+    if q.returncode != 0:
+        faults.append("qpdf: " + q.stdout.strip().splitlines()[-1])
+    if "Tagged:          yes" not in tool("pdfinfo", pdf).stdout:
+        faults.append("not tagged")
+    return faults
+
+
 def main():
-    if len(sys.argv) < 3:
+    args = [a for a in sys.argv[1:] if not a.startswith("--")]
+    if len(args) < 2:
         sys.exit(__doc__)
-    r = measure(sys.argv[1], sys.argv[2])
+    r = measure(args[0], args[1])
+    if "--text" in sys.argv:
+        r["words_missing"] = words_out_of_order(args[0], args[1], sys.argv[sys.argv.index("--text") + 1])
+    if "--check" in sys.argv:
+        faults = check(r, args[1])
+        if faults:
+            sys.exit(f"{args[1]}: " + "; ".join(faults))
     if "--json" in sys.argv:
         print(json.dumps(r))
     else:

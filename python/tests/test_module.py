@@ -99,6 +99,12 @@ def test_convert_file_writes_what_the_command_writes(built_documents, tmp_path):
             assert ours.read_bytes() == theirs.read_bytes(), (path, to)
     default = mwconv.convert_file(built_documents[0], to="html")
     assert default == str(built_documents[0]) + ".html"
+    if "pdf" in run_command("--help").stdout:
+        # A PDF keeps the time it was made when the document has no dates:
+        # its pages, not its bytes, are the command's.
+        pdf = mwconv.convert_file(built_documents[0], to="pdf")
+        assert pdf == str(built_documents[0]) + ".pdf"
+        assert open(pdf, "rb").read().startswith(b"%PDF-")
 
 
 def test_members_are_those_identify_lists(tmp_path):
