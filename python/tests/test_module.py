@@ -99,7 +99,7 @@ def test_convert_file_writes_what_the_command_writes(built_documents, tmp_path):
             assert ours.read_bytes() == theirs.read_bytes(), (path, to)
     default = mwconv.convert_file(built_documents[0], to="html")
     assert default == str(built_documents[0]) + ".html"
-    if "pdf" in run_command("--help").stdout:
+    if b"no pdf" not in run_command("--help").stdout:
         # A PDF keeps the time it was made when the document has no dates:
         # its pages, not its bytes, are the command's.
         pdf = mwconv.convert_file(built_documents[0], to="pdf")
