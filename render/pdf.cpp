@@ -47,10 +47,8 @@ struct Freer {
 };
 void unref_object(PangoLayout *p) { g_object_unref(p); }
 void unref_context(PangoContext *p) { g_object_unref(p); }
-void unref_map(PangoFontMap *p) { g_object_unref(p); }
 using Layout = std::unique_ptr<PangoLayout, Freer<PangoLayout, unref_object>>;
 using Context = std::unique_ptr<PangoContext, Freer<PangoContext, unref_context>>;
-using FontMap = std::unique_ptr<PangoFontMap, Freer<PangoFontMap, unref_map>>;
 using Surface = std::unique_ptr<cairo_surface_t, Freer<cairo_surface_t, cairo_surface_destroy>>;
 using Cairo = std::unique_ptr<cairo_t, Freer<cairo_t, cairo_destroy>>;
 
@@ -236,8 +234,9 @@ public:
         cairo_pdf_surface_restrict_to_version(surface_.get(), CAIRO_PDF_VERSION_1_5);
         set_metadata();
         cr_.reset(cairo_create(surface_.get()));
-        fonts_.reset(pango_cairo_font_map_new());
-        context_.reset(pango_font_map_create_context(fonts_.get()));
+        // The thread's own font map: fonts found and loaded for one document
+        // serve the next that the same thread converts.
+        context_.reset(pango_font_map_create_context(pango_cairo_font_map_get_default()));
         cairo_font_options_t *fo = cairo_font_options_create();
         cairo_font_options_set_hint_metrics(fo, CAIRO_HINT_METRICS_OFF);
         cairo_font_options_set_hint_style(fo, CAIRO_HINT_STYLE_NONE);
@@ -621,7 +620,6 @@ private:
     PageSetup page_;
     Surface surface_;
     Cairo cr_;
-    FontMap fonts_;
     Context context_;
     PageValues values_;
 
