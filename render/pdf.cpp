@@ -371,7 +371,11 @@ private:
         cairo_pdf_surface_set_metadata(s, CAIRO_PDF_METADATA_TITLE, options_.title.c_str());
         const std::string creator = options_.generator + (options_.version.empty() ? "" : " " + options_.version);
         cairo_pdf_surface_set_metadata(s, CAIRO_PDF_METADATA_CREATOR, creator.c_str());
-        if (options_.created) cairo_pdf_surface_set_metadata(s, CAIRO_PDF_METADATA_CREATE_DATE, iso_date(*options_.created).c_str());
+        // Without the Finder's date the PDF says none, rather than the time
+        // of the conversion (cairo's own choice), so that the same input
+        // always gives the same bytes.
+        cairo_pdf_surface_set_metadata(s, CAIRO_PDF_METADATA_CREATE_DATE,
+                                       options_.created ? iso_date(*options_.created).c_str() : "");
         if (options_.modified) cairo_pdf_surface_set_metadata(s, CAIRO_PDF_METADATA_MOD_DATE, iso_date(*options_.modified).c_str());
     }
 

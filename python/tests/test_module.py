@@ -73,7 +73,7 @@ def test_failures_raise_with_the_command_messages(tmp_path):
     assert not (tmp_path / "out.html").exists()
 
     with pytest.raises(ValueError):
-        mwconv.convert(b"", to="pdf")
+        mwconv.convert(b"", to="epub")
 
 
 def test_a_damaged_document_converts_and_warns(tmp_path):
