@@ -6,7 +6,6 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <optional>
 #include <vector>
 
 #include "host/conversion.h"
@@ -21,7 +20,7 @@ struct ImportContext : kavrel::ImportState {
     std::vector<AreaField> fields;  // of the area being converted
     int32_t text_width = 9360;      // of the printable page, in twips
     std::vector<std::vector<uint8_t>> line_heights;  // of the area's paragraphs' lines, in points
-    std::optional<std::vector<uint8_t>> tabs_said;  // the last TABS insert's stops
+    std::vector<uint8_t> tabs_said;  // the last TABS insert's stops; the stream starts with none
     bool laid_out = false;          // the main text's entries keep MacWrite's pages and tops
 };
 

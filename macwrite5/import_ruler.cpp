@@ -53,7 +53,7 @@ void convert_tabs(ImportContext &ctx, const uint8_t *ruler) {
         set_tab(ctx, static_cast<int32_t>(column), (word & kDecimalTabBit) ? KAVREL_TAB_DECIMAL : KAVREL_TAB_ORDINARY);
     }
     nettoyage_regle(ctx.out, &ctx.tc);
-    if (ctx.tabs_said && *ctx.tabs_said == exact) return;
+    if (ctx.tabs_said == exact) return;
     kavrel::stream::put_insert(ctx.out, code::kTabsInsert, exact.data(), exact.size());
     ctx.tabs_said = std::move(exact);
 }
