@@ -36,7 +36,9 @@ constexpr int kDefaultSize = 12;
 // How far a substitute font's widths may be stretched or narrowed to give a
 // paragraph the author's number of lines, and in what steps.
 constexpr double kWidthStep = 0.005;
-constexpr int kWidthSteps = 12;
+constexpr int kWidthSteps = 16;
+// Bytes of a paragraph's text laid out at a time.
+constexpr size_t kPieceBytes = 1500;
 
 constexpr std::string_view kCatalog = "<< /Type /Catalog\n";
 constexpr std::string_view kMarked = "   /MarkInfo << /Marked true >>\n";
@@ -190,7 +192,7 @@ int layout_left(const ParagraphStyle &style) { return style.left_indent + std::m
 // Tab stops from the layout's left: where the document measures them when
 // the stream says, else by their columns (which the imports count from the
 // left indent).
-PangoTabArray *tab_array(const ParagraphStyle &style) {
+PangoTabArray *tab_array(const ParagraphStyle &style, double scale, double shift) {
     std::vector<TabPosition> stops;
     const int left = layout_left(style);
     for (const TabPosition &t : style.tab_positions) stops.push_back({t.twips - left, t.decimal});
@@ -200,10 +202,10 @@ PangoTabArray *tab_array(const ParagraphStyle &style) {
     PangoTabArray *tabs = pango_tab_array_new(0, FALSE);
     int i = 0;
     for (const TabPosition &t : stops) {
-        if (t.twips <= 0) continue;
+        const double at = t.twips * kPointsPerTwip / scale - shift;
+        if (at <= 0) continue;
         pango_tab_array_resize(tabs, i + 1);
-        pango_tab_array_set_tab(tabs, i, t.decimal ? PANGO_TAB_DECIMAL : PANGO_TAB_LEFT,
-                                static_cast<int>(t.twips * kPointsPerTwip * PANGO_SCALE));
+        pango_tab_array_set_tab(tabs, i, t.decimal ? PANGO_TAB_DECIMAL : PANGO_TAB_LEFT, static_cast<int>(at * PANGO_SCALE));
         if (t.decimal) pango_tab_array_set_decimal_point(tabs, i, '.');
         ++i;
     }
@@ -213,9 +215,15 @@ PangoTabArray *tab_array(const ParagraphStyle &style) {
 // One laid-out line: where it sits in its paragraph's layout.
 struct LineBox {
     PangoLayoutLine *line;
-    double x;       // of the line's start, from the layout's left
+    double x;       // of the line's start, from the paragraph's layout's left
     double ascent;  // above the baseline
     double height;  // pango's, with the line spacing
+};
+
+// A paragraph's lines and the layouts that hold them.
+struct Lines {
+    std::vector<Layout> layouts;
+    std::vector<LineBox> boxes;
 };
 
 }  // namespace
@@ -406,33 +414,37 @@ private:
 
     // ---- laying out ----
 
-    Layout layout_of(const Paragraph &p, const PageValues &values, double scale) {
-        Assembled a;
-        assemble(p, values, a);
+    // One layout of a paragraph's text from byte `from` on: the first piece
+    // has the first-line indent; a later one starts at a line after the
+    // first, `shift` layout units right of the paragraph's layout when the
+    // first line hangs.
+    Layout piece_layout(const Paragraph &p, const Assembled &a, size_t from, size_t to, double scale, double shift) {
         Layout layout(pango_layout_new(context_.get()));
         PangoLayout *l = layout.get();
-        pango_layout_set_text(l, a.text.data(), static_cast<int>(a.text.size()));
-        pango_layout_set_attributes(l, a.attributes);
+        pango_layout_set_text(l, a.text.data() + from, static_cast<int>(to - from));
+        PangoAttrList *attributes = pango_attr_list_copy(a.attributes);
+        if (from > 0) pango_attr_list_update(attributes, 0, static_cast<int>(from), 0);
+        pango_layout_set_attributes(l, attributes);
+        pango_attr_list_unref(attributes);
         const double w = text_width() - (layout_left(p.style) + p.style.right_indent) * kPointsPerTwip;
-        pango_layout_set_width(l, static_cast<int>(std::max(w, 36.0) / scale * PANGO_SCALE));
+        pango_layout_set_width(l, static_cast<int>((std::max(w, 36.0) / scale - shift) * PANGO_SCALE));
         pango_layout_set_wrap(l, PANGO_WRAP_WORD_CHAR);
-        pango_layout_set_indent(l, static_cast<int>(p.style.first_indent * kPointsPerTwip / scale * PANGO_SCALE));
+        if (from == 0) pango_layout_set_indent(l, static_cast<int>(p.style.first_indent * kPointsPerTwip / scale * PANGO_SCALE));
         pango_layout_set_alignment(l, p.style.align == Align::Centre  ? PANGO_ALIGN_CENTER
                                       : p.style.align == Align::Right ? PANGO_ALIGN_RIGHT
                                                                       : PANGO_ALIGN_LEFT);
         pango_layout_set_justify(l, p.style.align == Align::Justified);
         if (!p.style.tabs.empty() || !p.style.tab_positions.empty()) {
-            PangoTabArray *tabs = tab_array(p.style);
+            PangoTabArray *tabs = tab_array(p.style, scale, shift);
             pango_layout_set_tabs(l, tabs);
             pango_tab_array_free(tabs);
         }
         return layout;
     }
 
-    std::vector<LineBox> lines_of(PangoLayout *l, const ParagraphStyle &style) {
-        std::vector<LineBox> lines;
+    void add_lines(PangoLayout *l, const ParagraphStyle &style, double shift, int count, Lines &out) {
         PangoLayoutIter *it = pango_layout_get_iter(l);
-        do {
+        for (int i = 0; i < count; ++i, pango_layout_iter_next_line(it)) {
             PangoRectangle logical;
             pango_layout_iter_get_line_extents(it, nullptr, &logical);
             const double baseline = pango_layout_iter_get_baseline(it) / double(PANGO_SCALE);
@@ -440,34 +452,64 @@ private:
             double h = logical.height / double(PANGO_SCALE);
             if (style.line_height > 0) h = std::max(h, style.line_height * kPointsPerTwip);
             h = h * (style.interline > 0 ? style.interline : 8) / 8.0;
-            lines.push_back({pango_layout_iter_get_line_readonly(it), logical.x / double(PANGO_SCALE), baseline - top, h});
-        } while (pango_layout_iter_next_line(it));
+            out.boxes.push_back(
+                {pango_layout_iter_get_line_readonly(it), shift + logical.x / double(PANGO_SCALE), baseline - top, h});
+        }
         pango_layout_iter_free(it);
-        return lines;
     }
 
-    // The layout of a main-text paragraph: where the author's line count is
+    // A paragraph's lines.  Pango shapes the rest of a paragraph again at
+    // every line it breaks, so a long paragraph is laid out in pieces: the
+    // lines of a piece but its last are kept, and the next piece starts
+    // where that last line did.  Lines break first-fit, so the pieces give
+    // the lines that the whole would.
+    Lines lines_of(const Paragraph &p, const PageValues &values, double scale) {
+        Assembled a;
+        assemble(p, values, a);
+        Lines out;
+        const double hang = p.style.first_indent < 0 ? -p.style.first_indent * kPointsPerTwip / scale : 0;
+        size_t from = 0, piece = kPieceBytes;
+        for (;;) {
+            size_t to = std::min(a.text.size(), from + piece);
+            while (to < a.text.size() && (static_cast<uint8_t>(a.text[to]) & 0xC0) == 0x80) --to;
+            const double shift = from == 0 ? 0 : hang;
+            Layout layout = piece_layout(p, a, from, to, scale, shift);
+            const int n = pango_layout_get_line_count(layout.get());
+            if (to == a.text.size() || n >= 2) {
+                const bool last = to == a.text.size();
+                add_lines(layout.get(), p.style, shift, last ? n : n - 1, out);
+                if (!last) from += static_cast<size_t>(pango_layout_get_line_readonly(layout.get(), n - 1)->start_index);
+                out.layouts.push_back(std::move(layout));
+                if (last) return out;
+                piece = kPieceBytes;
+            } else {
+                piece *= 2;  // one line longer than the piece
+            }
+        }
+    }
+
+    // The lines of a main-text paragraph: where the author's line count is
     // known and pango's differs, the substitute font is stretched or narrowed
     // by up to kWidthSteps * kWidthStep until the counts agree.
-    Layout fitted_layout(const Paragraph &p, double &scale) {
+    Lines fitted_lines(const Paragraph &p, double &scale) {
         scale = 1;
-        Layout layout = layout_of(p, values_, 1);
-        if (!p.place || p.place->lines.empty()) return layout;
+        Lines lines = lines_of(p, values_, 1);
+        if (!p.place || p.place->lines.empty()) return lines;
         const int want = static_cast<int>(p.place->lines.size());
-        const int have = pango_layout_get_line_count(layout.get());
-        if (have == want) return layout;
+        const int have = static_cast<int>(lines.boxes.size());
+        if (have == want) return lines;
         const double direction = have > want ? -1 : 1;  // too many lines: narrow the text
         for (int step = 1; step <= kWidthSteps; ++step) {
             const double s = 1 + direction * step * kWidthStep;
-            Layout trial = layout_of(p, values_, s);
-            const int n = pango_layout_get_line_count(trial.get());
+            Lines trial = lines_of(p, values_, s);
+            const int n = static_cast<int>(trial.boxes.size());
             if (n == want) {
                 scale = s;
                 return trial;
             }
             if ((n - want) * (have - want) < 0) break;  // passed it
         }
-        return layout;
+        return lines;
     }
 
     // ---- pages ----
@@ -508,9 +550,9 @@ private:
         double y = top;
         for (const Paragraph &p : block) {
             y += p.style.space_before * kPointsPerTwip;
-            Layout layout = layout_of(p, values_, 1);
+            const Lines lines = lines_of(p, values_, 1);
             const double x = margin_left() + layout_left(p.style) * kPointsPerTwip;
-            for (const LineBox &line : lines_of(layout.get(), p.style)) {
+            for (const LineBox &line : lines.boxes) {
                 draw_line(line, x, y, 1);
                 y += line.height;
             }
@@ -542,8 +584,8 @@ private:
     void place_paragraph(const Paragraph &p) {
         start_at(p.place);
         double scale = 1;
-        Layout layout = fitted_layout(p, scale);
-        std::vector<LineBox> lines = lines_of(layout.get(), p.style);
+        Lines laid = fitted_lines(p, scale);
+        std::vector<LineBox> &lines = laid.boxes;
         const bool stored = p.place && p.place->lines.size() == lines.size();
         if (stored)
             for (size_t i = 0; i < lines.size(); ++i) lines[i].height = p.place->lines[i];
@@ -596,8 +638,7 @@ private:
     double measure_block(const std::vector<Paragraph> &block) {
         double h = 0;
         for (const Paragraph &p : block) {
-            Layout layout = layout_of(p, values_, 1);
-            for (const LineBox &line : lines_of(layout.get(), p.style)) h += line.height;
+            for (const LineBox &line : lines_of(p, values_, 1).boxes) h += line.height;
             h += (p.style.space_before + p.style.space_after) * kPointsPerTwip;
         }
         return h;

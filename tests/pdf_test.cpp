@@ -5,8 +5,10 @@
 // .ci/run), never a machine's default.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "macwrite5/layout.h"
 #include "tests/support/corpus.h"
@@ -52,6 +54,39 @@ TEST(Pdf, HeaderAndFooterOnEveryPageButTheTitlePageWithThatPagesNumber) {
         EXPECT_LT(text.find("Head"), text.find(page == 2 ? "Beta" : "Gamma"));
         EXPECT_GT(text.find("Foot"), text.find(page == 2 ? "Beta" : "Gamma"));
     }
+}
+
+// A long paragraph is laid out in pieces: every word once, in order, and
+// the lines as full as the whole paragraph's would be.
+TEST(Pdf, ALongParagraphKeepsEveryWordInOrder) {
+    REQUIRE_PROGRAM("pdftotext");
+    std::string paragraph, expected;
+    for (int i = 0; i < 3000; ++i) paragraph += "w" + std::to_string(i) + (i % 7 == 0 ? "\t" : " ");
+    ScratchDir dir;
+    const std::string input = dir.write("long.stream", paragraph + "\rend\r"), pdf = dir.file("long.pdf");
+    const RunResult r = run_mwconv(dir, "-f stream -t pdf -o '" + pdf + "' '" + input + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string text = run_command("pdftotext -raw '" + pdf + "' -");
+    std::vector<std::string> words;
+    for (size_t at = text.find_first_not_of(" \t\n\f"); at != std::string::npos;) {
+        const size_t end = text.find_first_of(" \t\n\f", at);
+        words.push_back(text.substr(at, end - at));
+        at = text.find_first_not_of(" \t\n\f", end);
+    }
+    ASSERT_EQ(words.size(), 3001u);
+    for (int i = 0; i < 3000; ++i) ASSERT_EQ(words[static_cast<size_t>(i)], "w" + std::to_string(i));
+    // No short line before the last: the pieces' seams do not show.
+    const std::string layout = run_command("pdftotext -layout '" + pdf + "' -");
+    size_t shortest = std::string::npos, lines = 0;
+    for (size_t at = 0, end; (end = layout.find('\n', at)) != std::string::npos; at = end + 1) {
+        const std::string line = layout.substr(at, end - at);
+        if (line.find("w2999") != std::string::npos) break;
+        if (line.find_first_not_of(" \f") == std::string::npos) continue;
+        shortest = std::min(shortest, line.size());
+        ++lines;
+    }
+    EXPECT_GT(lines, 100u);
+    EXPECT_GT(shortest, 60u);
 }
 
 // Every MacWrite 4.6/5 document of the corpus, converted in one batch: the
