@@ -67,7 +67,6 @@ struct Paragraph {
     ParagraphStyle style;
     std::vector<Piece> pieces;
     std::optional<Placement> place;
-    std::vector<int> notes;  // the notes it calls
     bool empty() const { return pieces.empty(); }
 };
 
@@ -155,6 +154,7 @@ void style_attributes(PangoAttrList *list, const CharStyle &style, size_t from, 
 // A paragraph's text, with fields filled in for one page, and its styles.
 struct Assembled {
     std::string text;
+    std::vector<std::pair<size_t, int>> calls;  // where each note call stands, and its note
     PangoAttrList *attributes = pango_attr_list_new();
     Assembled() = default;
     Assembled(const Assembled &) = delete;
@@ -169,7 +169,10 @@ void assemble(const Paragraph &p, const PageValues &page, Assembled &out) {
         case Piece::Text: out.text += piece.utf8; break;
         case Piece::Tab: out.text += '\t'; break;
         case Piece::LineEnd: out.text += "\u2028"; break;
-        case Piece::NoteCall: out.text += std::to_string(piece.note); break;
+        case Piece::NoteCall:
+            out.calls.emplace_back(from, piece.note);
+            out.text += std::to_string(piece.note);
+            break;
         case Piece::FieldMark:
             out.text += piece.field == Field::Date   ? page.date
                         : piece.field == Field::Time ? page.time
@@ -215,6 +218,7 @@ PangoTabArray *tab_array(const ParagraphStyle &style, double scale, double shift
 // One laid-out line: where it sits in its paragraph's layout.
 struct LineBox {
     PangoLayoutLine *line;
+    std::vector<int> notes;  // the notes it calls
     double x;       // of the line's start, from the paragraph's layout's left
     double ascent;  // above the baseline
     double height;  // pango's, with the line spacing
@@ -222,6 +226,7 @@ struct LineBox {
 
 // A paragraph's lines and the layouts that hold them.
 struct Lines {
+    std::vector<std::pair<size_t, int>> calls;
     std::vector<Layout> layouts;
     std::vector<LineBox> boxes;
 };
@@ -297,7 +302,6 @@ public:
         Piece piece{Piece::NoteCall, {}, style};
         piece.note = number;
         open().pieces.push_back(std::move(piece));
-        if (!in_block_) main_.notes.push_back(number);
     }
 
     void field(Field kind, const CharStyle &style) override {
@@ -442,9 +446,14 @@ private:
         return layout;
     }
 
-    void add_lines(PangoLayout *l, const ParagraphStyle &style, double shift, int count, Lines &out) {
+    void add_lines(PangoLayout *l, const ParagraphStyle &style, double shift, int count, size_t from, Lines &out) {
         PangoLayoutIter *it = pango_layout_get_iter(l);
         for (int i = 0; i < count; ++i, pango_layout_iter_next_line(it)) {
+            const PangoLayoutLine *line = pango_layout_iter_get_line_readonly(it);
+            const size_t start = from + static_cast<size_t>(line->start_index), end = start + static_cast<size_t>(line->length);
+            std::vector<int> notes;
+            for (const auto &[at, note] : out.calls)
+                if (at >= start && at < end) notes.push_back(note);
             PangoRectangle logical;
             pango_layout_iter_get_line_extents(it, nullptr, &logical);
             const double baseline = pango_layout_iter_get_baseline(it) / double(PANGO_SCALE);
@@ -452,8 +461,8 @@ private:
             double h = logical.height / double(PANGO_SCALE);
             if (style.line_height > 0) h = std::max(h, style.line_height * kPointsPerTwip);
             h = h * (style.interline > 0 ? style.interline : 8) / 8.0;
-            out.boxes.push_back(
-                {pango_layout_iter_get_line_readonly(it), shift + logical.x / double(PANGO_SCALE), baseline - top, h});
+            out.boxes.push_back({pango_layout_iter_get_line_readonly(it), std::move(notes), shift + logical.x / double(PANGO_SCALE),
+                                 baseline - top, h});
         }
         pango_layout_iter_free(it);
     }
@@ -467,6 +476,7 @@ private:
         Assembled a;
         assemble(p, values, a);
         Lines out;
+        out.calls = std::move(a.calls);
         const double hang = p.style.first_indent < 0 ? -p.style.first_indent * kPointsPerTwip / scale : 0;
         size_t from = 0, piece = kPieceBytes;
         for (;;) {
@@ -477,7 +487,7 @@ private:
             const int n = pango_layout_get_line_count(layout.get());
             if (to == a.text.size() || n >= 2) {
                 const bool last = to == a.text.size();
-                add_lines(layout.get(), p.style, shift, last ? n : n - 1, out);
+                add_lines(layout.get(), p.style, shift, last ? n : n - 1, from, out);
                 if (!last) from += static_cast<size_t>(pango_layout_get_line_readonly(layout.get(), n - 1)->start_index);
                 out.layouts.push_back(std::move(layout));
                 if (last) return out;
@@ -596,7 +606,10 @@ private:
         bool kept = p.place && p.place->page == page_number_;
         cairo_tag_begin(cr_.get(), "P", nullptr);
         for (const LineBox &line : lines) {
-            const bool fits = y_ + line.height <= (kept ? height() : bottom_limit() - notes_room_);
+            // A line that calls a note needs the note's room below on its page.
+            double notes = 0;
+            for (const int n : line.notes) notes += note_height(n);
+            const bool fits = y_ + line.height <= (kept ? height() : bottom_limit() - notes_room_ - notes);
             kept = false;
             if (!fits && y_ > body_top() + 0.5) {
                 cairo_tag_end(cr_.get(), "P");
@@ -605,10 +618,10 @@ private:
             }
             draw_line(line, x, y_, scale);
             y_ += line.height;
+            for (const int n : line.notes) queue_note(n);
         }
         cairo_tag_end(cr_.get(), "P");
         y_ += p.style.space_after * kPointsPerTwip;
-        for (const int n : p.notes) queue_note(n);
     }
 
     double body_top() const { return margin_top() + header_room(); }
@@ -628,11 +641,15 @@ private:
 
     // ---- notes ----
 
-    void queue_note(int number) {
+    double note_height(int number) {
         const auto it = notes_.find(number);
-        if (it == notes_.end()) return;
+        return it == notes_.end() ? 0 : measure_block(it->second);
+    }
+
+    void queue_note(int number) {
+        if (notes_.find(number) == notes_.end()) return;
+        notes_room_ += note_height(number);
         page_notes_.push_back(number);
-        notes_room_ += measure_block(it->second) ;
     }
 
     double measure_block(const std::vector<Paragraph> &block) {

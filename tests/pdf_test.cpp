@@ -12,6 +12,7 @@
 
 #include "macwrite5/layout.h"
 #include "tests/support/corpus.h"
+#include "tests/support/mw2_builder.h"
 #include "tests/support/mw5_builder.h"
 #include "tests/support/run.h"
 #include "tests/support/tools.h"
@@ -54,6 +55,35 @@ TEST(Pdf, HeaderAndFooterOnEveryPageButTheTitlePageWithThatPagesNumber) {
         EXPECT_LT(text.find("Head"), text.find(page == 2 ? "Beta" : "Gamma"));
         EXPECT_GT(text.find("Foot"), text.find(page == 2 ? "Beta" : "Gamma"));
     }
+}
+
+// MacWrite II notes stand at the foot of the page whose line calls them,
+// below the last line of its text.
+TEST(Pdf, NotesStandAtTheFootOfThePageThatCallsThem) {
+    REQUIRE_PROGRAM("pdftotext");
+    Mw2Builder doc;
+    doc.char_style(3, 12);
+    doc.para_format(0);
+    Mw2Area main, notes;
+    main.chars_per_block = notes.chars_per_block = 250;
+    for (int i = 0; i < 90; ++i) main.text += "Paragraph " + std::to_string(i) + (i == 2 || i == 80 ? "\x05" : "") + ".\r";
+    notes.text = "\x03" "First note.\r\x03" "Second note.\r";
+    for (Mw2Area *a : {&main, &notes}) {
+        a->char_runs.push_back({0, static_cast<int32_t>(a->text.size())});
+        a->para_runs.push_back({0, static_cast<int32_t>(a->text.size())});
+    }
+    ScratchDir dir;
+    const std::string input = dir.write("notes", doc.area(main).area(notes).chains_before_text().build());
+    const std::string pdf = dir.file("notes.pdf");
+    const RunResult r = run_mwconv(dir, "-t pdf -o '" + pdf + "' '" + input + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string first = page_text(pdf, 1), second = page_text(pdf, 2);
+    ASSERT_NE(first.find("Paragraph 2"), std::string::npos);
+    ASSERT_NE(second.find("Paragraph 80"), std::string::npos);
+    EXPECT_GT(first.find("First note."), first.rfind("Paragraph "));
+    EXPECT_EQ(first.find("Second note."), std::string::npos);
+    EXPECT_GT(second.find("Second note."), second.rfind("Paragraph "));
+    EXPECT_EQ(second.find("First note."), std::string::npos);
 }
 
 // A long paragraph is laid out in pieces: every word once, in order, and
