@@ -294,7 +294,7 @@ public:
 
     void page_break() override {
         if (in_block_) return;
-        if (!main_.empty()) finish_main_paragraph_keeping_style();
+        if (!main_.empty()) finish_main_paragraph();
         if (page_open_) break_after_ = true;
     }
 
@@ -525,6 +525,13 @@ private:
     // ---- pages ----
 
     void open_page() {
+        // Streams that do not say what the header and footer take (MacWrite
+        // II's) give them the height of their lines.
+        if (!measured_) {
+            header_height_ = measure_block(header_);
+            footer_height_ = measure_block(footer_);
+            measured_ = true;
+        }
         page_open_ = true;
         values_.number = page_.first_page + page_number_;
         y_ = margin_top() + header_room();
@@ -581,7 +588,6 @@ private:
         cairo_restore(cr);
     }
 
-    void finish_main_paragraph_keeping_style() { finish_main_paragraph(); }
 
     void finish_main_paragraph() {
         Paragraph p = std::move(main_);
@@ -692,6 +698,7 @@ private:
     std::vector<Paragraph> header_, footer_;
     std::map<int, std::vector<Paragraph>> notes_;
     double header_height_ = 0, footer_height_ = 0;
+    bool measured_ = false;
     std::optional<Placement> place_;
 
     bool page_open_ = false, break_after_ = false;
