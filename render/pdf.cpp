@@ -65,6 +65,7 @@ struct Piece {
 
 struct Paragraph {
     ParagraphStyle style;
+    CharStyle font;  // of its last character, or the last before it: an empty line's height
     std::vector<Piece> pieces;
     std::optional<Placement> place;
     bool empty() const { return pieces.empty(); }
@@ -128,12 +129,17 @@ void add_attribute(PangoAttrList *list, PangoAttribute *a, size_t from, size_t t
 }
 
 // The character style as pango attributes over bytes [from, to).
-void style_attributes(PangoAttrList *list, const CharStyle &style, size_t from, size_t to) {
+PangoFontDescription *font_of(const CharStyle &style) {
     PangoFontDescription *font = pango_font_description_new();
     pango_font_description_set_family(font, std::string(pdf_family(style.face)).c_str());
     pango_font_description_set_size(font, (style.size != 0 ? style.size : kDefaultSize) * PANGO_SCALE);
     pango_font_description_set_weight(font, style.has(kBold) ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
     pango_font_description_set_style(font, style.has(kItalic) ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
+    return font;
+}
+
+void style_attributes(PangoAttrList *list, const CharStyle &style, size_t from, size_t to) {
+    PangoFontDescription *font = font_of(style);
     add_attribute(list, pango_attr_font_desc_new(font), from, to);
     pango_font_description_free(font);
     if (style.has(kUnderline) || style.has(kDoubleUnderline))
@@ -270,6 +276,7 @@ public:
     void begin_paragraph(const ParagraphStyle &style) override {
         Paragraph &p = open();
         p.style = style;
+        p.font = last_font_;
     }
 
     void end_paragraph() override {
@@ -280,6 +287,7 @@ public:
     }
 
     void text(std::u16string_view run, const CharStyle &style) override {
+        open().font = last_font_ = style;
         Piece piece{Piece::Text, {}, style};
         append_utf8(piece.utf8, run);
         std::vector<Piece> &pieces = open().pieces;
@@ -292,9 +300,16 @@ public:
     void tab(const CharStyle &style) override { open().pieces.push_back({Piece::Tab, {}, style}); }
     void line_end(const CharStyle &style) override { open().pieces.push_back({Piece::LineEnd, {}, style}); }
 
+    // A break inside a paragraph ends its first part there; the rest keeps
+    // the paragraph's style.
     void page_break() override {
         if (in_block_) return;
-        if (!main_.empty()) finish_main_paragraph();
+        if (!main_.empty()) {
+            const ParagraphStyle style = main_.style;
+            finish_main_paragraph();
+            main_.style = style;
+            main_.font = last_font_;
+        }
         if (page_open_) break_after_ = true;
     }
 
@@ -426,6 +441,9 @@ private:
         Layout layout(pango_layout_new(context_.get()));
         PangoLayout *l = layout.get();
         pango_layout_set_text(l, a.text.data() + from, static_cast<int>(to - from));
+        PangoFontDescription *font = font_of(p.font);
+        pango_layout_set_font_description(l, font);
+        pango_font_description_free(font);
         PangoAttrList *attributes = pango_attr_list_copy(a.attributes);
         if (from > 0) pango_attr_list_update(attributes, 0, static_cast<int>(from), 0);
         pango_layout_set_attributes(l, attributes);
@@ -695,6 +713,7 @@ private:
     Block block_ = Block::Header;
     int note_ = 0;
     Paragraph main_, block_paragraph_;
+    CharStyle last_font_;
     std::vector<Paragraph> header_, footer_;
     std::map<int, std::vector<Paragraph>> notes_;
     double header_height_ = 0, footer_height_ = 0;
