@@ -40,8 +40,6 @@ constexpr int kWidthSteps = 16;
 // Bytes of a paragraph's text laid out at a time.
 constexpr size_t kPieceBytes = 1500;
 
-constexpr std::string_view kCatalog = "<< /Type /Catalog\n";
-constexpr std::string_view kMarked = "   /MarkInfo << /Marked true >>\n";
 
 template <typename T, void (*Free)(T *)>
 struct Freer {
@@ -237,6 +235,110 @@ struct Lines {
     std::vector<LineBox> boxes;
 };
 
+// cairo 1.16 writes the structure tree but not the catalogue's MarkInfo,
+// without which readers do not take the document for tagged, and names
+// itself the producer.  Both stand in the last objects, just before the
+// cross-reference table: the file's end is held from the document
+// information on, mended, and the table's offsets moved by what the mending
+// added.
+class FileEnd {
+public:
+    explicit FileEnd(std::FILE *out) : out_(out) {}
+
+    bool write(std::string_view bytes) {
+        if (!holding_) {
+            const size_t at = bytes.find(kInformation);
+            if (at == std::string_view::npos) return put(bytes);
+            holding_ = true;
+            held_from_ = written_ + at;
+            if (!put(bytes.substr(0, at))) return false;
+            bytes.remove_prefix(at);
+        }
+        tail_.append(bytes);
+        return true;
+    }
+
+    bool finish(const std::string &producer) {
+        if (!holding_) return true;
+        std::vector<Change> changes;
+        const size_t information = tail_.find(kProducer);
+        const size_t line_end = information == std::string::npos ? information : tail_.find('\n', information);
+        if (line_end != std::string::npos)
+            changes.push_back({information, line_end - information, "<< /Producer (" + escaped(producer) + ")"});
+        const size_t catalog = tail_.find(kCatalog);
+        if (catalog != std::string::npos) changes.push_back({catalog + kCatalog.size(), 0, std::string(kMarked)});
+        // From the last to the first, so that each place still holds.
+        std::sort(changes.begin(), changes.end(), [](const Change &a, const Change &b) { return a.at > b.at; });
+        for (const Change &c : changes) {
+            tail_.replace(c.at, c.removed, c.text);
+            edits_.push_back({held_from_ + c.at, static_cast<long>(c.text.size()) - static_cast<long>(c.removed)});
+        }
+        move_offsets();
+        return put(tail_);
+    }
+
+private:
+    static constexpr std::string_view kInformation = "<< /Producer (";
+    static constexpr std::string_view kProducer = "<< /Producer (cairo ";
+    static constexpr std::string_view kCatalog = "<< /Type /Catalog\n";
+    static constexpr std::string_view kMarked = "   /MarkInfo << /Marked true >>\n";
+
+    struct Change {
+        size_t at, removed;  // in the held bytes as cairo wrote them
+        std::string text;
+    };
+    struct Edit {
+        size_t at;  // in the file as cairo wrote it
+        long delta;
+    };
+
+    static std::string escaped(const std::string &text) {
+        std::string out;
+        for (const char c : text) {
+            if (c == '(' || c == ')' || c == '\\') out += '\\';
+            out += c;
+        }
+        return out;
+    }
+
+    long moved(size_t offset) const {
+        long delta = 0;
+        for (const Edit &e : edits_)
+            if (e.at < offset) delta += e.delta;
+        return delta;
+    }
+
+    // The entries "nnnnnnnnnn ggggg n" of the table and the number after
+    // startxref.
+    void move_offsets() {
+        const size_t table = tail_.find("\nxref\n");
+        if (table == std::string::npos) return;
+        size_t line = tail_.find('\n', tail_.find('\n', table + 6) + 1);
+        for (; line != std::string::npos && line + 20 <= tail_.size() && tail_[line + 18] == 'n'; line += 20) {
+            const size_t original = std::stoull(tail_.substr(line + 1, 10));
+            char number[16];
+            std::snprintf(number, sizeof number, "%010zu", original + moved(original));
+            tail_.replace(line + 1, 10, number);
+        }
+        const size_t start = tail_.rfind("startxref\n");
+        if (start == std::string::npos) return;
+        const size_t from = start + 10, to = tail_.find('\n', from);
+        const size_t original = std::stoull(tail_.substr(from, to - from));
+        tail_.replace(from, to - from, std::to_string(original + moved(original)));
+    }
+
+    bool put(std::string_view bytes) {
+        written_ += bytes.size();
+        return std::fwrite(bytes.data(), 1, bytes.size(), out_) == bytes.size();
+    }
+
+    std::FILE *out_;
+    bool holding_ = false;
+    size_t written_ = 0, held_from_ = 0;
+    std::string tail_;
+    std::vector<Edit> edits_;
+};
+
 }  // namespace
 
 class PdfWriter : public StyledListener {
@@ -339,7 +441,7 @@ public:
         close_page();
         cr_.reset();
         cairo_surface_finish(surface_.get());
-        finish_tail();
+        ok_ = end_.finish(producer()) && ok_;
         const cairo_status_t status = cairo_surface_status(surface_.get());
         if (status != CAIRO_STATUS_SUCCESS) std::fprintf(stderr, "cairo: %s\n", cairo_status_to_string(status));
         ok_ = ok_ && status == CAIRO_STATUS_SUCCESS;
@@ -349,42 +451,15 @@ public:
 private:
     static cairo_status_t write_out(void *closure, const unsigned char *data, unsigned int length) {
         auto *self = static_cast<PdfWriter *>(closure);
-        self->mark_catalog(std::string_view(reinterpret_cast<const char *>(data), length));
+        self->ok_ = self->end_.write(std::string_view(reinterpret_cast<const char *>(data), length)) && self->ok_;
         return self->ok_ ? CAIRO_STATUS_SUCCESS : CAIRO_STATUS_WRITE_ERROR;
     }
 
-    void put(std::string_view bytes) {
-        ok_ = ok_ && std::fwrite(bytes.data(), 1, bytes.size(), out_) == bytes.size();
+    std::string producer() const {
+        return options_.generator + (options_.version.empty() ? "" : " " + options_.version) + " with cairo " +
+               cairo_version_string();
     }
 
-    // This cairo writes the structure tree but not the catalog's MarkInfo,
-    // without which readers do not take the document for tagged.  The
-    // catalog is the last object before the cross-reference table, so the
-    // entry goes into it and only the table's own offset (startxref) moves.
-    void mark_catalog(std::string_view bytes) {
-        if (catalog_marked_) {
-            tail_.append(bytes);
-            return;
-        }
-        const size_t at = bytes.find(kCatalog);
-        if (at == std::string_view::npos) return put(bytes);
-        put(bytes.substr(0, at + kCatalog.size()));
-        put(kMarked);
-        catalog_marked_ = true;
-        tail_.append(bytes.substr(at + kCatalog.size()));
-    }
-
-    void finish_tail() {
-        static constexpr std::string_view kStartXref = "startxref\n";
-        const size_t at = tail_.rfind(kStartXref);
-        if (at != std::string::npos) {
-            const size_t from = at + kStartXref.size(), to = tail_.find('\n', from);
-            const long long offset = std::atoll(tail_.substr(from, to - from).c_str()) + static_cast<long long>(kMarked.size());
-            tail_.replace(from, to - from, std::to_string(offset));
-        }
-        put(tail_);
-        tail_.clear();
-    }
 
     double width() const { return page_.width * kPointsPerTwip; }
     double height() const { return page_.height * kPointsPerTwip; }
@@ -701,8 +776,7 @@ private:
     std::FILE *out_;
     const RenderOptions &options_;
     bool ok_ = true;
-    bool catalog_marked_ = false;
-    std::string tail_;  // what follows the catalog, until startxref is known
+    FileEnd end_{out_};
     PageSetup page_;
     Surface surface_;
     Cairo cr_;
