@@ -43,7 +43,11 @@ TEST(Pdf, HeaderAndFooterOnEveryPageButTheTitlePageWithThatPagesNumber) {
     const std::string input = dir.write("memo", doc.build()), pdf = dir.file("memo.pdf");
     const RunResult r = run_mwconv(dir, "-t pdf -o '" + pdf + "' '" + input + "'");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(run_command("pdfinfo '" + pdf + "'").find("Pages:           3"), std::string::npos);
+    const std::string info = run_command("pdfinfo '" + pdf + "'");
+    EXPECT_NE(info.find("Pages:           3"), std::string::npos);
+    EXPECT_NE(info.find("Producer:        mwconv"), std::string::npos) << info;
+    EXPECT_NE(info.find("Title:           memo"), std::string::npos) << info;
+    EXPECT_EQ(info.find("CreationDate"), std::string::npos) << info;  // a bare file has no Finder dates
     const std::string first = page_text(pdf, 1);
     EXPECT_NE(first.find("Alpha"), std::string::npos);
     EXPECT_EQ(first.find("Head"), std::string::npos);
