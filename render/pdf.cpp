@@ -37,6 +37,9 @@ constexpr int kDefaultSize = 12;
 // paragraph the author's number of lines, and in what steps.
 constexpr double kWidthStep = 0.005;
 constexpr int kWidthSteps = 16;
+// Line spacing beyond triple (8 is single) is no document's: a stream that
+// says more gets triple.
+constexpr int kMostInterline = 24;
 // Bytes of a paragraph's text laid out at a time.
 constexpr size_t kPieceBytes = 1500;
 
@@ -553,7 +556,7 @@ private:
             const double top = logical.y / double(PANGO_SCALE);
             double h = logical.height / double(PANGO_SCALE);
             if (style.line_height > 0) h = std::max(h, style.line_height * kPointsPerTwip);
-            h = h * (style.interline > 0 ? style.interline : 8) / 8.0;
+            h = std::min(h * std::clamp<int>(style.interline, 8, kMostInterline) / 8.0, body_height());
             out.boxes.push_back({pango_layout_iter_get_line_readonly(it), std::move(notes), shift + logical.x / double(PANGO_SCALE),
                                  baseline - top, h});
         }
@@ -651,7 +654,9 @@ private:
         if (!page_open_) open_page();
         if (break_after_) new_page();
         if (!place) return;
-        while (page_number_ < place->page) new_page();
+        // A paragraph starts at most one page after the one before ends: a
+        // stream cannot ask for pages of nothing.
+        if (page_number_ < place->page) new_page();
         if (page_number_ == place->page) y_ = std::max(y_, margin_top() + place->top);
     }
 
@@ -698,7 +703,7 @@ private:
         const bool stored = p.place && p.place->lines.size() == lines.size();
         if (stored)
             for (size_t i = 0; i < lines.size(); ++i) lines[i].height = p.place->lines[i];
-        y_ += p.style.space_before * kPointsPerTwip;
+        y_ += std::min(p.style.space_before * kPointsPerTwip, body_height());
         const double x = margin_left() + layout_left(p.style) * kPointsPerTwip;
         // A first line that the author's Mac put on this page stays, though
         // it reach a few points into the bottom margin.
@@ -720,10 +725,12 @@ private:
             for (const int n : line.notes) queue_note(n);
         }
         cairo_tag_end(cr_.get(), "P");
-        y_ += p.style.space_after * kPointsPerTwip;
+        y_ += std::min(p.style.space_after * kPointsPerTwip, body_height());
     }
 
     double body_top() const { return margin_top() + header_room(); }
+    // No line or space is taller than the page's room for text.
+    double body_height() const { return std::max(bottom_limit() - body_top(), 12.0); }
 
     void place_picture(const Picture &picture) {
         start_at(place_);
