@@ -64,11 +64,14 @@ struct Piece {
     int note = 0;
 };
 
+struct Lines;
+
 struct Paragraph {
     ParagraphStyle style;
     CharStyle font;  // of its last character, or the last before it: an empty line's height
     std::vector<Piece> pieces;
     std::optional<Placement> place;
+    mutable std::shared_ptr<Lines> laid;  // a header's or footer's lines, when they are the same on every page
     bool empty() const { return pieces.empty(); }
 };
 
@@ -661,11 +664,25 @@ private:
     }
 
     // Draws a held block's paragraphs from `top` down; gives their height.
+    // The lines of a header's or footer's paragraph on this page: laid out
+    // once when it holds no field, which alone differs from page to page.
+    const Lines &block_lines(const Paragraph &p, std::unique_ptr<Lines> &page_lines) {
+        const bool fields = std::any_of(p.pieces.begin(), p.pieces.end(), [](const Piece &x) { return x.kind == Piece::FieldMark; });
+        if (fields) {
+            page_lines = std::make_unique<Lines>(lines_of(p, values_, 1));
+            return *page_lines;
+        }
+        if (!p.laid) p.laid = std::make_shared<Lines>(lines_of(p, values_, 1));
+        return *p.laid;
+    }
+
     double draw_block(const std::vector<Paragraph> &block, double top) {
         double y = top;
         for (const Paragraph &p : block) {
+            if (y > height()) break;  // what falls off the paper is not laid out on every page
             y += p.style.space_before * kPointsPerTwip;
-            const Lines lines = lines_of(p, values_, 1);
+            std::unique_ptr<Lines> page_lines;
+            const Lines &lines = block_lines(p, page_lines);
             const double x = margin_left() + layout_left(p.style) * kPointsPerTwip;
             for (const LineBox &line : lines.boxes) {
                 draw_line(line, x, y, 1);
