@@ -838,4 +838,5 @@ bool to_pdf(std::FILE *stream, std::FILE *out, const RenderOptions &options) {
 // and so does pango's font map for the main thread: what LeakSanitizer sees
 // of them at exit is no leak of ours.
 extern "C" const char *__lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char *__lsan_default_options() { return "print_suppressions=0"; }
 #endif
