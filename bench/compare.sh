@@ -12,7 +12,9 @@
 #   bench/compare.sh [BUILD_DIR] [RUNS]
 # BUILD_DIR needs make_documents and make_seeds (cmake -DMWCONV_BENCHMARKS=ON).
 # Needs hyperfine, libmwaw-tools and python3; the machine should be otherwise
-# idle, and its core count goes with the figures.
+# idle, and its core count goes with the figures.  Beside the times on the
+# clock it gives the processor time (user and system) of mwconv and of the
+# yardstick, and their ratio, which a busy machine disturbs far less.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(cd "${1:-build}" && pwd)
@@ -89,6 +91,12 @@ def medians(name):
     results = json.load(open(f"{work}/{name}.json"))["results"]
     return {r["command"]: statistics.median(r["times"]) for r in results}
 
+# The processor time of a run (user and system, means): on a machine that
+# others share, it moves far less than the time on the clock.
+def cpu(name):
+    results = json.load(open(f"{work}/{name}.json"))["results"]
+    return {r["command"]: r["user"] + r["system"] for r in results}
+
 def peaks(size):
     return dict(line.rstrip("\n").split("\t") for line in open(f"{work}/peak{size}.tsv"))
 
@@ -96,14 +104,15 @@ def kib(v):
     return f"{float(v) / 1024:.1f} MiB"
 
 for size in (6, 14):
-    m, p = medians(f"read{size}"), peaks(size)
+    m, c, p = medians(f"read{size}"), cpu(f"read{size}"), peaks(size)
     doc, stream, text = (int(x) for x in open(f"{work}/sizes{size}").read().split())
     print(f"\n{size} MB document ({doc:,} bytes)")
-    print(f"  {'job':<22}{'mwconv':>10}{'peak':>12}{'yardstick':>12}{'peak':>12}{'ratio':>8}")
+    print(f"  {'job':<22}{'mwconv':>10}{'peak':>12}{'yardstick':>12}{'peak':>12}{'ratio':>8}{'cpu ms':>14}{'cpu ratio':>11}")
     for job, label, yard in (("text", "mwconv text", "mwaw2text"), ("html", "mwconv html", "mwaw2html"),
                              ("rtf", "mwconv rtf", "mwaw2html")):
         print(f"  {'to ' + job + ' vs ' + yard:<22}{m[label]*1000:>8.1f}ms{kib(p[job]):>12}"
-              f"{m[yard]*1000:>10.0f}ms{kib(p[yard]):>12}{m[yard]/m[label]:>7.1f}x")
+              f"{m[yard]*1000:>10.0f}ms{kib(p[yard]):>12}{m[yard]/m[label]:>7.1f}x"
+              f"{c[label]*1000:>7.1f}/{c[yard]*1000:<6.0f}{c[yard]/c[label]:>10.1f}x")
     w = medians(f"write{size}")
     for job, source in (("stream to MacWrite", stream), ("text to MacWrite", text)):
         print(f"  {job:<22}{w[job]*1000:>8.1f}ms{kib(p[job]):>12}"

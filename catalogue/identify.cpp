@@ -29,7 +29,7 @@ void explain_refusal(MacWriteIdentity &id, const uint8_t *head, size_t length, c
     }
     const uint8_t *doc = head + r[1].offset;
     std::snprintf(id.reason, sizeof id.reason,
-                  "first word 0x%04X is no MacWrite version (6 or 3), and no MacWrite II mark at byte 1 or 3",
+                  "first word 0x%04X is no MacWrite version (6 or 3), and no MacWrite II document chain at block 3",
                   kavrel::be16(doc));
 }
 

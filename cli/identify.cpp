@@ -31,11 +31,13 @@ int identify_files(const Plugin &plugin, const Options &options) {
         }
         if (d.id.generation == MACWRITE_NONE) {
             if (const ContainerInput container = open_container(options, input.path)) {
-                worst = std::max(worst, identify_members(plugin, options, input.path, container));
+                worst = worse(static_cast<Status>(worst),
+                              static_cast<Status>(identify_members(plugin, options, input.path, container,
+                                                                   [](const std::string &line) { std::printf("%s\n", line.c_str()); })));
                 continue;
             }
         }
-        if (d.id.generation == MACWRITE_NONE && !input.found && worst < kNotADocument) worst = kNotADocument;
+        if (d.id.generation == MACWRITE_NONE && !input.found) worst = worse(static_cast<Status>(worst), kNotADocument);
         if (d.id.damaged != 0) worst = worse(static_cast<Status>(worst), kDamaged);
         const std::string line = options.json
             ? to_json(input.path, d).dump(-1, ' ', false, ordered_json::error_handler_t::replace)

@@ -9,6 +9,9 @@
 #include "cli/options.h"
 #include "lib/plugin.h"
 #include "lib/system.h"
+#ifdef MWCONV_HAVE_SERVE
+#include "serve/service.h"
+#endif
 
 namespace mwconv {
 
@@ -57,8 +60,17 @@ int list_converters(const Plugin &plugin, const Options &options) {
 int main(int argc, char **argv) {
     using namespace mwconv;
     sys::binary_standard_streams();
+    const std::vector<std::string> args = sys::arguments(argc, argv);
+    if (args.size() > 1 && args[1] == "serve") {
+#ifdef MWCONV_HAVE_SERVE
+        return serve::run({args.begin() + 2, args.end()});
+#else
+        std::fprintf(stderr, "mwconv: this build has no service (it was built without cpp-httplib)\n");
+        return kFailed;
+#endif
+    }
     std::string error;
-    const auto options = parse_options(sys::arguments(argc, argv), error);
+    const auto options = parse_options(args, error);
     if (!options) {
         std::fprintf(stderr, "mwconv: %s\n%s", error.c_str(), kUsage);
         return kBadUsage;

@@ -142,8 +142,12 @@ std::string help_text() {
     if (usage != std::string::npos) text.erase(usage, text.find('\n', usage) + 1 - usage);
     return "usage: mwconv [-f FROM] [-t TO] [-o OUTPUT] [options] [INPUT ...]\n"
            "       mwconv --identify [--json] INPUT ...\n"
-           "       mwconv --list-converters [--lang fr|en]\n\n" + text +
-           "\nContainers (MacBinary, BinHex, AppleSingle, StuffIt, zip, tar, 7z, cpio, ISO 9660) are walked\n"
+           "       mwconv --list-converters [--lang fr|en]\n"
+           "       mwconv serve [--listen ADDRESS:PORT] [-j N] [--queue N] [--max-upload SIZE]  (mwconv serve --help)\n\n" +
+           text +
+           "\nContainers (MacBinary, BinHex, AppleSingle, StuffIt, Compact Pro, zip, tar, 7z, cpio,\n"
+           "ISO 9660) and disk images (DiskCopy 4.2, NDIF, DART, UDIF .dmg, Apple partition maps,\n"
+           "GPT disks, MFS, HFS, HFS Plus and HFSX volumes, ISO 9660 / HFS hybrid CDs) are walked\n"
            "like folders: mwconv -o out/ Archive.zip writes out/Archive.zip/Docs/Memo.txt.\n"
            "\nExit status: 0 all converted, 1 bad usage, 2 an input was not a document of the\n"
            "requested kind, 3 an input could not be read or converted or an output not written,\n"

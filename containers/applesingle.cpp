@@ -4,6 +4,8 @@
 
 #include "containers/formats.h"
 #include "containers/names.h"
+#include "mactext/roman.h"
+#include "mactext/clock.h"
 #include "containers/source.h"
 #include "containers/wrapper.h"
 
@@ -90,8 +92,8 @@ void read_finder_fields(const Source &source, const Parsed &p, Member &member) {
     if (const Entry *e = find(p, kFileInfo); e != nullptr && e->length >= 8 && p.version == kVersion1) {
         uint8_t dates[8];
         read_exact(source, e->offset, dates, sizeof dates, Grade::kMember, "the file info");
-        member.created = mac_date(be32(dates));
-        member.modified = mac_date(be32(dates + 4));
+        member.created = mactext::mac_date(be32(dates));
+        member.modified = mactext::mac_date(be32(dates + 4));
     }
     if (const Entry *e = find(p, kResourceFork)) member.resource_length = e->length;
 }
@@ -109,18 +111,21 @@ public:
             read_exact(*source_, e->offset, name.data(), name.size(), Grade::kFatal, "the real name");
         }
         // Version 2 names may be any encoding; Mac OS Roman is what a Mac wrote.
-        member_.path.push_back(mac_roman_to_utf8(name));
+        member_.path.push_back(mactext::mac_roman_to_utf8(name));
         read_finder_fields(*source_, p, member_);
         if (const Entry *e = find(p, kDataFork)) {
             data_ = *e;
             member_.data_length = e->length;
         }
+        if (const Entry *e = find(p, kResourceFork)) resource_ = *e;
     }
     std::unique_ptr<Source> data() override { return range(source_, data_.offset, data_.length); }
+    std::unique_ptr<Source> resource() override { return range(source_, resource_.offset, resource_.length); }
 
 private:
     std::shared_ptr<const Source> source_;
     Entry data_{kDataFork, 0, 0};
+    Entry resource_{kResourceFork, 0, 0};
 };
 
 std::unique_ptr<Container> open(std::shared_ptr<const Source> source) {

@@ -7,10 +7,8 @@
 // AppleDouble companions ("._NAME", "__MACOSX/DIR/._NAME") are read in a
 // first pass over the headers and joined to their data files in the second;
 // they are not members of their own.
-#include <archive.h>
-#include <archive_entry.h>
-
 #include <algorithm>
+#include <clocale>
 #include <cstring>
 #include <map>
 #include <set>
@@ -18,9 +16,11 @@
 
 #include "containers/applesingle.h"
 #include "containers/formats.h"
+#include "containers/libarchive.h"  // libarchive's functions, loaded at first use
 #include "containers/names.h"
 #include "containers/decoded.h"
 #include "containers/source.h"
+#include "mactext/roman.h"
 
 namespace containers {
 
@@ -77,6 +77,7 @@ using Handle = std::unique_ptr<archive, ArchiveFree>;
 
 // A libarchive reader over `reader`'s source, for the formats we read.
 Handle open_handle(Reader &reader) {
+    if (const char *why = libarchive_missing()) throw Error(Grade::kFatal, why);
     Handle a(archive_read_new());
     if (!a) throw Error(Grade::kFatal, "out of memory");
     for (auto support : {archive_read_support_format_zip, archive_read_support_format_tar, archive_read_support_format_gnutar,
@@ -101,10 +102,61 @@ std::string error_of(archive *a) {
     return why != nullptr ? why : "the archive is damaged";
 }
 
-std::vector<std::string> entry_path(archive_entry *e) {
-    const char *utf8 = archive_entry_pathname_utf8(e);
+// libarchive gives an entry's name in the calling thread's locale, and a
+// name that the locale cannot spell it gives as no name at all: in the C
+// locale, that of every program that never sets one, each accented UTF-8
+// name is lost.  Every call into libarchive here runs under a UTF-8 locale
+// of its thread's own, whatever the process's, so that names come as UTF-8
+// (decomposed ones composed, as libarchive reads UTF-8 into UTF-8).
+#ifndef _WIN32
+class Utf8Locale {
+public:
+    Utf8Locale() : locale_(newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{})) {}
+    ~Utf8Locale() {
+        if (locale_ != locale_t{}) freelocale(locale_);
+    }
+    Utf8Locale(const Utf8Locale &) = delete;
+    Utf8Locale &operator=(const Utf8Locale &) = delete;
+    locale_t get() const { return locale_; }
+
+private:
+    locale_t locale_;
+};
+
+// The thread's locale is `locale` while this lives.
+class InLocale {
+public:
+    explicit InLocale(const Utf8Locale &locale) : previous_(locale.get() != locale_t{} ? uselocale(locale.get()) : locale_t{}) {}
+    ~InLocale() {
+        if (previous_ != locale_t{}) uselocale(previous_);
+    }
+    InLocale(const InLocale &) = delete;
+    InLocale &operator=(const InLocale &) = delete;
+
+private:
+    locale_t previous_;
+};
+#else
+// On Windows libarchive reads names into wide characters, whatever the locale.
+struct Utf8Locale {};
+struct InLocale {
+    explicit InLocale(const Utf8Locale &) {}
+};
+#endif
+
+// The entry's path; `note` says how a name that is not UTF-8 was read.  A
+// zip names in CP437 what it does not flag as UTF-8; other archives have no
+// say, and a name in them that is not UTF-8 is read as Mac OS Roman, the
+// character set of the Macs whose files these are.
+std::vector<std::string> entry_path(archive *a, archive_entry *e, std::string &note) {
+    note.clear();
+    if (const char *utf8 = archive_entry_pathname_utf8(e)) return split_archive_path(utf8);
     const char *raw = archive_entry_pathname(e);
-    return split_archive_path(utf8 != nullptr ? utf8 : raw != nullptr ? raw : "");
+    if (raw == nullptr) return {};
+    if (is_utf8(raw)) return split_archive_path(raw);
+    const bool zip = (archive_format(a) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP;
+    note = std::string("its name is not UTF-8; read as ") + (zip ? "CP437, as a zip's unflagged names are" : "Mac OS Roman");
+    return split_archive_path(zip ? cp437_to_utf8(raw) : mactext::mac_roman_to_utf8(raw));
 }
 
 std::string joined(const std::vector<std::string> &path) {
@@ -157,13 +209,19 @@ bool looks_like_archive(const Source &source, const uint8_t *h, size_t n) {
 
 int bid(const Source &source, const uint8_t *head, size_t length) {
     if (source.size() == 0 || !looks_like_archive(source, head, length)) return 0;
+    // Without libarchive, what looks like an archive is still one: opening
+    // it says why it cannot be read, rather than calling it no document.
+    if (libarchive_missing() != nullptr) return 1;
     try {
+        const Utf8Locale utf8;
+        const InLocale in(utf8);
         Reader reader{std::shared_ptr<const Source>(std::shared_ptr<const Source>{}, &source)};
         Handle a = open_handle(reader);
         archive_entry *e = nullptr;
         // An archive without one entry (or 512 zero bytes, which libarchive
         // takes for an empty tar) is a file, not a container.
-        return archive_read_next_header(a.get(), &e) == ARCHIVE_OK ? 60 : 0;
+        const int rc = archive_read_next_header(a.get(), &e);
+        return rc == ARCHIVE_OK || rc == ARCHIVE_WARN ? 60 : 0;
     } catch (const Error &) {
         return 0;
     }
@@ -173,6 +231,7 @@ class Archive final : public Container {
 public:
     explicit Archive(std::shared_ptr<const Source> source)
         : reader_{source}, budget_(std::max(kFloor, kMostExpansion * source->size())) {
+        const InLocale in(utf8_);
         read_companions(source);
         handle_ = open_handle(reader_);
     }
@@ -180,27 +239,43 @@ public:
     bool next(Member &member) override {
         data_given_ = false;
         if (ended_) return false;
+        const InLocale in(utf8_);
         for (;;) {
             archive_entry *e = nullptr;
             const int rc = archive_read_next_header(handle_.get(), &e);
             if (rc == ARCHIVE_EOF) return false;
             if (rc == ARCHIVE_FATAL || rc == ARCHIVE_RETRY || e == nullptr) throw Error(Grade::kFatal, error_of(handle_.get()));
-            const std::vector<std::string> path = entry_path(e);
+            ++entries_;
+            std::string note;
+            std::vector<std::string> path = entry_path(handle_.get(), e, note);
             // Folders are made as their files need them; links and devices
             // are never followed nor made.
-            if (archive_entry_filetype(e) != AE_IFREG || archive_entry_hardlink(e) != nullptr || path.empty() ||
-                is_metadata(path))
-                continue;
+            if (archive_entry_filetype(e) != AE_IFREG || archive_entry_hardlink(e) != nullptr || is_metadata(path)) continue;
             member = Member{};
+            // A file whose name cannot be read is still a member: it is
+            // told by its place, never passed over.
+            if (path.empty()) {
+                path = {"(entry " + std::to_string(entries_) + ")"};
+                member.problem = "its name cannot be read (" +
+                                 (rc == ARCHIVE_WARN ? error_of(handle_.get()) : std::string("it has none")) + "); not read";
+            } else if (rc == ARCHIVE_WARN) {
+                member.warning = error_of(handle_.get());
+            } else {
+                member.warning = note;
+            }
             member.path = path;
             if (archive_entry_mtime_is_set(e)) member.modified = archive_entry_mtime(e);
             if (archive_entry_birthtime_is_set(e)) member.created = archive_entry_birthtime(e);
             declared_ = archive_entry_size_is_set(e) ? static_cast<uint64_t>(std::max<la_int64_t>(archive_entry_size(e), 0)) : 0;
             member.data_length = declared_;
             if (const auto c = companions_.find(joined(path)); c != companions_.end()) apply(c->second, member);
-            if (rc == ARCHIVE_FAILED) member.problem = error_of(handle_.get());
-            else if (archive_entry_is_encrypted(e)) member.problem = "encrypted; cannot be read";
-            else if (declared_ > budget_) {
+            if (!member.problem.empty()) {
+                // Told already.
+            } else if (rc == ARCHIVE_FAILED) {
+                member.problem = error_of(handle_.get());
+            } else if (archive_entry_is_encrypted(e)) {
+                member.problem = "encrypted; cannot be read";
+            } else if (declared_ > budget_) {
                 // Reaching the members after it would mean decoding it.
                 member.problem = "claims " + std::to_string(declared_) + " bytes, more than an archive of " +
                                  std::to_string(reader_.source->size()) + " bytes can hold; it and the members after it not read";
@@ -216,6 +291,7 @@ public:
         if (!problem_.empty()) throw Error(Grade::kMember, problem_);
         if (data_given_) throw Error(Grade::kMember, "its data was read already");
         data_given_ = true;
+        const InLocale in(utf8_);
         ScratchWriter out;
         const uint64_t cap = sized_ ? declared_ : budget_;
         std::vector<uint8_t> block(65536);
@@ -262,7 +338,8 @@ private:
             passed += static_cast<uint64_t>(std::max<la_int64_t>(archive_entry_size(e), 0));
             if (passed > budget_) break;
             if (archive_entry_filetype(e) != AE_IFREG || companions_.size() >= kMostCompanions) continue;
-            const auto target = companion_target(entry_path(e));
+            std::string note;
+            const auto target = companion_target(entry_path(a.get(), e, note));
             if (!target) continue;
             std::vector<uint8_t> head(kCompanionHead);
             const la_ssize_t n = archive_read_data(a.get(), head.data(), head.size());
@@ -276,11 +353,13 @@ private:
         }
     }
 
+    Utf8Locale utf8_;
     Reader reader_;
     Handle handle_;
     std::map<std::string, Finder> companions_;
     uint64_t budget_;
     uint64_t declared_ = 0;
+    size_t entries_ = 0;  // headers read, for a member without a name
     bool sized_ = false, data_given_ = false, ended_ = false;
     std::string problem_;
 };

@@ -8,6 +8,7 @@
 
 #include "containers/formats.h"
 #include "containers/names.h"
+#include "mactext/roman.h"
 #include "containers/decoded.h"
 #include "containers/source.h"
 #include "containers/wrapper.h"
@@ -144,6 +145,10 @@ public:
         if (!decoded_) decoded_ = decode_forks();
         return range(decoded_, 0, member_.data_length);
     }
+    std::unique_ptr<Source> resource() override {
+        if (!decoded_) decoded_ = decode_forks();
+        return range(decoded_, member_.data_length, member_.resource_length);
+    }
 
 private:
     void read_header() {
@@ -155,7 +160,7 @@ private:
         const uint8_t *p = h.data() + 1 + h[0] + 1;
         if (crc16(0, h.data(), h.size() - 2) != be16(h.data() + h.size() - 2))
             throw Error(Grade::kFatal, "the BinHex header's CRC does not match");
-        member_.path.push_back(mac_roman_to_utf8(std::string_view(reinterpret_cast<const char *>(h.data() + 1), h[0])));
+        member_.path.push_back(mactext::mac_roman_to_utf8(std::string_view(reinterpret_cast<const char *>(h.data() + 1), h[0])));
         member_.type.assign(reinterpret_cast<const char *>(p), 4);
         member_.creator.assign(reinterpret_cast<const char *>(p + 4), 4);
         member_.finder_flags = be16(p + 8);
@@ -163,8 +168,8 @@ private:
         member_.resource_length = be32(p + 14);
     }
 
-    // Decodes the data fork into a scratch file, then the resource fork,
-    // checking both CRCs.
+    // Decodes the data fork into a scratch file, then the resource fork
+    // after it, checking both CRCs.
     std::shared_ptr<const Source> decode_forks() {
         ScratchWriter out;
         uint8_t block[8192];
@@ -182,6 +187,7 @@ private:
             const size_t n = static_cast<size_t>(std::min<uint64_t>(left, sizeof block));
             decoder_->read(block, n, Grade::kMember);
             crc = crc16(crc, block, n);
+            out.write(block, n);
             left -= n;
         }
         check_crc(crc, "resource fork");

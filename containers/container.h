@@ -66,6 +66,12 @@ public:
     // The data fork of the member that `next` returned last, bounded by its
     // declared length.  Throws Error (kMember) when it cannot be given.
     virtual std::unique_ptr<Source> data() = 0;
+    // The resource fork of that member, bounded by its declared length, from
+    // the containers that give it.  Throws Error (kMember) when it cannot be
+    // given.
+    virtual std::unique_ptr<Source> resource() {
+        throw Error(Grade::kMember, "this container does not give resource forks");
+    }
 };
 
 // One container format: a bid over the first bytes and an opener.

@@ -17,11 +17,18 @@ constexpr Accessor kRegistry[] = {
     &binhex_format,
     &applesingle_format,
     &diskcopy_format,
+    &dart_format,
+#ifdef MWCONV_HAVE_UDIF
+    &udif_format,
+#endif
     &partition_map_format,
     &mfs_format,
     &hfs_format,
+    &hfsplus_format,
+    &gpt_format,
     &refused_format,
     &stuffit_format,
+    &compact_pro_format,
 #ifdef MWCONV_HAVE_LIBARCHIVE
     &libarchive_format,
 #endif

@@ -5,6 +5,8 @@
 
 #include "containers/formats.h"
 #include "containers/names.h"
+#include "mactext/roman.h"
+#include "mactext/clock.h"
 #include "containers/source.h"
 #include "containers/wrapper.h"
 #include "host/macbinary.h"
@@ -70,18 +72,21 @@ public:
         // The fields the plug-in's reader takes from the header, and the
         // Finder flags that only a container needs.
         const kavrel::macbinary::Fields f = kavrel::macbinary::fields(h);
-        member_.path.push_back(mac_roman_to_utf8(f.name));
+        member_.path.push_back(mactext::mac_roman_to_utf8(f.name));
         member_.type = f.type;
         member_.creator = f.creator;
         member_.finder_flags = static_cast<uint16_t>(h[kFlagsHighAt] << 8 | h[kFlagsLowAt]);
-        member_.created = mac_date(f.created);
-        member_.modified = mac_date(f.modified);
+        member_.created = mactext::mac_date(f.created);
+        member_.modified = mactext::mac_date(f.modified);
         member_.data_length = f.data_length;
         member_.resource_length = f.resource_length;
         if (!version_one(h) && !crc_matches(h)) member_.warning = "the MacBinary header's CRC does not match";
         data_at_ = data_start(h);
     }
     std::unique_ptr<Source> data() override { return range(source_, data_at_, member_.data_length); }
+    std::unique_ptr<Source> resource() override {
+        return range(source_, data_at_ + padded(member_.data_length), member_.resource_length);
+    }
 
 private:
     std::shared_ptr<const Source> source_;

@@ -4,6 +4,10 @@
 // Finder's alone: it kept them as 'FOBJ' resources in the volume's Desktop
 // file, each file entry naming its folder's number; where those records are
 // present the folders are mirrored, elsewhere files sit at the top.
+//
+// A damaged directory (cut short by the image's end, an entry running past
+// its sector, fewer entries than the volume counts) gives the files it still
+// lists, then ends the walk with an error that says what is missing.
 #include <algorithm>
 #include <cstring>
 #include <unordered_map>
@@ -82,8 +86,9 @@ struct Entry {
 };
 
 // The directory's entries: each sector holds entries up to one whose "in
-// use" bit is clear; an entry never crosses a sector.
-std::vector<Entry> directory_entries(const std::vector<uint8_t> &directory) {
+// use" bit is clear; an entry never crosses a sector, and one that would is
+// damage, noted in `damage`.
+std::vector<Entry> directory_entries(const std::vector<uint8_t> &directory, std::vector<std::string> &damage) {
     std::vector<Entry> entries;
     for (size_t sector = 0; sector + kSector <= directory.size(); sector += kSector) {
         size_t at = 0;
@@ -91,7 +96,10 @@ std::vector<Entry> directory_entries(const std::vector<uint8_t> &directory) {
             const uint8_t *e = directory.data() + sector + at;
             if ((e[0] & 0x80) == 0) break;
             const size_t length = kEntryFixed + e[50];
-            if (at + length > kSector) break;
+            if (at + length > kSector) {
+                damage.push_back("an entry of directory sector " + std::to_string(sector / kSector) + " runs past the sector");
+                break;
+            }
             entries.push_back({disk::mac_roman(e + 51, e[50]), e});
             at += (length + 1) & ~size_t{1};
         }
@@ -163,17 +171,30 @@ public:
         read_exact(*geometry_.source, kMdbOffset + kMapOffset, geometry_.map.data(), geometry_.map.size(), Grade::kFatal,
                    "the MFS block map");
         if (directory_sectors == 0) throw Error(Grade::kFatal, "the MFS volume has no directory");
-        if (uint64_t{directory_start + directory_sectors} * kSector > geometry_.source->size())
-            throw Error(Grade::kFatal, "the MFS directory lies past the end of the image");
-        directory_.resize(size_t{directory_sectors} * kSector);
-        read_exact(*geometry_.source, uint64_t{directory_start} * kSector, directory_.data(), directory_.size(),
-                   Grade::kFatal, "the MFS directory");
-        entries_ = directory_entries(directory_);
+        // A directory cut by the image's end is read as far as it goes.
+        const uint64_t start = uint64_t{directory_start} * kSector, size = geometry_.source->size();
+        const uint64_t in_image = size > start ? std::min<uint64_t>((size - start) / kSector, directory_sectors) : 0;
+        if (in_image == 0) throw Error(Grade::kFatal, "the MFS directory lies past the end of the image");
+        if (in_image < directory_sectors)
+            damage_.push_back("the directory's last " + std::to_string(directory_sectors - in_image) +
+                              " sectors lie past the end of the image");
+        directory_.resize(static_cast<size_t>(in_image) * kSector);
+        read_exact(*geometry_.source, start, directory_.data(), directory_.size(), Grade::kFatal, "the MFS directory");
+        entries_ = directory_entries(directory_, damage_);
+        if (const size_t counted = be16(mdb + 12); entries_.size() < counted)
+            damage_.push_back("its directory lists " + std::to_string(entries_.size()) + " of the " + std::to_string(counted) +
+                              " files the volume counts");
         load_folders();
     }
 
     bool next(Member &member) override {
-        if (next_ == entries_.size()) return false;
+        if (next_ == entries_.size()) {
+            if (damage_.empty()) return false;
+            std::string told;
+            for (const std::string &d : damage_) told += (told.empty() ? "" : "; ") + d;
+            damage_.clear();
+            throw Error(Grade::kFatal, told);
+        }
         const Entry &entry = entries_[next_++];
         const uint8_t *e = entry.fields;
         member = Member{};
@@ -231,6 +252,7 @@ private:
     Geometry geometry_;
     std::vector<uint8_t> directory_;
     std::vector<Entry> entries_;
+    std::vector<std::string> damage_;  // found at open, told after the last member
     std::unordered_map<int16_t, Folder> folders_;
     size_t next_ = 0;
     std::vector<Extent> fork_;

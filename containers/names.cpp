@@ -3,33 +3,17 @@
 #include <array>
 #include <cctype>
 
-#include "host/kavrel.h"
+#include "mactext/utf8.h"
 
 namespace containers {
+
+using mactext::append_utf8;
 
 namespace {
 
 // Longest output name, in bytes, leaving room for an extension within the
 // 255 bytes that common file systems allow.
 constexpr size_t kMaxNameBytes = 240;
-
-void append_utf8(std::string &out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | cp >> 6);
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | cp >> 12);
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | cp >> 18);
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 // The length of the well-formed UTF-8 sequence at `i`, or 0.
 size_t sequence_length(const std::string &s, size_t i) {
@@ -60,16 +44,30 @@ bool reserved_device(const std::string &) { return false; }
 
 }  // namespace
 
-std::string mac_roman_to_utf8(std::string_view mac) {
-    std::string out;
-    for (unsigned char c : mac) append_utf8(out, MAC2INT[c]);
-    return out;
+bool is_utf8(std::string_view s) {
+    const std::string text(s);
+    for (size_t i = 0; i < text.size();) {
+        const size_t n = sequence_length(text, i);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
 }
 
-std::optional<int64_t> mac_date(uint32_t seconds) {
-    constexpr int64_t kMacEpochToUnix = 2082844800;  // 1904-01-01 to 1970-01-01
-    if (seconds == 0) return std::nullopt;
-    return static_cast<int64_t>(seconds) - kMacEpochToUnix;
+std::string cp437_to_utf8(std::string_view name) {
+    // The upper half of code page 437 (the IBM PC's), from 0x80.
+    static constexpr char16_t kUpper[128] = {
+        0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,
+        0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9, 0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192,
+        0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA, 0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
+        0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,
+        0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F, 0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,
+        0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
+        0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4, 0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229,
+        0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0};
+    std::string out;
+    for (unsigned char c : name) append_utf8(out, c < 0x80 ? c : kUpper[c - 0x80]);
+    return out;
 }
 
 std::string safe_name(const std::string &name, std::string &change) {

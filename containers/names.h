@@ -12,12 +12,12 @@
 
 namespace containers {
 
-// A Macintosh name (Mac OS Roman) as UTF-8.
-std::string mac_roman_to_utf8(std::string_view mac);
+// Whether `s` is well-formed UTF-8.
+bool is_utf8(std::string_view s);
 
-// A Macintosh date (seconds since 1904, the Mac's local clock) as Unix
-// seconds read as UTC; none for 0, which the Finder writes for "unknown".
-std::optional<int64_t> mac_date(uint32_t seconds);
+// A name in CP437, the character set of a zip's names unless it flags
+// them as UTF-8, as UTF-8.
+std::string cp437_to_utf8(std::string_view name);
 
 // One path element as a file name that is safe on the output file system:
 // "/" in a Mac name becomes ":" (as macOS shows it; "_" on Windows, where a

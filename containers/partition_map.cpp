@@ -1,8 +1,7 @@
 // Disks with an Apple partition map (hard disks, CD-ROMs): a driver
 // descriptor block ("ER") at 0, then one "PM" entry per partition.  Every
-// Apple_HFS partition is opened as an HFS volume, in the map's order.  A disk
-// with one HFS partition gives that volume's members as its own; with several,
-// each partition's members sit in a folder named after the partition.
+// Apple_HFS (HFS or HFS Plus) and Apple_HFSX partition is opened as a volume,
+// in the map's order (disk::partitioned_disk).
 //
 // Most disks space the entries 512 bytes apart and count partition blocks in
 // 512 bytes whatever the driver block says; some CDs use the driver block's
@@ -27,11 +26,6 @@ constexpr uint16_t kDriverSignature = 0x4552;    // "ER"
 constexpr uint16_t kPartitionSignature = 0x504D; // "PM"
 constexpr uint32_t kMaxEntries = 256;             // more than any map held
 
-struct Partition {
-    std::string name;
-    uint64_t offset, length;
-};
-
 bool is_entry(const uint8_t *p) { return be16(p) == kPartitionSignature; }
 
 // The unit the map counts in: 512 when an entry sits at 512, else the
@@ -51,84 +45,110 @@ std::string c_string(const uint8_t *p, size_t max) {
     return disk::mac_roman(p, n);
 }
 
-std::vector<Partition> hfs_partitions(const Source &source, uint32_t unit) {
-    std::vector<Partition> partitions;
+// The map's HFS partitions; an entry that the map counts but that is cut off
+// or not an entry ends it, and `damage` says so.
+std::vector<disk::Partition> hfs_partitions(const Source &source, uint32_t unit, std::string &damage) {
+    std::vector<disk::Partition> partitions;
     uint8_t entry[kEntry];
     read_exact(source, unit, entry, kEntry, Grade::kFatal, "the partition map");
     const uint32_t count = std::min(be32(entry + 4), kMaxEntries);
     for (uint32_t i = 1; i <= count; ++i) {
-        if (source.read_at(uint64_t{i} * unit, entry, kEntry) != kEntry || !is_entry(entry)) break;
-        if (c_string(entry + 48, 32) != "Apple_HFS") continue;
-        partitions.push_back({c_string(entry + 16, 32), uint64_t{be32(entry + 8)} * unit, uint64_t{be32(entry + 12)} * unit});
+        if (source.read_at(uint64_t{i} * unit, entry, kEntry) != kEntry || !is_entry(entry)) {
+            damage = "the partition map counts " + std::to_string(count) + " entries, but entry " + std::to_string(i) +
+                     " is " + (source.size() < uint64_t{i + 1} * unit ? "cut off" : "not one") +
+                     "; the partitions it and those after it describe are missing";
+            break;
+        }
+        const std::string type = c_string(entry + 48, 32);
+        if (type != "Apple_HFS" && type != "Apple_HFSX") continue;
+        partitions.push_back(
+            {c_string(entry + 16, 32), uint64_t{be32(entry + 8)} * unit, uint64_t{be32(entry + 12)} * unit, true});
     }
     return partitions;
 }
-
-class PartitionedDisk final : public Container {
-public:
-    PartitionedDisk(std::shared_ptr<const Source> source, std::vector<Partition> partitions)
-        : source_(std::move(source)), partitions_(std::move(partitions)) {}
-
-    bool next(Member &member) override {
-        for (;;) {
-            if (volume_ != nullptr && volume_->next(member)) {
-                if (partitions_.size() > 1) member.path.insert(member.path.begin(), folder_name());
-                return true;
-            }
-            volume_.reset();
-            if (next_ == partitions_.size()) break;
-            const Partition &p = partitions_[next_++];
-            try {
-                volume_ = hfs_format().open(range(source_, p.offset, p.length));
-            } catch (const Error &e) {
-                failures_ += (failures_.empty() ? "" : "; ") + std::string("partition \"") + p.name + "\": " + e.what();
-            }
-        }
-        // Partitions that could not be opened end the disk after the others
-        // have given what they hold.
-        if (!failures_.empty()) {
-            std::string message = std::move(failures_);
-            failures_.clear();
-            throw Error(Grade::kFatal, message);
-        }
-        return false;
-    }
-
-    std::unique_ptr<Source> data() override {
-        if (volume_ == nullptr) throw Error(Grade::kMember, "no member");
-        return volume_->data();
-    }
-
-private:
-    // The partition's name, or its number when it has none or shares it.
-    std::string folder_name() const {
-        const Partition &p = partitions_[next_ - 1];
-        const auto same = std::count_if(partitions_.begin(), partitions_.end(),
-                                        [&](const Partition &q) { return q.name == p.name; });
-        return p.name.empty() || same > 1 ? "Partition " + std::to_string(next_) + (p.name.empty() ? "" : " " + p.name)
-                                          : p.name;
-    }
-
-    std::shared_ptr<const Source> source_;
-    std::vector<Partition> partitions_;
-    size_t next_ = 0;
-    std::unique_ptr<Container> volume_;
-    std::string failures_;
-};
 
 int bid(const Source &source, const uint8_t *head, size_t length) {
     if (length < 4 || be16(head) != kDriverSignature) return 0;
     return map_unit(source, head, length) != 0 ? 90 : 0;
 }
 
-std::unique_ptr<Container> open(std::shared_ptr<const Source> source) {
+std::unique_ptr<Container> open_mac_side(std::shared_ptr<const Source> source) {
     uint8_t head[kEntry];
     const size_t length = source->read_at(0, head, sizeof head);
     const uint32_t unit = map_unit(*source, head, length);
     if (unit == 0) throw Error(Grade::kFatal, "the partition map has no entries");
-    auto partitions = hfs_partitions(*source, unit);
-    if (partitions.empty()) throw Error(Grade::kFatal, "the disk has no HFS partition");
-    return std::make_unique<PartitionedDisk>(std::move(source), std::move(partitions));
+    std::string damage;
+    auto partitions = hfs_partitions(*source, unit, damage);
+    if (partitions.empty()) throw Error(Grade::kFatal, damage.empty() ? "the disk has no HFS partition" : damage);
+    return disk::partitioned_disk(std::move(source), std::move(partitions), std::move(damage));
+}
+
+#ifdef MWCONV_HAVE_LIBARCHIVE
+// An ISO 9660 volume descriptor at 32 KiB: the disk is a hybrid CD, whose
+// ISO 9660 side lists the same files (xorriso -hfsplus makes such disks).
+bool has_iso9660_side(const Source &source) {
+    uint8_t id[6];
+    return source.read_at(32768, id, sizeof id) == sizeof id && std::memcmp(id + 1, "CD001", 5) == 0;
+}
+
+// A hybrid CD whose Mac side cannot be read: its ISO 9660 side through
+// libarchive, every member saying why.  The Mac side is tried first, and
+// given up only while it has listed nothing, so no file is given twice.
+class IsoFallback final : public Container {
+public:
+    explicit IsoFallback(std::shared_ptr<const Source> source) : source_(std::move(source)) {
+        try {
+            mac_ = open_mac_side(source_);
+        } catch (const Error &e) {
+            fall_back(e.what());
+        }
+    }
+
+    bool next(Member &member) override {
+        if (mac_ != nullptr) {
+            try {
+                if (mac_->next(member)) {
+                    listed_ = true;
+                    return true;
+                }
+                return false;
+            } catch (const Error &e) {
+                if (listed_) throw;
+                fall_back(e.what());
+            }
+        }
+        if (!iso_->next(member)) return false;
+        if (member.warning.empty()) member.warning = why_;
+        return true;
+    }
+
+    std::unique_ptr<Source> data() override { return mac_ != nullptr ? mac_->data() : iso_->data(); }
+    std::unique_ptr<Source> resource() override { return mac_ != nullptr ? mac_->resource() : iso_->resource(); }
+
+private:
+    void fall_back(const std::string &why) {
+        mac_.reset();
+        why_ = "the Mac side of this hybrid CD cannot be read (" + why + "): read from its ISO 9660 side";
+        try {
+            iso_ = libarchive_format().open(source_);
+        } catch (const Error &e) {
+            throw Error(Grade::kFatal, "the Mac side of this hybrid CD cannot be read (" + why +
+                                           "), nor its ISO 9660 side (" + e.what() + ")");
+        }
+    }
+
+    std::shared_ptr<const Source> source_;
+    std::unique_ptr<Container> mac_, iso_;
+    std::string why_;
+    bool listed_ = false;
+};
+#endif
+
+std::unique_ptr<Container> open(std::shared_ptr<const Source> source) {
+#ifdef MWCONV_HAVE_LIBARCHIVE
+    if (has_iso9660_side(*source)) return std::make_unique<IsoFallback>(std::move(source));
+#endif
+    return open_mac_side(std::move(source));
 }
 
 }  // namespace

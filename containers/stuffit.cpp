@@ -14,7 +14,10 @@
 
 #include "containers/formats.h"
 #include "containers/names.h"
-#include "containers/sit_decoders.h"
+#include "containers/decoders/decoded_fork.h"
+#include "mactext/roman.h"
+#include "mactext/clock.h"
+#include "containers/decoders/sit_decoders.h"
 #include "containers/source.h"
 #include "host/kavrel.h"
 
@@ -46,7 +49,7 @@ bool classic_at(const uint8_t *p, size_t n) {
 bool sit5_at(const uint8_t *p, size_t n) { return n >= kSit5Header && std::memcmp(p, kBanner, kBannerLength) == 0; }
 
 std::string roman(const uint8_t *p, size_t n) {
-    return mac_roman_to_utf8(std::string_view(reinterpret_cast<const char *>(p), n));
+    return mactext::mac_roman_to_utf8(std::string_view(reinterpret_cast<const char *>(p), n));
 }
 
 std::string four_chars(const uint8_t *p) { return roman(p, 4); }
@@ -88,73 +91,31 @@ struct Fork {
     }
 };
 
-// A fork decoded on demand: reads go forward through the decoder a chunk at
-// a time; a read before the current chunk starts the decoder again, so
-// memory stays at one chunk whatever the fork's size.
-class DecodedFork final : public Source {
+// The decoder of a fork's method over its compressed bytes.
+std::unique_ptr<sit::Decoder> fork_decoder(std::shared_ptr<const Source> archive, const Fork &fork) {
+    sit::ByteInput input(std::move(archive), fork.offset, fork.length);
+    switch (fork.method) {
+        case 0: return sit::stored_decoder(std::move(input));
+        case 1: return sit::rle90_decoder(std::move(input));
+        case 2: return sit::lzw_decoder(std::move(input));
+        case 13: return sit::lzh_decoder(std::move(input));
+        default: return sit::arsenic_decoder(std::move(input), fork.size);
+    }
+}
+
+// The CRC-16 of the decoded fork; Arsenic checks its own CRC-32 as it ends.
+class Crc16Check final : public ForkCheck {
 public:
-    DecodedFork(std::shared_ptr<const Source> archive, Fork fork) : archive_(std::move(archive)), fork_(fork) {}
-
-    uint64_t size() const override { return fork_.size; }
-
-    size_t read_at(uint64_t offset, void *buffer, size_t n) const override {
-        if (offset >= fork_.size) return 0;
-        n = static_cast<size_t>(std::min<uint64_t>(n, fork_.size - offset));
-        auto *out = static_cast<uint8_t *>(buffer);
-        size_t copied = 0;
-        while (copied < n) {
-            const uint64_t at = offset + copied;
-            if (!decoder_ || at < chunk_start_) restart();
-            while (at >= chunk_start_ + chunk_.size()) advance();
-            const size_t from = static_cast<size_t>(at - chunk_start_);
-            const size_t k = std::min(n - copied, chunk_.size() - from);
-            std::memcpy(out + copied, chunk_.data() + from, k);
-            copied += k;
-        }
-        return n;
+    explicit Crc16Check(const Fork &fork) : expected_(fork.crc), checked_(fork.method != 15) {}
+    void restart() override { crc_ = 0; }
+    void update(const uint8_t *data, size_t n) override { crc_ = sit::crc16(crc_, data, n); }
+    void end() override {
+        if (checked_ && crc_ != expected_) throw Error(Grade::kMember, "CRC mismatch: the fork is damaged");
     }
 
 private:
-    std::unique_ptr<sit::Decoder> make() const {
-        sit::ByteInput input(archive_, fork_.offset, fork_.length);
-        switch (fork_.method) {
-            case 0: return sit::stored_decoder(std::move(input));
-            case 1: return sit::rle90_decoder(std::move(input));
-            case 2: return sit::lzw_decoder(std::move(input));
-            case 13: return sit::lzh_decoder(std::move(input));
-            default: return sit::arsenic_decoder(std::move(input), fork_.size);
-        }
-    }
-
-    void restart() const {
-        decoder_ = make();
-        chunk_.clear();
-        chunk_start_ = 0;
-        crc_ = 0;
-    }
-
-    void advance() const {
-        chunk_start_ += chunk_.size();
-        const uint64_t left = fork_.size - chunk_start_;
-        chunk_.resize(static_cast<size_t>(std::min<uint64_t>(kChunk, left)));
-        size_t filled = 0;
-        while (filled < chunk_.size()) {
-            const size_t got = decoder_->read(chunk_.data() + filled, chunk_.size() - filled);
-            if (got == 0) throw Error(Grade::kMember, "the compressed fork ends before its declared size");
-            filled += got;
-        }
-        crc_ = sit::crc16(crc_, chunk_.data(), chunk_.size());
-        if (chunk_start_ + chunk_.size() < fork_.size) return;
-        decoder_->finish();
-        if (fork_.method != 15 && crc_ != fork_.crc) throw Error(Grade::kMember, "CRC mismatch: the fork is damaged");
-    }
-
-    std::shared_ptr<const Source> archive_;
-    Fork fork_;
-    mutable std::unique_ptr<sit::Decoder> decoder_;
-    mutable std::vector<uint8_t> chunk_;
-    mutable uint64_t chunk_start_ = 0;
-    mutable uint16_t crc_ = 0;
+    uint16_t expected_, crc_ = 0;
+    bool checked_;
 };
 
 struct Entry {
@@ -194,7 +155,8 @@ private:
         const std::string problem = f.problem();
         if (!problem.empty()) throw Error(Grade::kMember, problem);
         if (f.size == 0) return bytes({});
-        return std::make_unique<DecodedFork>(source_, f);
+        auto archive = source_;
+        return decoded_fork([archive, f] { return fork_decoder(archive, f); }, f.size, std::make_unique<Crc16Check>(f));
     }
 
     Entry current_;
@@ -244,8 +206,8 @@ private:
         m.type = four_chars(h + 66);
         m.creator = four_chars(h + 70);
         m.finder_flags = be16(h + 74);
-        m.created = mac_date(be32(h + 76));
-        m.modified = mac_date(be32(h + 80));
+        m.created = mactext::mac_date(be32(h + 76));
+        m.modified = mactext::mac_date(be32(h + 80));
         m.resource_length = be32(h + 84);
         m.data_length = be32(h + 88);
         entry.resource = {pos_, be32(h + 92), m.resource_length, h[0] & 0x0F, (h[0] & kEncrypted) != 0, be16(h + 100)};
@@ -326,8 +288,8 @@ private:
     void fill(Entry &entry, uint64_t offset, const std::vector<uint8_t> &h) {
         Member &m = entry.member;
         const bool encrypted = (h[9] & kSit5Encrypted) != 0;
-        m.created = mac_date(be32(&h[10]));
-        m.modified = mac_date(be32(&h[14]));
+        m.created = mactext::mac_date(be32(&h[10]));
+        m.modified = mactext::mac_date(be32(&h[14]));
         // The second block: Finder information, then the resource fork's.
         const uint64_t block = offset + h.size();
         const size_t info_length = h[4] == 1 ? 36 : 32;
@@ -373,9 +335,12 @@ std::optional<uint64_t> find_stuffit(const Source &source) {
     std::vector<uint8_t> buffer(kChunk + kSit5Header);
     for (uint64_t start = 0; start < limit; start += kChunk) {
         const size_t got = source.read_at(start, buffer.data(), buffer.size());
-        for (size_t i = 0; i < std::min<size_t>(got, kChunk) && start + i < limit; ++i) {
-            if ((buffer[i] == 'S') && archive_at(buffer.data() + i, got - i)) return start + i;
-        }
+        // Every input is searched: memchr finds the signatures' first letter.
+        const uint8_t *const begin = buffer.data();
+        const uint8_t *const end = begin + std::min<uint64_t>(std::min<size_t>(got, kChunk), limit - start);
+        for (const uint8_t *p = begin; (p = static_cast<const uint8_t *>(std::memchr(p, 'S', static_cast<size_t>(end - p))));
+             ++p)
+            if (archive_at(p, got - static_cast<size_t>(p - begin))) return start + static_cast<uint64_t>(p - begin);
         if (got < buffer.size()) break;
     }
     return std::nullopt;

@@ -14,7 +14,7 @@ class StuffItArchive : public Container {
 public:
     // The resource fork of the member that `next` returned last, decoded and
     // checked as `data` is.
-    virtual std::unique_ptr<Source> resource() = 0;
+    std::unique_ptr<Source> resource() override = 0;
 };
 
 // Where a StuffIt archive starts in `source`: at 0, or within the first

@@ -29,20 +29,29 @@ struct Walker::Frame {
     const Format *format;
     std::vector<std::string> path;  // of the container, for its members' output paths
     std::string shown;              // of the container, for messages
+    size_t given = 0;               // members listed so far
 };
 
-Walker::Walker(std::shared_ptr<const Source> source, const Format &format)
-    : budget_(std::max(kFloor, kMostExpansion * source->size())) {
+struct Walker::Inner {
+    std::shared_ptr<const Source> source;
+    std::shared_ptr<const Source> resource;  // an NDIF image's chunk table lies there
+    const Format *format;
+    std::vector<std::string> path;
+    std::string shown;
+};
+
+Walker::Walker(std::shared_ptr<const Source> source, const Format &format, bool list_containers)
+    : list_containers_(list_containers), budget_(std::max(kFloor, kMostExpansion * source->size())) {
     Leaf failure;
-    if (!open(std::move(source), format, {}, "", failure)) pending_ = std::make_unique<Leaf>(std::move(failure));
+    if (!open([&] { return format.open(source); }, format, {}, "", failure)) pending_ = std::make_unique<Leaf>(std::move(failure));
 }
 
 Walker::~Walker() = default;
 
-bool Walker::open(std::shared_ptr<const Source> source, const Format &format, std::vector<std::string> path,
-                  std::string shown, Leaf &failure) {
+bool Walker::open(const std::function<std::unique_ptr<Container>()> &make, const Format &format,
+                  std::vector<std::string> path, std::string shown, Leaf &failure) {
     try {
-        auto container = format.open(std::move(source));
+        auto container = make();
         ++opened_;
         stack_.push_back(std::make_unique<Frame>(Frame{std::move(container), &format, std::move(path), std::move(shown)}));
         return true;
@@ -55,7 +64,9 @@ bool Walker::open(std::shared_ptr<const Source> source, const Format &format, st
 
 Leaf Walker::failure(const Frame &frame, const std::string &why) const {
     Leaf leaf{frame.path, frame.shown, Member{}, nullptr, frame.format->name};
-    leaf.member.problem = std::string("damaged ") + frame.format->name + ": " + why;
+    leaf.damaged = frame.given > 0;
+    leaf.member.problem = std::string("damaged ") + frame.format->name + ": " + why +
+                          (leaf.damaged ? "; what lay past the damage is missing" : "; nothing in it could be read");
     return leaf;
 }
 
@@ -65,8 +76,14 @@ bool Walker::next(Leaf &leaf) {
         pending_.reset();
         return true;
     }
+    if (inner_) {
+        const std::unique_ptr<Inner> inner = std::move(inner_);
+        if (!open([&] { return opened(*inner->format, inner->source, inner->resource); }, *inner->format, inner->path,
+                  inner->shown, leaf))
+            return true;
+    }
     while (!stack_.empty()) {
-        const Frame &frame = *stack_.back();
+        Frame &frame = *stack_.back();
         Member member;
         try {
             if (!frame.container->next(member)) {
@@ -78,6 +95,7 @@ bool Walker::next(Leaf &leaf) {
             stack_.pop_back();
             return true;
         }
+        ++frame.given;
         std::vector<std::string> path = frame.path;
         if (!is_wrapper(*frame.format)) path.insert(path.end(), member.path.begin(), member.path.end());
         leaf = Leaf{std::move(path), joined(frame.shown, member.path), std::move(member), nullptr, frame.format->name};
@@ -88,11 +106,12 @@ bool Walker::next(Leaf &leaf) {
             return true;
         }
         budget_ -= m.data_length;
-        std::shared_ptr<const Source> data;
+        std::shared_ptr<const Source> data, resource;
         const Format *inner = nullptr;
         try {
             data = frame.container->data();
-            inner = recognise(*data);
+            inner = ndif_of(*frame.container, m, resource);
+            if (inner == nullptr) inner = recognise(*data);
         } catch (const Error &e) {
             if (e.grade == Grade::kFatal) {
                 leaf = failure(frame, e.what());
@@ -111,13 +130,43 @@ bool Walker::next(Leaf &leaf) {
                         " levels; not opened";
             return true;
         }
+        if (list_containers_) {
+            inner_ = std::make_unique<Inner>(Inner{data, resource, inner, leaf.path, leaf.shown});
+            leaf.data = std::move(data);
+            leaf.opens = inner->name;
+            return true;
+        }
         Leaf failed;
-        if (!open(std::move(data), *inner, leaf.path, leaf.shown, failed)) {
+        if (!open([&] { return opened(*inner, data, resource); }, *inner, leaf.path, leaf.shown, failed)) {
             leaf = std::move(failed);
             return true;
         }
     }
     return false;
+}
+
+std::unique_ptr<Container> Walker::opened(const Format &format, std::shared_ptr<const Source> data,
+                                          std::shared_ptr<const Source> resource) {
+    return resource != nullptr ? open_ndif(std::move(data), std::move(resource)) : format.open(std::move(data));
+}
+
+const Format *Walker::ndif_of(Container &container, const Member &member, std::shared_ptr<const Source> &resource) {
+    // Disk Copy 6 marks its images by type; no other member's resource fork
+    // (which StuffIt would decode) is read.
+    const bool image_type = member.type == "rohd" || member.type == "dimg" || member.creator == "dCpy";
+    if (member.resource_length == 0 || !image_type) return nullptr;
+    try {
+        resource = container.resource();
+    } catch (const Error &) {
+        // A resource fork that cannot be read holds no chunk table for us;
+        // the data fork is still the member's.
+        resource.reset();
+    }
+    if (resource == nullptr || !is_ndif(*resource)) {
+        resource.reset();
+        return nullptr;
+    }
+    return &ndif_format();
 }
 
 }  // namespace containers

@@ -13,9 +13,11 @@ out=build-fuzz
 mkdir -p "$out"
 # pict/png_zlib.cpp writes PNG only where libpng is missing (the Windows build)
 common=(host/*.cpp catalogue/catalogue.cpp catalogue/identify.cpp macwrite2/*.cpp macwrite5/*.cpp macwrite22/*.cpp mactext/*.cpp render/*.cpp
-        $(ls pict/*.cpp | grep -v '/png_zlib\.cpp$') containers/*.cpp)
+        $(ls pict/*.cpp | grep -v '/png_zlib\.cpp$') containers/*.cpp containers/decoders/*.cpp)
+# libzip and libarchive are loaded at run time by their SONAMEs, as CMake finds them.
+soname() { objdump -p "$(clang++ -print-file-name="$1")" | awk '/SONAME/ {print $2}'; }
 flags=(-std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -DMWCONV_HAVE_LIBZIP
-       -DMWCONV_HAVE_LIBARCHIVE)
+       -DMWCONV_HAVE_LIBARCHIVE "-DMWCONV_LIBZIP_NAME=\"$(soname libzip.so)\"" "-DMWCONV_LIBARCHIVE_NAME=\"$(soname libarchive.so)\"" -DMWCONV_HAVE_UDIF)
 # The shared sources are compiled once, as many at a time as there are
 # cores, and every target links the same objects.
 rm -rf "$out/objects" && mkdir -p "$out/objects"
@@ -26,7 +28,7 @@ printf '%s\n' "${common[@]}" |
 status=0
 for target in $(grep -l LLVMFuzzerTestOneInput fuzz/*.cpp); do
   name=$(basename "$target" .cpp)
-  clang++ "${flags[@]}" "$target" "$out"/objects/*.o -lpng -lzip -larchive -lnettle -o "$out/$name"
+  clang++ "${flags[@]}" "$target" "$out"/objects/*.o -lpng -lzip -larchive -lnettle -lunistring -lplist-2.0 -lz -lbz2 -llzma -o "$out/$name"
   work="$out/$name-corpus"
   mkdir -p "$work"
   echo "fuzzing $name for ${seconds}s"

@@ -1,4 +1,4 @@
-// One StuffIt decoder over the fuzzer's bytes as a compressed fork: decoded
+// One decoder (StuffIt's, a disk image's) over the fuzzer's bytes as a compressed fork: decoded
 // to the end or to the first error, never past a megabyte of output.
 #pragma once
 
@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "containers/sit_decoders.h"
+#include "containers/decoders/sit_decoders.h"
 #include "containers/source.h"
 
 inline int fuzz_sit_decoder(std::unique_ptr<containers::sit::Decoder> (*make)(containers::sit::ByteInput),

@@ -20,18 +20,21 @@ extern "C" {
 
 void pose_page(const KavrelPage *page, FILE *out) {
     if (page == nullptr || out == nullptr) return;
-    const uint16_t words[code::kPageInsertWords] = {
+    const uint16_t words[code::kPageInsertColumnWords] = {
         clamp_unsigned(page->width),  clamp_unsigned(page->height), clamp_unsigned(page->top),
         clamp_unsigned(page->left),   clamp_unsigned(page->bottom), clamp_unsigned(page->right),
         static_cast<uint16_t>(clamp_signed(page->first_page)),
         static_cast<uint16_t>(page->title_page ? code::kPageTitle : 0),
-        clamp_unsigned(page->header_height), clamp_unsigned(page->footer_height)};
-    uint8_t body[2 * code::kPageInsertWords];
-    for (int i = 0; i < code::kPageInsertWords; ++i) {
+        clamp_unsigned(page->header_height), clamp_unsigned(page->footer_height),
+        clamp_unsigned(page->columns), clamp_unsigned(page->column_gap)};
+    // One column keeps the insert as it always was.
+    const int count = page->columns > 1 ? code::kPageInsertColumnWords : code::kPageInsertWords;
+    uint8_t body[2 * code::kPageInsertColumnWords];
+    for (int i = 0; i < count; ++i) {
         body[2 * i] = static_cast<uint8_t>(words[i] >> 8);
         body[2 * i + 1] = static_cast<uint8_t>(words[i]);
     }
-    kavrel::stream::put_insert(out, code::kPageInsert, body, sizeof body);
+    kavrel::stream::put_insert(out, code::kPageInsert, body, 2 * static_cast<size_t>(count));
 }
 
 void change_geometry(ParaFormat *pf, int32_t which, int32_t twips, FILE *out) {

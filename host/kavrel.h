@@ -69,6 +69,7 @@ typedef struct KavrelPage {
     int32_t first_page;   /* the number the first page is printed with */
     int32_t title_page;   /* non-zero: the first page has no header or footer */
     int32_t header_height, footer_height;  /* what they take of the printable page */
+    int32_t columns, column_gap;  /* the text's columns (0 or 1: one) and the gap between them */
 } KavrelPage;
 
 #pragma pack(pop)
@@ -112,7 +113,7 @@ enum {
     KAVREL_OUTLINE = 0x10
 };
 
-enum { KAVREL_TAB_MARK = 0x80, KAVREL_TAB_ORDINARY = 1, KAVREL_TAB_DECIMAL = 4 };
+enum { KAVREL_TAB_MARK = 0x80, KAVREL_TAB_ORDINARY = 1, KAVREL_TAB_CENTRED = 2, KAVREL_TAB_RIGHT = 3, KAVREL_TAB_DECIMAL = 4 };
 
 /* Character tables: 256 entries, set (Unicode high byte) << 8 | code. */
 KAVREL_API extern const uint16_t MAC2INT[256];

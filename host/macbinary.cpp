@@ -20,6 +20,22 @@ long data_offset_in_head(const uint8_t *head, size_t length, const char *type_cr
     return data_offset(head, length, length < kRecognitionHead ? length : kUnknownLength, type_creator);
 }
 
+long cut_data_offset(const uint8_t *head, size_t head_length, uint64_t file_length, const char *type_creator) {
+    constexpr size_t kNameLengthAt = 1, kTypeAt = 65, kZeroAt = 74, kZero2At = 82, kDataLengthAt = 83;
+    if (head_length < kHeaderSize || head[0] != 0 || head[kZeroAt] != 0 || head[kZero2At] != 0) return 0;
+    if (head[kNameLengthAt] < 1 || head[kNameLengthAt] > 63) return 0;
+    if (file_length < kHeaderSize || be32(head + kDataLengthAt) <= file_length - kHeaderSize) return 0;
+    return std::memcmp(head + kTypeAt, type_creator, 8) == 0 ? kHeaderSize : 0;
+}
+
+long document_offset(const uint8_t *head, size_t head_length, uint64_t file_length, const char *type_creator,
+                     DocumentTest document_at) {
+    long offset = data_offset(head, head_length, file_length, type_creator);
+    if (offset == 0) offset = cut_data_offset(head, head_length, file_length, type_creator);
+    if (offset == 0 || head_length < static_cast<size_t>(offset)) return 0;
+    return document_at(head + offset, head_length - static_cast<size_t>(offset)) ? offset : 0;
+}
+
 Fields fields(const uint8_t *header) {
     Fields f;
     const size_t name_length = header[1] < 63 ? header[1] : 63;

@@ -26,6 +26,19 @@ long data_offset(const uint8_t *head, size_t head_length, uint64_t file_length, 
 // than kRecognitionHead is the whole file.
 long data_offset_in_head(const uint8_t *head, size_t length, const char *type_creator);
 
+// 128 when `head` is the start of a MacBinary copy cut short: a sound header
+// naming `type_creator` whose data fork runs past the end of the file.
+long cut_data_offset(const uint8_t *head, size_t head_length, uint64_t file_length, const char *type_creator);
+
+// Where a document starts in a file that may carry a MacBinary header, whole
+// or cut short: 128 when such a header names the document's type and
+// `document_at` (given the bytes after the header) agrees that a document
+// begins there, else 0.  A bare document's own bytes can form a sound header
+// that spells the type, so only what follows the header settles it.
+using DocumentTest = bool (*)(const uint8_t *doc, size_t length);
+long document_offset(const uint8_t *head, size_t head_length, uint64_t file_length, const char *type_creator,
+                     DocumentTest document_at);
+
 // What a MacBinary header says of the file it carries.
 struct Fields {
     std::string name;            // Mac OS Roman, as stored

@@ -106,6 +106,16 @@ public:
         return fd < 0 ? nullptr : stream_of(fd, nullptr);
     }
 
+    void release_free() {
+        std::erase_if(slots_, [](const Slot &slot) {
+            if (in_use(slot)) return false;
+            (void)::ftruncate(slot.file, 0);  // so that closing writes nothing back to disk
+            ::close(slot.file);
+            delete[] slot.buffer;
+            return true;
+        });
+    }
+
 private:
     // More than a conversion holds open at once.
     static constexpr size_t kMaxFiles = 16;
@@ -233,6 +243,17 @@ std::FILE *stream_on_descriptor(int fd, char *buffer, size_t size) {
     }
     if (buffer != nullptr) std::setvbuf(f, buffer, _IOFBF, size);
     return f;
+}
+
+std::FILE *open_own_scratch_stream() {
+    const int fd = unnamed_file(scratch_folder());
+    return fd < 0 ? nullptr : stream_on_descriptor(fd, nullptr, 0);
+}
+
+void release_scratch_files() {
+#if !defined(_WIN32)
+    t_pool.release_free();
+#endif
 }
 
 std::string scratch_folder() {

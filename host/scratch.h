@@ -14,10 +14,21 @@ namespace kavrel {
 // reports the failure instead of the process dying.
 std::FILE *open_scratch_stream();
 
+// A scratch stream on a file of its own, which no thread keeps or lends
+// again: for a stream that lives past what its thread does next (a
+// service's upload, held while the answer is sent).  Null with errno set
+// when no file can be made.
+std::FILE *open_own_scratch_stream();
+
 // A read-write stream on descriptor `fd`, buffered by `buffer` of `size`
 // bytes (null: the C library's own buffer); null when none can be made,
 // with `fd` closed and errno kept.
 std::FILE *stream_on_descriptor(int fd, char *buffer, size_t size);
+
+// Closes the files that the calling thread keeps to lend as scratch streams
+// again (those no stream holds now), so nothing of what they held stays on
+// disk until their next use.
+void release_scratch_files();
 
 // The folder scratch files go in: $TMPDIR when set, else /tmp.
 std::string scratch_folder();

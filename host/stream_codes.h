@@ -41,6 +41,8 @@ inline constexpr uint8_t kStrikeoutOn = 0x37, kStrikeoutOff = 0x38;
 inline constexpr uint8_t kAllCapsOn = 0x39, kAllCapsOff = 0x3A;
 inline constexpr uint8_t kDoubleUnderlineOn = 0x3B, kDoubleUnderlineOff = 0x3C;
 inline constexpr uint8_t kSmallCapsOn = 0x3D, kSmallCapsOff = 0x3E;
+inline constexpr uint8_t kColumnBreak = 0x49;  // the text goes on in the next column
+inline constexpr uint8_t kLineBreak = 0x4A;    // a new line within the paragraph, as the author broke it
 inline constexpr uint8_t kBoldOn2 = 0x3F, kBoldOff2 = 0x40;
 inline constexpr uint8_t kUnderlineOn2 = 0x41, kUnderlineOff2 = 0x42;
 inline constexpr uint8_t kSize = 0x4C;          // points
@@ -55,6 +57,11 @@ inline constexpr uint8_t kInsert = 0xC0;
 // height of 0 leaves the lines to the line spacing (0x4D).
 inline constexpr uint8_t kLeftIndent = 0xD0, kRightIndent = 0xD1, kFirstIndent = 0xD2;
 inline constexpr uint8_t kSpaceBefore = 0xD3, kSpaceAfter = 0xD4, kLineHeight = 0xD5;
+// The colour of the characters that follow: 0, then one of the eight
+// colours of the classic Mac (kColour*); the stream starts black.
+inline constexpr uint8_t kTextColour = 0xD8;
+inline constexpr uint8_t kColourBlack = 0, kColourWhite = 1, kColourRed = 2, kColourGreen = 3, kColourBlue = 4,
+                         kColourCyan = 5, kColourMagenta = 6, kColourYellow = 7;
 inline constexpr uint8_t kFirstGeometryCode = kLeftIndent, kLastGeometryCode = kLineHeight;
 
 // An insert body opens with four letters saying what it carries.  A picture:
@@ -70,6 +77,13 @@ inline constexpr int kPictureRectSize = 8;
 // header and the page footer take inside the margins (unsigned, in twips).
 inline constexpr char kPageInsert[4] = {'P', 'A', 'G', 'E'};
 inline constexpr int kPageInsertWords = 10;
+// Two words more when the text runs in columns: their number and the gap
+// between them (twips).
+inline constexpr int kPageInsertColumnWords = 12;
+// A font's family name: "FONT", the font number (big-endian 16-bit) as the
+// stream's 0x88 tags give it, then the name in Mac OS Roman.  It names a
+// number that the Mac's own table does not, or names it otherwise.
+inline constexpr char kFontInsert[4] = {'F', 'O', 'N', 'T'};
 inline constexpr uint16_t kPageTitle = 0x0001;
 // Where the program that saved the document laid the next paragraph or
 // picture out: "LAID", its page (counted from 0) and its top (in points

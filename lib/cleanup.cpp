@@ -66,6 +66,8 @@ void install_cleanup_handlers() {
 
 #endif
 
+void remove_pending_files() { remove_pending(); }
+
 void PendingFile::track(const std::string &path) {
     char *copy = ::strdup(path.c_str());
     if (copy == nullptr) return;

@@ -12,6 +12,10 @@ namespace mwconv {
 // Installs the handlers; call once, before any file is registered.
 void install_cleanup_handlers();
 
+// Removes every registered file now, for a process about to end without
+// unwinding (its threads still running).
+void remove_pending_files();
+
 // Registers a file to remove if a signal ends the process; the returned
 // ticket unregisters it (the file itself is left alone).
 class PendingFile {

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -12,9 +11,10 @@
 #include "catalogue/identify.h"
 #include "lib/job.h"
 #include "lib/system.h"
-#include "containers/names.h"
 #include "host/kavrel.h"
 #include "host/macbinary.h"
+#include "mactext/clock.h"
+#include "mactext/roman.h"
 
 namespace mwconv {
 
@@ -41,16 +41,10 @@ const char *format_name(int32_t generation) {
     }
 }
 
-// A Macintosh date (seconds since 1904, local time of the Mac that wrote it,
-// shown as it stands) in ISO 8601; empty for 0.
+// A Macintosh date in ISO 8601, shown as the Mac's clock stood; empty for 0.
 std::string mac_date(uint32_t seconds) {
-    if (seconds == 0) return {};
-    const std::time_t t = static_cast<std::time_t>(static_cast<long long>(seconds) - 2082844800LL);
-    std::tm tm{};
-    sys::utc(t, tm);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm);
-    return text;
+    const std::optional<int64_t> t = mactext::mac_date(seconds);
+    return t ? mactext::iso_date(*t) : std::string();
 }
 
 }  // namespace
@@ -68,7 +62,7 @@ ordered_json to_json(const std::string &path, const Described &d) {
     if (d.id.generation != MACWRITE_II) j["version"] = d.id.version;
     if (d.id.macbinary != 0)
         j["macbinary"] = {{"type", d.finder.type},        {"creator", d.finder.creator},
-                          {"name", containers::mac_roman_to_utf8(d.finder.name)}, {"created", mac_date(d.finder.created)},
+                          {"name", mactext::mac_roman_to_utf8(d.finder.name)}, {"created", mac_date(d.finder.created)},
                           {"modified", mac_date(d.finder.modified)}};
     else
         j["macbinary"] = nullptr;
@@ -98,7 +92,7 @@ std::string to_text(const std::string &path, const Described &d) {
     if (d.id.generation != MACWRITE_II) line += " (version " + std::to_string(d.id.version) + ")";
     if (d.id.macbinary != 0) {
         line += "; MacBinary: type " + d.finder.type + ", creator " + d.finder.creator + ", name \"" +
-                containers::mac_roman_to_utf8(d.finder.name) + "\"";
+                mactext::mac_roman_to_utf8(d.finder.name) + "\"";
         if (d.finder.created != 0) line += ", created " + mac_date(d.finder.created);
         if (d.finder.modified != 0) line += ", modified " + mac_date(d.finder.modified);
     } else {

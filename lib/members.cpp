@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -16,6 +15,8 @@
 #include "containers/source.h"
 #include "containers/walk.h"
 #include "host/scratch.h"
+#include "mactext/clock.h"
+#include "mactext/roman.h"
 
 namespace mwconv {
 
@@ -35,9 +36,13 @@ bool finder_says_macwrite(const containers::Member &m) {
     return (m.type == "WORD" && m.creator == "MACA") || m.creator == "MWII";
 }
 
+// MacWrite II's own words, which name one generation: its documents are
+// read as such even when their first block is lost.
+bool finder_says_macwrite_ii(const containers::Member &m) { return m.type == "MW2D" || m.creator == "MWII"; }
+
 std::string finder_words(const containers::Member &m) {
     if (m.type.empty() && m.creator.empty()) return "no Finder type or creator";
-    return "type " + containers::mac_roman_to_utf8(m.type) + ", creator " + containers::mac_roman_to_utf8(m.creator);
+    return "type " + mactext::mac_roman_to_utf8(m.type) + ", creator " + mactext::mac_roman_to_utf8(m.creator);
 }
 
 // How messages and --identify name a member: the input, then its path in
@@ -47,14 +52,7 @@ std::string shown(const std::string &input, const containers::Leaf &leaf, bool w
     return input + "/" + leaf.shown;
 }
 
-std::string date_text(const std::optional<int64_t> &t) {
-    if (!t) return {};
-    std::tm tm{};
-    sys::utc(static_cast<std::time_t>(*t), tm);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm);
-    return text;
-}
+std::string date_text(const std::optional<int64_t> &t) { return t ? mactext::iso_date(*t) : std::string(); }
 
 // The member's data in a scratch stream, rewound, for a converter (which
 // takes a stdio stream); null when the scratch file could not hold it.
@@ -89,11 +87,14 @@ MemberOutcome convert_member(const Plugin &plugin, const RunOptions &options, co
     const containers::Member &m = leaf.member;
     if (!m.problem.empty()) return failed(name, m.problem);
     const bool macwrite_type = finder_says_macwrite(m);
+    RunOptions chosen = options;
     if (options.from == From::Auto) {
         const std::vector<uint8_t> head = head_of(*leaf.data);
-        if (recognise_import(plugin, head.data(), head.size()) == nullptr)
-            return macwrite_type ? failed(name, finder_words(m) + ", but not a MacWrite document that mwconv can read")
-                                 : MemberOutcome{MemberOutcome::kOther, kNotADocument, ""};
+        if (recognise_import(plugin, head.data(), head.size()) == nullptr) {
+            if (finder_says_macwrite_ii(m)) chosen.from = From::MacWriteII;
+            else if (macwrite_type) return failed(name, finder_words(m) + ", but not a MacWrite document that mwconv can read");
+            else return MemberOutcome{MemberOutcome::kOther, kNotADocument, ""};
+        }
     }
     File in = scratch_copy(*leaf.data);
     if (!in) return failed(name, "cannot write a scratch file in " + kavrel::scratch_folder());
@@ -103,7 +104,7 @@ MemberOutcome convert_member(const Plugin &plugin, const RunOptions &options, co
     job.opened = in.get();
     job.created = m.created;
     job.modified = m.modified;
-    Outcome outcome = run_job(plugin, options, job);
+    Outcome outcome = run_job(plugin, chosen, job);
     if (outcome.status == kOk) return MemberOutcome{MemberOutcome::kConverted, kOk, ""};
     if (outcome.status == kDamaged) return MemberOutcome{MemberOutcome::kDamaged, kDamaged, outcome.message};
     if (outcome.status == kNotADocument && !macwrite_type) return MemberOutcome{MemberOutcome::kOther, kNotADocument, ""};
@@ -118,8 +119,16 @@ MemberOutcome convert_member(const Plugin &plugin, const RunOptions &options, co
 
 ContainerInput open_container(const RunOptions &options, const std::string &path) {
     if (path == "-" || options.from == From::Text || options.from == From::Stream) return {};
+    return open_container(options, sys::open_file(path, "rb"));
+}
+
+ContainerInput open_container(const RunOptions &options, std::FILE *file) {
+    if (options.from == From::Text || options.from == From::Stream) {
+        if (file != nullptr) std::fclose(file);
+        return {};
+    }
     std::string error;
-    auto source = containers::file_source(sys::open_file(path, "rb"), error);
+    auto source = containers::file_source(file, error);
     if (!source) return {};
     try {
         if (const containers::Format *format = containers::recognise(*source)) return ContainerInput{source, format};
@@ -139,6 +148,13 @@ bool convert_members(const Plugin &plugin, const RunOptions &options, const std:
     for (containers::Leaf leaf; walker.next(leaf);) {
         const std::string name = shown(input, leaf, true);
         folder_like = folder_like || !leaf.path.empty();
+        // A damaged container: what it gave stands, as a damaged document's
+        // readable part does.
+        if (leaf.damaged) {
+            report(MemberOutcome{MemberOutcome::kDamaged, kDamaged, "mwconv: " + name + ": " + leaf.member.problem});
+            continue;
+        }
+        if (!options.member.empty() && leaf.shown != options.member) continue;
         std::vector<std::string> changes;
         const std::string relative = containers::safe_path(leaf.path, changes);
         // A warning about the whole container (a disk image's checksum)
@@ -175,12 +191,16 @@ Outcome convert_only_member(const Plugin &plugin, const RunOptions &options, con
     containers::Walker walker(container.source, *container.format);
     containers::Leaf leaf, second;
     if (!walker.next(leaf)) return Outcome{kNotADocument, "mwconv: " + input + ": an empty " + container.format->name};
-    if (walker.next(second))
+    const bool more = walker.next(second);
+    if (more && !second.damaged)
         return Outcome{kBadUsage, "mwconv: " + input + ": a " + container.format->name +
                                       " of several files; give -o FOLDER/ to convert every document in it"};
     const std::string name = shown(input, leaf, true);
     if (!leaf.member.warning.empty()) std::fprintf(stderr, "mwconv: %s: %s\n", name.c_str(), leaf.member.warning.c_str());
     const MemberOutcome m = convert_member(plugin, options, ids, name, leaf, options.output, options.media_dir);
+    // The one file before a container's damage converts; the damage is told.
+    if (more && m.kind == MemberOutcome::kConverted)
+        return Outcome{kDamaged, "mwconv: " + shown(input, second, true) + ": " + second.member.problem};
     switch (m.kind) {
     case MemberOutcome::kConverted: return Outcome{kOk, ""};
     case MemberOutcome::kOther: return Outcome{kNotADocument, "mwconv: " + name + ": not a MacWrite document"};
@@ -189,17 +209,18 @@ Outcome convert_only_member(const Plugin &plugin, const RunOptions &options, con
 }
 
 int identify_members(const Plugin &plugin, const RunOptions &options, const std::string &input,
-                     const ContainerInput &container) {
-    containers::Walker walker(container.source, *container.format);
-    int worst = kOk;
+                     const ContainerInput &container, const std::function<void(const std::string &)> &print) {
+    // An inventory: the containers inside are listed too, before their members.
+    containers::Walker walker(container.source, *container.format, true);
+    Status worst = kOk;
     for (containers::Leaf leaf; walker.next(leaf);) {
         const containers::Member &m = leaf.member;
         ordered_json j;
         j["file"] = input;
         j["member"] = leaf.shown;
         j["container"] = leaf.format;
-        j["type"] = containers::mac_roman_to_utf8(m.type);
-        j["creator"] = containers::mac_roman_to_utf8(m.creator);
+        j["type"] = mactext::mac_roman_to_utf8(m.type);
+        j["creator"] = mactext::mac_roman_to_utf8(m.creator);
         j["created"] = m.created ? ordered_json(date_text(m.created)) : ordered_json(nullptr);
         j["modified"] = m.modified ? ordered_json(date_text(m.modified)) : ordered_json(nullptr);
         j["data_length"] = m.data_length;
@@ -210,7 +231,7 @@ int identify_members(const Plugin &plugin, const RunOptions &options, const std:
             try {
                 j["sha256"] = containers::sha256_hex(*leaf.data);
                 const std::vector<uint8_t> head = head_of(*leaf.data);
-                if (recognise_import(plugin, head.data(), head.size()) != nullptr) {
+                if (leaf.opens == nullptr && recognise_import(plugin, head.data(), head.size()) != nullptr) {
                     File in = scratch_copy(*leaf.data);
                     if (in) identify_document(plugin, in.get(), fields, document);
                 }
@@ -219,17 +240,24 @@ int identify_members(const Plugin &plugin, const RunOptions &options, const std:
             }
         }
         j["macwrite"] = !document.empty();
+        if (leaf.opens != nullptr) j["opens_as"] = leaf.opens;
         for (auto &[key, value] : fields.items()) j[key] = value;
-        if (!problem.empty()) {
+        if (!m.warning.empty()) j["warning"] = m.warning;
+        if (leaf.damaged) {
+            j["damaged"] = problem;
+            worst = worse(worst, kDamaged);
+        } else if (!problem.empty()) {
             j["problem"] = problem;
-            worst = kFailed;
+            worst = worse(worst, kFailed);
         }
         std::string line;
         if (options.json) {
             line = j.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
         } else {
             line = input + ": " + (leaf.shown.empty() ? std::string("(the container)") : leaf.shown) + ": ";
-            if (!problem.empty() && m.type.empty()) {
+            if (leaf.damaged) {
+                line += problem;
+            } else if (!problem.empty() && m.type.empty()) {
                 line += "cannot be read: " + problem;
             } else {
                 line += finder_words(m);
@@ -237,11 +265,13 @@ int identify_members(const Plugin &plugin, const RunOptions &options, const std:
                 if (m.modified) line += ", modified " + date_text(m.modified);
                 line += "; data " + std::to_string(m.data_length) + " bytes, resource " + std::to_string(m.resource_length) + " bytes";
                 if (j.contains("sha256")) line += "; SHA-256 " + j["sha256"].get<std::string>();
-                line += problem.empty() ? "; " + (document.empty() ? std::string("not a MacWrite document") : document)
-                                        : "; cannot be read: " + problem;
+                if (leaf.opens != nullptr) line += std::string("; opened as ") + leaf.opens + ", its members below";
+                else if (problem.empty()) line += "; " + (document.empty() ? std::string("not a MacWrite document") : document);
+                else line += "; cannot be read: " + problem;
+                if (!m.warning.empty()) line += "; " + m.warning;
             }
         }
-        std::printf("%s\n", line.c_str());
+        print(line);
     }
     return worst;
 }

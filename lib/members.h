@@ -25,6 +25,9 @@ struct ContainerInput {
 // The container at `path`, or none: for a file that is no container, for
 // standard input, and when the run reads text or the internal stream.
 ContainerInput open_container(const RunOptions &options, const std::string &path);
+// The same for a file open for reading, which the container then owns (null
+// when it is none, and the stream is closed).
+ContainerInput open_container(const RunOptions &options, std::FILE *file);
 
 using MemberReport = std::function<void(const MemberOutcome &)>;
 
@@ -41,10 +44,13 @@ bool convert_members(const Plugin &plugin, const RunOptions &options, const std:
 Outcome convert_only_member(const Plugin &plugin, const RunOptions &options, const std::vector<sys::FileId> &ids,
                             const std::string &input, const ContainerInput &container);
 
-// --identify on a container: one line (or JSON object) per member.  Returns
-// 3 when a member or the container cannot be read, else 0.
+// --identify on a container: one line (or JSON object) per member, the
+// containers inside included, each before its own members, each given to
+// `print` without its line end.  Returns 3 when a member or the container
+// cannot be read, else 4 when a container is damaged past members it gave,
+// else 0.
 int identify_members(const Plugin &plugin, const RunOptions &options, const std::string &input,
-                     const ContainerInput &container);
+                     const ContainerInput &container, const std::function<void(const std::string &)> &print);
 
 // A file's AppleDouble companion: "._NAME" beside it, or
 // "__MACOSX/DIR/._NAME" under the folder `root` walked, as an unzipped

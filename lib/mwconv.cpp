@@ -7,7 +7,6 @@
 #include <memory>
 
 #include "containers/formats.h"
-#include "containers/names.h"
 #include "containers/source.h"
 #include "containers/walk.h"
 #include "host/scratch.h"
@@ -16,6 +15,7 @@
 #include "lib/members.h"
 #include "lib/plugin.h"
 #include "lib/system.h"
+#include "mactext/roman.h"
 
 namespace mwconv {
 
@@ -68,16 +68,21 @@ std::string Library::convert(std::string_view data, const ConvertOptions &option
                              std::string *damaged) const {
     File in = stream_of(data);
     File out(kavrel::open_scratch_stream());
+    convert_stream(in.get(), out.get(), options, naming, damaged);
+    return read_all(out.get());
+}
+
+void Library::convert_stream(std::FILE *in, std::FILE *out, const ConvertOptions &options, const Naming &naming,
+                             std::string *damaged) const {
     Job job;
     job.input = naming.name.empty() ? "-" : naming.name;
     job.output = "-";
-    job.opened = in.get();
-    job.into = out.get();
+    job.opened = in;
+    job.into = out;
     job.media_dir = naming.media_dir;
     job.created = naming.created;
     job.modified = naming.modified;
     check(run_job(*plugin_, options, job), damaged);
-    return read_all(out.get());
 }
 
 void Library::convert_file(const std::string &input, const std::string &output, const ConvertOptions &options,
@@ -107,6 +112,39 @@ std::optional<ContainerRun> Library::convert_container(const std::string &path, 
     run.folder_like = convert_members(*plugin_, options, ids, path, container, folder,
                                       [&run](const MemberOutcome &m) { run.members.push_back(m); });
     return run;
+}
+
+std::optional<ContainerRun> Library::convert_container(std::FILE *in, const std::string &name,
+                                                       const std::string &folder, const RunOptions &options) const {
+    const ContainerInput container = open_container(options, sys::reopen_for_reading(in));
+    if (!container) return std::nullopt;
+    ContainerRun run;
+    run.folder_like = convert_members(*plugin_, options, {}, name, container, folder,
+                                      [&run](const MemberOutcome &m) { run.members.push_back(m); });
+    return run;
+}
+
+std::vector<std::string> Library::identify_lines(std::FILE *in, const std::string &name, Status *status) const {
+    Described d;
+    std::string error;
+    if (!describe(*plugin_, in, d, error)) throw Error(kFailed, "mwconv: " + name + ": cannot read: " + error);
+    std::vector<std::string> lines;
+    Status worst = kOk;
+    if (d.id.generation == MACWRITE_NONE) {
+        RunOptions options;
+        options.json = true;
+        if (const ContainerInput container = open_container(options, sys::reopen_for_reading(in))) {
+            const int rc = identify_members(*plugin_, options, name, container,
+                                            [&lines](const std::string &line) { lines.push_back(line); });
+            if (status != nullptr) *status = static_cast<Status>(rc);
+            return lines;
+        }
+        worst = kNotADocument;
+    }
+    if (d.id.damaged != 0) worst = kDamaged;
+    lines.push_back(to_json(name, d).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+    if (status != nullptr) *status = worst;
+    return lines;
 }
 
 std::string Library::identify_file(const std::string &path) const {
@@ -141,13 +179,18 @@ std::vector<MemberInfo> Library::members(const std::string &path) const {
         MemberInfo m;
         m.path = leaf.shown;
         m.container = leaf.format;
-        m.type = containers::mac_roman_to_utf8(leaf.member.type);
-        m.creator = containers::mac_roman_to_utf8(leaf.member.creator);
+        m.type = mactext::mac_roman_to_utf8(leaf.member.type);
+        m.creator = mactext::mac_roman_to_utf8(leaf.member.creator);
         m.size = leaf.member.data_length;
         m.problem = leaf.member.problem;
         out.push_back(std::move(m));
     }
     return out;
+}
+
+void release_thread_scratch() {
+    sys::release_kept_scratch();
+    kavrel::release_scratch_files();
 }
 
 std::optional<From> from_name(std::string_view name) {

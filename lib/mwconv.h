@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -47,6 +48,7 @@ struct RunOptions : ConvertOptions {
     std::string media_dir;  // where pictures are written; empty: nowhere
     bool force = false;     // a run may replace files it did not write
     bool json = false;      // --identify prints JSON
+    std::string member;     // a container: only the member of this path (as --identify names it); empty: all
 };
 
 // What became of one member of a container converted as a folder.
@@ -111,6 +113,10 @@ public:
     // `damaged`, when given, receives the command's message, else is emptied.
     std::string convert(std::string_view data, const ConvertOptions &options, const Naming &naming = {},
                         std::string *damaged = nullptr) const;
+    // The same for the document open in `in` (seekable, at its start),
+    // written into `out`; neither stream is closed.
+    void convert_stream(std::FILE *in, std::FILE *out, const ConvertOptions &options, const Naming &naming = {},
+                        std::string *damaged = nullptr) const;
     // The file at `input` converted into the file at `output` ("-": standard
     // output), replaced only when the conversion succeeded (damaged or not).
     void convert_file(const std::string &input, const std::string &output, const ConvertOptions &options,
@@ -122,11 +128,20 @@ public:
     // when the file is no container.
     std::optional<ContainerRun> convert_container(const std::string &path, const std::string &folder,
                                                   const RunOptions &options) const;
+    // The same for a file open in `in` (left open), whose members' messages
+    // name it `name` ("Disk.image/Folder/Letter").
+    std::optional<ContainerRun> convert_container(std::FILE *in, const std::string &name, const std::string &folder,
+                                                  const RunOptions &options) const;
 
     // What `--identify --json` prints for a file or for bytes (its "file"
     // field `name`), as JSON text.
     std::string identify_file(const std::string &path) const;
     std::string identify(std::string_view data, const std::string &name) const;
+    // Every line that `--identify --json` prints for the file open in `in`
+    // (left open), named `name`: one for a document or another file, one
+    // per member for a container.  `status`, when given, receives the
+    // command's exit status for it.
+    std::vector<std::string> identify_lines(std::FILE *in, const std::string &name, Status *status = nullptr) const;
 
     // The members of the container at `path`, nested containers walked; an
     // empty list for a file that is no container.
@@ -139,6 +154,13 @@ private:
     std::unique_ptr<Plugin> plugin_;
     std::string path_;
 };
+
+// A thread that converts keeps its scratch files for its next conversion,
+// as making files costs more than emptying them; this closes them now, so
+// that nothing of the conversions it ran stays on disk or holds a
+// descriptor (a service whose uploads must not outlive their requests, on
+// threads that live on, calls it after each request).
+void release_thread_scratch();
 
 // The conversion names of the command's --from and --to ("html", "macwrite5").
 std::optional<From> from_name(std::string_view name);

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -33,6 +32,9 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 bool is_folder(std::FILE *f);
+// A second stream, for reading, on the file that `f` is open on; null with
+// errno set on failure.
+std::FILE *reopen_for_reading(std::FILE *f);
 std::string executable_dir();
 
 // A file as the system knows it, whatever name leads to it.
@@ -68,6 +70,8 @@ std::FILE *open_named_scratch(const std::string &folder, std::string &path);
 // now (null when it was lost), stays readable, and the name will not be used
 // again by this conversion.
 void release_named_scratch(std::FILE *&f, const std::string &path);
+// Removes the named scratch file that the thread keeps for its next import.
+void release_kept_scratch();
 
 // What an output path leads to.
 enum class Target { Missing, Regular, Stream, Folder, Other };
@@ -90,9 +94,6 @@ const char *library_suffix();  // ".so", ".dll"
 // Sets a file's modification time (Unix seconds); quietly leaves it when
 // the system refuses.
 void set_modified(const std::string &path, int64_t unix_seconds);
-
-// A time as universal time.
-void utc(std::time_t t, std::tm &out);
 
 // The system's message for an error number.
 std::string error_text(int error);

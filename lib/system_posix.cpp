@@ -39,6 +39,14 @@ bool is_folder(std::FILE *f) {
     return ::fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+std::FILE *reopen_for_reading(std::FILE *f) {
+    const int fd = ::fcntl(fileno(f), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) return nullptr;
+    std::FILE *copy = ::fdopen(fd, "rb");
+    if (copy == nullptr) ::close(fd);
+    return copy;
+}
+
 std::string executable_dir() {
     char path[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
@@ -156,6 +164,8 @@ std::FILE *open_named_scratch(const std::string &folder, std::string &path) {
 
 void release_named_scratch(std::FILE *&, const std::string &) {}
 
+void release_kept_scratch() { t_named.drop(); }
+
 Target target_kind(const std::string &path) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) return Target::Missing;
@@ -206,8 +216,6 @@ void *load_library(const std::string &path, std::string &error) {
 void *library_symbol(void *library, const char *name) { return ::dlsym(library, name); }
 void close_library(void *library) { ::dlclose(library); }
 const char *library_suffix() { return ".so"; }
-
-void utc(std::time_t t, std::tm &out) { ::gmtime_r(&t, &out); }
 
 std::string error_text(int error) { return std::strerror(error); }
 

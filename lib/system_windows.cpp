@@ -57,6 +57,14 @@ bool is_folder(std::FILE *f) {
     return ::_fstat(_fileno(f), &st) == 0 && (st.st_mode & _S_IFDIR) != 0;
 }
 
+std::FILE *reopen_for_reading(std::FILE *f) {
+    const int fd = ::_dup(_fileno(f));
+    if (fd < 0) return nullptr;
+    std::FILE *copy = ::_fdopen(fd, "rb");
+    if (copy == nullptr) ::_close(fd);
+    return copy;
+}
+
 std::string executable_dir() {
     wchar_t path[MAX_PATH * 4];
     const DWORD n = ::GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
@@ -146,6 +154,9 @@ void release_named_scratch(std::FILE *&f, const std::string &path) {
     t_named_guard.reset();
 }
 
+// Each import has a file of its own, removed when it is done.
+void release_kept_scratch() {}
+
 Target target_kind(const std::string &path) {
     const std::wstring w = wide(path);
     if (_wcsicmp(w.c_str(), L"NUL") == 0 || _wcsicmp(w.c_str(), L"CON") == 0) return Target::Stream;
@@ -178,8 +189,6 @@ void *library_symbol(void *library, const char *name) {
 
 void close_library(void *library) { ::FreeLibrary(static_cast<HMODULE>(library)); }
 const char *library_suffix() { return ".dll"; }
-
-void utc(std::time_t t, std::tm &out) { ::gmtime_s(&out, &t); }
 
 std::string error_text(int error) { return std::strerror(error); }
 

@@ -1,6 +1,7 @@
 #include "mactext/fonts.h"
 
 #include <algorithm>
+#include <cctype>
 #include <iterator>
 
 namespace mactext {
@@ -45,6 +46,18 @@ const FontFace *font_face(int number) {
 }
 
 std::span<const FontFace> font_table() { return kFaces; }
+
+const FontFace *font_named(std::string_view family) {
+    const auto same = [&](std::string_view a) {
+        return a.size() == family.size() && std::equal(a.begin(), a.end(), family.begin(), [](char x, char y) {
+                   return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               });
+    };
+    const FontFace *found = nullptr;
+    for (const FontFace &f : kFaces)
+        if (same(f.family)) found = &f;
+    return found;
+}
 
 bool first_of_family(const FontFace &face) {
     const auto same = [&](const FontFace &f) { return f.family == face.family; };

@@ -20,6 +20,10 @@ struct FontFace {
 // (the output then keeps the document's default font).
 const FontFace *font_face(int number);
 
+// The number of a family named as the Mac names it (case aside); null for
+// a name the table does not know.  Geneva is 3, 1 being the application font.
+const FontFace *font_named(std::string_view family);
+
 // Every font of the table, in the order of their numbers.
 std::span<const FontFace> font_table();
 

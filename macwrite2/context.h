@@ -53,6 +53,12 @@ struct ImportContext : kavrel::ImportState {
 // taken from the read budget.
 std::string copy_block_chain(ImportContext &ctx, long first_block);
 
+// Places a stored style word's bits (bold 0, italic 1, underline 2, outline
+// 3, shadow 4, superscript 5 and 8, subscript 6, strikeout 9, all capitals
+// 10, small capitals 11, word underline 12, double underline 13) in an
+// entry laid out like CharAttributes.
+void place_style_word(CharAttributes &e, uint16_t w);
+
 // Style tables, read from the document chain; runs applied through the host.
 void read_char_styles(Cursor &chain, std::vector<CharAttributes> &table, int32_t count);
 void read_para_formats(Cursor &chain, std::vector<ParaFormat> &table, int32_t count);

@@ -7,7 +7,9 @@
 #include "host/bytes.h"
 #include "host/macbinary.h"
 #include "macwrite2/context.h"
+#include "macwrite2/disk.h"
 #include "macwrite2/layout.h"
+#include "macwrite2/recognise.h"
 
 namespace macwrite2 {
 
@@ -72,6 +74,19 @@ void walk_directory(ImportContext &ctx, Cursor &chain) {
     }
 }
 
+// The document's first blocks, after any MacBinary header; how many bytes
+// of them the file has.
+size_t read_first_blocks(ImportContext &ctx, uint8_t *blocks, size_t size) {
+    if (std::fseek(ctx.in, ctx.mac_binary_offset, SEEK_SET) != 0) return 0;
+    return std::fread(blocks, 1, size, ctx.in);
+}
+
+bool disk_chain_at_block_3(ImportContext &ctx) {
+    Cursor chain(read_block_chain(ctx, kDocumentChainBlock, false).data);
+    disk::Document doc;
+    return disk::read_document_chain(chain, doc);
+}
+
 }  // namespace
 
 int32_t import(std::FILE *input, std::FILE *output, ChainDamage &damage) {
@@ -83,10 +98,22 @@ int32_t import(std::FILE *input, std::FILE *output, ChainDamage &damage) {
     uint8_t head[kavrel::macbinary::kHeaderSize + 4] = {};
     const size_t got = std::fread(head, 1, sizeof head, input);
     ctx.mac_binary_offset = kavrel::macbinary::data_offset(head, got, static_cast<uint64_t>(ctx.file_length), kMacBinaryTypeCreator);
-    const uint8_t *doc = head + ctx.mac_binary_offset;
-    if (doc[1] != kSignature && doc[3] != kSignature) return kNotThisFormat;
+    uint8_t first[kavrel::macbinary::kRecognitionHead] = {};
+    const size_t have = read_first_blocks(ctx, first, sizeof first);
+    const bool whole = ctx.mac_binary_offset + static_cast<long>(have) >= ctx.file_length;
+    const Layout layout = layout_of(first, have, whole);
+    if (layout == Layout::None && ctx.mac_binary_offset == 0) return kNotThisFormat;
     ctx.start_budget();
     ctx.used_blocks.assign(static_cast<size_t>(std::max(0L, ctx.block_count()) + 1), false);
+    // The layout the application writes is read as such; the other is the
+    // one of in-memory record sizes.  A lost first block leaves the document
+    // chain to say which it is.
+    ctx.damage.lost_first_block = layout == Layout::Lost;
+    if (layout == Layout::Disk || (layout == Layout::Lost && disk_chain_at_block_3(ctx))) {
+        const int32_t rc = disk::import(ctx, first);
+        damage = ctx.damage;
+        return rc;
+    }
     Cursor chain(copy_block_chain(ctx, kDocumentChainBlock));
     read_tables(ctx, chain);
     walk_directory(ctx, chain);

@@ -17,10 +17,12 @@ struct ChainDamage {
     int32_t lost_blocks = 0;
     int32_t areas = 0;   // text areas read
     int32_t found_areas = 0;   // of them, found by their structure
+    bool lost_first_block = false;   // zeros where the signature and page setup stand
 
-    bool damaged() const { return broken_chains > 0 || lost_blocks > 0; }
+    bool damaged() const { return broken_chains > 0 || lost_blocks > 0 || lost_first_block; }
     std::string summary() const {
         std::string text = "read " + std::to_string(areas) + (areas == 1 ? " text area" : " text areas");
+        if (lost_first_block) text += "; the first block (signature and page setup) is lost";
         if (broken_chains > 0)
             text += "; " + std::to_string(broken_chains) + (broken_chains == 1 ? " chain breaks" : " chains break") +
                     ", and their text is kept as far as it goes";

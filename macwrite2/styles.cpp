@@ -5,9 +5,6 @@
 
 namespace macwrite2 {
 
-namespace {
-
-// Places the style word's bits in an entry laid out like CharAttributes.
 void place_style_word(CharAttributes &e, uint16_t w) {
     auto assign = [](uint8_t &field, uint8_t mask, bool on) {
         field = static_cast<uint8_t>(on ? field | mask : field & ~mask);
@@ -29,6 +26,8 @@ void place_style_word(CharAttributes &e, uint16_t w) {
     assign(e.style_extra, KAVREL_SMALL_CAPS, bit(11));
     if (e.changed || e.style || e.style_extra || e.host_flags) e.changed = 1;
 }
+
+namespace {
 
 // A run names its entry by index; one outside the table applies a plain
 // entry instead, so a damaged index never reads outside it.

@@ -25,7 +25,7 @@ void describe(std::FILE *in, long offset, MacWriteIdentity &id) {
     id.compressed = 0;  // the generation has no compressed text
     if (got < static_cast<size_t>(kHeaderSize)) return;
     const size_t total = static_cast<size_t>(id.main_paragraphs) + (got == sizeof header ? id.header_paragraphs + id.footer_paragraphs : 0);
-    const Survey damage = survey(macwrite5::load_document(in, offset), kavrel::be16(header + kParagraphListPosAt), total);
+    const Survey damage = survey(in, offset, kavrel::be16(header + kParagraphListPosAt), total);
     if (damage.damaged) {
         id.damaged = 1;
         std::snprintf(id.damage, sizeof id.damage, "%s", damage.summary.c_str());

@@ -151,7 +151,7 @@ void convert_area(ImportContext &ctx, const std::vector<Record> &records, const 
 
 // What `count` paragraphs from entry `first` take of the page, in twips: the
 // heights that their entries give, read where they lie before the records.
-int32_t area_height(ImportContext &ctx, size_t first, size_t count, long list_pos) {
+int32_t entries_height(ImportContext &ctx, size_t first, size_t count, long list_pos) {
     int32_t height = 0;
     for (size_t i = first; i < first + count; ++i) {
         const long entry = kEntriesAt + static_cast<long>(i) * kEntrySize;
@@ -163,6 +163,38 @@ int32_t area_height(ImportContext &ctx, size_t first, size_t count, long list_po
         height += h < 0 ? -h : h;
     }
     return height * macwrite5::kTwipsPerPoint;
+}
+
+// Whether a header or footer shows anything: a placed field, or a text
+// record that holds a character.
+bool area_shows(ImportContext &ctx, const std::vector<Record> &records, const Area &area, long list_pos) {
+    if (list_pos >= kWindowsEnd && !macwrite5::placed_fields(ctx.header.data() + area.window_at + kFieldPairsAt).empty())
+        return true;
+    for (size_t i = area.first; i < area.first + area.count; ++i) {
+        uint8_t head[kRecordHeadSize];
+        if (!records[i].ruler && std::fseek(ctx.in, records[i].start, SEEK_SET) == 0 &&
+            std::fread(head, 1, sizeof head, ctx.in) == sizeof head && be16(head + kRecordTextLengthAt) > 0)
+            return true;
+    }
+    return false;
+}
+
+// The page insert that opens the stream: the print record's page, and the
+// heights that the header's and footer's entries give them, or none for one
+// that shows nothing, as MacWrite prints it.  `areas` are the header, the
+// footer and the main text; `counts` the main text's, the header's and the
+// footer's entries.
+void convert_page(ImportContext &ctx, const std::vector<Record> &records, const Area (&areas)[3],
+                  const size_t (&counts)[3], long list_pos) {
+    const uint8_t *doc = ctx.header.data();
+    KavrelPage page = macwrite5::page_of_print_record(doc + kPrintRecordAt);
+    page.first_page = kavrel::be16s(doc + kFirstPageAt);
+    page.title_page = doc[kTitlePageAt] != 0;
+    if (area_shows(ctx, records, areas[0], list_pos)) page.header_height = entries_height(ctx, counts[0], counts[1], list_pos);
+    if (area_shows(ctx, records, areas[1], list_pos))
+        page.footer_height = entries_height(ctx, counts[0] + counts[1], counts[2], list_pos);
+    pose_page(&page, ctx.out);
+    ctx.text_width = macwrite5::printable_width(page);
 }
 
 // Reads the header image at the input's position; the rest of a short file
@@ -181,15 +213,9 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
     ctx.out = output;
     ctx.ca.size = -10;  // the column scale of rulers, as in the newer generation
     ctx.file_length = kavrel::stream_length(input);
-    size_t got = read_header(ctx);
-    ctx.mac_binary_offset = kavrel::macbinary::data_offset(ctx.header.data(), got,
-                                                           static_cast<uint64_t>(ctx.file_length), kMacBinaryTypeCreator);
-    if (ctx.mac_binary_offset == 0)
-        ctx.mac_binary_offset = macwrite5::cut_macbinary_offset(ctx.header.data(), got, static_cast<uint64_t>(ctx.file_length));
-    if (ctx.mac_binary_offset != 0) {
-        std::fseek(input, ctx.mac_binary_offset, SEEK_SET);
-        got = read_header(ctx);
-    }
+    ctx.mac_binary_offset = macwrite5::wrapped_document_offset(input, ctx.file_length);
+    std::fseek(input, ctx.mac_binary_offset, SEEK_SET);
+    const size_t got = read_header(ctx);
     const uint8_t *doc = ctx.header.data();
     const uint16_t version = be16(doc);
     if (got < static_cast<size_t>(kHeaderSize) || version != kVersion) {
@@ -198,19 +224,12 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
     }
     const size_t counts[3] = {be16(doc + kParagraphCountAt), be16(doc + kHeaderCountAt), be16(doc + kFooterCountAt)};
     const long list_pos = be16(doc + kParagraphListPosAt);
-    KavrelPage page = macwrite5::page_of_print_record(doc + kPrintRecordAt);
-    page.first_page = kavrel::be16s(doc + kFirstPageAt);
-    page.title_page = doc[kTitlePageAt] != 0;
-    page.header_height = area_height(ctx, counts[0], counts[1], list_pos);
-    page.footer_height = area_height(ctx, counts[0] + counts[1], counts[2], list_pos);
-    pose_page(&page, ctx.out);
-    ctx.text_width = macwrite5::printable_width(page);
     std::vector<Record> records;
     std::fseek(input, ctx.mac_binary_offset + list_pos, SEEK_SET);
     const size_t total = counts[0] + counts[1] + counts[2];
     while (records.size() < total && skip_record(ctx, records)) {
     }
-    const Survey damage = survey(macwrite5::load_document(input, ctx.mac_binary_offset), list_pos, total);
+    const Survey damage = survey(input, ctx.mac_binary_offset, list_pos, total);
     if (damage.damaged) {
         records.clear();
         for (const RecordAt &r : damage.records) records.push_back({r.start + ctx.mac_binary_offset, r.ruler});
@@ -231,6 +250,7 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
         {footer_first, footer_count, kavrel::code::kFooterBlock, kFooterWindowAt},
         {main_first, main_count, 0, 0},
     };
+    convert_page(ctx, records, areas, counts, list_pos);
     for (const Area &area : areas) convert_area(ctx, records, area, list_pos);
     return damage.damaged ? kConvertedDamaged : 0;
 }

@@ -13,8 +13,8 @@ namespace macwrite {
 Recognition recognise_22(const uint8_t *head, size_t length) {
     using namespace macwrite22;
     Recognition r;
-    r.offset = kavrel::macbinary::data_offset_in_head(head, length, kMacBinaryTypeCreator);
-    if (r.offset == 0) r.offset = macwrite5::cut_macbinary_offset(head, length, length);
+    r.offset = macwrite5::document_offset(head, length,
+                                          length < kavrel::macbinary::kRecognitionHead ? length : kavrel::macbinary::kUnknownLength);
     if (length < static_cast<size_t>(r.offset) + 2) return r;
     const uint8_t *doc = head + r.offset;
     if (kavrel::be16(doc) != kVersion) return r;

@@ -7,20 +7,21 @@
 #include "host/bytes.h"
 #include "host/stream_codes.h"
 #include "macwrite22/layout.h"
+#include "macwrite5/document.h"
 #include "macwrite5/layout.h"
 
 namespace macwrite22 {
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 using kavrel::be16;
+using macwrite5::Document;
 
 constexpr long kRulerRecord = kRecordHeadSize + kSkippedRecordBody;
 constexpr int kLengthAt = 2;   // of a record: the length of what follows the head's first four bytes
 
 // How far one record reads, -1 when it runs past the end of the document.
-long record_end(const Bytes &doc, long at) {
+long record_end(const Document &doc, long at) {
     const long size = static_cast<long>(doc.size());
     if (at + kRecordHeadSize > size) return -1;
     if (be16(&doc[at + kRecordKindAt]) == 0) return at + kRulerRecord <= size ? at + kRulerRecord : -1;
@@ -43,7 +44,7 @@ bool has_zeros(const uint8_t *from, const uint8_t *to, size_t run) {
 
 // A record as a writer stores it.  Writers that leave the length word 0 are
 // taken at their word; a ruler or text of zeros is a lost region.
-bool record_sound(const Bytes &doc, long at, long end) {
+bool record_sound(const Document &doc, long at, long end) {
     const uint16_t length = be16(&doc[at + kLengthAt]);
     if (length != 0 && length != end - at - 4) return false;
     if (be16(&doc[at + kRecordKindAt]) == 0)
@@ -55,7 +56,7 @@ bool record_sound(const Bytes &doc, long at, long end) {
 // A record that holds together by its own structure, where the walk takes up
 // again: its length word agrees, a ruler's fields are in range, a text is
 // printable with one return at most, at its end, and its runs are whole.
-bool record_holds(const Bytes &doc, long at) {
+bool record_holds(const Document &doc, long at) {
     const long end = record_end(doc, at);
     if (end < 0 || be16(&doc[at + kLengthAt]) != end - at - 4) return false;
     const uint8_t *head = &doc[at];
@@ -76,15 +77,34 @@ bool record_holds(const Bytes &doc, long at) {
     return be16(&doc[q]) % macwrite5::kRunSize == 0;
 }
 
-long next_record(const Bytes &doc, long from) {
+long next_record(const Document &doc, long from) {
     for (long at = from + (from & 1); at + kRecordHeadSize <= static_cast<long>(doc.size()); at += 2)
         if (record_holds(doc, at)) return at;
     return -1;
 }
 
-}  // namespace
+// The most bytes that the checks of one record read from its start: its
+// head, a text of up to 65,535 bytes, the pad, the first block of up to
+// 65,535 bytes and the length word of the second.
+constexpr long kRecordReach = kRecordHeadSize + 0xFFFF + 1 + 2 + 0xFFFF + 2;
 
-Survey survey(const std::vector<uint8_t> &doc, long list_pos, size_t count) {
+// The walk of survey() through the input, each record within one window,
+// so that the document is read once and never held whole: whether every
+// record holds.
+bool sound(macwrite5::DocumentWindows &windows, long at, size_t count) {
+    Document view;
+    for (size_t n = 0; n < count && at >= 0 && at < windows.size(); ++n) {
+        if (!windows.window(at, view)) return false;
+        const long end = record_end(view, at);
+        if (end < 0 || !record_sound(view, at, end)) return false;
+        at = end;
+    }
+    return true;
+}
+
+// The walk over the whole document: the records that hold, stepping over
+// those that do not, and what was lost.
+Survey walk(const Document &doc, long list_pos, size_t count) {
     Survey s;
     bool cut = false, lost = false;
     long at = list_pos;
@@ -113,6 +133,15 @@ Survey survey(const std::vector<uint8_t> &doc, long list_pos, size_t count) {
     if (lost) s.summary += "; part of the file could not be read";
     if (cut && at < 0) s.summary += "; the file ends inside a paragraph";
     return s;
+}
+
+}  // namespace
+
+Survey survey(std::FILE *in, long offset, long list_pos, size_t count) {
+    macwrite5::DocumentWindows windows(in, offset, kRecordReach);
+    if (sound(windows, list_pos, count)) return Survey{};
+    const std::vector<uint8_t> all = macwrite5::load_document(in, offset);
+    return walk(Document(all), list_pos, count);
 }
 
 }  // namespace macwrite22

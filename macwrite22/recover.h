@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -24,8 +25,9 @@ struct Survey {
     std::string summary;             // damaged: what was recovered and lost
 };
 
-// Walks the records of `doc` from `list_pos` as the ordinary reading does,
-// for `count` records of all areas.
-Survey survey(const std::vector<uint8_t> &doc, long list_pos, size_t count);
+// Walks the records of the document at `offset` of `in` from `list_pos` as
+// the ordinary reading does, for `count` records of all areas.  A sound
+// document is read through once and never held whole.
+Survey survey(std::FILE *in, long offset, long list_pos, size_t count);
 
 }  // namespace macwrite22

@@ -256,7 +256,7 @@ struct Exporter {
         const auto *p = reinterpret_cast<const uint8_t *>(body.data()) + code::kInsertKindSize;
         const auto word = [p](int i) { return static_cast<uint16_t>(p[2 * i] << 8 | p[2 * i + 1]); };
         s.page = {word(0), word(1), word(2), word(3), word(4), word(5), static_cast<int16_t>(word(6)),
-                  (word(7) & code::kPageTitle) != 0, word(8), word(9)};
+                  (word(7) & code::kPageTitle) != 0, word(8), word(9), 0, 0};
         s.page_said = s.page.width > s.page.left + s.page.right && s.page.height > s.page.top + s.page.bottom;
         return true;
     }

@@ -24,7 +24,7 @@ constexpr int32_t kMinPaper = kTwipsPerInch, kMaxPaper = 48 * kTwipsPerInch;
 int32_t twips(int32_t dots, int32_t resolution) { return dots * kTwipsPerInch / resolution; }
 
 KavrelPage letter_around(int32_t width, int32_t height) {
-    KavrelPage p{kLetterWidth, kLetterHeight, kTwipsPerInch, kTwipsPerInch, kTwipsPerInch, kTwipsPerInch, 1, 0, 0, 0};
+    KavrelPage p{kLetterWidth, kLetterHeight, kTwipsPerInch, kTwipsPerInch, kTwipsPerInch, kTwipsPerInch, 1, 0, 0, 0, 0, 0};
     if (width <= 0 || height <= 0 || width > kLetterWidth || height > kLetterHeight) return p;
     p.left = p.right = (kLetterWidth - width) / 2;
     p.top = p.bottom = (kLetterHeight - height) / 2;
@@ -55,10 +55,62 @@ KavrelPage page_of_print_record(const uint8_t *record) {
             1,
             0,
             0,
+            0,
+            0,
             0};
 }
 
 int32_t printable_width(const KavrelPage &page) { return page.width - page.left - page.right; }
+
+namespace {
+
+struct Lines {
+    int32_t count = 0, total = 0;  // lines, and their heights in points
+};
+
+Lines lines_of(const std::vector<uint8_t> &codes) {
+    Lines l;
+    int32_t last = 0;
+    for (const uint8_t b : codes) {
+        if (b < 0x80) {
+            last = b;
+            ++l.count;
+            l.total += b;
+        } else if (l.count > 0 && (b & 0x7F) > 1) {
+            const int32_t more = (b & 0x7F) - 1;
+            l.count += more;
+            l.total += more * last;
+        }
+    }
+    return l;
+}
+
+// Reads the array's records in turn, each paragraph's codes to `record`,
+// until the array ends or `record` says stop.
+template <class Record>
+void walk_line_records(std::FILE *in, long length, Record record) {
+    std::vector<uint8_t> codes;
+    while (length >= 2) {
+        uint8_t head[2];
+        if (std::fread(head, 1, 2, in) != 2) return;
+        const long count = head[0] << 8 | head[1];
+        const long padded = count + (count & 1);
+        length -= 2;
+        if (padded > length) return;
+        codes.resize(static_cast<size_t>(padded));
+        if (padded > 0 && std::fread(codes.data(), 1, codes.size(), in) != codes.size()) return;
+        codes.resize(static_cast<size_t>(count));
+        length -= padded;
+        if (!record(codes)) return;
+    }
+}
+
+}  // namespace
+
+int32_t mean_line_height(const std::vector<uint8_t> &codes) {
+    const Lines l = lines_of(codes);
+    return l.count == 0 ? 0 : l.total * kTwipsPerPoint / l.count;
+}
 
 std::vector<uint8_t> expand_line_codes(const std::vector<uint8_t> &codes) {
     std::vector<uint8_t> lines;
@@ -69,31 +121,24 @@ std::vector<uint8_t> expand_line_codes(const std::vector<uint8_t> &codes) {
     return lines;
 }
 
-int32_t mean_line_height(const std::vector<uint8_t> &codes) {
-    const std::vector<uint8_t> lines = expand_line_codes(codes);
-    int32_t total = 0;
-    for (const uint8_t h : lines) total += h;
-    return lines.empty() ? 0 : total * kTwipsPerPoint / static_cast<int32_t>(lines.size());
-}
-
 std::vector<std::vector<uint8_t>> read_line_heights(std::FILE *in, long length, size_t paragraphs) {
     std::vector<std::vector<uint8_t>> heights;
-    std::vector<uint8_t> codes;
-    while (heights.size() < paragraphs && length >= 2) {
-        uint8_t head[2];
-        if (std::fread(head, 1, 2, in) != 2) break;
-        const long count = head[0] << 8 | head[1];
-        const long padded = count + (count & 1);
-        length -= 2;
-        if (padded > length) break;
-        codes.resize(static_cast<size_t>(padded));
-        if (padded > 0 && std::fread(codes.data(), 1, codes.size(), in) != codes.size()) break;
-        codes.resize(static_cast<size_t>(count));
-        length -= padded;
-        heights.push_back(expand_line_codes(codes));
-    }
+    if (paragraphs > 0)
+        walk_line_records(in, length, [&](const std::vector<uint8_t> &codes) {
+            heights.push_back(expand_line_codes(codes));
+            return heights.size() < paragraphs;
+        });
     heights.resize(paragraphs);
     return heights;
+}
+
+bool has_several_lines(std::FILE *in, long length) {
+    bool several = false;
+    walk_line_records(in, length, [&](const std::vector<uint8_t> &codes) {
+        several = lines_of(codes).count > 1;
+        return !several;
+    });
+    return several;
 }
 
 }  // namespace macwrite5

@@ -36,6 +36,9 @@ std::vector<std::vector<uint8_t>> read_line_heights(std::FILE *in, long length, 
 // lines in all.  Gives the height of each line.
 std::vector<uint8_t> expand_line_codes(const std::vector<uint8_t> &codes);
 
+// Whether some paragraph of such an array has more than one line.
+bool has_several_lines(std::FILE *in, long length);
+
 // The mean height of a paragraph's lines in twips, from its codes; 0 without
 // lines.
 int32_t mean_line_height(const std::vector<uint8_t> &codes);

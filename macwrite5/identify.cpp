@@ -53,7 +53,7 @@ void describe(std::FILE *in, long offset, MacWriteIdentity &id) {
     tally_area(in, offset, header, kFooterCountAt, kFooterWindowAt, tally);
     id.compressed = tally.compressed;
     id.pictures = tally.pictures;
-    const Survey damage = survey(load_document(in, offset));
+    const Survey damage = survey(in, offset);
     if (damage.damaged) {
         id.damaged = 1;
         std::snprintf(id.damage, sizeof id.damage, "%s", damage_summary(damage).c_str());

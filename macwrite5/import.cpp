@@ -77,7 +77,7 @@ void convert_picture(ImportContext &ctx, const uint8_t *entry) {
 
 // The page and top MacWrite gave a paragraph, and the heights of its lines.
 void put_laid(const ImportContext &ctx, const uint8_t *entry, const std::vector<uint8_t> &lines) {
-    if (!ctx.laid_out) return;
+    if (!ctx.placed) return;
     std::vector<uint8_t> body{0, entry[kPageAt], entry[kTopAt], entry[kTopAt + 1]};
     body.insert(body.end(), lines.begin(), lines.end());
     kavrel::stream::put_insert(ctx.out, kavrel::code::kLaidInsert, body.data(), body.size());
@@ -153,19 +153,59 @@ std::vector<std::vector<uint8_t>> area_line_heights(const ImportContext &ctx, co
     return read_line_heights(ctx.in, length, count);
 }
 
-// What an area takes of the page: the heights of its paragraphs, in twips.
+// Positions the input at an area's information array; false when the array
+// of `count` entries does not lie within the document.
+bool seek_entries(const ImportContext &ctx, const uint8_t *window, uint16_t count) {
+    const long pos = static_cast<long>(be32(window + kInfoArrayPosAt)) + ctx.mac_binary_offset;
+    return pos >= 0 && pos + long{count} * kEntrySize <= ctx.file_length && std::fseek(ctx.in, pos, SEEK_SET) == 0;
+}
+
+// Whether MacWrite laid the document out, so that its line heights are the
+// author's: a main-text paragraph stands below the top of the first page,
+// or holds several lines.  Other programs that save this format store every
+// top and page as 0 and every paragraph as one line, however long; those
+// heights say nothing of how the text prints.  (Our own export stores the
+// header's and footer's tops, never the main text's.)
+bool holds_layout(const ImportContext &ctx) {
+    const uint8_t *window = ctx.header.data() + kMainWindowAt;
+    const uint16_t count = be16(ctx.header.data() + kMainCountAt);
+    if (seek_entries(ctx, window, count)) {
+        uint8_t entry[kEntrySize];
+        for (uint16_t i = 0; i < count && std::fread(entry, 1, kEntrySize, ctx.in) == kEntrySize; ++i)
+            if (be16s(entry + kTopAt) != 0 || entry[kPageAt] != 0) return true;
+    }
+    const long pos = static_cast<long>(be32(window + kLineHeightsPosAt)) + ctx.mac_binary_offset;
+    const long length = be16(window + kLineHeightsLengthAt);
+    if (pos < 0 || pos + length > ctx.file_length || std::fseek(ctx.in, pos, SEEK_SET) != 0) return false;
+    return has_several_lines(ctx.in, length);
+}
+
+// Whether a text paragraph's data, where `entry` puts it, holds a character.
+bool has_characters(const ImportContext &ctx, const uint8_t *entry) {
+    const long back = std::ftell(ctx.in), pos = data_position(ctx, entry);
+    uint8_t count[2] = {0, 0};
+    if (pos + 2 <= ctx.file_length && std::fseek(ctx.in, pos, SEEK_SET) == 0 && std::fread(count, 1, 2, ctx.in) != 2)
+        count[0] = count[1] = 0;
+    std::fseek(ctx.in, back, SEEK_SET);
+    return (count[0] | count[1]) != 0;
+}
+
+// What a header or footer takes of the page: the heights of its paragraphs,
+// in twips.  MacWrite gives one that shows nothing (no character, no
+// picture, no placed field) no room at all.
 int32_t area_height(const ImportContext &ctx, const Area &area) {
     const uint8_t *window = ctx.header.data() + area.window_at;
     const uint16_t count = be16(ctx.header.data() + area.count_at);
-    const long pos = static_cast<long>(be32(window + kInfoArrayPosAt)) + ctx.mac_binary_offset;
-    if (pos < 0 || pos + long{count} * kEntrySize > ctx.file_length || std::fseek(ctx.in, pos, SEEK_SET) != 0) return 0;
+    if (!seek_entries(ctx, window, count)) return 0;
+    bool shows = !placed_fields(window + kFieldPairsAt).empty();
     int32_t height = 0;
     uint8_t entry[kEntrySize];
     for (uint16_t i = 0; i < count && std::fread(entry, 1, kEntrySize, ctx.in) == kEntrySize; ++i) {
         const int32_t h = be16s(entry + kHeightAt);
         height += h < 0 ? -h : h;
+        shows = shows || h < 0 || (h > 0 && has_characters(ctx, entry));
     }
-    return height * kTwipsPerPoint;
+    return shows ? height * kTwipsPerPoint : 0;
 }
 
 // The page insert that opens the stream; rulers measure against its width.
@@ -195,9 +235,9 @@ void close_area(ImportContext &ctx, const Area &area) {
 void convert_area(ImportContext &ctx, const Area &area) {
     const uint8_t *window = ctx.header.data() + area.window_at;
     const uint16_t count = be16(ctx.header.data() + area.count_at);
-    ctx.line_heights = area_line_heights(ctx, window, count);
+    ctx.line_heights = ctx.laid_out ? area_line_heights(ctx, window, count) : std::vector<std::vector<uint8_t>>{};
     const std::unique_ptr<std::FILE, CloseStream> info(copy_info_array(ctx, window, count));
-    ctx.laid_out = area.open_block == 0 && laid_out(count, info.get());
+    ctx.placed = ctx.laid_out && area.open_block == 0 && laid_out(count, info.get());
     open_area(ctx, area, window, count, info.get());
     convert_paragraphs(ctx, count, info.get());
     close_area(ctx, area);
@@ -210,7 +250,7 @@ void convert_recovered_area(ImportContext &ctx, const Area &area, const std::vec
     // The area's line heights are indexed by its lost array: none are used,
     // and the pages and tops of what was found say nothing of the whole.
     ctx.line_heights.clear();
-    ctx.laid_out = false;
+    ctx.placed = false;
     const std::unique_ptr<std::FILE, CloseStream> info(sec_fopen("PAR.###", "w+b"));
     for (const Piece &p : pieces) std::fwrite(p.entry.data(), 1, p.entry.size(), info.get());
     std::rewind(info.get());
@@ -244,23 +284,17 @@ int32_t import(std::FILE *input, std::FILE *output, int hand_overs) {
     std::memset(&ctx.tc, 0, sizeof ctx.tc);
     ctx.ca.size = -10;
     ctx.file_length = kavrel::stream_length(input);
+    ctx.mac_binary_offset = wrapped_document_offset(input, ctx.file_length);
+    std::fseek(input, ctx.mac_binary_offset, SEEK_SET);
     read_header(ctx);
-    ctx.mac_binary_offset = kavrel::macbinary::data_offset(ctx.header.data(), ctx.header.size(),
-                                                           static_cast<uint64_t>(ctx.file_length), kMacBinaryTypeCreator);
-    if (ctx.mac_binary_offset == 0)
-        ctx.mac_binary_offset = cut_macbinary_offset(ctx.header.data(), ctx.header.size(), static_cast<uint64_t>(ctx.file_length));
-    if (ctx.mac_binary_offset != 0) {
-        std::fseek(input, ctx.mac_binary_offset, SEEK_SET);
-        read_header(ctx);
-    }
-    const std::vector<uint8_t> doc = load_document(input, ctx.mac_binary_offset);
     const uint8_t version = ctx.header[kVersionAt + 1];
-    if (version != kVersion && !header_lost(doc.data(), doc.size())) {
+    if (version != kVersion && !header_lost(input, ctx.mac_binary_offset)) {
         if (version == kVersion22 && hand_overs > 0) return macwrite22::import(input, output, hand_overs - 1);
         return -1;
     }
-    const Survey damage = survey(doc);
+    const Survey damage = survey(input, ctx.mac_binary_offset);
     ctx.start_budget();
+    ctx.laid_out = holds_layout(ctx);
     convert_page(ctx);
     for (size_t i = 0; i < std::size(kAreas); ++i) {
         if (damage.damaged)

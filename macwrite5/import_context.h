@@ -21,7 +21,8 @@ struct ImportContext : kavrel::ImportState {
     int32_t text_width = 9360;      // of the printable page, in twips
     std::vector<std::vector<uint8_t>> line_heights;  // of the area's paragraphs' lines, in points
     std::vector<uint8_t> tabs_said;  // the last TABS insert's stops; the stream starts with none
-    bool laid_out = false;          // the main text's entries keep MacWrite's pages and tops
+    bool laid_out = false;           // the document stores MacWrite's layout
+    bool placed = false;             // the area's entries keep MacWrite's pages and tops (LAID inserts)
 };
 
 struct FormatRun {

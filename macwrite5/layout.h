@@ -34,9 +34,11 @@ inline constexpr int kLineHeightsLengthAt = 22;
 // Information entry.
 inline constexpr int kEntrySize = 16;
 inline constexpr int kHeightAt = 0;
-// The paragraph's top in points as MacWrite laid it out: in the main text,
-// from the top of the print record's page rectangle (the header's room
-// included); and the page it starts on, counted from 0.
+// The paragraph's top in points and its page (from 0), as MacWrite laid it
+// out.  A main-text paragraph's top counts from the top of the print
+// record's page rectangle, the room the header takes included; a header's or
+// footer's from the top of its own area.  Documents that other programs
+// saved keep both at 0.
 inline constexpr int kTopAt = 2;
 inline constexpr int kPageAt = 4;
 inline constexpr int kDataWordAt = 8;     // flags in the top byte, offset below

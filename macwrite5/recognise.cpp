@@ -28,8 +28,7 @@ namespace macwrite {
 
 Recognition recognise_5(const uint8_t *head, size_t length) {
     Recognition r;
-    r.offset = kavrel::macbinary::data_offset_in_head(head, length, kMacBinaryTypeCreator);
-    if (r.offset == 0) r.offset = cut_macbinary_offset(head, length, length);
+    r.offset = document_offset(head, length, length < kavrel::macbinary::kRecognitionHead ? length : kavrel::macbinary::kUnknownLength);
     constexpr size_t kNeeded = kMainWindowAt + kWindowSize;
     if (length < static_cast<size_t>(r.offset) + 2) return r;
     const uint8_t *doc = head + r.offset;

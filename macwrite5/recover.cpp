@@ -6,10 +6,12 @@
 #include "macwrite5/recover.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <set>
 
 #include "host/bytes.h"
+#include "host/macbinary.h"
 #include "macwrite5/recover_parts.h"
 
 namespace macwrite5 {
@@ -22,19 +24,14 @@ using kavrel::be16;
 using kavrel::be16s;
 using kavrel::be32;
 
-constexpr long kMaxDocument = static_cast<long>(kDataOffsetMask) + 1;
+// The most bytes that the checks of one entry read from its data on: a
+// text of 65,535 characters, compressed (three nibbles each at most), with
+// its length word, padding and run list of up to 65,535 bytes.  An
+// information array (its length a 16-bit field) and the 16 zeros of a lost
+// region are shorter.
+constexpr long kEntryReach = 2 + (3L * 0xFFFF + 1) / 2 + 1 + 2 + 0xFFFF;
 
 }  // namespace
-
-std::vector<uint8_t> load_document(std::FILE *in, long offset) {
-    std::vector<uint8_t> doc;
-    if (std::fseek(in, offset, SEEK_SET) != 0) return doc;
-    uint8_t buffer[65536];
-    size_t n;
-    while (doc.size() < static_cast<size_t>(kMaxDocument) && (n = std::fread(buffer, 1, sizeof buffer, in)) > 0)
-        doc.insert(doc.end(), buffer, buffer + std::min(n, static_cast<size_t>(kMaxDocument) - doc.size()));
-    return doc;
-}
 
 namespace {
 
@@ -42,13 +39,17 @@ bool zeros(const uint8_t *from, size_t n) {
     return std::all_of(from, from + n, [](uint8_t b) { return b == 0; });
 }
 
-AreaIndex read_index(const Bytes &doc, int count_at, int window_at) {
+long array_pos(const uint8_t *window) { return static_cast<long>(be32(window + kInfoArrayPosAt)); }
+
+// An area's index as the header's count and window record say: the array
+// is read from `doc`, which holds the array's place.
+AreaIndex read_index(const uint8_t *header, int count_at, int window_at, const Document &doc) {
     AreaIndex a;
-    const uint8_t *window = &doc[window_at];
-    a.count = be16(&doc[count_at]);
+    const uint8_t *window = header + window_at;
+    a.count = be16(header + count_at);
     const uint16_t stored = be16(window + kInfoArrayLengthAt);
     const long length = stored >= uint32_t{a.count} * kEntrySize ? stored : be16s(window + kInfoArrayLengthAt);
-    const long pos = static_cast<long>(be32(window + kInfoArrayPosAt));
+    const long pos = array_pos(window);
     const long size = static_cast<long>(doc.size());
     if (length <= 0 || pos < kHeaderEnd || pos >= size) return a;
     a.array = Span{pos, std::min(size, pos + length)};
@@ -60,17 +61,42 @@ AreaIndex read_index(const Bytes &doc, int count_at, int window_at) {
     return a;
 }
 
-bool index_sound(const Bytes &doc, const AreaIndex &a) {
+bool index_sound(const Document &doc, const AreaIndex &a) {
     if (a.entries.size() < a.count) return false;
     return std::none_of(a.entries.begin(), a.entries.end(),
                         [&](const Entry &e) { return entry_span(doc, e, false).begin < 0; });
+}
+
+constexpr int kCountAt[3] = {kHeaderCountAt, kFooterCountAt, kMainCountAt};
+constexpr int kWindowAt[3] = {kHeaderWindowAt, kFooterWindowAt, kMainWindowAt};
+
+// The check of survey() for a document read through its input: the header,
+// then every area's entries in the order of their data, each paragraph
+// within one window, so that the document is read once and never held
+// whole.
+bool sound(DocumentWindows &windows) {
+    Document view;
+    if (!windows.window(0, view)) return false;
+    const Bytes header = view.copy(0, kHeaderEnd);
+    if (header[kVersionAt + 1] != kVersion) return false;
+    std::vector<Entry> entries;
+    for (int area = 0; area < 3; ++area) {
+        if (!windows.window(array_pos(&header[kWindowAt[area]]), view)) return false;
+        AreaIndex a = read_index(header.data(), kCountAt[area], kWindowAt[area], view);
+        if (a.entries.size() < a.count) return false;
+        entries.insert(entries.end(), a.entries.begin(), a.entries.end());
+    }
+    std::sort(entries.begin(), entries.end(), [](const Entry &x, const Entry &y) { return entry_data(x) < entry_data(y); });
+    return std::all_of(entries.begin(), entries.end(), [&](const Entry &e) {
+        return windows.window(entry_data(e), view) && entry_span(view, e, false).begin >= 0;
+    });
 }
 
 // What the entry at `at` says, its data `shift` bytes further on: 1 when it
 // places a paragraph of its kind that the scan found (`kinds`: start,
 // height sign), an empty text paragraph or a page break; 0 when its data
 // lies in a lost region (zeros); -1 when it is no entry.
-int places_found(const Bytes &doc, long at, long shift, const std::map<long, int> &kinds) {
+int places_found(const Document &doc, long at, long shift, const std::map<long, int> &kinds) {
     Entry e;
     std::copy_n(&doc[at], kEntrySize, e.begin());
     const int16_t height = be16s(&e[kHeightAt]);
@@ -90,7 +116,7 @@ struct EntryRun {
     long begin = 0, end = 0, shift = 0;
 };
 
-EntryRun longest_run(const Bytes &doc, long first, long shift, const std::map<long, int> &kinds, EntryRun best) {
+EntryRun longest_run(const Document &doc, long first, long shift, const std::map<long, int> &kinds, EntryRun best) {
     EntryRun run{0, 0, 0, shift};
     for (long at = first; at + kEntrySize <= static_cast<long>(doc.size()); at += kEntrySize) {
         const int says = places_found(doc, at, shift, kinds);
@@ -107,7 +133,7 @@ EntryRun longest_run(const Bytes &doc, long first, long shift, const std::map<lo
 // the longest run of entries that place paragraphs the scan found.  A lost
 // first sector may have taken a MacBinary header along, so the data may
 // lie 128 bytes further on than the entries say.
-AreaIndex index_by_structure(const Bytes &doc, const std::vector<Located> &found) {
+AreaIndex index_by_structure(const Document &doc, const std::vector<Located> &found) {
     constexpr long kMacBinaryHeader = 128;
     constexpr size_t kLeast = 2;
     std::map<long, int> kinds;
@@ -131,7 +157,7 @@ AreaIndex index_by_structure(const Bytes &doc, const std::vector<Located> &found
 }
 
 // The text of a paragraph that recovery keeps or found, as its words.
-std::vector<std::string> words_of(const Bytes &doc, const Piece &piece) {
+std::vector<std::string> words_of(const Document &doc, const Piece &piece) {
     Bytes text = piece.text;
     if (!piece.literal && be16s(&piece.entry[kHeightAt]) > 0)
         text = read_text_at(doc, entry_data(piece.entry), static_cast<long>(doc.size()),
@@ -152,7 +178,7 @@ std::vector<std::string> words_of(const Bytes &doc, const Piece &piece) {
 
 using Pairs = std::set<std::string>;
 
-Pairs word_pairs(const Bytes &doc, const Piece &piece) {
+Pairs word_pairs(const Document &doc, const Piece &piece) {
     const std::vector<std::string> w = words_of(doc, piece);
     Pairs pairs;
     for (size_t i = 0; i + 1 < w.size(); ++i) pairs.insert(w[i] + ' ' + w[i + 1]);
@@ -189,7 +215,7 @@ private:
 // there that shares most of its word pairs with a kept paragraph, or with
 // one found later in the file (an edited paragraph is written anew after
 // what the file holds), is such a version, not a lost paragraph.
-void drop_old_versions(const Bytes &doc, const std::vector<Kept> (&kept)[3], std::vector<Located> &found) {
+void drop_old_versions(const Document &doc, const std::vector<Kept> (&kept)[3], std::vector<Located> &found) {
     PairIndex kept_pairs;
     size_t id = 0;
     for (const auto &area : kept)
@@ -212,7 +238,7 @@ void drop_old_versions(const Bytes &doc, const std::vector<Kept> (&kept)[3], std
 // Reads what survives of a damaged document by its areas' indexes.  When
 // the header was lost, only the main text's index (found by its structure)
 // is known, and what else the document holds is looked for too.
-Survey recover(const Bytes &doc, const AreaIndex (&index)[3], bool header_lost) {
+Survey recover(const Document &doc, const AreaIndex (&index)[3], bool header_lost) {
     Survey s;
     s.damaged = true;
     if (header_lost) add_loss(s, "the document header was lost");
@@ -246,36 +272,59 @@ Survey recover(const Bytes &doc, const AreaIndex (&index)[3], bool header_lost) 
 
 }  // namespace
 
+// As much of a document as recognition sees.
+constexpr size_t kHead = 4096;
+
 bool header_lost(const uint8_t *doc, size_t length) {
     constexpr int kEnough = 2;  // text paragraphs that show it is a document
-    constexpr size_t kHead = 4096;  // as much as recognition sees
     if (length < static_cast<size_t>(kHeaderEnd) || !zeros(doc, kHeaderEnd)) return false;
     const Bytes head(doc, doc + std::min(length, kHead));
     int text = 0;
-    for (const Located &l : scan_gaps(head, {}))
+    for (const Located &l : scan_gaps(Document(head), {}))
         if (!l.piece.literal && be16s(&l.piece.entry[kHeightAt]) > 0 && ++text >= kEnough) return true;
     return false;
 }
 
-long cut_macbinary_offset(const uint8_t *head, size_t length, uint64_t file_length) {
-    constexpr size_t kNameLengthAt = 1, kTypeAt = 65, kZeroAt = 74, kZero2At = 82, kDataLengthAt = 83;
-    if (length < 128 || head[0] != 0 || head[kZeroAt] != 0 || head[kZero2At] != 0) return 0;
-    if (head[kNameLengthAt] < 1 || head[kNameLengthAt] > 63) return 0;
-    if (file_length < 128 || be32(head + kDataLengthAt) <= file_length - 128) return 0;
-    return std::equal(head + kTypeAt, head + kTypeAt + 8, kMacBinaryTypeCreator) ? 128 : 0;
+bool header_lost(std::FILE *in, long offset) {
+    uint8_t head[kHead];
+    return std::fseek(in, offset, SEEK_SET) == 0 && header_lost(head, std::fread(head, 1, sizeof head, in));
 }
 
-Survey survey(const std::vector<uint8_t> &doc) {
-    if (doc.size() < static_cast<size_t>(kHeaderEnd)) return Survey{};
+namespace {
+
+bool document_at(const uint8_t *doc, size_t length) {
+    if (length >= 2 && doc[0] == 0 && (doc[1] == kVersion || doc[1] == kVersion22)) return true;
+    return header_lost(doc, length);
+}
+
+}  // namespace
+
+long document_offset(const uint8_t *head, size_t length, uint64_t file_length) {
+    return kavrel::macbinary::document_offset(head, length, file_length, kMacBinaryTypeCreator, document_at);
+}
+
+long wrapped_document_offset(std::FILE *input, long file_length) {
+    std::vector<uint8_t> head(kavrel::macbinary::kRecognitionHead);
+    std::rewind(input);
+    head.resize(std::fread(head.data(), 1, head.size(), input));
+    std::rewind(input);
+    return document_offset(head.data(), head.size(), static_cast<uint64_t>(file_length < 0 ? 0 : file_length));
+}
+
+Survey survey(std::FILE *in, long offset) {
+    DocumentWindows windows(in, offset, kEntryReach);
+    if (windows.size() < kHeaderEnd || sound(windows)) return Survey{};
+    const Bytes all = load_document(in, offset);
+    const Document doc(all);
+    if (all.size() < static_cast<size_t>(kHeaderEnd)) return Survey{};
     if (doc[kVersionAt + 1] != kVersion) {
-        if (!header_lost(doc.data(), doc.size())) return Survey{};
+        if (!header_lost(all.data(), all.size())) return Survey{};
         AreaIndex index[3];
         index[2] = index_by_structure(doc, scan_gaps(doc, {}));
         return recover(doc, index, true);
     }
-    const AreaIndex index[3] = {read_index(doc, kHeaderCountAt, kHeaderWindowAt),
-                                read_index(doc, kFooterCountAt, kFooterWindowAt),
-                                read_index(doc, kMainCountAt, kMainWindowAt)};
+    AreaIndex index[3];
+    for (int area = 0; area < 3; ++area) index[area] = read_index(all.data(), kCountAt[area], kWindowAt[area], doc);
     if (std::all_of(std::begin(index), std::end(index), [&](const AreaIndex &a) { return index_sound(doc, a); })) return Survey{};
     return recover(doc, index, false);
 }

@@ -39,13 +39,10 @@ struct Survey {
     std::string lost;                         // what could not be read, for the message
 };
 
-// The document's bytes from its header on (at most what 24-bit offsets
-// reach), read from `offset` of the input.
-std::vector<uint8_t> load_document(std::FILE *in, long offset);
-
-// Checks the information arrays against `doc`; when they do not hold, finds
-// what survives.  A sound document gives damaged false and nothing else.
-Survey survey(const std::vector<uint8_t> &doc);
+// Checks the information arrays of the document at `offset` of `in`; when
+// they do not hold, finds what survives.  A sound document gives damaged
+// false and nothing else; it is read through once and never held whole.
+Survey survey(std::FILE *in, long offset);
 
 // Converts a literal piece as a text paragraph of the last ruler.
 void convert_literal(ImportContext &ctx, const Piece &piece);
@@ -56,11 +53,18 @@ std::string damage_summary(const Survey &s);
 // A document whose header reads as zeros (a lost first sector) but whose
 // first bytes after it hold paragraphs: `doc` is its start, `length` bytes.
 bool header_lost(const uint8_t *doc, size_t length);
+// The same of the document at `offset` of `in`.
+bool header_lost(std::FILE *in, long offset);
 
-// Where a document starts after a MacBinary header that names a MacWrite
-// document but promises more data than the file holds (a copy cut short);
-// 0 when there is no such header.  `head` holds `length` bytes of a file of
-// `file_length`.
-long cut_macbinary_offset(const uint8_t *head, size_t length, uint64_t file_length);
+// Where a MacWrite 4.6/5 or 2.2 document starts in a file of `file_length`
+// bytes (kavrel::macbinary::kUnknownLength when only its head is known) that
+// begins with the `length` bytes of `head`: after a MacBinary header, whole or
+// cut short, when a document of either generation (or one whose first sector
+// was lost) follows it, else at 0.
+long document_offset(const uint8_t *head, size_t length, uint64_t file_length);
+
+// The same for an import's input, read from its start; the stream is left
+// at its start.
+long wrapped_document_offset(std::FILE *input, long file_length);
 
 }  // namespace macwrite5

@@ -19,7 +19,7 @@ using kavrel::be16s;
 // What a lost entry says: one whose data lies outside the document (or in
 // its header) is a damaged index; one whose data is not a paragraph, a
 // damaged paragraph.
-bool points_outside(const Bytes &doc, const Entry &e) {
+bool points_outside(const Document &doc, const Entry &e) {
     const long at = entry_data(e);
     return at < kHeaderEnd || at >= static_cast<long>(doc.size());
 }
@@ -28,7 +28,7 @@ bool points_outside(const Bytes &doc, const Entry &e) {
 
 // The sound entries of an area, in array order, with the spans they claim,
 // and the part before a lost region of those it cut short.
-std::vector<Kept> keep_sound(const Bytes &doc, const AreaIndex &a, std::vector<Span> &claimed) {
+std::vector<Kept> keep_sound(const Document &doc, const AreaIndex &a, std::vector<Span> &claimed) {
     std::vector<Kept> kept;
     for (size_t i = 0; i < a.entries.size(); ++i) {
         const Entry &e = a.entries[i];
@@ -73,7 +73,7 @@ enum How { kOwnEntry, kRestOfDamaged, kByNeighbours, kUnplaced };
 
 // The paragraphs that entries place, in file order: the kept ones, and the
 // text entries whose data lies in the document but did not hold.
-std::vector<Anchor> anchors_of(const Bytes &doc, const AreaIndex &a, const std::vector<Kept> &kept) {
+std::vector<Anchor> anchors_of(const Document &doc, const AreaIndex &a, const std::vector<Kept> &kept) {
     std::vector<Anchor> anchors;
     std::vector<bool> is_kept(a.entries.size());
     for (const Kept &k : kept) {
@@ -200,7 +200,7 @@ void place_gap(const Gap &g, const std::vector<Located> &found, std::vector<Plac
 // The main text: the kept paragraphs in array order, and the found ones
 // where their neighbours place them.  `guessed` counts those whose place
 // is only a guess.
-std::vector<Piece> merge(const Bytes &doc, const AreaIndex &a, const std::vector<Kept> &kept,
+std::vector<Piece> merge(const Document &doc, const AreaIndex &a, const std::vector<Kept> &kept,
                          const std::vector<Located> &found, size_t &guessed) {
     std::vector<Place> places;
     for (const Kept &k : kept) places.push_back({k.index, kOwnEntry, 0});
@@ -239,7 +239,7 @@ void note_guesses(Survey &s, size_t guessed) {
                     " found without an index entry stand where the file places them, perhaps out of order");
 }
 
-void note_loss(Survey &s, const Bytes &doc, int area, const AreaIndex &a, const std::vector<Kept> &kept) {
+void note_loss(Survey &s, const Document &doc, int area, const AreaIndex &a, const std::vector<Kept> &kept) {
     const auto cut = std::count_if(kept.begin(), kept.end(), [](const Kept &k) { return k.piece.literal; });
     if (kept.size() >= a.count && cut == 0) return;
     if (area < 2) {

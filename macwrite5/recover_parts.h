@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "macwrite5/document.h"
 #include "macwrite5/recover.h"
 
 namespace macwrite5::recovery {
@@ -49,23 +50,23 @@ struct Kept {
 };
 
 // Paragraphs at their entries and by their structure (recover_scan.cpp).
-TextParagraph read_text_at(const Bytes &doc, long at, long limit, bool compressed, bool as_text = false,
+TextParagraph read_text_at(const Document &doc, long at, long limit, bool compressed, bool as_text = false,
                            long *work = nullptr);
 Entry make_entry(int16_t height, uint8_t flags, long at, uint16_t length);
 long entry_data(const Entry &e);
-bool lost_region(const Bytes &doc, long at);
-Span entry_span(const Bytes &doc, const Entry &e, bool keep);
-Piece cut_paragraph(const Bytes &doc, const Entry &e);
+bool lost_region(const Document &doc, long at);
+Span entry_span(const Document &doc, const Entry &e, bool keep);
+Piece cut_paragraph(const Document &doc, const Entry &e);
 Piece entry_piece(const Entry &e);
-bool zero_word(const Bytes &doc, long at);
-std::vector<Located> scan_gaps(const Bytes &doc, std::vector<Span> claimed);
+bool zero_word(const Document &doc, long at);
+std::vector<Located> scan_gaps(const Document &doc, std::vector<Span> claimed);
 
 // The main text's order and the losses (recover_order.cpp).
-std::vector<Kept> keep_sound(const Bytes &doc, const AreaIndex &a, std::vector<Span> &claimed);
-std::vector<Piece> merge(const Bytes &doc, const AreaIndex &a, const std::vector<Kept> &kept,
+std::vector<Kept> keep_sound(const Document &doc, const AreaIndex &a, std::vector<Span> &claimed);
+std::vector<Piece> merge(const Document &doc, const AreaIndex &a, const std::vector<Kept> &kept,
                          const std::vector<Located> &found, size_t &guessed);
 void add_loss(Survey &s, const std::string &what);
 void note_guesses(Survey &s, size_t guessed);
-void note_loss(Survey &s, const Bytes &doc, int area, const AreaIndex &a, const std::vector<Kept> &kept);
+void note_loss(Survey &s, const Document &doc, int area, const AreaIndex &a, const std::vector<Kept> &kept);
 
 }  // namespace macwrite5::recovery

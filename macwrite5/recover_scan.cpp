@@ -29,7 +29,7 @@ bool text_at(uint8_t c, size_t i, size_t count) {
 // Nibble-compressed characters, read from `nibble` nibbles into the byte
 // at `at`, never at or past `limit`.
 struct Nibbles {
-    const Bytes &doc;
+    const Document &doc;
     long at, limit, nibble = 0;
 
     int next() {
@@ -53,7 +53,7 @@ struct Nibbles {
 
 // The end of nibble-compressed text of `count` characters at `at`, its
 // characters in `text`; -1 when it runs past `limit`.
-long expand_at(const Bytes &doc, long at, long limit, uint16_t count, Bytes *text, bool as_text, long *work) {
+long expand_at(const Document &doc, long at, long limit, uint16_t count, Bytes *text, bool as_text, long *work) {
     Nibbles in{doc, at, limit};
     for (uint16_t i = 0; i < count; ++i) {
         const int n = in.character();
@@ -91,7 +91,7 @@ bool text_holds(const Bytes &text) {
 
 // `as_text`: only text as a writer stores it (text_holds) is read.
 // `work`, when given, is what decoding may still spend; it stops at none.
-TextParagraph read_text_at(const Bytes &doc, long at, long limit, bool compressed, bool as_text, long *work) {
+TextParagraph read_text_at(const Document &doc, long at, long limit, bool compressed, bool as_text, long *work) {
     TextParagraph p;
     if (at + 2 > limit) return p;
     const uint16_t count = be16(&doc[at]);
@@ -102,7 +102,7 @@ TextParagraph read_text_at(const Bytes &doc, long at, long limit, bool compresse
     } else {
         text_end = at + 2 + count;
         if (text_end > limit) return p;
-        p.text.assign(doc.begin() + at + 2, doc.begin() + text_end);
+        p.text = doc.copy(at + 2, text_end);
         if (as_text && !text_holds(p.text)) return p;
     }
     p.runs_at = even(text_end) + 2;
@@ -118,7 +118,7 @@ namespace {
 // Runs that a writer could have stored: whole, starting at the first
 // character, in ascending order within the text, at a size and in a font
 // that exist and with no unknown style bit.
-bool runs_hold(const Bytes &doc, const TextParagraph &p, bool need_one) {
+bool runs_hold(const Document &doc, const TextParagraph &p, bool need_one) {
     if (p.runs_length % kRunSize != 0 || (need_one && p.runs_length == 0)) return false;
     long last = -1;
     for (long at = p.runs_at; at < p.runs_at + p.runs_length; at += kRunSize) {
@@ -155,7 +155,7 @@ bool rect_holds(const uint8_t *r) {
 
 // A picture paragraph: its rectangle, then a picture whose size word and
 // frame hold and which ends with the picture end.  Its length, or 0.
-long picture_at(const Bytes &doc, long at, long limit) {
+long picture_at(const Document &doc, long at, long limit) {
     constexpr int kPicHead = kPictureRectSize + 10;
     if (at + kPicHead + 2 > limit || !rect_holds(&doc[at]) || !rect_holds(&doc[at + kPictureRectSize + 2])) return 0;
     const uint8_t *v = &doc[at + kPicHead];
@@ -170,13 +170,25 @@ long picture_at(const Bytes &doc, long at, long limit) {
 // Where in a text a lost region (a run of zeros no writer stores) begins;
 // the text's size when there is none.
 // Compressed, the zeros read as sixteen spaces.
+// Every text of a document is asked this, so it looks at one byte in `run`
+// where it can: a run that starts at or past `from` and before the byte
+// `run - 1` further on holds that byte, so where that byte is no zero, no
+// run starts before the byte after it.
 size_t zeroed_at(const Bytes &text, bool compressed = false) {
     const size_t run = compressed ? 16 : 4;
     const uint8_t zero = compressed ? ' ' : 0;
-    size_t zeros = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        zeros = text[i] == zero ? zeros + 1 : 0;
-        if (zeros == run) return i + 1 - run;
+    size_t from = 0;
+    while (from + run <= text.size()) {
+        const size_t last = from + run - 1;
+        if (text[last] != zero) {
+            from = last + 1;
+            continue;
+        }
+        size_t begin = last, end = last + 1;
+        while (begin > from && text[begin - 1] == zero) --begin;
+        while (end < text.size() && end - begin < run && text[end] == zero) ++end;
+        if (end - begin >= run) return begin;
+        from = end + 1;  // past the byte that ends these zeros
     }
     return text.size();
 }
@@ -189,7 +201,7 @@ bool zeroed_end(const Bytes &text) {
 }
 
 // A run of zeros after the first: the run list was lost.
-bool zeroed_runs(const Bytes &doc, const TextParagraph &p) {
+bool zeroed_runs(const Document &doc, const TextParagraph &p) {
     for (long at = p.runs_at + kRunSize; at + kRunSize <= p.runs_at + p.runs_length; at += kRunSize)
         if (std::all_of(&doc[at], &doc[at] + kRunSize, [](uint8_t b) { return b == 0; })) return true;
     return false;
@@ -210,7 +222,7 @@ long entry_data(const Entry &e) { return static_cast<long>(be32(&e[kDataWordAt])
 // An empty paragraph without runs whose data is followed by zeros is a
 // lost region rather than a paragraph: a writer gives even an empty
 // paragraph its run.
-bool lost_region(const Bytes &doc, long at) {
+bool lost_region(const Document &doc, long at) {
     constexpr long kZeros = 16;
     return at + kZeros <= static_cast<long>(doc.size()) &&
            std::all_of(&doc[at], &doc[at] + kZeros, [](uint8_t b) { return b == 0; });
@@ -218,7 +230,7 @@ bool lost_region(const Bytes &doc, long at) {
 
 // Where an entry's paragraph lies, or {-1, -1} when it does not fit in the
 // document; `keep` also asks that it hold together as a paragraph.
-Span entry_span(const Bytes &doc, const Entry &e, bool keep) {
+Span entry_span(const Document &doc, const Entry &e, bool keep) {
     const Span none{-1, -1};
     const long size = static_cast<long>(doc.size());
     const int16_t height = be16s(&e[kHeightAt]);
@@ -242,7 +254,7 @@ Span entry_span(const Bytes &doc, const Entry &e, bool keep) {
 // A paragraph whose text a lost region cut short: what comes before the
 // region, less the word it cut, as a literal piece; literal false when
 // nothing is left.
-Piece cut_paragraph(const Bytes &doc, const Entry &e) {
+Piece cut_paragraph(const Document &doc, const Entry &e) {
     Piece piece;
     const bool compressed = (e[kDataWordAt] & kFlagCompressed) != 0;
     const TextParagraph p = read_text_at(doc, entry_data(e), static_cast<long>(doc.size()), compressed);
@@ -273,7 +285,7 @@ Piece entry_piece(const Entry &e) {
     return p;
 }
 
-bool zero_word(const Bytes &doc, long at) { return doc[at] == 0 && doc[at + 1] == 0; }
+bool zero_word(const Document &doc, long at) { return doc[at] == 0 && doc[at + 1] == 0; }
 
 namespace {
 
@@ -289,7 +301,7 @@ struct Found {
 // so one look says whether it can be one), and the work that decoding
 // compressed text may still do, so that no input makes the scan slow.
 struct Scan {
-    explicit Scan(const Bytes &doc) : breaks(doc.size() + 1), work(4 * static_cast<long>(doc.size()) + (1L << 16)) {
+    explicit Scan(const Document &doc) : breaks(doc.size() + 1), work(4 * static_cast<long>(doc.size()) + (1L << 16)) {
         breaks[doc.size()] = static_cast<uint32_t>(doc.size());
         for (size_t i = doc.size(); i-- > 0;) breaks[i] = text_char(doc[i]) ? breaks[i + 1] : static_cast<uint32_t>(i);
     }
@@ -313,21 +325,21 @@ struct Scan {
     };
 };
 
-bool plain_text_at(const Bytes &doc, const Scan &scan, long at, long limit) {
+bool plain_text_at(const Document &doc, const Scan &scan, long at, long limit) {
     if (at + 2 > limit) return false;
     const long count = be16(&doc[at]);
     const long last = at + 1 + count;
-    const uint32_t stop = scan.breaks[static_cast<size_t>(at + 2)];
+    const auto stop = static_cast<long>(scan.breaks[static_cast<size_t>(at + 2)]);
     return count > 0 && last < limit && (stop > last || (stop == last && doc[last] == kavrel::code::kParagraphEnd));
 }
 
-Found paragraph_at(const Bytes &doc, Scan &scan, long at, long limit);
+Found paragraph_at(const Document &doc, Scan &scan, long at, long limit);
 
 // Whether compressed text without its return (the last paragraph of an
 // area) is a paragraph: nibbles decode almost any bytes to letters, so it
 // must start where a sound paragraph ends, or end where the gap does or
 // where a paragraph that has its return starts.
-bool ends_area(const Bytes &doc, Scan &scan, long at, long end, long limit) {
+bool ends_area(const Document &doc, Scan &scan, long at, long end, long limit) {
     if (scan.strict) return false;
     if (at == scan.after_sound || end == limit) return true;
     scan.strict = true;
@@ -336,7 +348,7 @@ bool ends_area(const Bytes &doc, Scan &scan, long at, long end, long limit) {
     return followed;
 }
 
-Found text_at(const Bytes &doc, Scan &scan, long at, long limit, bool compressed) {
+Found text_at(const Document &doc, Scan &scan, long at, long limit, bool compressed) {
     if (!compressed && !plain_text_at(doc, scan, at, limit)) return Found{};
     const TextParagraph p = read_text_at(doc, at, limit, compressed, true, &scan.work);
     if (p.end < 0 || !text_holds(p.text) || !runs_hold(doc, p, true)) return Found{};
@@ -349,7 +361,7 @@ Found text_at(const Bytes &doc, Scan &scan, long at, long limit, bool compressed
 // another one starting a little later ends with is that later one.
 constexpr long kGlue = 64;
 
-Found paragraph_at(const Bytes &doc, Scan &scan, long at, long limit) {
+Found paragraph_at(const Document &doc, Scan &scan, long at, long limit) {
     if (Found f = text_at(doc, scan, at, limit, false); f.end > 0) return f;
     if (Found f = text_at(doc, scan, at, limit, true); f.end > 0) {
         // Each look decodes at most the found paragraph again: the work
@@ -377,14 +389,14 @@ struct TailText {
     long end = -1;
 };
 
-TailText tail_text(const Bytes &doc, long at, long limit, bool compressed, int skip) {
+TailText tail_text(const Document &doc, long at, long limit, bool compressed, int skip) {
     constexpr size_t kLongest = 4096;
     TailText t;
     if (!compressed) {
         long cr = at;
         while (cr < limit && cr - at < static_cast<long>(kLongest) && text_char(doc[cr])) ++cr;
         if (cr >= limit || doc[cr] != kavrel::code::kParagraphEnd) return t;
-        t.text.assign(doc.begin() + at, doc.begin() + cr + 1);
+        t.text = doc.copy(at, cr + 1);
         t.end = cr + 1;
         return t;
     }
@@ -405,7 +417,7 @@ TailText tail_text(const Bytes &doc, long at, long limit, bool compressed, int s
 // The end of a text paragraph whose start a lost region took: its text runs
 // from `at` to a return, and a run list that holds follows.  Its words after
 // the first (which the region cut) are kept, in the style of its last run.
-Found tail_at(const Bytes &doc, Scan &scan, long at, long limit) {
+Found tail_at(const Document &doc, Scan &scan, long at, long limit) {
     for (int mode = 0; mode < 4; ++mode) {
         const TailText t = tail_text(doc, at, limit, mode > 0, mode - 1);
         if (t.end < 0) continue;
@@ -439,7 +451,7 @@ Found tail_at(const Bytes &doc, Scan &scan, long at, long limit) {
 
 // Paragraphs found in the bytes that nothing sound claims, in file order.
 // After a lost region (zeros) the end of the paragraph it cut may follow.
-std::vector<Located> scan_gaps(const Bytes &doc, std::vector<Span> claimed) {
+std::vector<Located> scan_gaps(const Document &doc, std::vector<Span> claimed) {
     claimed.push_back(Span{0, kHeaderEnd});
     std::sort(claimed.begin(), claimed.end(), [](const Span &a, const Span &b) { return a.begin < b.begin; });
     std::vector<Located> found;

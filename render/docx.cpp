@@ -47,12 +47,22 @@ std::string run_property_elements(const CharStyle &s) {
     if (s.has(kStrikeout)) p += "<w:strike/>";
     if (s.has(kOutline)) p += "<w:outline/>";
     if (s.has(kShadow)) p += "<w:shadow/>";
+    if (s.colour != Colour::Black) p += "<w:color" + attribute("w:val", std::string(colour_hex(s.colour))) + "/>";
     if (s.size != 0) p += "<w:sz" + attribute("w:val", std::to_string(s.size * 2)) + "/>";
     if (s.has(kDoubleUnderline)) p += "<w:u w:val=\"double\"/>";
     else if (s.has(kUnderline)) p += "<w:u w:val=\"single\"/>";
     if (s.has(kSuperscript)) p += "<w:vertAlign w:val=\"superscript\"/>";
     else if (s.has(kSubscript)) p += "<w:vertAlign w:val=\"subscript\"/>";
     return p;
+}
+
+const char *tab_kind(TabAlign a) {
+    switch (a) {
+    case TabAlign::Centre: return "center";
+    case TabAlign::Right: return "right";
+    case TabAlign::Decimal: return "decimal";
+    default: return "left";
+    }
 }
 
 std::string run_properties(const CharStyle &s) {
@@ -99,7 +109,7 @@ std::string paragraph_properties(const ParagraphStyle &p, const char *style, boo
     if (!p.tabs.empty()) {
         props += "<w:tabs>";
         for (const TabStop &t : p.tabs)
-            props += std::string("<w:tab w:val=\"") + (t.decimal ? "decimal" : "left") + "\"" +
+            props += std::string("<w:tab w:val=\"") + tab_kind(t.align) + "\"" +
                      attribute("w:pos", std::to_string(p.left_indent + t.column * kTwipsPerColumn)) + "/>";
         props += "</w:tabs>";
     }
@@ -124,6 +134,7 @@ std::string section_page(const PageSetup &page) {
          attribute("w:bottom", n(page.bottom + page.footer_height)) + attribute("w:left", n(page.left)) +
          attribute("w:header", n(page.top)) + attribute("w:footer", n(page.bottom)) + " w:gutter=\"0\"/>";
     if (page.first_page != 1) s += "<w:pgNumType" + attribute("w:start", n(page.first_page)) + "/>";
+    if (page.columns > 1) s += "<w:cols" + attribute("w:num", n(page.columns)) + attribute("w:space", n(page.column_gap)) + "/>";
     if (page.title_page) s += "<w:titlePg/>";
     return s;
 }
@@ -256,6 +267,18 @@ public:
     void line_end(const CharStyle &style) override {
         open_text(style);
         flow_->sink.put(" ");
+    }
+
+    void line_break(const CharStyle &style) override {
+        close_run(*flow_);
+        flow_->sink.put("<w:r>" + run_properties(style) + "<w:br/></w:r>");
+        flow_->has_text = true;
+    }
+
+    void column_break(const CharStyle &style) override {
+        if (block_ || !body_.paragraph) return line_end(style);
+        close_run(body_);
+        body_.sink.put("<w:r><w:br w:type=\"column\"/></w:r>");
     }
 
     // Headers and notes have no pages to break.  A break between paragraphs

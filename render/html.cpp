@@ -332,7 +332,8 @@ std::string font_css(const Font &f, const Font &base = {}) {
 std::string span_css(const CharStyle &s, const Font &base) {
     const bool scripted = s.has(kSuperscript) || s.has(kSubscript);
     std::string css = font_css(font_of(s), scripted ? Font{} : base);
-    if (s.has(kOutline)) css += "color:transparent;-webkit-text-stroke:0.04em #000;";
+    if (s.has(kOutline)) css += "color:transparent;-webkit-text-stroke:0.04em #" + std::string(colour_hex(s.colour)) + ";";
+    else if (s.colour != Colour::Black) css += "color:#" + std::string(colour_hex(s.colour)) + ";";
     if (s.has(kShadow)) css += "text-shadow:0.08em 0.08em 0.04em #999;";
     if (s.has(kSmallCaps)) css += "font-variant:small-caps;";
     if (s.has(kAllCaps)) css += "text-transform:uppercase;";
@@ -428,20 +429,37 @@ std::string font_substitutes(const StyleSheet &sheet) {
 
 // The page of the document: its paper and margins when printed, and on
 // screen a body as wide as its text block; without a page, a column of
-// six and a half inches.
+// six and a half inches.  Printed, every page keeps the room that the
+// header and footer take on the author's pages, so that a page holds what
+// MacWrite's held.
 std::string body_css(const PageSetup &page, const StyleSheet &sheet) {
     if (!page.said) return "body{max-width:6.5in;margin:1em auto;padding:0 1em}\n";
     const auto in = [](int twips) { return length(twips, kTwipsPerInch, "in"); };
-    return "@page{size:" + in(page.width) + " " + in(page.height) + ";margin:" + in(page.top) + " " + in(page.right) +
-           " " + in(page.bottom) + " " + in(page.left) + "}\nbody{margin:1em auto;width:" + in(page.text_width()) +
-           "}\n@media print{body{margin:0}}\n" + font_substitutes(sheet);
+    std::string css = "@page{size:" + in(page.width) + " " + in(page.height) + ";margin:" +
+                      in(page.top + page.header_height) + " " + in(page.right) + " " +
+                      in(page.bottom + page.footer_height) + " " + in(page.left) + "}\n";
+    // The header shown stands in that room of the first page, which the
+    // page's margin leaves to it.
+    if (sheet.uses(kHeaderBlock) && page.header_height > 0) css += "@page:first{margin-top:" + in(page.top) + "}\n";
+    return css + "body{margin:1em auto;width:" + in(page.text_width()) + "}\n@media print{body{margin:0}}\n" +
+           font_substitutes(sheet);
+}
+
+// Printed, the header takes the room it has on the author's first page,
+// and the footer after the text no more than its own lines.
+std::string printed_blocks_css(const PageSetup &page, const StyleSheet &sheet) {
+    std::string css;
+    if (page.said && sheet.uses(kHeaderBlock))
+        css += "header.mw-header{margin:0;border:0;min-height:" + length(page.header_height, kTwipsPerPoint, "pt") + "}";
+    if (page.said && sheet.uses(kFooterBlock)) css += "footer.mw-footer{margin:0;border:0}";
+    return css.empty() ? css : "@media print{" + css + "}\n";
 }
 
 std::string style_element(const PageSetup &page, const StyleSheet &sheet) {
     std::string css = "<style>\n" + body_css(page, sheet);
     for (const Rule &r : kRules)
         if (sheet.uses(r.needs)) css += r.css;
-    return css + sheet.rules() + "</style>\n";
+    return css + printed_blocks_css(page, sheet) + sheet.rules() + "</style>\n";
 }
 
 // One place the HTML goes (the page, the held footer, the held notes) and
@@ -462,8 +480,13 @@ struct Flow {
     size_t segment_content = 0;    // its length as kSegmentLimit counts it
     double segment_start = 0;      // where it starts, in points from the margin
     double line_start = 0;         // where the paragraph's first line starts, likewise
-    double segment_width = 0;      // how wide it is, estimated
+    double segment_width = 0;      // how wide it is, estimated, as far as `unmeasured`
     bool measured = true;          // false once the position is lost
+    // Text whose width is not yet added, and where each of its runs ends
+    // with its style: a width is needed only where a tab follows, so text is
+    // measured then, run by run in its order, as it would have been at once.
+    std::u16string unmeasured;
+    std::vector<std::pair<size_t, CharStyle>> unmeasured_runs;
     int backlink = 0;              // a note whose first paragraph is yet to come
 };
 
@@ -531,8 +554,14 @@ public:
 
     void text(std::u16string_view run, const CharStyle &style) override {
         set_run(style);
-        append_escaped(flow_->segment, run);
-        put_content({}, text_width(run, style), run.size());
+        // The first read writes nothing: the text's measure is all it needs.
+        if (!attributes_.collecting()) append_escaped(flow_->segment, run);
+        Flow &f = *flow_;
+        if (f.measured) {
+            f.unmeasured += run;
+            f.unmeasured_runs.emplace_back(f.unmeasured.size(), style);
+        }
+        put_content({}, 0, run.size());
     }
 
     void tab(const CharStyle &style) override {
@@ -559,6 +588,7 @@ public:
         f.segment_start = stop;
         f.segment_width = 0;
         f.paragraph_empty = false;
+        forget_unmeasured(f);
     }
 
     void line_end(const CharStyle &style) override {
@@ -656,7 +686,8 @@ private:
     // A tab goes to the first stop past the end of the text before it.  The
     // text before it becomes a box at least as wide as the distance to that
     // stop, so what follows starts right at the stop.
-    static double next_stop(const Flow &f) {
+    static double next_stop(Flow &f) {
+        measure(f);
         const double end = f.segment_start + f.segment_width;
         for (const TabStop &t : f.tabs)
             if (t.column * kPointsPerColumn > end) return t.column * kPointsPerColumn;
@@ -686,6 +717,7 @@ private:
         f.segment_start = f.line_start;
         f.segment_width = 0;
         f.measured = true;
+        forget_unmeasured(f);
     }
 
     void close_paragraph(Flow &f) {
@@ -696,6 +728,20 @@ private:
         // An empty paragraph keeps the height of a line.
         f.sink.put(f.paragraph_empty ? "<br></p>\n" : "</p>\n");
         f.in_paragraph = false;
+    }
+
+    static void measure(Flow &f) {
+        size_t from = 0;
+        for (const auto &[end, style] : f.unmeasured_runs) {
+            f.segment_width += text_width(std::u16string_view(f.unmeasured).substr(from, end - from), style);
+            from = end;
+        }
+        forget_unmeasured(f);
+    }
+
+    static void forget_unmeasured(Flow &f) {
+        f.unmeasured.clear();
+        f.unmeasured_runs.clear();
     }
 
     static void flush_segment(Flow &f) {
@@ -747,12 +793,14 @@ private:
         Flow &f = *flow_;
         f.segment += html;
         f.segment_content += content != std::string_view::npos ? content : html.size();
+        if (width != 0) measure(f);  // widths add up in the order of the text
         f.segment_width += width;
         f.paragraph_empty = false;
         f.has_text = true;
         if (f.segment_content < kSegmentLimit) return;
         flush_segment(f);
         f.measured = false;
+        forget_unmeasured(f);
     }
 
     static constexpr size_t kKnownStyles = 8;

@@ -36,9 +36,23 @@ std::string attribute(const char *name, const std::string &value) {
 // A column is 1/10 inch.
 std::string inches(int tenths) { return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + "in"; }
 
+std::string tab_type(TabAlign a) {
+    switch (a) {
+    case TabAlign::Centre: return " style:type=\"center\"";
+    case TabAlign::Right: return " style:type=\"right\"";
+    case TabAlign::Decimal: return " style:type=\"char\" style:char=\".\"";
+    default: return "";
+    }
+}
+
 std::string text_properties(const CharStyle &s) {
     std::string a;
-    if (s.face != nullptr) a += attribute("style:font-name", xml::escaped(s.face->family));
+    // A family the document names itself has no declaration: it is given by
+    // its name.
+    if (s.face != nullptr)
+        a += s.face == font_face(s.face->number) ? attribute("style:font-name", xml::escaped(s.face->family))
+                                                  : attribute("fo:font-family", xml::escaped(s.face->family));
+    if (s.colour != Colour::Black) a += attribute("fo:color", "#" + std::string(colour_hex(s.colour)));
     if (s.size != 0) a += attribute("fo:font-size", std::to_string(s.size) + "pt");
     if (s.has(kBold)) a += " fo:font-weight=\"bold\"";
     if (s.has(kItalic)) a += " fo:font-style=\"italic\"";
@@ -97,7 +111,7 @@ std::string paragraph_properties(const ParagraphStyle &p, bool break_before, con
     std::string tabs;
     for (const TabStop &t : p.tabs)
         tabs += "<style:tab-stop" + attribute("style:position", inches(t.column)) +
-                (t.decimal ? " style:type=\"char\" style:char=\".\"" : "") + "/>";
+                tab_type(t.align) + "/>";
     if (!tabs.empty()) tabs = "<style:tab-stops>" + tabs + "</style:tab-stops>";
     if (a.empty() && tabs.empty()) return "";
     return "<style:paragraph-properties" + a + (tabs.empty() ? "/>" : ">" + tabs + "</style:paragraph-properties>");
@@ -277,6 +291,13 @@ public:
 
     void line_end(const CharStyle &style) override { text(u" ", style); }
 
+    void line_break(const CharStyle &style) override {
+        Flow &f = *flow_;
+        set_span(f, style);
+        f.sink.put("<text:line-break/>");
+        f.after_space = true;
+    }
+
     // Headers and notes have no pages to break.  A page break is a property
     // of the paragraph it comes before: one inside a paragraph splits it.
     void page_break() override {
@@ -417,10 +438,14 @@ private:
         // A header or footer without text keeps its height as margin.
         if (p.said)
             l += attribute("fo:margin-top", twips(p.top + (header ? 0 : p.header_height))) +
-                 attribute("fo:margin-bottom", twips(p.bottom + (footer ? 0 : p.footer_height))) + "/>";
+                 attribute("fo:margin-bottom", twips(p.bottom + (footer ? 0 : p.footer_height)));
         else
-            l += attribute("fo:margin-top", header ? "0.5in" : "1in") +
-                 attribute("fo:margin-bottom", footer ? "0.5in" : "1in") + "/>";
+            l += attribute("fo:margin-top", header ? "0.5in" : "1in") + attribute("fo:margin-bottom", footer ? "0.5in" : "1in");
+        if (p.columns > 1)
+            l += "><style:columns" + attribute("fo:column-count", std::to_string(p.columns)) +
+                 attribute("fo:column-gap", twips(p.column_gap)) + "/></style:page-layout-properties>";
+        else
+            l += "/>";
         const std::string gap = p.said ? "0in" : "0.25in";
         if (header)
             l += "<style:header-style><style:header-footer-properties" +

@@ -1,7 +1,5 @@
 #include "render/package.h"
 
-#include <zip.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cerrno>
@@ -9,6 +7,7 @@
 #include <ctime>
 
 #include "host/scratch.h"
+#include "render/libzip.h"  // libzip's functions, loaded at first use
 
 namespace render {
 

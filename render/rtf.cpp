@@ -44,8 +44,25 @@ std::string escaped(std::string_view utf8) {
     return out;
 }
 
-// \f0 is the default font; the table's fonts follow in its order.
-int font_index(const FontFace *face) { return face == nullptr ? 0 : static_cast<int>(face - font_table().data()) + 1; }
+// \f0 is the default font; the table's fonts follow in its order.  The font
+// table comes before the text, so a family the document names itself takes
+// its number's family from the table, or the default font.
+int font_index(const FontFace *face) {
+    const std::span<const FontFace> table = font_table();
+    if (face != nullptr && (face < table.data() || face >= table.data() + table.size())) face = font_face(face->number);
+    return face == nullptr ? 0 : static_cast<int>(face - table.data()) + 1;
+}
+
+// Colours \cf1 to \cf8 are the stream's eight, in its order.
+std::string colour_table_group() {
+    std::string t = "{\\colortbl;";
+    for (int c = 0; c < 8; ++c) {
+        const std::string_view hex = colour_hex(static_cast<Colour>(c));
+        const auto channel = [&](size_t at) { return std::to_string(std::stoi(std::string(hex.substr(at, 2)), nullptr, 16)); };
+        t += "\\red" + channel(0) + "\\green" + channel(2) + "\\blue" + channel(4) + ";";
+    }
+    return t + "}\n";
+}
 
 const char *family_word(Generic g) {
     switch (g) {
@@ -61,6 +78,15 @@ std::string font_table_group() {
         t += "{\\f" + std::to_string(font_index(&face)) + family_word(face.generic) + "\\fcharset0 " +
              std::string(face.family) + ";}";
     return t + "}\n";
+}
+
+const char *tab_control(TabAlign a) {
+    switch (a) {
+    case TabAlign::Centre: return "\\tqc";
+    case TabAlign::Right: return "\\tqr";
+    case TabAlign::Decimal: return "\\tqdec";
+    default: return "";
+    }
 }
 
 std::string paragraph_controls(const ParagraphStyle &p) {
@@ -85,7 +111,7 @@ std::string paragraph_controls(const ParagraphStyle &p) {
     // Tab stops are measured from the page's margin, the stream's from the
     // left indent.
     for (const TabStop &t : p.tabs)
-        c += std::string(t.decimal ? "\\tqdec" : "") + "\\tx" + std::to_string(p.left_indent + t.column * kTwipsPerColumn);
+        c += std::string(tab_control(t.align)) + "\\tx" + std::to_string(p.left_indent + t.column * kTwipsPerColumn);
     return c + " ";
 }
 
@@ -102,6 +128,7 @@ std::string character_controls(const CharStyle &s) {
     if (s.has(kShadow)) c += "\\shad";
     if (s.has(kSmallCaps)) c += "\\scaps";
     if (s.has(kAllCaps)) c += "\\caps";
+    if (s.colour != Colour::Black) c += "\\cf" + std::to_string(static_cast<int>(s.colour) + 1);
     if (s.face != nullptr) c += "\\f" + std::to_string(font_index(s.face));
     if (s.size != 0) c += "\\fs" + std::to_string(s.size * 2);
     return c;
@@ -143,7 +170,7 @@ const char *field_instruction(Field kind) {
 class RtfRenderer final : public StyledListener {
 public:
     RtfRenderer(std::FILE *out, const RenderOptions &options) : out_(out) {
-        out_.put("{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\n" + font_table_group() + "{\\info{\\title " +
+        out_.put("{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\n" + font_table_group() + colour_table_group() + "{\\info{\\title " +
                  escaped(options.title) + "}}\n");
     }
 
@@ -158,6 +185,7 @@ public:
             c += "\\sectd\\headery" + n(page.top) + "\\footery" + n(page.bottom);
             if (page.first_page != 1) c += "\\pgnstarts" + n(page.first_page) + "\\pgnrestart";
             if (page.title_page) c += "\\titlepg";
+            if (page.columns > 1) c += "\\cols" + n(page.columns) + "\\colsx" + n(page.column_gap);
         }
         out_.put(c + "\n");
     }
@@ -217,6 +245,16 @@ public:
     void line_end(const CharStyle &style) override {
         set_run(style);
         to_->put(" ");
+    }
+
+    void line_break(const CharStyle &style) override {
+        set_run(style);
+        to_->put("\\line ");
+    }
+
+    void column_break(const CharStyle &style) override {
+        set_run(style);
+        to_->put("\\column ");
     }
 
     // A break between paragraphs waits for the next one: after the last,

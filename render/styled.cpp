@@ -1,7 +1,10 @@
 #include "render/styled.h"
 
+#include <deque>
+#include <map>
 #include <string>
 
+#include "host/kavrel.h"
 #include "host/stream_codes.h"
 #include "host/stream_reader.h"
 #include "pict/pict.h"
@@ -20,7 +23,15 @@ constexpr size_t kRunLimit = 4096;
 
 constexpr char16_t kReplacement = 0xFFFD;
 constexpr char16_t kNoBreakSpace = 0xA0;
-constexpr uint8_t kDecimalTabKind = 4;
+
+TabAlign tab_align(uint8_t kind) {
+    switch (kind) {
+    case KAVREL_TAB_CENTRED: return TabAlign::Centre;
+    case KAVREL_TAB_RIGHT: return TabAlign::Right;
+    case KAVREL_TAB_DECIMAL: return TabAlign::Decimal;
+    default: return TabAlign::Left;
+    }
+}
 
 struct Toggle {
     uint8_t on, off;
@@ -131,8 +142,13 @@ private:
         case code::kSize: style_.size = ev.param[0]; break;
         case code::kFont:
             style_.font = ev.param[0] << 8 | ev.param[1];
-            style_.face = font_face(style_.font);
+            style_.face = face_of(style_.font);
             break;
+        case code::kTextColour:
+            if (ev.param[1] <= static_cast<uint8_t>(Colour::Yellow)) style_.colour = static_cast<Colour>(ev.param[1]);
+            break;
+        case code::kColumnBreak: content().column_break(style_); break;
+        case code::kLineBreak: content().line_break(style_); break;
         case code::kTabSet: set_tab(ev.param[1], ev.param[0]); break;
         case code::kTabClear: set_tab(ev.param[1], 0); break;
         case code::kNonBreakingSpace: add_char(kNoBreakSpace); break;
@@ -170,7 +186,7 @@ private:
             paragraph_.tabs.clear();
             for (int c = 1; c < 256; ++c)
                 if (tab_kinds_[c] != 0)
-                    paragraph_.tabs.push_back({static_cast<uint8_t>(c), tab_kinds_[c] == kDecimalTabKind});
+                    paragraph_.tabs.push_back({static_cast<uint8_t>(c), tab_align(tab_kinds_[c])});
             paragraph_.tab_positions = tab_positions_;
             tabs_changed_ = false;
         }
@@ -216,6 +232,7 @@ private:
     }
 
     void add_insert(const std::string &insert) {
+        if (name_font(insert)) return;
         if (tabs_of(insert, tab_positions_)) {
             tabs_changed_ = true;
             return;
@@ -233,6 +250,29 @@ private:
         p.number = ++pictures_;
         flush_run();
         out_.picture(p);
+    }
+
+    // A family named by the document for a font number: it stands for the
+    // Mac's own name of that number from here on.  Names that no output
+    // could quote as they are (not printable ASCII) are left out.
+    bool name_font(const std::string &insert) {
+        const size_t head = code::kInsertKindSize + 2;
+        if (insert.size() <= head || insert.compare(0, code::kInsertKindSize, code::kFontInsert, code::kInsertKindSize) != 0)
+            return false;
+        const std::string family = insert.substr(head);
+        for (const char c : family)
+            if (c < 0x20 || c > 0x7E || c == '"' || c == '<' || c == '>' || c == '&' || c == '\\' || c == ';' || c == '{' || c == '}')
+                return true;
+        const int number = static_cast<uint8_t>(insert[4]) << 8 | static_cast<uint8_t>(insert[5]);
+        families_.push_back(family);
+        const FontFace *known = font_face(number);
+        named_[number] = FontFace{static_cast<uint16_t>(number), families_.back(), known ? known->generic : Generic::Serif};
+        return true;
+    }
+
+    const FontFace *face_of(int number) const {
+        const auto named = named_.find(number);
+        return named != named_.end() ? &named->second : font_face(number);
     }
 
     // Header and footer blocks stand between paragraphs: one that starts
@@ -261,6 +301,10 @@ private:
     }
 
     StyledListener &out_;
+    // Families the document names, kept for the whole reading: styles point
+    // at them.
+    std::deque<std::string> families_;
+    std::map<int, FontFace> named_;
     CharStyle style_;
     ParagraphStyle paragraph_;
     uint8_t tab_kinds_[256] = {};
@@ -342,13 +386,26 @@ bool page_of(std::string_view insert, PageSetup &out) {
     // A text block narrower or shorter than an inch is no page to lay out.
     if (w[0] < w[3] + w[5] + kTwipsPerInch || w[1] < w[2] + w[4] + kTwipsPerInch) return false;
     out = {w[0], w[1], w[2], w[3], w[4], w[5], static_cast<int16_t>(w[6]), (w[7] & code::kPageTitle) != 0, true,
-           w[8], w[9]};
+           w[8], w[9], 1, 0};
+    if (insert.size() >= code::kInsertKindSize + 2 * code::kPageInsertColumnWords) {
+        const int columns = p[20] << 8 | p[21], gap = p[22] << 8 | p[23];
+        // Columns narrower than an inch are no columns to lay out.
+        if (columns > 1 && columns <= 10 && (out.text_width() - gap * (columns - 1)) / columns >= kTwipsPerInch) {
+            out.columns = columns;
+            out.column_gap = gap;
+        }
+    }
     return true;
 }
 
 std::string Picture::svg() const { return pict::to_svg(reinterpret_cast<const uint8_t *>(pict.data()), pict.size()); }
 
 std::string Picture::png() const { return pict::to_png(reinterpret_cast<const uint8_t *>(pict.data()), pict.size()); }
+
+std::string_view colour_hex(Colour c) {
+    static constexpr std::string_view kHex[] = {"000000", "FFFFFF", "FF0000", "00FF00", "0000FF", "00FFFF", "FF00FF", "FFFF00"};
+    return kHex[static_cast<size_t>(c) & 7];
+}
 
 std::string picture_placeholder(int number) { return "[picture " + std::to_string(number) + "]"; }
 

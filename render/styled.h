@@ -33,9 +33,11 @@ enum class Align : uint8_t { Left, Centre, Right, Justified };
 
 // A tab stop, in columns of 1/10 inch from the left margin: the pitch at
 // which the imports measure their rulers.
+enum class TabAlign : uint8_t { Left, Centre, Right, Decimal };
+
 struct TabStop {
     uint8_t column;
-    bool decimal;
+    TabAlign align = TabAlign::Left;
     bool operator==(const TabStop &) const = default;
 };
 
@@ -75,6 +77,7 @@ struct PageSetup {
     // What the header and the footer take inside the margins: the text
     // starts below the one and ends above the other, blank lines included.
     int header_height = 0, footer_height = 0;
+    int columns = 1, column_gap = 0;     // the text's columns and the gap between them
     int text_width() const { return width - left - right; }
 };
 
@@ -92,8 +95,14 @@ enum Attribute : uint16_t {
     kAllCaps = 1 << 10,
 };
 
+// The eight colours of the classic Mac, as the stream numbers them (black
+// first); RGB as six hexadecimal digits.
+enum class Colour : uint8_t { Black, White, Red, Green, Blue, Cyan, Magenta, Yellow };
+std::string_view colour_hex(Colour c);
+
 struct CharStyle {
     uint16_t attributes = 0;
+    Colour colour = Colour::Black;
     uint8_t size = 0;                  // points; 0 while the stream has not said
     int font = -1;                     // Mac font number; -1 while not said
     const FontFace *face = nullptr;    // its family; null when not said or unknown
@@ -153,6 +162,12 @@ public:
     virtual void line_end(const CharStyle &style) = 0;
     // In a paragraph or between paragraphs, as the stream puts it.
     virtual void page_break() = 0;
+    // A line the author broke (not one that stands for a space); outputs
+    // that know no such thing end the line as they can.
+    virtual void line_break(const CharStyle &style) { line_end(style); }
+    // The text goes on in the next column of the page's columns; outputs
+    // without columns break the line.
+    virtual void column_break(const CharStyle &style) { line_break(style); }
     // Notes are numbered by their order in the document, from 1.
     virtual void note_call(int number, const CharStyle &style) = 0;
     virtual void field(Field kind, const CharStyle &style) = 0;

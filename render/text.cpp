@@ -25,10 +25,10 @@ public:
         notes_ += mark(note_number) + " ";
     }
     void end_block() override { flow_ = Flow::Main; }
-    void begin_paragraph(const ParagraphStyle &) override { in_paragraph_ = true; }
+    void begin_paragraph(const ParagraphStyle &) override { ++open_paragraphs_; }
     void end_paragraph() override {
         put("\n");
-        in_paragraph_ = false;
+        --open_paragraphs_;
     }
     void text(std::u16string_view run, const CharStyle &) override {
         if (on_page()) {
@@ -41,13 +41,14 @@ public:
     }
     void tab(const CharStyle &) override { put("\t"); }
     void line_end(const CharStyle &) override { put(" "); }
+    void line_break(const CharStyle &) override { put("\n"); }
     void page_break() override { put("\f"); }
     void note_call(int number, const CharStyle &) override { put(mark(number)); }
     void field(Field kind, const CharStyle &style) override { text(field_placeholder(kind), style); }
     // A picture between paragraphs is a line of its own.
     void picture(const Picture &p) override {
         put(picture_placeholder(p.number));
-        if (!in_paragraph_) put("\n");
+        if (open_paragraphs_ == 0) put("\n");
     }
 
     void end_document() override {
@@ -100,7 +101,8 @@ private:
     std::string utf8_;  // a run as UTF-8, kept for its room
     Flow flow_ = Flow::Main;
     Flow part_ = Flow::None;  // the part the page ends with
-    bool in_paragraph_ = false;
+    // A note's paragraphs open inside the main text's.
+    int open_paragraphs_ = 0;
 };
 
 }  // namespace

@@ -13,6 +13,8 @@
 
 #include "tests/support/apple_builder.h"
 #include "tests/support/corpus.h"
+#include "tests/support/disk_builder.h"
+#include "tests/support/hfsplus_builder.h"
 #include "tests/support/mw5_builder.h"
 #include "tests/support/run.h"
 
@@ -196,6 +198,214 @@ TEST(CliContainers, OneDocumentToAFileSeveralNeedAFolder) {
     EXPECT_FALSE(fs::exists(dir.file("x.txt")));
 }
 
+// Archives written byte by byte, so that a name holds exactly the bytes a
+// test gives it and the zip's UTF-8 flag is set or not as asked.
+uint32_t crc32_of(const std::string &bytes) {
+    uint32_t crc = 0xFFFFFFFF;
+    for (unsigned char c : bytes) {
+        crc ^= c;
+        for (int k = 0; k < 8; ++k) crc = crc >> 1 ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    return ~crc;
+}
+
+void put_le(std::string &out, uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>(v >> (8 * i) & 0xFF);
+}
+
+struct Entry {
+    std::string name, data;
+    bool utf8_flag = false;
+};
+
+// A stored zip, as MS-DOS made it (names in CP437 unless flagged).
+std::string stored_zip(const std::vector<Entry> &entries) {
+    std::string local, central;
+    for (const Entry &e : entries) {
+        std::string common;
+        put_le(common, 20, 2);                          // version needed
+        put_le(common, e.utf8_flag ? 0x800 : 0, 2);     // flags
+        put_le(common, 0, 2);                           // stored
+        put_le(common, 0, 2);                           // time
+        put_le(common, 0x21, 2);                        // 1980-01-01
+        put_le(common, crc32_of(e.data), 4);
+        put_le(common, static_cast<uint32_t>(e.data.size()), 4);
+        put_le(common, static_cast<uint32_t>(e.data.size()), 4);
+        put_le(common, static_cast<uint32_t>(e.name.size()), 2);
+        put_le(common, 0, 2);                           // no extra field
+        std::string c;
+        put_le(c, 0x02014b50, 4);
+        put_le(c, 20, 2);                               // made by MS-DOS
+        c += common;
+        put_le(c, 0, 2 + 2 + 2);                        // comment, disk, internal attributes
+        put_le(c, 0, 4);                                // external attributes
+        put_le(c, static_cast<uint32_t>(local.size()), 4);
+        central += c + e.name;
+        std::string l;
+        put_le(l, 0x04034b50, 4);
+        local += l + common + e.name + e.data;
+    }
+    std::string end;
+    put_le(end, 0x06054b50, 4);
+    put_le(end, 0, 4);
+    put_le(end, static_cast<uint32_t>(entries.size()), 2);
+    put_le(end, static_cast<uint32_t>(entries.size()), 2);
+    put_le(end, static_cast<uint32_t>(central.size()), 4);
+    put_le(end, static_cast<uint32_t>(local.size()), 4);
+    put_le(end, 0, 2);
+    return local + central + end;
+}
+
+std::string tar_block(const std::string &name, size_t size, char type) {
+    std::string h(512, '\0');
+    h.replace(0, std::min<size_t>(name.size(), 100), name.substr(0, 100));
+    auto octal = [&h](size_t at, size_t width, uint64_t v) {
+        char text[24];
+        std::snprintf(text, sizeof text, "%0*llo", static_cast<int>(width - 1), static_cast<unsigned long long>(v));
+        h.replace(at, width - 1, text);
+    };
+    octal(100, 8, 0644);
+    octal(108, 8, 0);
+    octal(116, 8, 0);
+    octal(124, 12, size);
+    octal(136, 12, 946684800);
+    h[156] = type;
+    h.replace(257, 8, std::string("ustar\0" "00", 8));
+    h.replace(148, 8, "        ");
+    unsigned sum = 0;
+    for (unsigned char c : h) sum += c;
+    octal(148, 7, sum);
+    return h;
+}
+
+std::string padded(std::string data) { return data + std::string((512 - data.size() % 512) % 512, '\0'); }
+
+// A tar whose names are the bytes given, or UTF-8 in a pax record before
+// each member when `pax`.
+std::string tar_of(const std::vector<Entry> &entries, bool pax) {
+    std::string tar;
+    for (const Entry &e : entries) {
+        if (pax) {
+            std::string record = " path=" + e.name + "\n";
+            std::string n = std::to_string(record.size());
+            n = std::to_string(record.size() + n.size());
+            record = n + record;
+            tar += tar_block("PaxHeader", record.size(), 'x') + padded(record);
+        }
+        tar += tar_block(pax ? "pax-name" : e.name, e.data.size(), '0') + padded(e.data);
+    }
+    return tar + std::string(1024, '\0');
+}
+
+// Runs mwconv under an environment of its own (`environment` is put before
+// the command as the shell reads it).
+RunResult run_in(const ScratchDir &dir, const std::string &environment, const std::string &args) {
+    const std::string out = dir.file("run.out"), err = dir.file("run.err");
+    const std::string cmd = "env -u LANG -u LANGUAGE -u LC_ALL -u LC_CTYPE " + environment + " '" + MWCONV_BINARY + "' " + args +
+                            " >'" + out + "' 2>'" + err + "'";
+    const int raw = std::system(cmd.c_str());
+    return RunResult{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(out), read_file(err)};
+}
+
+TEST(CliContainers, AccentedNamesInZipsAndTarsInEveryLocale) {
+    if (!kArchives) GTEST_SKIP() << "built without libarchive";
+    ScratchDir dir;
+    const std::string doc = memo();
+    const std::string expected = run_mwconv(dir, "'" + dir.write("bare", doc) + "'").out;
+    ASSERT_FALSE(expected.empty());
+    const std::string nfc = "M\xc3\xa9mo", nfd = "Me\xcc\x81mo";
+    struct Case {
+        std::string file, archive, name;  // the name the output takes
+        bool note;                        // whether mwconv says how it read a name that is not UTF-8
+    };
+    const std::vector<Case> cases = {
+        {"nfc.zip", stored_zip({{nfc, doc, true}, {"plain", doc}}), nfc, false},
+        {"nfd.zip", stored_zip({{nfd, doc, true}, {"plain", doc}}), nfc, false},
+        // macOS's Archive Utility writes UTF-8 without the flag: kept as it
+        // stands, where flagged and pax names come composed.
+        {"unflagged.zip", stored_zip({{nfd, doc}, {"plain", doc}}), nfd, false},
+        {"cp437.zip", stored_zip({{"M\x82mo", doc}, {"plain", doc}}), nfc, true},
+        // A zip says nothing of Mac OS Roman: its names are read as CP437.
+        {"macroman.zip", stored_zip({{"M\x8emo", doc}, {"plain", doc}}), "M\xc3\x84mo", true},
+        {"nfc.tar", tar_of({{nfc, doc}, {"plain", doc}}, true), nfc, false},
+        {"nfd.tar", tar_of({{nfd, doc}, {"plain", doc}}, true), nfc, false},
+        {"ustar.tar", tar_of({{nfc, doc}, {"plain", doc}}, false), nfc, false},
+        {"macroman.tar", tar_of({{"M\x8emo", doc}, {"plain", doc}}, false), nfc, true},
+        {"cp437.tar", tar_of({{"M\x82mo", doc}, {"plain", doc}}, false), "M\xc3\x87mo", true},
+    };
+    for (const char *environment : {"", "LC_ALL=C.UTF-8", "LANG=C.UTF-8"}) {
+        for (const Case &c : cases) {
+            SCOPED_TRACE(c.file + " " + environment);
+            const std::string input = dir.write(c.file, c.archive);
+            const std::string out = dir.file("out" + std::string(environment).substr(0, 2));
+            const RunResult r = run_in(dir, environment, "-o '" + out + "/' '" + input + "'");
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(read_file(out + "/" + c.file + "/" + c.name + ".txt"), expected) << r.err;
+            EXPECT_EQ(read_file(out + "/" + c.file + "/plain.txt"), expected);
+            EXPECT_EQ(r.err.find("not UTF-8") != std::string::npos, c.note) << r.err;
+            const RunResult id = run_in(dir, environment, "--identify --json '" + input + "'");
+            const std::vector<json> members = lines_of(id.out);
+            ASSERT_EQ(members.size(), 2u) << id.out;
+            EXPECT_EQ(members[0]["member"], c.name);
+            EXPECT_EQ(members[0]["macwrite"], true);
+        }
+    }
+    // A file whose name is no name at all is told, never passed over.
+    const std::string nameless = dir.write("nameless.tar", tar_of({{".", doc}, {"plain", doc}}, false));
+    const RunResult r = run_mwconv(dir, "-o '" + dir.file("nameless") + "/' '" + nameless + "'");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find("nameless.tar/(entry 1): its name cannot be read"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(dir.file("nameless/nameless.tar/plain.txt")), expected);
+}
+
+// A floppy of twelve documents whose catalog's last leaf links back to its
+// first, and the same floppy in a zip beside a document: the damage is told
+// with status 4, after every document the walk reached; an inventory lists
+// the floppy itself, with its SHA-256, before the files in it.
+TEST(CliContainers, DamagedVolumesAndContainersInsideContainers) {
+    if (!have("hformat") || !have("hcopy")) GTEST_SKIP() << "hfsutils is not installed";
+    ScratchDir dir;
+    const std::string doc = memo();
+    const std::string expected = run_mwconv(dir, "'" + dir.write("bare", doc) + "'").out;
+    sh(dir, "dd if=/dev/zero of=disk.img bs=1024 count=1440 2>/dev/null && hformat -l Disk disk.img && hmount disk.img && "
+            "for i in 1 2 3 4 5 6 7 8 9 10 11 12; do hcopy -r bare \":Memo $i\" && hattrib -t WORD -c MACA \":Memo $i\"; done && "
+            "humount");
+    std::string image = read_file(dir.file("disk.img"));
+    const size_t block_size = get32(image, 1024 + 20);
+    const size_t catalog = get16(image, 1024 + 28) * 512 + get16(image, 1024 + 150) * block_size;
+    const uint32_t first_leaf = get32(image, catalog + 14 + 10), last_leaf = get32(image, catalog + 14 + 14);
+    ASSERT_NE(first_leaf, last_leaf);
+    put32(image, catalog + last_leaf * 512, first_leaf);
+    const std::string looped = dir.write("looped.img", image);
+
+    const RunResult r = run_mwconv(dir, "-o '" + dir.file("out") + "/' '" + looped + "'");
+    EXPECT_EQ(r.status, 4) << r.err;
+    EXPECT_NE(r.err.find("looped.img: damaged HFS volume: the catalog has leaf nodes that form a loop"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("12 converted, 1 damaged"), std::string::npos) << r.err;
+    for (int i = 1; i <= 12; ++i) EXPECT_EQ(read_file(dir.file("out/looped.img/Memo " + std::to_string(i) + ".txt")), expected) << i;
+
+    if (!kArchives) GTEST_SKIP() << "built without libarchive: the floppy in a zip is not checked";
+    const std::string zip = dir.write("floppy.zip", stored_zip({{"Disk/looped.img", image}, {"Letter", doc}}));
+    const RunResult id = run_mwconv(dir, "--identify --json '" + zip + "'");
+    EXPECT_EQ(id.status, 4) << id.err;
+    const std::vector<json> lines = lines_of(id.out);
+    ASSERT_EQ(lines.size(), 1u + 12u + 1u + 1u) << id.out;
+    EXPECT_EQ(lines[0]["member"], "Disk/looped.img");
+    EXPECT_EQ(lines[0]["opens_as"], "HFS volume");
+    EXPECT_EQ(lines[0]["sha256"], sha256(dir, "cat looped.img"));
+    EXPECT_EQ(lines[1]["member"], "Disk/looped.img/Memo 1");
+    EXPECT_EQ(lines[1]["macwrite"], true);
+    EXPECT_NE(lines[13]["damaged"].get<std::string>().find("loop"), std::string::npos) << lines[13];
+    EXPECT_EQ(lines[14]["member"], "Letter");
+    const RunResult text = run_mwconv(dir, "--identify '" + zip + "'");
+    EXPECT_NE(text.out.find("floppy.zip: Disk/looped.img: no Finder type or creator"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("; opened as HFS volume, its members below"), std::string::npos) << text.out;
+    const RunResult converted = run_mwconv(dir, "-o '" + dir.file("zipped") + "/' '" + zip + "'");
+    EXPECT_EQ(converted.status, 4) << converted.err;
+    EXPECT_EQ(read_file(dir.file("zipped/floppy.zip/Disk/looped.img/Memo 12.txt")), expected);
+    EXPECT_EQ(read_file(dir.file("zipped/floppy.zip/Letter.txt")), expected);
+}
+
 TEST(CliContainers, HostileArchivesStayInsideTheOutputFolder) {
     if (!kArchives) GTEST_SKIP() << "built without libarchive";
     if (!have("bsdtar") || !have("zip")) GTEST_SKIP() << "bsdtar or zip is not installed";
@@ -272,6 +482,61 @@ TEST(CliContainers, DiskImagesConvertLikeFoldersOfTheirDocuments) {
         ASSERT_FALSE(alone.empty()) << bare_name;
         EXPECT_EQ(read_file(dir.file("real/MacWrite 4.5.image/" + std::string(name) + ".txt")), alone) << name;
     }
+}
+
+
+// Documents on an HFS Plus volume (the corpus's real ones where present) on a
+// GPT disk inside a zip convert to the bytes their bare copies give, named and
+// dated by the Finder.
+TEST(CliContainers, HfsPlusOnAGptDiskInAZip) {
+    if (!kArchives || !have("zip")) GTEST_SKIP() << "no zip reader or writer";
+    ScratchDir dir;
+    std::vector<std::pair<std::string, std::string>> docs{{"Memo to Ann", memo()}};
+    for (const char *name : {"Sample_Memo", "About_MacWrite"}) {
+        const fs::path real = corpus_dir() / "macwrite5" / (std::string("DiskCopyReader__MW45disk__") + name);
+        if (fs::exists(real)) docs.push_back({name, read_file(real.string())});
+    }
+    constexpr uint32_t kModified = 2840140800u;  // 1994-01-01 00:00:00
+    HfsPlusBuilder volume;
+    for (const auto &[name, bytes] : docs) volume.add({"Letters", name, "WORDMACA", bytes, "", kModified, kModified});
+    dir.write("disk.img", gpt_disk({{"Macintosh HD", volume.build()}}));
+    sh(dir, "zip -q disk.zip disk.img");
+    const RunResult r = run_mwconv(dir, "-o '" + dir.file("out") + "/' '" + dir.file("disk.zip") + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const auto &[name, bytes] : docs) {
+        const std::string output = dir.file("out/disk.zip/disk.img/Letters/" + name + ".txt");
+        EXPECT_EQ(read_file(output), run_mwconv(dir, "'" + dir.write("bare", bytes) + "'").out) << name;
+        EXPECT_EQ(mtime_of(output), int64_t{kModified} - 2082844800) << name;
+    }
+}
+
+// An ISO 9660 / HFS Plus hybrid as xorriso makes it: the Mac side gives the
+// Finder's type and creator; with the Mac side damaged, the ISO 9660 side
+// gives the same documents, and mwconv says so.
+TEST(CliContainers, IsoHfsPlusHybridAndItsIsoSide) {
+    if (!kArchives) GTEST_SKIP() << "a build without libarchive reads no ISO 9660";
+    if (!have("xorriso")) GTEST_SKIP() << "xorriso is not installed";
+    ScratchDir dir;
+    fs::create_directories(dir.file("cd/Letters"));
+    const std::string bare = dir.write("cd/Letters/Memo", memo());
+    sh(dir, "touch -d '1994-01-01 00:00:00 UTC' cd/Letters/Memo && xorriso -as mkisofs -hfsplus "
+            "-hfsplus-file-creator-type MACA WORD /Letters/Memo -V CD -o cd.iso cd");
+    const std::string expected = run_mwconv(dir, "'" + bare + "'").out;
+    const RunResult id = run_mwconv(dir, "--identify '" + dir.file("cd.iso") + "'");
+    EXPECT_NE(id.out.find("Letters/Memo: type WORD, creator MACA, "), std::string::npos) << id.out;
+    EXPECT_NE(id.out.find("modified 1994-01-01T00:00:00"), std::string::npos) << id.out;
+    RunResult r = run_mwconv(dir, "-o '" + dir.file("out") + "/' '" + dir.file("cd.iso") + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir.file("out/cd.iso/Letters/Memo.txt")), expected);
+    EXPECT_EQ(mtime_of(dir.file("out/cd.iso/Letters/Memo.txt")), 757382400);
+
+    // The HFS Plus volume header gone: the ISO 9660 side, told once.
+    sh(dir, "start=$(od -An -tu4 --endian=big -j $((3 * 512 + 8)) -N4 cd.iso) && "
+            "printf XX | dd of=cd.iso bs=1 seek=$((start * 512 + 1024)) conv=notrunc 2>/dev/null");
+    r = run_mwconv(dir, "-o '" + dir.file("iso") + "/' '" + dir.file("cd.iso") + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir.file("iso/cd.iso/Letters/Memo.txt")), expected);
+    EXPECT_NE(r.err.find("read from its ISO 9660 side"), std::string::npos) << r.err;
 }
 
 }  // namespace

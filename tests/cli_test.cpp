@@ -134,6 +134,28 @@ TEST(Cli, SeveralInputsGoIntoADirectory) {
     EXPECT_TRUE(std::filesystem::exists(dir.file("out/a.mw.txt")));
 }
 
+// libarchive and libzip (and what they link) are loaded when an archive is
+// opened or a package written, not by every start: the dynamic loader lists
+// what it loads when LD_DEBUG asks it to.
+TEST(Cli, ArchiveAndPackageLibrariesLoadOnlyWhenNeeded) {
+    ScratchDir dir;
+    const std::string doc = dir.write("memo.mw5", sample());
+    const auto loaded = [&](const std::string &args) {
+        const std::string err = dir.file("loaded.err");
+        const std::string cmd = std::string("LD_DEBUG=files '") + MWCONV_BINARY + "' " + args + " >/dev/null 2>'" + err + "'";
+        EXPECT_EQ(std::system(cmd.c_str()), 0) << args;
+        return read_file(err);
+    };
+    const std::string html = loaded("-t html '" + doc + "'");
+    ASSERT_NE(html.find("libkavrel"), std::string::npos) << "the loader listed nothing";
+    EXPECT_EQ(html.find("libarchive"), std::string::npos);
+    EXPECT_EQ(html.find("libzip"), std::string::npos);
+    EXPECT_EQ(html.find("libcrypto"), std::string::npos);
+#ifdef MWCONV_HAVE_LIBZIP
+    EXPECT_NE(loaded("-t docx -o '" + dir.file("memo.docx") + "' '" + doc + "'").find("libzip"), std::string::npos);
+#endif
+}
+
 TEST(Cli, BadUsageAndMissingFiles) {
     ScratchDir dir;
     EXPECT_EQ(run_mwconv(dir, "-f nothing x").status, 1);
@@ -142,6 +164,15 @@ TEST(Cli, BadUsageAndMissingFiles) {
     EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.err.find(dir.file("missing")), std::string::npos);
     EXPECT_EQ(run_mwconv(dir, "--plugin /nonexistent.so x").status, 3);
+}
+
+TEST(Cli, HelpNamesEveryKindOfContainerItWalks) {
+    ScratchDir dir;
+    const RunResult r = run_mwconv(dir, "--help");
+    EXPECT_EQ(r.status, 0);
+    for (const char *kind : {"MacBinary", "BinHex", "AppleSingle", "StuffIt", "zip", "tar", "ISO 9660", "disk images",
+                             "DiskCopy 4.2", "NDIF", "DART", "UDIF", "partition maps", "MFS", "HFS"})
+        EXPECT_NE(r.out.find(kind), std::string::npos) << kind;
 }
 
 TEST(CliExport, TextBecomesAMacWriteDocumentThatReadsBack) {

@@ -5,6 +5,7 @@
 #include "containers/applesingle.h"
 #include "containers/formats.h"
 #include "containers/names.h"
+#include "mactext/roman.h"
 #include "containers/source.h"
 #include "containers/walk.h"
 #include "host/macbinary.h"
@@ -55,7 +56,7 @@ TEST(ContainerNames, NothingLeavesTheOutputFolder) {
     const std::string long_name = safe_name(std::string(300, 'x') + "\xc3\xa9", change);
     EXPECT_LE(long_name.size(), 240u);
     EXPECT_FALSE(change.empty());
-    EXPECT_EQ(mac_roman_to_utf8("Caf\x8e \xa5"), "Caf\xc3\xa9 \xe2\x80\xa2");
+    EXPECT_EQ(mactext::mac_roman_to_utf8("Caf\x8e \xa5"), "Caf\xc3\xa9 \xe2\x80\xa2");
 }
 
 TEST(AppleSingle, BothVersionsGiveForkNameTypeAndDates) {

@@ -116,4 +116,19 @@ TEST(MacWrite22, TextThatSpellsTheMacBinaryTypeIsNoMacBinaryHeader) {
     EXPECT_EQ(macwrite_bid_22(reinterpret_cast<const uint8_t *>(doc.data()), doc.size()), 50);
 }
 
+TEST(MacWrite22, TextThatSpellsACutMacBinaryHeaderIsReadAsItIs) {
+    // The first text ends at 73: its pad byte, then the block lengths put
+    // zeros at 74 and 82 and a data length past the end at 83, so the first
+    // 128 bytes read as a sound MacBinary header of a copy cut short.
+    const std::string first = std::string(53, 'a') + "WORDMACA", second = std::string(100, 'z') + "\r";
+    const std::string doc = Mw22Builder().list_position(6).paragraph(first).paragraph(second).build();
+    ASSERT_EQ(doc.substr(65, 8), "WORDMACA");
+    ASSERT_EQ(doc[74], 0);
+    ASSERT_EQ(doc[82], 0);
+    const Imported c = convert_import(import_macwrite_22, doc);
+    EXPECT_EQ(c.result, 0);
+    EXPECT_EQ(c.output, kEmptyBlocks + first + second);
+    EXPECT_EQ(macwrite_bid_22(reinterpret_cast<const uint8_t *>(doc.data()), doc.size()), 50);
+}
+
 }  // namespace

@@ -34,7 +34,7 @@ public:
     void begin_paragraph(const render::ParagraphStyle &p) override {
         log += "paragraph align " + std::to_string(static_cast<int>(p.align)) + " spacing " +
                std::to_string(p.interline) + " tabs";
-        for (const render::TabStop &t : p.tabs) log += " " + std::to_string(t.column) + (t.decimal ? "d" : "");
+        for (const render::TabStop &t : p.tabs) log += " " + std::to_string(t.column) + (t.align == render::TabAlign::Decimal ? "d" : "");
         log += "\n";
     }
     void end_paragraph() override { log += "end paragraph\n"; }

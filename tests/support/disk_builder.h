@@ -22,6 +22,11 @@ inline void put32(std::string &b, size_t at, uint32_t v) {
     put16(b, at, v >> 16);
     put16(b, at + 2, v);
 }
+
+inline void put64(std::string &b, size_t at, uint64_t v) {
+    put32(b, at, static_cast<uint32_t>(v >> 32));
+    put32(b, at + 4, static_cast<uint32_t>(v));
+}
 inline uint32_t get16(const std::string &b, size_t at) {
     return static_cast<uint32_t>(static_cast<uint8_t>(b[at]) << 8 | static_cast<uint8_t>(b[at + 1]));
 }

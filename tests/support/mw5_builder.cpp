@@ -113,6 +113,13 @@ Mw5Builder &Mw5Builder::entry(Area area, int16_t height, uint32_t data_word, uin
     return *this;
 }
 
+Mw5Builder &Mw5Builder::lines(Area area, const std::string &codes) {
+    const int a = static_cast<int>(area);
+    areas_[a].back().lines = codes;
+    has_lines_[a] = true;
+    return *this;
+}
+
 Mw5Builder &Mw5Builder::count(Area area, uint16_t n) {
     count_override_[static_cast<int>(area)] = n;
     return *this;
@@ -135,7 +142,7 @@ std::string Mw5Builder::build() const {
         for (const Entry &e : areas_[a]) {
             std::string entry(16, '\0');
             put16(entry, 0, static_cast<uint16_t>(e.height));
-            put16(entry, 2, static_cast<uint16_t>(top));
+            put16(entry, 2, static_cast<uint16_t>(flat_ ? 0 : top));
             if (e.height > 0) top = static_cast<int16_t>(top + e.height);
             if (e.raw) {
                 put32(entry, 8, e.raw_word);
@@ -155,6 +162,17 @@ std::string Mw5Builder::build() const {
         for (int k = 0; k < 3; ++k) {
             put16(doc, kWindowAt[a] + 24 + 4 * k, static_cast<uint16_t>(placed_[a][k] ? fields_[a][k][0] : -14));
             put16(doc, kWindowAt[a] + 26 + 4 * k, static_cast<uint16_t>(placed_[a][k] ? fields_[a][k][1] : kIconAt[k]));
+        }
+        if (has_lines_[a]) {
+            std::string heights;
+            for (const Entry &e : areas_[a]) {
+                be16(heights, static_cast<uint16_t>(e.lines.size()));
+                heights += e.lines;
+                if (e.lines.size() & 1) heights += '\0';
+            }
+            put32(doc, kWindowAt[a] + 18, static_cast<uint32_t>(doc.size()));
+            put16(doc, kWindowAt[a] + 22, static_cast<uint16_t>(heights.size()));
+            doc += heights;
         }
         put32(doc, kWindowAt[a] + 12, static_cast<uint32_t>(doc.size()));
         put16(doc, kWindowAt[a] + 16, static_cast<uint16_t>(info.size()));

@@ -47,6 +47,16 @@ public:
     // footer's window record; unplaced fields keep MacWrite's icon positions.
     Mw5Builder &field(Area area, uint8_t kind, int16_t vertical, int16_t horizontal);
 
+    // The line-height record of the area's last paragraph: its codes (a
+    // byte below 0x80 a line of that height, 0x80|n n lines in all).  An
+    // area given one gets a line-height array, empty records for the rest.
+    Mw5Builder &lines(Area area, const std::string &codes);
+    // Every top stored as 0, as programs other than MacWrite save them.
+    Mw5Builder &flat_tops() {
+        flat_ = true;
+        return *this;
+    }
+
     // Bytes laid over the document header at `at` (the settings, the
     // print record), after everything else.
     Mw5Builder &header_bytes(size_t at, const std::string &bytes) {
@@ -67,12 +77,15 @@ private:
         bool raw = false;
         uint32_t raw_word = 0;
         uint16_t data_length = 0;
+        std::string lines{};  // its line-height record
     };
     std::vector<Entry> areas_[3];
     int count_override_[3] = {-1, -1, -1};
     int16_t fields_[3][3][2] = {};
     std::vector<std::pair<size_t, std::string>> header_patches_;  // area, kind - 1, (vertical, horizontal)
     bool placed_[3][3] = {};
+    bool has_lines_[3] = {};
+    bool flat_ = false;
 };
 
 std::string macbinary_wrap(const std::string &data, const char *type_creator);

@@ -1,20 +1,30 @@
 // Writes fuzzing seeds of the disk image formats into DIR: an MFS volume, an
 // HFS volume (when hfsutils is installed), each also in a DiskCopy 4.2 image
-// and behind a partition map, and the refused wrappers.  Volumes are cut
+// and behind a partition map, HFS Plus volumes (raw, wrapped, on a GPT disk),
+// a Compact Pro archive, DART, UDIF and NDIF images, and the refused
+// wrappers.  Volumes are cut
 // after their directories, where a fuzzer's inputs end:
 //   make_disk_seeds DIR
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
+#include "tests/support/cpt_builder.h"
+#include "tests/support/dart_builder.h"
 #include "tests/support/disk_builder.h"
+#include "tests/support/hfsplus_builder.h"
 #include "tests/support/mw5_builder.h"
+#ifdef MWCONV_HAVE_UDIF
+#include "tests/support/ndif_builder.h"
+#include "tests/support/udif_builder.h"
+#endif
 
 namespace {
 
 using namespace testing_support;
 
 constexpr size_t kCut = 16 * 1024;
+constexpr size_t kSeedLength = 64 * 1024;  // the fuzzers' longest input
 
 void write(const std::string &dir, const std::string &name, const std::string &bytes) {
     std::FILE *f = std::fopen((dir + "/" + name).c_str(), "wb");
@@ -58,8 +68,34 @@ int main(int argc, char **argv) {
     if (!hfs.empty()) {
         write(dir, "hfs.img", hfs);
         write(dir, "hfs.image", diskcopy42(hfs));
+        std::string floppy = hfs;
+        floppy.resize(800 * 1024, '\0');
+        write(dir, "hfs.dart", dart_image(floppy, true));
+#ifdef MWCONV_HAVE_UDIF
+        write(dir, "hfs.dmg", udif_image({{"disk image (Apple_HFS : 0)", hfs}},
+                                         {UdifMethod::kRaw, UdifMethod::kZero, UdifMethod::kZlib, UdifMethod::kBzip2,
+                                          UdifMethod::kAdc, UdifMethod::kLzma}, 4));
+        // The NDIF target's input: the resource fork's length in two bytes,
+        // the resource fork, the data fork.
+        const auto [ndif_data, ndif_resource] = ndif_image(hfs, {0x02, 0x00, 0x83}, 8);
+        write(dir, "hfs.ndif", std::string{static_cast<char>(ndif_resource.size() >> 8),
+                                           static_cast<char>(ndif_resource.size())} + ndif_resource + ndif_data);
+#endif
         write(dir, "hfs-partitioned.img", partitioned_disk({{"MacOS", "Apple_HFS", hfs}}));
     }
+    // HFS Plus: raw, wrapped, partitioned and on a GPT disk; cut after the
+    // catalog, which the builder places before the forks.
+    HfsPlusBuilder plus;
+    plus.add({"Letters", "Memo", "WORDMACA", doc, "rsrc", 1, 2});
+    HfsPlusFile scattered{"", "Scattered", "TEXTttxt", std::string(40000, 's'), "", 0, 0};
+    scattered.fragmented = true;
+    plus.add(scattered);
+    const std::string volume = plus.build();
+    write(dir, "hfsplus.img", volume.substr(0, kSeedLength));
+    write(dir, "hfsplus-wrapped.img", hfs_wrapper(volume).substr(0, kSeedLength));
+    write(dir, "hfsplus-gpt.img", gpt_disk({{"Mac HD", volume}}).substr(0, kSeedLength));
+    write(dir, "memo.cpt", compact_pro({cpt_folder("Letters", {cpt_file("Memo", "WORDMACA", doc, "rsrc", 1, true),
+                                                               cpt_file("Plain", "TEXTttxt", std::string(300, 'p'), "")})}));
     std::string udif(1024, '\0');
     udif.replace(512, 4, "koly");
     write(dir, "udif.dmg", udif);

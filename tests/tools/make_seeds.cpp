@@ -18,6 +18,7 @@
 #include "tests/support/example_document.h"
 #include "tests/support/mw22_builder.h"
 #include "tests/support/mw2_builder.h"
+#include "tests/support/mw2disk_builder.h"
 #include "tests/support/mw5_builder.h"
 #include "tests/support/pict_builder.h"
 #include "tests/support/sit_builder.h"
@@ -34,7 +35,7 @@ std::string macwrite2_seed(ChainLinks links) {
     doc.para_format(1);
     doc.empty_records(0);
     doc.area({"Text with a note\x05 and a tab\tand more words to fill a line.\r", {{0, 20}, {1, 10}, {0, 30}}, {{0, 15}, {1, 45}}, 17});
-    doc.area({"\x03Note text.\r\x03Another.\r", {{0, 22}}, {{0, 22}}, 200, 1});
+    doc.area({"\x03Note text.\r\x03" "Another.\r", {{0, 22}}, {{0, 22}}, 200, 1});
     doc.links(links);
     return doc.build();
 }
@@ -144,6 +145,7 @@ int main(int argc, char **argv) {
         {"macwrite2-forward", macwrite2_seed(ChainLinks::Forward)},
         {"macwrite2-backward", macwrite2_seed(ChainLinks::Backward)},
         {"macwrite2-runs", macwrite2_seed(ChainLinks::BlockRuns)},
+        {"macwrite2-disk", full_disk_document().build()},
         {"container-stuffit-classic.sit", classic_archive(stuffit_seed())},
         {"container-stuffit5.sit", sit5_archive(stuffit_seed())},
     };

@@ -5,7 +5,7 @@
 // group is padding and is skipped.
 #include <array>
 
-#include "containers/sit_decoders.h"
+#include "containers/decoders/sit_decoders.h"
 
 namespace containers::sit {
 

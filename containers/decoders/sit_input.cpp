@@ -4,7 +4,7 @@
 #include <array>
 #include <string>
 
-#include "containers/sit_decoders.h"
+#include "containers/decoders/sit_decoders.h"
 
 namespace containers::sit {
 

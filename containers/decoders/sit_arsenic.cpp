@@ -9,7 +9,7 @@
 #include <array>
 #include <vector>
 
-#include "containers/sit_decoders.h"
+#include "containers/decoders/sit_decoders.h"
 
 namespace containers::sit {
 

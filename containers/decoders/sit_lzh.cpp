@@ -8,8 +8,8 @@
 #include <array>
 #include <vector>
 
-#include "containers/sit_decoders.h"
-#include "containers/sit_lzh_tables.h"
+#include "containers/decoders/sit_decoders.h"
+#include "containers/decoders/sit_lzh_tables.h"
 
 namespace containers::sit {
 

@@ -1,7 +1,7 @@
 // Method 1: run-length coding with 0x90 as the escape.  0x90 0x00 stands for
 // a literal 0x90; 0x90 N (N > 0) repeats the byte before it until it has
 // appeared N times in all.
-#include "containers/sit_decoders.h"
+#include "containers/decoders/sit_decoders.h"
 
 namespace containers::sit {
 

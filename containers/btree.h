@@ -1,0 +1,77 @@
+// The B*-tree files of HFS and HFS Plus volumes (catalog, extents overflow):
+// one node format for both, a header node at index 0 that says where the
+// leaves begin, leaves chained forward, records addressed by offsets from
+// the node's end.  The two differ in the key's length field: one byte in
+// HFS, two in HFS Plus (which also needs no padding after the key).
+//
+// Every node index, record offset and link is checked against the tree; a
+// leaf met twice in the chain is a loop and ends the walk with an error.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "containers/container.h"
+
+namespace containers::btree {
+
+enum class Keys { kHfs, kHfsPlus };
+
+struct Record {
+    const uint8_t *key;  // from its length field
+    size_t key_length;   // the length field included
+    const uint8_t *data;
+    size_t data_length;
+};
+
+class Tree {
+public:
+    // The tree stored in `file` (the B-tree file read through its extents);
+    // throws Error (kFatal) naming `what` when its header node is unsound.
+    Tree(std::shared_ptr<const Source> file, const char *what, Keys keys);
+
+    uint32_t first_leaf() const { return first_leaf_; }
+    uint32_t node_count() const { return node_count_; }
+    // The header's key comparison byte (0xBC: binary, as case-sensitive HFSX).
+    uint8_t key_compare() const { return key_compare_; }
+
+    // Reads leaf node `index` into `node`; returns its record count.
+    size_t read_leaf(uint32_t index, std::vector<uint8_t> &node) const;
+    // Record `i` of a node of `count` records; false when its offsets or its
+    // key do not fit the node.
+    bool record(const std::vector<uint8_t> &node, size_t count, size_t i, Record &out) const;
+    // The leaf after `node`, 0 at the end; `seen` marks the chain so far.
+    uint32_t next_leaf(const std::vector<uint8_t> &node, std::vector<bool> &seen) const;
+
+    [[noreturn]] void fail(const char *problem) const;
+
+private:
+    std::shared_ptr<const Source> file_;
+    const char *what_;
+    Keys keys_;
+    uint32_t first_leaf_ = 0, node_count_ = 0;
+    size_t node_size_ = 512;
+    uint8_t key_compare_ = 0;
+};
+
+// The records of every leaf, in the chain's order, one at a time: holds one
+// node, so a catalog of any size is walked in the memory of one node.
+class LeafWalk {
+public:
+    explicit LeafWalk(const Tree &tree);
+    // The next record, or false at the end.  Throws Error (kFatal) when the
+    // chain leaves the tree or loops.
+    bool next(Record &record);
+
+private:
+    const Tree &tree_;
+    std::vector<bool> seen_;
+    std::vector<uint8_t> node_;
+    uint32_t leaf_ = 0;
+    size_t records_ = 0, record_ = 0;
+    bool loaded_ = false;
+};
+
+}  // namespace containers::btree

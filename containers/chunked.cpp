@@ -1,0 +1,122 @@
+#include "containers/chunked.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "containers/source.h"
+
+namespace containers {
+
+namespace {
+
+// Decoded chunks kept: a volume's reads alternate between a few places
+// (a B-tree node, a fork's extent).
+constexpr size_t kKept = 4;
+
+class ChunkedDisk final : public Source {
+public:
+    ChunkedDisk(std::shared_ptr<const Source> parent, std::vector<Chunk> chunks, uint64_t size)
+        : parent_(std::move(parent)), chunks_(std::move(chunks)), size_(size) {}
+
+    uint64_t size() const override { return size_; }
+
+    size_t read_at(uint64_t offset, void *buffer, size_t n) const override {
+        if (offset >= size_) return 0;
+        n = static_cast<size_t>(std::min<uint64_t>(n, size_ - offset));
+        auto *out = static_cast<uint8_t *>(buffer);
+        for (size_t done = 0; done < n;) {
+            const uint64_t at = offset + done;
+            // The first chunk that ends past `at`.
+            auto c = std::upper_bound(chunks_.begin(), chunks_.end(), at,
+                                      [](uint64_t a, const Chunk &k) { return a < k.at + k.length; });
+            size_t step;
+            if (c == chunks_.end() || c->at > at) {
+                // A gap between chunks reads as zeros.
+                step = static_cast<size_t>(std::min<uint64_t>(n - done, (c == chunks_.end() ? size_ : c->at) - at));
+                std::memset(out + done, 0, step);
+            } else {
+                step = static_cast<size_t>(std::min<uint64_t>(n - done, c->at + c->length - at));
+                read_chunk(*c, at - c->at, out + done, step);
+            }
+            done += step;
+        }
+        return n;
+    }
+
+private:
+    void read_chunk(const Chunk &c, uint64_t within, uint8_t *out, size_t n) const {
+        switch (c.kind) {
+            case Chunk::Kind::kZero:
+                std::memset(out, 0, n);
+                return;
+            case Chunk::Kind::kStored:
+                if (within + n > c.in_length || parent_->read_at(c.in_at + within, out, n) != n)
+                    throw Error(Grade::kMember, "a stored chunk lies past the end of the image");
+                return;
+            case Chunk::Kind::kRefused:
+                throw Error(Grade::kMember, c.refused);
+            case Chunk::Kind::kDecoded:
+                break;
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        const std::vector<uint8_t> &bytes = decoded(c);
+        std::memcpy(out, bytes.data() + within, n);
+    }
+
+    // The chunk decoded, from the kept ones or anew; the oldest kept one
+    // makes room.
+    const std::vector<uint8_t> &decoded(const Chunk &c) const {
+        for (const Kept &k : kept_)
+            if (k.chunk == &c) return k.bytes;
+        if (c.in_at > parent_->size() || c.in_length > parent_->size() - c.in_at)
+            throw Error(Grade::kMember, "a compressed chunk lies past the end of the image");
+        Kept fresh{&c, std::vector<uint8_t>(static_cast<size_t>(c.length))};
+        auto decoder = c.decoder(decoders::ByteInput(parent_, c.in_at, c.in_length));
+        size_t got = 0;
+        for (size_t step; got < fresh.bytes.size() && (step = decoder->read(fresh.bytes.data() + got, fresh.bytes.size() - got)) > 0;)
+            got += step;
+        if (got < fresh.bytes.size())
+            throw Error(Grade::kMember, "a compressed chunk gives " + std::to_string(got) + " bytes of the " +
+                                            std::to_string(c.length) + " it declares");
+        if (kept_.size() == kKept) kept_.erase(kept_.begin());
+        kept_.push_back(std::move(fresh));
+        return kept_.back().bytes;
+    }
+
+    struct Kept {
+        const Chunk *chunk;
+        std::vector<uint8_t> bytes;
+    };
+
+    std::shared_ptr<const Source> parent_;
+    std::vector<Chunk> chunks_;
+    uint64_t size_;
+    mutable std::mutex mutex_;
+    mutable std::vector<Kept> kept_;
+};
+
+}  // namespace
+
+std::unique_ptr<Source> chunked(std::shared_ptr<const Source> parent, std::vector<Chunk> chunks, uint64_t size) {
+    std::erase_if(chunks, [](const Chunk &c) { return c.length == 0; });
+    std::sort(chunks.begin(), chunks.end(), [](const Chunk &a, const Chunk &b) { return a.at < b.at; });
+    uint64_t end = 0;
+    for (const Chunk &c : chunks) {
+        if (c.at < end) throw Error(Grade::kFatal, "two chunks of the disk overlap");
+        if (c.at > size || c.length > size - c.at) throw Error(Grade::kFatal, "a chunk lies past the end of the disk");
+        if (c.kind == Chunk::Kind::kDecoded && c.length > kLongestChunk)
+            throw Error(Grade::kFatal, "a compressed chunk claims " + std::to_string(c.length) + " bytes, more than " +
+                                           std::to_string(kLongestChunk) + " that mwconv decodes at once");
+        end = c.at + c.length;
+    }
+    return std::make_unique<ChunkedDisk>(std::move(parent), std::move(chunks), size);
+}
+
+std::string refused(const std::vector<Chunk> &chunks) {
+    for (const Chunk &c : chunks)
+        if (c.kind == Chunk::Kind::kRefused) return c.refused;
+    return {};
+}
+
+}  // namespace containers

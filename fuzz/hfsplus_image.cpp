@@ -1,0 +1,5 @@
+#include "fuzz/disk_target.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    return fuzz_disk_format(containers::hfsplus_format(), data, size);
+}
