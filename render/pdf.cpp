@@ -205,21 +205,36 @@ int layout_left(const ParagraphStyle &style) { return style.left_indent + std::m
 // Tab stops from the layout's left: where the document measures them when
 // the stream says, else by their columns (which the imports count from the
 // left indent).
+PangoTabAlign pango_align(TabAlign align) {
+    switch (align) {
+        case TabAlign::Centre: return PANGO_TAB_CENTER;
+        case TabAlign::Right: return PANGO_TAB_RIGHT;
+        case TabAlign::Decimal: return PANGO_TAB_DECIMAL;
+        case TabAlign::Left: break;
+    }
+    return PANGO_TAB_LEFT;
+}
+
 PangoTabArray *tab_array(const ParagraphStyle &style, double scale, double shift) {
-    std::vector<TabPosition> stops;
+    struct Stop {
+        int twips;
+        TabAlign align;
+    };
+    std::vector<Stop> stops;
     const int left = layout_left(style);
-    for (const TabPosition &t : style.tab_positions) stops.push_back({t.twips - left, t.decimal});
+    for (const TabPosition &t : style.tab_positions)
+        stops.push_back({t.twips - left, t.decimal ? TabAlign::Decimal : TabAlign::Left});
     if (style.tab_positions.empty())
         for (const TabStop &t : style.tabs)
-            stops.push_back({static_cast<int>(t.column * kTabPitch * 20) + style.left_indent - left, t.decimal});
+            stops.push_back({static_cast<int>(t.column * kTabPitch * 20) + style.left_indent - left, t.align});
     PangoTabArray *tabs = pango_tab_array_new(0, FALSE);
     int i = 0;
-    for (const TabPosition &t : stops) {
+    for (const Stop &t : stops) {
         const double at = t.twips * kPointsPerTwip / scale - shift;
         if (at <= 0) continue;
         pango_tab_array_resize(tabs, i + 1);
-        pango_tab_array_set_tab(tabs, i, t.decimal ? PANGO_TAB_DECIMAL : PANGO_TAB_LEFT, static_cast<int>(at * PANGO_SCALE));
-        if (t.decimal) pango_tab_array_set_decimal_point(tabs, i, '.');
+        pango_tab_array_set_tab(tabs, i, pango_align(t.align), static_cast<int>(at * PANGO_SCALE));
+        if (t.align == TabAlign::Decimal) pango_tab_array_set_decimal_point(tabs, i, '.');
         ++i;
     }
     return tabs;
