@@ -20,7 +20,7 @@ const std::map<std::string, From> kFrom = {
 const std::map<std::string, To> kTo = {
     {"text", To::Text}, {"markdown", To::Markdown}, {"html", To::Html},
     {"rtf", To::Rtf},   {"docx", To::Docx},         {"odt", To::Odt},
-    {"stream", To::Stream}, {"macwrite5", To::MacWrite5},
+    {"stream", To::Stream}, {"macwrite5", To::MacWrite5}, {"pdf", To::Pdf},
 };
 
 template <typename T>
@@ -38,6 +38,17 @@ bool lookup(const std::map<std::string, T> &names, const std::string &value, T &
     return true;
 }
 
+// What this build leaves out, said in --help.
+#if !defined(MWCONV_HAVE_PDF) && !defined(MWCONV_HAVE_LIBZIP)
+const char *const kMissingOutputs = "; this build has no pdf, docx or odt output";
+#elif !defined(MWCONV_HAVE_PDF)
+const char *const kMissingOutputs = "; this build has no pdf output (no cairo and pango)";
+#elif !defined(MWCONV_HAVE_LIBZIP)
+const char *const kMissingOutputs = "; this build has no docx or odt output (no libzip)";
+#else
+const char *const kMissingOutputs = "";
+#endif
+
 struct Raw {
     std::string from = "auto", to = "text", lang = "en";
 };
@@ -49,7 +60,7 @@ void describe(CLI::App &app, Options &o, Raw &raw) {
     app.add_flag("--version", o.version, "Print mwconv's version and exit");
     app.add_option("-f,--from", raw.from, "Input format: " + names_of(kFrom) + " (auto: recognised by content)")
         ->type_name("FROM");
-    app.add_option("-t,--to", raw.to, "Output format: " + names_of(kTo) + " (default text)")
+    app.add_option("-t,--to", raw.to, "Output format: " + names_of(kTo) + " (default text)" + kMissingOutputs)
         ->type_name("TO");
     app.add_option("-o,--output", o.output,
                    "Output file, or folder for several inputs or a folder (created when missing); - is standard output")
@@ -87,6 +98,10 @@ bool settle(Options &o, const Raw &raw, std::string &error) {
     else if (o.to == To::Docx || o.to == To::Odt)
         error = "-t " + raw.to +
                 " is not available: this build of mwconv has no DOCX or ODT output (it was built without libzip)";
+#endif
+#ifndef MWCONV_HAVE_PDF
+    else if (o.to == To::Pdf)
+        error = "-t pdf is not available: this build of mwconv has no PDF output (it was built without cairo and pango)";
 #endif
     o.french = raw.lang == "fr";
     return error.empty();

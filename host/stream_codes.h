@@ -85,6 +85,19 @@ inline constexpr int kPageInsertColumnWords = 12;
 // number that the Mac's own table does not, or names it otherwise.
 inline constexpr char kFontInsert[4] = {'F', 'O', 'N', 'T'};
 inline constexpr uint16_t kPageTitle = 0x0001;
+// Where the program that saved the document laid the next paragraph or
+// picture out: "LAID", its page (counted from 0) and its top (in points
+// from the top of the printable page, the header's room included), both
+// big-endian 16-bit, then one byte per line of a text paragraph: the line's
+// height in points.
+// The tab stops of the ruler whose column tags (0x80, 0x81) come just
+// before, as the document measures them: "TABS", then one big-endian 16-bit
+// word per stop, the position in twips from the page's left margin, bit 15
+// set for a decimal stop.  Column tags that follow make it stale.
+inline constexpr char kTabsInsert[4] = {'T', 'A', 'B', 'S'};
+inline constexpr uint16_t kTabsDecimal = 0x8000;
+inline constexpr char kLaidInsert[4] = {'L', 'A', 'I', 'D'};
+inline constexpr int kLaidHeadSize = 4;
 
 // Number of parameter bytes after a code; -1 for the insert's own body.
 constexpr int tag_param_count(uint8_t c) {

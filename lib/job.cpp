@@ -257,6 +257,11 @@ Status render_output(const Plugin &plugin, const ConvertOptions &options, const 
     case To::Docx:
     case To::Odt: return fail(job, kFailed, "this build has no DOCX or ODT output");
 #endif
+#ifdef MWCONV_HAVE_PDF
+    case To::Pdf: written = render::to_pdf(stream, result, how); break;
+#else
+    case To::Pdf: return fail(job, kFailed, "this build has no PDF output");
+#endif
     case To::Stream: copy_all(stream, result); return kOk;
     case To::MacWrite5: return export_macwrite5(plugin, options, job, stream, result);
     }

@@ -205,7 +205,7 @@ std::optional<From> from_name(std::string_view name) {
 std::optional<To> to_name(std::string_view name) {
     static const std::map<std::string_view, To> kNames = {
         {"text", To::Text}, {"markdown", To::Markdown}, {"html", To::Html},     {"rtf", To::Rtf},
-        {"docx", To::Docx}, {"odt", To::Odt},           {"stream", To::Stream}, {"macwrite5", To::MacWrite5},
+        {"docx", To::Docx}, {"odt", To::Odt},           {"stream", To::Stream}, {"macwrite5", To::MacWrite5}, {"pdf", To::Pdf},
     };
     const auto it = kNames.find(name);
     return it == kNames.end() ? std::nullopt : std::optional(it->second);
@@ -220,6 +220,7 @@ const char *output_extension(To to) {
     case To::Rtf: return "rtf";
     case To::Docx: return "docx";
     case To::Odt: return "odt";
+    case To::Pdf: return "pdf";
     case To::Stream: return "stream";
     case To::MacWrite5: return "mw5";
     default: return "txt";

@@ -32,7 +32,7 @@ inline Status worse(Status a, Status b) {
 }
 
 enum class From { Auto, MacWriteII, MacWrite5, MacWrite22, Stream, Text };
-enum class To { Text, Markdown, Html, Rtf, Docx, Odt, Stream, MacWrite5 };
+enum class To { Text, Markdown, Html, Rtf, Docx, Odt, Stream, MacWrite5, Pdf };
 
 struct ConvertOptions {
     From from = From::Auto;

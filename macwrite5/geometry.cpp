@@ -112,14 +112,23 @@ int32_t mean_line_height(const std::vector<uint8_t> &codes) {
     return l.count == 0 ? 0 : l.total * kTwipsPerPoint / l.count;
 }
 
-std::vector<int32_t> read_line_heights(std::FILE *in, long length, size_t paragraphs) {
-    std::vector<int32_t> heights;
+std::vector<uint8_t> expand_line_codes(const std::vector<uint8_t> &codes) {
+    std::vector<uint8_t> lines;
+    for (const uint8_t b : codes) {
+        if (b < 0x80) lines.push_back(b);
+        else if (!lines.empty() && (b & 0x7F) > 1) lines.insert(lines.end(), (b & 0x7F) - 1u, lines.back());
+    }
+    return lines;
+}
+
+std::vector<std::vector<uint8_t>> read_line_heights(std::FILE *in, long length, size_t paragraphs) {
+    std::vector<std::vector<uint8_t>> heights;
     if (paragraphs > 0)
         walk_line_records(in, length, [&](const std::vector<uint8_t> &codes) {
-            heights.push_back(mean_line_height(codes));
+            heights.push_back(expand_line_codes(codes));
             return heights.size() < paragraphs;
         });
-    heights.resize(paragraphs, 0);
+    heights.resize(paragraphs);
     return heights;
 }
 

@@ -26,18 +26,21 @@ int32_t printable_width(const KavrelPage &page);
 
 // The line-height array of an area, `length` bytes at the input's position:
 // for each paragraph, a 16-bit count and that many bytes, padded to an even
-// length.  A byte below 0x80 is a line of that height in points; one from
-// 0x80 says that the last height holds for (byte & 0x7F) lines in all.
-// Gives, for each paragraph in order, the height of its lines in twips when
-// they are all alike and their mean otherwise; 0 for a paragraph without
-// lines (a ruler, a picture) or beyond what the array holds.
-std::vector<int32_t> read_line_heights(std::FILE *in, long length, size_t paragraphs);
+// length.  Gives, for each paragraph in order, the heights of its lines in
+// points (expand_line_codes); none for a paragraph without lines (a ruler, a
+// picture) or beyond what the array holds.
+std::vector<std::vector<uint8_t>> read_line_heights(std::FILE *in, long length, size_t paragraphs);
+
+// One paragraph's line codes: a byte below 0x80 is a line of that height in
+// points; one from 0x80 says that the last height holds for (byte & 0x7F)
+// lines in all.  Gives the height of each line.
+std::vector<uint8_t> expand_line_codes(const std::vector<uint8_t> &codes);
 
 // Whether some paragraph of such an array has more than one line.
 bool has_several_lines(std::FILE *in, long length);
 
-// One paragraph's line codes, as above without the count: the mean height
-// of its lines in twips, 0 without lines.
+// The mean height of a paragraph's lines in twips, from its codes; 0 without
+// lines.
 int32_t mean_line_height(const std::vector<uint8_t> &codes);
 
 }  // namespace macwrite5

@@ -75,15 +75,34 @@ void convert_picture(ImportContext &ctx, const uint8_t *entry) {
     kavrel::stream::put_insert(ctx.out, kavrel::code::kPictureInsert, data.data(), data.size());
 }
 
+// The page and top MacWrite gave a paragraph, and the heights of its lines.
+void put_laid(const ImportContext &ctx, const uint8_t *entry, const std::vector<uint8_t> &lines) {
+    if (!ctx.placed) return;
+    std::vector<uint8_t> body{0, entry[kPageAt], entry[kTopAt], entry[kTopAt + 1]};
+    body.insert(body.end(), lines.begin(), lines.end());
+    kavrel::stream::put_insert(ctx.out, kavrel::code::kLaidInsert, body.data(), body.size());
+}
+
+int32_t mean_of(const std::vector<uint8_t> &lines) {
+    int32_t total = 0;
+    for (const uint8_t h : lines) total += h;
+    return lines.empty() ? 0 : total * kTwipsPerPoint / static_cast<int32_t>(lines.size());
+}
+
 void convert_entry(ImportContext &ctx, const uint8_t *entry, size_t index) {
     const int16_t height = be16s(entry + kHeightAt);
-    if (height < 0) return convert_picture(ctx, entry);
+    const std::vector<uint8_t> none;
+    const std::vector<uint8_t> &lines = index < ctx.line_heights.size() ? ctx.line_heights[index] : none;
+    if (height < 0) {
+        if (be16(entry + kDataLengthAt) != kPageBreakLength) put_laid(ctx, entry, none);
+        return convert_picture(ctx, entry);
+    }
     const uint32_t word = be32(entry + kDataWordAt);
     const long pos = data_position(ctx, entry);
     repos_fs(0, static_cast<int32_t>(pos), ctx.in);
     if (height == 0) return convert_ruler(ctx);
-    const int32_t line = index < ctx.line_heights.size() ? ctx.line_heights[index] : 0;
-    change_geometry(&ctx.pf, KAVREL_GEOMETRY_LINE, line, ctx.out);
+    change_geometry(&ctx.pf, KAVREL_GEOMETRY_LINE, mean_of(lines), ctx.out);
+    put_laid(ctx, entry, lines);
     convert_text_paragraph(ctx, static_cast<uint8_t>(word >> 24), fields_of(ctx.fields, index));
 }
 
@@ -115,8 +134,19 @@ std::vector<AreaField> area_fields(const uint8_t *window, uint16_t count, std::F
     return assign_fields(spots, paragraphs);
 }
 
+// Whether MacWrite laid the area out: other programs that save the format
+// leave every page and top at 0.  The array is read through and rewound.
+bool laid_out(uint16_t count, std::FILE *info) {
+    bool laid = false;
+    uint8_t entry[kEntrySize];
+    for (uint16_t i = 0; i < count && !laid && std::fread(entry, 1, kEntrySize, info) == kEntrySize; ++i)
+        laid = entry[kPageAt] != 0 || be16(entry + kTopAt) != 0;
+    std::rewind(info);
+    return laid;
+}
+
 // The heights of the area's lines as MacWrite laid them out.
-std::vector<int32_t> area_line_heights(const ImportContext &ctx, const uint8_t *window, uint16_t count) {
+std::vector<std::vector<uint8_t>> area_line_heights(const ImportContext &ctx, const uint8_t *window, uint16_t count) {
     const long pos = static_cast<long>(be32(window + kLineHeightsPosAt)) + ctx.mac_binary_offset;
     const long length = be16(window + kLineHeightsLengthAt);
     if (pos < 0 || pos + length > ctx.file_length || std::fseek(ctx.in, pos, SEEK_SET) != 0) return {};
@@ -205,8 +235,9 @@ void close_area(ImportContext &ctx, const Area &area) {
 void convert_area(ImportContext &ctx, const Area &area) {
     const uint8_t *window = ctx.header.data() + area.window_at;
     const uint16_t count = be16(ctx.header.data() + area.count_at);
-    ctx.line_heights = ctx.laid_out ? area_line_heights(ctx, window, count) : std::vector<int32_t>{};
+    ctx.line_heights = ctx.laid_out ? area_line_heights(ctx, window, count) : std::vector<std::vector<uint8_t>>{};
     const std::unique_ptr<std::FILE, CloseStream> info(copy_info_array(ctx, window, count));
+    ctx.placed = ctx.laid_out && area.open_block == 0 && laid_out(count, info.get());
     open_area(ctx, area, window, count, info.get());
     convert_paragraphs(ctx, count, info.get());
     close_area(ctx, area);
@@ -216,8 +247,10 @@ void convert_area(ImportContext &ctx, const Area &area) {
 // the information array (fields are placed by them), and the pieces of
 // paragraphs that a lost region cut short are written as they are.
 void convert_recovered_area(ImportContext &ctx, const Area &area, const std::vector<Piece> &pieces) {
-    // The area's line heights are indexed by its lost array: none are used.
+    // The area's line heights are indexed by its lost array: none are used,
+    // and the pages and tops of what was found say nothing of the whole.
     ctx.line_heights.clear();
+    ctx.placed = false;
     const std::unique_ptr<std::FILE, CloseStream> info(sec_fopen("PAR.###", "w+b"));
     for (const Piece &p : pieces) std::fwrite(p.entry.data(), 1, p.entry.size(), info.get());
     std::rewind(info.get());

@@ -19,8 +19,10 @@ struct ImportContext : kavrel::ImportState {
     PenRuler pen;                   // of the last ruler, for placing fields
     std::vector<AreaField> fields;  // of the area being converted
     int32_t text_width = 9360;      // of the printable page, in twips
-    std::vector<int32_t> line_heights;  // of the area's paragraphs, in twips
-    bool laid_out = false;              // the document stores MacWrite's layout
+    std::vector<std::vector<uint8_t>> line_heights;  // of the area's paragraphs' lines, in points
+    std::vector<uint8_t> tabs_said;  // the last TABS insert's stops; the stream starts with none
+    bool laid_out = false;           // the document stores MacWrite's layout
+    bool placed = false;             // the area's entries keep MacWrite's pages and tops (LAID inserts)
 };
 
 struct FormatRun {

@@ -1,6 +1,8 @@
 // MacWrite 4.6/5 rulers: left margin, justification, line spacing and tab
 // stops, kept in step with the host's tab columns.
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "host/bytes.h"
 #include "host/stream_writer.h"
@@ -32,16 +34,28 @@ void set_tab(ImportContext &ctx, int32_t column, int32_t kind) {
     entry = kind;
 }
 
+// Columns lose the stops' exact places, which a renderer that lays out
+// lines needs: the TABS insert keeps them.
 void convert_tabs(ImportContext &ctx, const uint8_t *ruler) {
     const int count = ruler[kTabCountAt] > kMaxTabs ? kMaxTabs : ruler[kTabCountAt];
     armement_regle(&ctx.tc);
+    std::vector<uint8_t> exact;
     for (int i = 0; i < count; ++i) {
         const uint16_t word = kavrel::be16(ruler + kTabStopsAt + 2 * i);
-        const int64_t column = int64_t{stop_position(word)} * pitch(ctx.ca) / 72 - ctx.pf.left_column;
+        const int32_t position = stop_position(word);
+        if (position > 0 && position * kTwipsPerPoint < code::kTabsDecimal) {
+            const auto twips = static_cast<uint16_t>(position * kTwipsPerPoint | ((word & kDecimalTabBit) ? code::kTabsDecimal : 0));
+            exact.push_back(static_cast<uint8_t>(twips >> 8));
+            exact.push_back(static_cast<uint8_t>(twips));
+        }
+        const int64_t column = int64_t{position} * pitch(ctx.ca) / 72 - ctx.pf.left_column;
         if (column <= 0 || column > kLastTabColumn) continue;
         set_tab(ctx, static_cast<int32_t>(column), (word & kDecimalTabBit) ? KAVREL_TAB_DECIMAL : KAVREL_TAB_ORDINARY);
     }
     nettoyage_regle(ctx.out, &ctx.tc);
+    if (ctx.tabs_said == exact) return;
+    kavrel::stream::put_insert(ctx.out, code::kTabsInsert, exact.data(), exact.size());
+    ctx.tabs_said = std::move(exact);
 }
 
 // Ruler positions are points from the printable page's left edge: the

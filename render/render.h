@@ -61,4 +61,12 @@ bool to_docx(std::FILE *stream, std::FILE *out, const RenderOptions &options);
 bool to_odt(std::FILE *stream, std::FILE *out, const RenderOptions &options);
 #endif
 
+#ifdef MWCONV_HAVE_PDF
+// PDF, in builds that have cairo and pango: the document's pages, each
+// written as it is finished; fonts embedded as subsets; tagged.  Where the
+// document records its author's layout, paragraphs start on their pages at
+// their tops with their line heights.
+bool to_pdf(std::FILE *stream, std::FILE *out, const RenderOptions &options);
+#endif
+
 }  // namespace render

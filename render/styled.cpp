@@ -77,9 +77,7 @@ public:
             out_.page_break();
             break;
         case EventKind::Tag: on_tag(ev); break;
-        case EventKind::Insert:
-            if (!name_font(ev.insert)) add_picture(ev.insert);
-            break;
+        case EventKind::Insert: add_insert(ev.insert); break;
         default: break;
         }
     }
@@ -177,6 +175,7 @@ private:
         if (column == 0) return;
         tab_kinds_[column] = kind;
         tabs_changed_ = true;
+        tab_positions_.clear();  // stale until a TABS insert says them again
     }
 
     bool &paragraph_open() { return where_ == Where::Main ? main_paragraph_ : block_paragraph_; }
@@ -188,6 +187,7 @@ private:
             for (int c = 1; c < 256; ++c)
                 if (tab_kinds_[c] != 0)
                     paragraph_.tabs.push_back({static_cast<uint8_t>(c), tab_align(tab_kinds_[c])});
+            paragraph_.tab_positions = tab_positions_;
             tabs_changed_ = false;
         }
         out_.begin_paragraph(paragraph_);
@@ -229,6 +229,19 @@ private:
     void add_field(uint8_t kind) {
         if (kind < code::kFieldPageNumber || kind > code::kFieldTime) return;  // kinds to come
         content().field(static_cast<Field>(kind), style_);
+    }
+
+    void add_insert(const std::string &insert) {
+        if (name_font(insert)) return;
+        if (tabs_of(insert, tab_positions_)) {
+            tabs_changed_ = true;
+            return;
+        }
+        Placement place;
+        if (!placement_of(insert, place)) return add_picture(insert);
+        if (where_ != Where::Main) return;
+        close_paragraph();
+        out_.placement(place);
     }
 
     void add_picture(const std::string &insert) {
@@ -295,6 +308,7 @@ private:
     CharStyle style_;
     ParagraphStyle paragraph_;
     uint8_t tab_kinds_[256] = {};
+    std::vector<TabPosition> tab_positions_;
     bool tabs_changed_ = false;
     Where where_ = Where::Main;
     bool main_paragraph_ = false, block_paragraph_ = false;
@@ -327,10 +341,38 @@ bool picture_of(std::string_view insert, Picture &out) {
     if (insert.size() <= head || insert.substr(0, code::kInsertKindSize) != std::string_view(code::kPictureInsert, 4))
         return false;
     out.pict = insert.substr(head);
+    const auto *rect = reinterpret_cast<const uint8_t *>(insert.data()) + code::kInsertKindSize;
+    const auto word = [rect](int i) { return static_cast<int16_t>(rect[2 * i] << 8 | rect[2 * i + 1]); };
+    out.left = word(1);
+    out.box_width = word(3) - word(1);
+    out.box_height = word(2) - word(0);
     const auto *bytes = reinterpret_cast<const uint8_t *>(out.pict.data());
     const pict::Rect frame = pict::frame_of(bytes, out.pict.size());
     out.width = frame.width();
     out.height = frame.height();
+    return true;
+}
+
+bool tabs_of(std::string_view insert, std::vector<TabPosition> &out) {
+    if (insert.size() < code::kInsertKindSize || insert.substr(0, code::kInsertKindSize) != std::string_view(code::kTabsInsert, 4))
+        return false;
+    const auto *p = reinterpret_cast<const uint8_t *>(insert.data());
+    out.clear();
+    for (size_t i = code::kInsertKindSize; i + 1 < insert.size(); i += 2) {
+        const auto word = static_cast<uint16_t>(p[i] << 8 | p[i + 1]);
+        out.push_back({word & ~code::kTabsDecimal, (word & code::kTabsDecimal) != 0});
+    }
+    return true;
+}
+
+bool placement_of(std::string_view insert, Placement &out) {
+    const size_t head = code::kInsertKindSize + code::kLaidHeadSize;
+    if (insert.size() < head || insert.substr(0, code::kInsertKindSize) != std::string_view(code::kLaidInsert, 4))
+        return false;
+    const auto *p = reinterpret_cast<const uint8_t *>(insert.data()) + code::kInsertKindSize;
+    out.page = p[0] << 8 | p[1];
+    out.top = static_cast<int16_t>(p[2] << 8 | p[3]);
+    out.lines.assign(p + code::kLaidHeadSize, p + (insert.size() - code::kInsertKindSize));
     return true;
 }
 

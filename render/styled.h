@@ -44,10 +44,21 @@ struct TabStop {
 // Lengths in twips (1/20 point).
 inline constexpr int kTwipsPerInch = 1440;
 
+// A tab stop where the document measures it, in twips from the page's
+// left margin.
+struct TabPosition {
+    int twips;
+    bool decimal;
+    bool operator==(const TabPosition &) const = default;
+};
+
 struct ParagraphStyle {
     Align align = Align::Left;
     uint8_t interline = 8;          // 8 single, 12 one and a half, 16 double
     std::vector<TabStop> tabs;      // in column order
+    // The same stops as the document measures them, when the stream says
+    // (MacWrite 4.6/5 and 2.2 rulers); empty otherwise.
+    std::vector<TabPosition> tab_positions;
     // Indents from the page's margins, the first line's from the left
     // indent (negative: a hanging indent); space before and after; an exact
     // line height, 0 when the line spacing decides.
@@ -108,6 +119,9 @@ struct Picture {
     int number = 0;
     std::string_view pict;   // the QuickDraw picture, from its size word on
     int width = 0, height = 0;  // its frame, in points
+    // The rectangle its paragraph stores: the left edge in points from the
+    // printable page's left, and the size it is shown at.
+    int left = 0, box_width = 0, box_height = 0;
     // Whether there is anything to draw: a picture with an empty frame (the
     // application's placeholder) or no picture at all has no image, only its
     // marker.
@@ -116,6 +130,14 @@ struct Picture {
     std::string svg() const;
     // One PNG of it when it is made of bitmaps alone; empty otherwise.
     std::string png() const;
+};
+
+// Where the program that saved the document laid a paragraph or a picture
+// of the main text out, when the document records it (MacWrite 4.6/5).
+struct Placement {
+    int page = 0;                 // counted from 0
+    int top = 0;                  // points from the top of the printable page, the header's room included
+    std::vector<uint8_t> lines;   // each line's height in points; none for a picture
 };
 
 // Events in document order.  Paragraphs nest in the main text or in a block;
@@ -152,6 +174,8 @@ public:
     // In a paragraph or between paragraphs, as the stream puts it (MacWrite
     // gives a picture a paragraph of its own).
     virtual void picture(const Picture &picture) = 0;
+    // Just before the paragraph or picture it places, between paragraphs.
+    virtual void placement(const Placement &place) { (void)place; }
     virtual void end_document() = 0;
 };
 
@@ -161,6 +185,12 @@ void read_styled(std::FILE *stream, StyledListener &listener);
 // The picture an insert body carries; false for an insert of another kind.
 // `number` is left to the caller.
 bool picture_of(std::string_view insert, Picture &out);
+
+// The tab stops an insert body carries; false for an insert of another kind.
+bool tabs_of(std::string_view insert, std::vector<TabPosition> &out);
+
+// The placement an insert body carries; false for an insert of another kind.
+bool placement_of(std::string_view insert, Placement &out);
 
 // The page an insert body carries; false for an insert of another kind.
 bool page_of(std::string_view insert, PageSetup &out);

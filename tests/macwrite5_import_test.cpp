@@ -134,6 +134,29 @@ TEST(MacWrite5Text, WorkedExampleOfARunBeforeTheFirstCharacter) {
     EXPECT_EQ(main_text(doc), std::string("\\L\x0C\\\x88\x00\x03\\#\\)Hi\\$\\*\r", 18));
 }
 
+// MacWrite's page and top of each main-text paragraph and picture travel in
+// a LAID insert before it; a document whose tops are all 0 was laid out by
+// no one, and a header's tops are not pages.
+TEST(MacWrite5Layout, PagesAndTopsTravelBeforeEachParagraph) {
+    Mw5Builder doc;
+    doc.text(Area::Header, "h\r").text(Area::Header, "i\r");
+    doc.text(Area::Main, "a\r").picture(Area::Main, std::string(8, '\0') + std::string(12, '\1'), -30).text(Area::Main, "b\r");
+    const std::string geometry = convert_import(import_macwrite_5, doc.build()).geometry;
+    const auto count = [&](const std::string &what) {
+        size_t n = 0;
+        for (size_t at = geometry.find(what); at != std::string::npos; at = geometry.find(what, at + 1)) ++n;
+        return n;
+    };
+    const auto laid = [](char top) { return "\\\xC0" + std::string("\0\0\0\x08LAID\0\0\0", 11) + top; };
+    EXPECT_EQ(count("LAID"), 3u);
+    EXPECT_EQ(count(laid(0)), 1u);
+    EXPECT_EQ(count(laid(20)), 2u);  // the picture and the paragraph after it
+
+    Mw5Builder unlaid;
+    unlaid.text(Area::Main, "a\r");
+    EXPECT_EQ(convert_import(import_macwrite_5, unlaid.build()).geometry.find("LAID"), std::string::npos);
+}
+
 TEST(MacWrite5Text, TheParagraphLengthRulesForZeroAndOneCharacter) {
     Mw5Builder doc;
     doc.text(Area::Main, "").text(Area::Main, "\r", {{0, 12, 1, 3}}, 0x41);

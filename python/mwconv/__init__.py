@@ -25,11 +25,11 @@ __all__ = ["convert", "convert_file", "convert_container", "identify", "members"
            "FORMATS", "SOURCES", "__version__"]
 
 # The command's --to and --from names.
-FORMATS = ("text", "markdown", "html", "rtf", "docx", "odt", "stream", "macwrite5")
+FORMATS = ("text", "markdown", "html", "rtf", "docx", "odt", "stream", "macwrite5", "pdf")
 SOURCES = ("auto", "macwrite-ii", "macwrite5", "macwrite22", "stream", "text")
 # File name extensions of outputs named after their input, as the command gives them.
 EXTENSIONS = {"text": "txt", "markdown": "md", "html": "html", "rtf": "rtf", "docx": "docx", "odt": "odt",
-              "stream": "stream", "macwrite5": "mw5"}
+              "stream": "stream", "macwrite5": "mw5", "pdf": "pdf"}
 
 
 class Error(Exception):

@@ -45,8 +45,9 @@ inline Converted convert(ConverterFn fn, const Bytes &input) {
     return c;
 }
 
-// An import's stream split in two: the page insert and the paragraph
-// geometry tags (indents, spacing, line heights) in `geometry`, everything
+// An import's stream split in two: the page insert, the paragraph
+// geometry tags (indents, spacing, line heights) and the recorded layout of
+// each paragraph (LAID) in `geometry`, everything
 // else in `output`, so that a test of the text and its styles says nothing
 // of the page.
 struct Imported {
@@ -55,10 +56,18 @@ struct Imported {
     Bytes geometry;
 };
 
+inline bool is_laid(const kavrel::stream::Event &ev) {
+    namespace code = kavrel::code;
+    return ev.kind == kavrel::stream::EventKind::Insert &&
+           ev.insert.compare(0, code::kInsertKindSize, code::kLaidInsert, code::kInsertKindSize) == 0;
+}
+
 inline bool is_geometry(const kavrel::stream::Event &ev) {
     namespace code = kavrel::code;
     if (ev.kind == kavrel::stream::EventKind::Insert)
-        return ev.insert.compare(0, code::kInsertKindSize, code::kPageInsert, code::kInsertKindSize) == 0;
+        return is_laid(ev) ||
+               ev.insert.compare(0, code::kInsertKindSize, code::kPageInsert, code::kInsertKindSize) == 0 ||
+               ev.insert.compare(0, code::kInsertKindSize, code::kTabsInsert, code::kInsertKindSize) == 0;
     return ev.kind == kavrel::stream::EventKind::Tag && ev.code >= code::kFirstGeometryCode &&
            ev.code <= code::kLastGeometryCode;
 }
@@ -76,6 +85,22 @@ inline Imported split_geometry(int32_t result, const Bytes &stream) {
     }
     std::fclose(in);
     return i;
+}
+
+// The stream without the layout MacWrite recorded (LAID inserts).
+inline Bytes without_laid(const Bytes &stream) {
+    std::FILE *in = stream_of(stream);
+    kavrel::stream::Reader reader(in);
+    kavrel::stream::Event ev;
+    Bytes out;
+    long start = 0;
+    while (reader.next(ev)) {
+        const long end = reader.offset();
+        if (!is_laid(ev)) out += stream.substr(static_cast<size_t>(start), static_cast<size_t>(end - start));
+        start = end;
+    }
+    std::fclose(in);
+    return out;
 }
 
 inline Imported convert_import(ConverterFn fn, const Bytes &input) {
