@@ -94,4 +94,23 @@ bool LeafWalk::next(Record &record) {
     }
 }
 
+std::unique_ptr<std::vector<std::string>> folder_path(const Folders &folders, uint32_t id, std::string &warning,
+                                                      const std::function<bool(uint32_t)> &hidden) {
+    constexpr uint32_t kRootId = 2;
+    constexpr int kMaxDepth = 256;  // deeper than any Finder allowed: a longer chain is a loop
+    auto path = std::make_unique<std::vector<std::string>>();
+    for (int depth = 0; id != kRootId; ++depth) {
+        if (hidden && hidden(id)) return nullptr;
+        const auto folder = folders.find(id);
+        if (folder == folders.end() || depth == kMaxDepth) {
+            warning = folder == folders.end() ? "its folder is missing from the catalog" : "its folders form a loop in the catalog";
+            break;
+        }
+        path->push_back(folder->second.name);
+        id = folder->second.parent;
+    }
+    std::reverse(path->begin(), path->end());
+    return path;
+}
+
 }  // namespace containers::btree

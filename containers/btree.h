@@ -10,7 +10,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "containers/container.h"
@@ -73,5 +76,19 @@ private:
     size_t records_ = 0, record_ = 0;
     bool loaded_ = false;
 };
+
+// The folders of an HFS or HFS Plus catalog, by their ids.
+struct Folder {
+    uint32_t parent;
+    std::string name;
+};
+using Folders = std::unordered_map<uint32_t, Folder>;
+
+// The folder names from the root (id 2, not named) down to folder `id`.  A
+// chain that breaks or loops ends where it does, with a warning for the
+// member; `hidden`, when given, names folders whose members are not listed:
+// the path is then null.
+std::unique_ptr<std::vector<std::string>> folder_path(const Folders &folders, uint32_t id, std::string &warning,
+                                                      const std::function<bool(uint32_t)> &hidden = {});
 
 }  // namespace containers::btree

@@ -36,10 +36,8 @@ constexpr uint64_t kMdbOffset = 1024;
 constexpr size_t kMdbLength = 162;
 constexpr uint16_t kSignature = 0x4244;  // "BD"
 constexpr uint16_t kPlusSignature = 0x482B;  // "H+", a volume embedded in an HFS wrapper
-constexpr uint32_t kRootId = 2, kExtentsFileId = 3, kCatalogFileId = 4;
+constexpr uint32_t kExtentsFileId = 3, kCatalogFileId = 4;
 constexpr uint8_t kFolderRecord = 1, kFileRecord = 2;
-// Deeper than any Finder allowed; a longer parent chain is a loop.
-constexpr int kMaxFolderDepth = 256;
 
 struct ExtentRecord {
     uint16_t start[3], count[3];
@@ -101,11 +99,6 @@ std::vector<Extent> fork_extents(const Geometry &g, const Overflow &overflow, ui
     }
     return list;
 }
-
-struct Folder {
-    uint32_t parent;
-    std::string name;
-};
 
 // The catalog key's parent id and name; false when the key is malformed.
 bool catalog_key(const uint8_t *key, size_t key_length, uint32_t &parent, std::string &name) {
@@ -218,26 +211,14 @@ private:
             std::string name;
             if (r.data[0] != kFolderRecord || r.data_length < 70 || !catalog_key(r.key, r.key_length, parent, name))
                 continue;
-            folders_[be32(r.data + 6)] = Folder{parent, std::move(name)};
+            folders_[be32(r.data + 6)] = btree::Folder{parent, std::move(name)};
         }
     }
 
     // The folder names from the root down to folder `id`; a warning when the
     // chain breaks or loops (the member is then listed where the chain broke).
     std::vector<std::string> folder_path(uint32_t id, std::string &warning) const {
-        std::vector<std::string> path;
-        for (int depth = 0; id != kRootId; ++depth) {
-            const auto folder = folders_.find(id);
-            if (folder == folders_.end() || depth == kMaxFolderDepth) {
-                warning = folder == folders_.end() ? "its folder is missing from the catalog"
-                                                   : "its folders form a loop in the catalog";
-                break;
-            }
-            path.push_back(folder->second.name);
-            id = folder->second.parent;
-        }
-        std::reverse(path.begin(), path.end());
-        return path;
+        return std::move(*btree::folder_path(folders_, id, warning));
     }
 
     bool file_member(const btree::Record &r, Member &member) {
@@ -268,7 +249,7 @@ private:
     Geometry geometry_;
     Overflow overflow_, resource_overflow_;
     std::unique_ptr<btree::Tree> catalog_;
-    std::unordered_map<uint32_t, Folder> folders_;
+    btree::Folders folders_;
     std::vector<std::string> damage_;  // found at open, told at the walk's end
     std::unique_ptr<btree::LeafWalk> walk_;  // over the catalog's leaves, member by member
     // The data fork of the member listed last, and where its resource fork lies.

@@ -46,7 +46,6 @@ constexpr uint32_t kRootId = 2, kExtentsFileId = 3, kCatalogFileId = 4;
 constexpr uint16_t kFolderRecord = 1, kFileRecord = 2;
 constexpr size_t kFolderLength = 88, kFileLength = 248, kForkLength = 80;
 constexpr uint8_t kDataFork = 0x00, kResourceFork = 0xFF;
-constexpr int kMaxFolderDepth = 256;
 // The hidden folders of hard links: files' inodes, and (Mac OS X 10.5 and
 // later) folders' inodes.
 const std::string kPrivateData = std::string(4, '\0') + "HFS+ Private Data";
@@ -115,11 +114,6 @@ std::vector<Extent> fork_extents(const Geometry &g, const Overflow &overflow, ui
     }
     return list;
 }
-
-struct Folder {
-    uint32_t parent;
-    std::string name;
-};
 
 // The catalog key's parent id and name; false when the key is malformed.
 bool catalog_key(const btree::Record &r, uint32_t &parent, std::string &name) {
@@ -245,7 +239,7 @@ private:
             if (type == kFolderRecord && r.data_length >= kFolderLength) {
                 const uint32_t id = be32(r.data + 8);
                 if (parent == kRootId && (name == kPrivateData || name == kPrivateFolders)) private_.push_back(id);
-                folders_[id] = Folder{parent, std::move(name)};
+                folders_[id] = btree::Folder{parent, std::move(name)};
             } else if (type == kFileRecord && r.data_length >= kFileLength && name.rfind("iNode", 0) == 0) {
                 char *end = nullptr;
                 const unsigned long number = std::strtoul(name.c_str() + 5, &end, 10);
@@ -266,19 +260,9 @@ private:
     // chain breaks or loops (the member is then listed where the chain broke).
     // False when the folder is one of the hidden folders of hard links.
     bool folder_path(uint32_t id, std::vector<std::string> &path, std::string &warning) const {
-        path.clear();
-        for (int depth = 0; id != kRootId; ++depth) {
-            if (is_private(id)) return false;
-            const auto folder = folders_.find(id);
-            if (folder == folders_.end() || depth == kMaxFolderDepth) {
-                warning = folder == folders_.end() ? "its folder is missing from the catalog"
-                                                   : "its folders form a loop in the catalog";
-                break;
-            }
-            path.push_back(folder->second.name);
-            id = folder->second.parent;
-        }
-        std::reverse(path.begin(), path.end());
+        auto found = btree::folder_path(folders_, id, warning, [&](uint32_t folder) { return is_private(folder); });
+        if (found == nullptr) return false;
+        path = std::move(*found);
         return true;
     }
 
@@ -335,7 +319,7 @@ private:
     Overflow overflow_;
     std::unique_ptr<btree::Tree> catalog_;
     std::unique_ptr<btree::LeafWalk> walk_;
-    std::unordered_map<uint32_t, Folder> folders_;
+    btree::Folders folders_;
     std::vector<uint32_t> private_;
     std::unordered_map<uint32_t, std::vector<uint8_t>> inodes_;
     Listed forks_[2];  // data and resource fork of the member listed last
