@@ -56,7 +56,8 @@ int list_converters(const Plugin &plugin, const Options &options) {
 // the HTTP library brings OpenSSL, brotli and libarchive's writer, which no
 // conversion should load at its start.
 int run_service(const std::vector<std::string> &args) {
-    std::string why = "this build has no service (it was built without cpp-httplib)";
+    std::string why = "the service module (" + module_paths("mwconvserve").front() +
+                      ") is missing: this build has no service (cpp-httplib was not found), or it was not installed";
     for (const std::string &path : module_paths("mwconvserve")) {
         std::string error;
         void *module = sys::load_library(path, error);
