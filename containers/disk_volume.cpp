@@ -211,4 +211,12 @@ std::unique_ptr<Container> partitioned_disk(std::shared_ptr<const Source> source
     return disk;
 }
 
+bool walk_end(std::vector<std::string> &damage) {
+    if (damage.empty()) return false;
+    std::string told;
+    for (const std::string &d : damage) told += (told.empty() ? "" : "; ") + d;
+    damage.clear();
+    throw Error(Grade::kFatal, told);
+}
+
 }  // namespace containers::disk

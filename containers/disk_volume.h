@@ -69,4 +69,9 @@ struct Partition {
 std::unique_ptr<Container> partitioned_disk(std::shared_ptr<const Source> source, std::vector<Partition> partitions,
                                             std::string damage = "");
 
+// The end of a volume's walk: false when nothing went wrong, otherwise the
+// damage met on the way, thrown once (kFatal) after every member that could
+// be listed, and forgotten.
+bool walk_end(std::vector<std::string> &damage);
+
 }  // namespace containers::disk

@@ -171,11 +171,7 @@ private:
     // The end of the catalog's walk: false, or the damage met on the way
     // (told once, after every file that could be listed).
     bool damaged_end() {
-        if (damage_.empty()) return false;
-        std::string told;
-        for (const std::string &d : damage_) told += (told.empty() ? "" : "; ") + d;
-        damage_.clear();
-        throw Error(Grade::kFatal, told);
+        return disk::walk_end(damage_);
     }
 
     // A B-tree file through its extents; one whose extents stop short is

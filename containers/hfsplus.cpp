@@ -176,11 +176,7 @@ public:
             if (file_member(r, member)) return true;
         }
         // The damage met at open, told once after every file listed.
-        if (damage_.empty()) return false;
-        std::string told;
-        for (const std::string &d : damage_) told += (told.empty() ? "" : "; ") + d;
-        damage_.clear();
-        throw Error(Grade::kFatal, told);
+        return disk::walk_end(damage_);
     }
 
     std::unique_ptr<Source> data() override { return fork(0); }

@@ -189,11 +189,7 @@ public:
 
     bool next(Member &member) override {
         if (next_ == entries_.size()) {
-            if (damage_.empty()) return false;
-            std::string told;
-            for (const std::string &d : damage_) told += (told.empty() ? "" : "; ") + d;
-            damage_.clear();
-            throw Error(Grade::kFatal, told);
+            return disk::walk_end(damage_);
         }
         const Entry &entry = entries_[next_++];
         const uint8_t *e = entry.fields;
