@@ -151,7 +151,7 @@ public:
         while (walk_->next(r)) {
             if (file_member(r, member)) return true;
         }
-        return damaged_end();
+        return disk::walk_end(damage_);  // the damage met on the way, after every file
     }
 
     std::unique_ptr<Source> data() override {
@@ -168,12 +168,6 @@ public:
     }
 
 private:
-    // The end of the catalog's walk: false, or the damage met on the way
-    // (told once, after every file that could be listed).
-    bool damaged_end() {
-        return disk::walk_end(damage_);
-    }
-
     // A B-tree file through its extents; one whose extents stop short is
     // read as far as they go, and the damage noted.
     std::shared_ptr<const Source> btree_file(uint32_t id, const ExtentRecord &first, uint32_t length, const char *what) {
