@@ -60,7 +60,7 @@ inline void put_insert(std::FILE *out, const char *kind, const uint8_t *rest, si
     const uint32_t length = static_cast<uint32_t>(n) + code::kInsertKindSize;
     for (int shift = 24; shift >= 0; shift -= 8) std::fputc(static_cast<uint8_t>(length >> shift), out);
     std::fwrite(kind, 1, code::kInsertKindSize, out);
-    std::fwrite(rest, 1, n, out);
+    if (n > 0) std::fwrite(rest, 1, n, out);  // an empty body may have no bytes at all
 }
 
 // A control byte of the stream's structure (paragraph end, tab, ...).

@@ -229,7 +229,7 @@ public:
     }
     void use(Feature f) { (holding_ ? held_features_ : features_) |= f; }
     void use(const FontFace *face) {
-        if (face != nullptr) (holding_ ? held_families_ : families_).insert(face->family);
+        if (face != nullptr) (holding_ ? held_families_ : families_).emplace(face->family);
     }
     // A header or footer is shown only when it has text: what it needs is
     // held until its end says whether it is.
@@ -283,10 +283,12 @@ private:
     std::unordered_map<std::string, size_t> index_;
     std::vector<std::string> order_, names_;  // a bare <p>'s name is empty
     std::vector<size_t> paragraphs_;          // the paragraphs in each
-    std::set<std::string_view> families_;
+    // Owned: a family the document names itself lives only as long as the
+    // read that met it, and the sheet outlasts the first read.
+    std::set<std::string, std::less<>> families_;
     unsigned features_ = 0;
     std::vector<std::pair<std::string, bool>> held_;
-    std::set<std::string_view> held_families_;
+    std::set<std::string, std::less<>> held_families_;
     unsigned held_features_ = 0;
     bool holding_ = false;
     bool named_ = false;  // read whole: what it does not name, the page does not use

@@ -149,6 +149,19 @@ std::string picture_insert(const std::string &pict) {
            static_cast<char>(n) + body;
 }
 
+// A family that the document names itself (MacWrite II names its fonts)
+// lives only as long as the read that met it; HTML reads the stream twice,
+// and its style sheet, which outlasts the first read, held the family's name
+// by a view into it (a use after free under the address sanitizer).
+TEST(Html, AFamilyTheDocumentNamesOutlivesTheFirstRead) {
+    const std::string body = "FONT"s + std::string("\x01\x2C", 2) + "Garamond Book Condensed";
+    const auto n = static_cast<uint32_t>(body.size());
+    const std::string font = "\\\xC0"s + static_cast<char>(n >> 24) + static_cast<char>(n >> 16) +
+                             static_cast<char>(n >> 8) + static_cast<char>(n) + body;
+    const std::string html = html_of(geometry_document::page() + font + tag(0x88, 1, 0x2C) + "Text\r");
+    EXPECT_NE(html.find("Garamond Book Condensed"), std::string::npos) << html;
+}
+
 // A picture between paragraphs (drawn with a shape) and one inside a
 // paragraph (a bitmap alone), in every output.
 TEST(Renderers, PicturesAreShownInEveryOutput) {
