@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 #include "containers/disk_volume.h"
 #include "containers/formats.h"
 #include "containers/source.h"
@@ -31,22 +33,7 @@ uint32_t le32(const uint8_t *p) {
 }
 uint64_t le64(const uint8_t *p) { return le32(p) | uint64_t{le32(p + 4)} << 32; }
 
-constexpr std::array<uint32_t, 256> make_crc_table() {
-    std::array<uint32_t, 256> table{};
-    for (uint32_t n = 0; n < 256; ++n) {
-        uint32_t c = n;
-        for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[n] = c;
-    }
-    return table;
-}
-constexpr auto kCrcTable = make_crc_table();
-
-uint32_t crc32(const uint8_t *p, size_t n) {
-    uint32_t c = 0xFFFFFFFFu;
-    for (size_t i = 0; i < n; ++i) c = kCrcTable[(c ^ p[i]) & 0xFF] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
-}
+uint32_t crc32(const uint8_t *p, size_t n) { return static_cast<uint32_t>(::crc32(0L, p, static_cast<uInt>(n))); }
 
 bool has_signature(const Source &source, uint64_t at) {
     uint8_t sig[8];

@@ -4,6 +4,8 @@
 // 0x81 0x81 0x82 N is a run of 0x81).
 #include <array>
 
+#include <zlib.h>
+
 #include "containers/decoders/cpt_decoders.h"
 
 namespace containers::cpt {
@@ -79,26 +81,16 @@ private:
     int pending_ = 0;
 };
 
-constexpr std::array<uint32_t, 256> make_table() {
-    std::array<uint32_t, 256> table{};
-    for (uint32_t i = 0; i < 256; ++i) {
-        uint32_t c = i;
-        for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[i] = c;
-    }
-    return table;
-}
-constexpr auto kTable = make_table();
-
 }  // namespace
 
 std::unique_ptr<sit::Decoder> rle_decoder(std::unique_ptr<sit::Decoder> inner) {
     return std::make_unique<Rle>(std::move(inner));
 }
 
+// zlib's CRC-32 inverts before and after; the archive keeps the register
+// itself, so the inversions are undone around it.
 uint32_t crc32(uint32_t crc, const uint8_t *data, size_t n) {
-    for (size_t i = 0; i < n; ++i) crc = kTable[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-    return crc;
+    return ~static_cast<uint32_t>(::crc32(~crc & 0xFFFFFFFFu, data, static_cast<uInt>(n)));
 }
 
 }  // namespace containers::cpt
