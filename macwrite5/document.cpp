@@ -21,11 +21,8 @@ long document_length(std::FILE *in, long offset) {
 std::vector<uint8_t> load_document(std::FILE *in, long offset) {
     std::vector<uint8_t> doc;
     if (std::fseek(in, offset, SEEK_SET) != 0) return doc;
-    doc.reserve(static_cast<size_t>(document_length(in, offset)));
-    uint8_t buffer[65536];
-    size_t n;
-    while (doc.size() < static_cast<size_t>(kMaxDocument) && (n = std::fread(buffer, 1, sizeof buffer, in)) > 0)
-        doc.insert(doc.end(), buffer, buffer + std::min(n, static_cast<size_t>(kMaxDocument) - doc.size()));
+    doc.resize(static_cast<size_t>(document_length(in, offset)));
+    doc.resize(std::fread(doc.data(), 1, doc.size(), in));
     return doc;
 }
 

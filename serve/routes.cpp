@@ -2,6 +2,10 @@
 
 #include <stdlib.h>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -109,10 +113,11 @@ void send_stream(Response &res, sys::File f, const std::string &type) {
     std::shared_ptr<std::FILE> file(f.release(), sys::FileCloser());
     res.set_content_provider(static_cast<size_t>(std::max(size, 0L)), type,
                              [file](size_t offset, size_t length, httplib::DataSink &sink) {
-                                 char buffer[65536];
+                                 // On the heap: on each of the pool's stacks it would stay resident.
+                                 std::vector<char> buffer(std::min<size_t>(length, 65536));
                                  if (std::fseek(file.get(), static_cast<long>(offset), SEEK_SET) != 0) return false;
-                                 const size_t n = std::fread(buffer, 1, std::min(length, sizeof buffer), file.get());
-                                 return n > 0 && sink.write(buffer, n);
+                                 const size_t n = std::fread(buffer.data(), 1, buffer.size(), file.get());
+                                 return n > 0 && sink.write(buffer.data(), n);
                              });
 }
 
@@ -125,9 +130,17 @@ std::string messages_name(const fs::path &root) {
     return name;
 }
 
-// Closes the conversion's scratch files, whatever way the conversion ends.
+// Closes the conversion's scratch files, whatever way the conversion ends,
+// and gives back the pages its allocations freed: the pool's threads share a
+// few arenas, each of which would otherwise keep the holes of the largest
+// documents it met, and a long-running service creep up.
 struct ScratchReleased {
-    ~ScratchReleased() { release_thread_scratch(); }
+    ~ScratchReleased() {
+        release_thread_scratch();
+#if defined(__GLIBC__)
+        malloc_trim(0);
+#endif
+    }
 };
 
 }  // namespace

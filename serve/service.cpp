@@ -167,6 +167,10 @@ int run(const std::vector<std::string> &args) {
     // each of the pool's threads an arena of its own, each grown to the
     // largest document it met, and the memory would creep up for a long time.
     mallopt(M_ARENA_MAX, static_cast<int>(settings->jobs) + 1);
+    // A fixed threshold: large buffers (uploads, documents, outputs) are
+    // mapped and given back when freed, instead of the threshold rising to
+    // the largest one freed and later ones fragmenting the arenas.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
 #endif  // a client gone away is a failed write, not the end of the service
     std::unique_ptr<Library> library;
     try {

@@ -51,9 +51,9 @@ bool add_file(archive *a, const fs::path &file, const std::string &path) {
     if (!in) return false;
     const Entry e = entry_for(path, static_cast<int64_t>(size), static_cast<time_t>(seconds));
     if (archive_write_header(a, e.get()) != ARCHIVE_OK) return false;
-    char buffer[65536];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, in.get())) > 0;)
-        if (archive_write_data(a, buffer, n) < 0) return false;
+    std::vector<char> buffer(65536);  // on a pool thread's stack it would stay resident
+    for (size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), in.get())) > 0;)
+        if (archive_write_data(a, buffer.data(), n) < 0) return false;
     return std::ferror(in.get()) == 0 && archive_write_finish_entry(a) == ARCHIVE_OK;
 }
 
