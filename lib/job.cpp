@@ -13,6 +13,7 @@
 
 #include "lib/mac_name.h"
 #include "lib/output.h"
+#include "lib/pdf_output.h"
 #include "lib/system.h"
 #include "host/scratch.h"
 #include "host/kavrel.h"
@@ -258,7 +259,11 @@ Status render_output(const Plugin &plugin, const ConvertOptions &options, const 
     case To::Odt: return fail(job, kFailed, "this build has no DOCX or ODT output");
 #endif
 #ifdef MWCONV_HAVE_PDF
-    case To::Pdf: written = render::to_pdf(stream, result, how); break;
+    case To::Pdf: {
+        std::string error;
+        if (!write_pdf(plugin.path(), stream, result, how, error)) return fail(job, kFailed, error);
+        return kOk;
+    }
 #else
     case To::Pdf: return fail(job, kFailed, "this build has no PDF output");
 #endif

@@ -29,6 +29,7 @@ Plugin::Plugin(Plugin &&other) noexcept { *this = std::move(other); }
 
 Plugin &Plugin::operator=(Plugin &&other) noexcept {
     std::swap(handle_, other.handle_);
+    std::swap(path_, other.path_);
     std::swap(enum_, other.enum_);
     std::swap(identify_, other.identify_);
     std::swap(imports_, other.imports_);
@@ -43,6 +44,7 @@ Plugin::~Plugin() {
 bool Plugin::load(const std::string &path, std::string &error) {
     handle_ = sys::load_library(path, error);
     if (handle_ == nullptr) return false;
+    path_ = path;
     enum_ = reinterpret_cast<EnumFn>(sys::library_symbol(handle_, "_DLL_enum"));
     if (enum_ == nullptr) {
         error = path + ": no _DLL_enum";
@@ -88,11 +90,15 @@ const Converter *Plugin::find_export(const std::string &name) const {
 
 std::vector<std::string> default_plugin_paths() { return module_paths("macwrite"); }
 
-std::vector<std::string> module_paths(const std::string &module) {
+std::vector<std::string> module_paths(const std::string &module, const std::string &beside) {
     const std::string dir = sys::executable_dir();
     const std::string name = std::string(kPluginPrefix) + module + sys::library_suffix();
-    return {dir + "/" + name, dir + "/" MWCONV_PLUGIN_FROM_BIN "/" + name, dir + "/../lib/mwconv/" + name,
-            dir + "/../lib/" + name};
+    std::vector<std::string> paths;
+    if (!beside.empty()) paths.push_back(sys::utf8_of(sys::to_path(beside).parent_path() / sys::to_path(name)));
+    for (const std::string &place : {dir + "/" + name, dir + "/" MWCONV_PLUGIN_FROM_BIN "/" + name,
+                                     dir + "/../lib/mwconv/" + name, dir + "/../lib/" + name})
+        paths.push_back(place);
+    return paths;
 }
 
 }  // namespace mwconv

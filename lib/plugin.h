@@ -39,12 +39,16 @@ public:
     const Converter *find_import(const std::string &name) const;
     const Converter *find_export(const std::string &name) const;
 
+    // The file it was loaded from; our other modules are looked for beside it.
+    const std::string &path() const { return path_; }
+
     // Identification, when the plug-in exports it.
     bool can_identify() const { return identify_ != nullptr; }
     int32_t identify(std::FILE *input, MacWriteIdentity *identity) const { return identify_(input, identity); }
 
 private:
     void *handle_ = nullptr;
+    std::string path_;
     using EnumFn = int32_t (*)(void *, int32_t, int32_t);
     using IdentifyFn = int32_t (*)(FILE *, MacWriteIdentity *);
     IdentifyFn identify_ = nullptr;
@@ -57,7 +61,8 @@ private:
 std::vector<std::string> default_plugin_paths();
 
 // The same places for another module of ours ("mwconvserve"), named as the
-// build names its libraries.
-std::vector<std::string> module_paths(const std::string &module);
+// build names its libraries; first the folder of `beside` (the plug-in's
+// file) when given, where a program that is not mwconv (Python) keeps them.
+std::vector<std::string> module_paths(const std::string &module, const std::string &beside = {});
 
 }  // namespace mwconv

@@ -137,7 +137,7 @@ TEST(Cli, SeveralInputsGoIntoADirectory) {
 // libarchive and libzip (and what they link) are loaded when an archive is
 // opened or a package written, not by every start: the dynamic loader lists
 // what it loads when LD_DEBUG asks it to.
-TEST(Cli, ArchiveAndPackageLibrariesLoadOnlyWhenNeeded) {
+TEST(Cli, ArchivePackageAndPdfLibrariesLoadOnlyWhenNeeded) {
     ScratchDir dir;
     const std::string doc = dir.write("memo.mw5", sample());
     const auto loaded = [&](const std::string &args) {
@@ -151,6 +151,11 @@ TEST(Cli, ArchiveAndPackageLibrariesLoadOnlyWhenNeeded) {
     EXPECT_EQ(html.find("libarchive"), std::string::npos);
     EXPECT_EQ(html.find("libzip"), std::string::npos);
     EXPECT_EQ(html.find("libcrypto"), std::string::npos);
+    EXPECT_EQ(html.find("libcairo"), std::string::npos);
+    EXPECT_EQ(html.find("libpango"), std::string::npos);
+#ifdef MWCONV_HAVE_PDF
+    EXPECT_NE(loaded("-t pdf -o '" + dir.file("memo.pdf") + "' '" + doc + "'").find("libcairo"), std::string::npos);
+#endif
 #ifdef MWCONV_HAVE_LIBZIP
     EXPECT_NE(loaded("-t docx -o '" + dir.file("memo.docx") + "' '" + doc + "'").find("libzip"), std::string::npos);
 #endif
