@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "render/pdf_fonts.h"
+#include "render/pdf_logo.h"
 #include "render/pdf_picture.h"
 #include "render/render.h"
 #include "render/styled.h"
@@ -81,13 +82,8 @@ struct PageValues {
     std::string date, time;
 };
 
-// The Apple logo (U+F8FF, a private-use character) is in no font Debian
-// has: it is left out rather than drawn as a missing-glyph box.
-constexpr char16_t kAppleLogo = 0xF8FF;
-
 void append_utf8(std::string &out, std::u16string_view run) {
     for (const char16_t c : run) {
-        if (c == kAppleLogo) continue;
         if (c < 0x80) {
             out.push_back(static_cast<char>(c));
         } else if (c < 0x800) {
@@ -172,11 +168,24 @@ struct Assembled {
     ~Assembled() { pango_attr_list_unref(attributes); }
 };
 
-void assemble(const Paragraph &p, const PageValues &page, Assembled &out) {
+// Text as drawn: the Apple logo left out, rather than drawn as a
+// missing-glyph box, where no face has it.
+void append_drawn(std::string &out, std::string_view text, const AppleLogo *logo) {
+    if (logo != nullptr) {
+        out += text;
+        return;
+    }
+    for (size_t at = 0, next; at < text.size(); at = next + (next < text.size() ? kAppleLogoUtf8.size() : 0)) {
+        next = std::min(text.find(kAppleLogoUtf8, at), text.size());
+        out += text.substr(at, next - at);
+    }
+}
+
+void assemble(const Paragraph &p, const PageValues &page, const AppleLogo *logo, Assembled &out) {
     for (const Piece &piece : p.pieces) {
         const size_t from = out.text.size();
         switch (piece.kind) {
-        case Piece::Text: out.text += piece.utf8; break;
+        case Piece::Text: append_drawn(out.text, piece.utf8, logo); break;
         case Piece::Tab: out.text += '\t'; break;
         case Piece::LineEnd: out.text += "\u2028"; break;
         case Piece::NoteCall:
@@ -192,6 +201,8 @@ void assemble(const Paragraph &p, const PageValues &page, Assembled &out) {
         CharStyle style = piece.style;
         if (piece.kind == Piece::NoteCall) style.attributes |= kSuperscript;
         if (out.text.size() > from) style_attributes(out.attributes, style, from, out.text.size());
+        if (logo != nullptr && piece.kind == Piece::Text)
+            logo->mark(out.attributes, out.text, from, out.text.size(), style.size != 0 ? style.size : kDefaultSize);
     }
     // Every character in the family it names: no machine's fallback font.
     add_attribute(out.attributes, pango_attr_fallback_new(FALSE), 0, out.text.size());
@@ -581,6 +592,21 @@ private:
         pango_layout_iter_free(it);
     }
 
+    // The Apple logo's face, for a paragraph that has the logo; looked for
+    // the first time one has.
+    const AppleLogo *logo_for(const Paragraph &p) {
+        const bool wanted = std::any_of(p.pieces.begin(), p.pieces.end(), [](const Piece &piece) {
+            return piece.kind == Piece::Text && piece.utf8.find(kAppleLogoUtf8) != std::string::npos;
+        });
+        if (!wanted) return nullptr;
+        if (!logo_looked_) {
+            logo_looked_ = true;
+            logo_ = AppleLogo::find(pango_context_get_font_map(context_.get()));
+        }
+        if (logo_ != nullptr) logo_->attach(context_.get());
+        return logo_.get();
+    }
+
     // A paragraph's lines.  Pango shapes the rest of a paragraph again at
     // every line it breaks, so a long paragraph is laid out in pieces: the
     // lines of a piece but its last are kept, and the next piece starts
@@ -588,7 +614,7 @@ private:
     // the lines that the whole would.
     Lines lines_of(const Paragraph &p, const PageValues &values, double scale) {
         Assembled a;
-        assemble(p, values, a);
+        assemble(p, values, logo_for(p), a);
         Lines out;
         out.calls = std::move(a.calls);
         const double hang = p.style.first_indent < 0 ? -p.style.first_indent * kPointsPerTwip / scale : 0;
@@ -820,6 +846,8 @@ private:
     Surface surface_;
     Cairo cr_;
     Context context_;
+    std::unique_ptr<AppleLogo> logo_;
+    bool logo_looked_ = false;
     PageValues values_;
 
     bool in_block_ = false;

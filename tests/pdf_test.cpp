@@ -90,6 +90,22 @@ TEST(Pdf, NotesStandAtTheFootOfThePageThatCallsThem) {
     EXPECT_EQ(second.find("First note."), std::string::npos);
 }
 
+// The Apple logo (Mac Roman 0xF0), in no font pango reads, is drawn from
+// URW's Type 1 Standard Symbols PS in its place in the line, and the PDF's
+// text says U+F8FF there.
+TEST(Pdf, TheAppleLogoIsDrawnInItsPlace) {
+    REQUIRE_PROGRAM("pdftotext");
+    REQUIRE_PROGRAM("pdffonts");
+    Mw5Builder doc;
+    doc.text(Area::Main, "Alpha \xF0 Beta\r");
+    ScratchDir dir;
+    const std::string input = dir.write("logo", doc.build()), pdf = dir.file("logo.pdf");
+    const RunResult r = run_mwconv(dir, "-t pdf -o '" + pdf + "' '" + input + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(run_command("pdftotext '" + pdf + "' -").find("Alpha \xEF\xA3\xBF Beta"), std::string::npos);
+    EXPECT_NE(run_command("pdffonts '" + pdf + "'").find("StandardSymbolsPS"), std::string::npos);
+}
+
 // A long paragraph is laid out in pieces: every word once, in order, and
 // the lines as full as the whole paragraph's would be.
 TEST(Pdf, ALongParagraphKeepsEveryWordInOrder) {
