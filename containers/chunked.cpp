@@ -1,6 +1,7 @@
 #include "containers/chunked.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <mutex>
 
@@ -60,40 +61,48 @@ private:
                 break;
         }
         std::lock_guard<std::mutex> lock(mutex_);
-        const std::vector<uint8_t> &bytes = decoded(c);
-        std::memcpy(out, bytes.data() + within, n);
+        std::memcpy(out, decoded(c) + within, n);
     }
 
-    // The chunk decoded, from the kept ones or anew; the oldest kept one
-    // makes room.
-    const std::vector<uint8_t> &decoded(const Chunk &c) const {
+    // The chunk decoded, from the kept ones or anew into the slot kept
+    // longest.  A slot's memory is reused as it stands, never cleared: the
+    // decoder fills every byte of the chunk or the chunk is an error.
+    const uint8_t *decoded(const Chunk &c) const {
         for (const Kept &k : kept_)
-            if (k.chunk == &c) return k.bytes;
+            if (k.chunk == &c) return k.bytes.get();
         if (c.in_at > parent_->size() || c.in_length > parent_->size() - c.in_at)
             throw Error(Grade::kMember, "a compressed chunk lies past the end of the image");
-        Kept fresh{&c, std::vector<uint8_t>(static_cast<size_t>(c.length))};
+        Kept &slot = kept_[oldest_];
+        slot.chunk = nullptr;
+        const auto length = static_cast<size_t>(c.length);
+        if (slot.capacity < length) {
+            slot.bytes.reset();
+            slot.bytes = std::make_unique_for_overwrite<uint8_t[]>(length);
+            slot.capacity = length;
+        }
         auto decoder = c.decoder(decoders::ByteInput(parent_, c.in_at, c.in_length));
         size_t got = 0;
-        for (size_t step; got < fresh.bytes.size() && (step = decoder->read(fresh.bytes.data() + got, fresh.bytes.size() - got)) > 0;)
-            got += step;
-        if (got < fresh.bytes.size())
+        for (size_t step; got < length && (step = decoder->read(slot.bytes.get() + got, length - got)) > 0;) got += step;
+        if (got < length)
             throw Error(Grade::kMember, "a compressed chunk gives " + std::to_string(got) + " bytes of the " +
                                             std::to_string(c.length) + " it declares");
-        if (kept_.size() == kKept) kept_.erase(kept_.begin());
-        kept_.push_back(std::move(fresh));
-        return kept_.back().bytes;
+        slot.chunk = &c;
+        oldest_ = (oldest_ + 1) % kKept;
+        return slot.bytes.get();
     }
 
     struct Kept {
-        const Chunk *chunk;
-        std::vector<uint8_t> bytes;
+        const Chunk *chunk = nullptr;
+        std::unique_ptr<uint8_t[]> bytes;
+        size_t capacity = 0;
     };
 
     std::shared_ptr<const Source> parent_;
     std::vector<Chunk> chunks_;
     uint64_t size_;
     mutable std::mutex mutex_;
-    mutable std::vector<Kept> kept_;
+    mutable std::array<Kept, kKept> kept_;
+    mutable size_t oldest_ = 0;
 };
 
 }  // namespace
