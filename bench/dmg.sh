@@ -47,16 +47,12 @@ echo "== disk.dmg: $(($(stat -c %s "$work/disk.dmg") / 1000000)) MB, $(find "$wo
 
 cat > "$work/each.sh" <<'SCRIPT'
 #!/usr/bin/env bash
-# each.sh IMAGE OUT MWCONV: 7z x, then mwconv on each extracted file.
+# each.sh IMAGE OUT MWCONV CONVERT_EACH: 7z x, then mwconv on each extracted file.
 set -u
-image=$1 out=$2 mwconv=$3
+image=$1 out=$2 mwconv=$3 convert_each=$4
 rm -rf "$out.files" "$out" && mkdir -p "$out"
 7z x -y -o"$out.files" "$image" >/dev/null
-cd "$out.files/Test"
-find . -type f | while IFS= read -r f; do
-  mkdir -p "$out/$(dirname "$f")"
-  "$mwconv" -q -o "$out/$f.txt" "$f" 2>/dev/null || true
-done
+"$convert_each" "$out.files/Test" "$out" "$mwconv"
 SCRIPT
 cat > "$work/folder.sh" <<'SCRIPT'
 #!/usr/bin/env bash
@@ -71,7 +67,7 @@ chmod +x "$work/each.sh" "$work/folder.sh"
 
 hyperfine --warmup 1 --runs "$runs" \
   -n "mwconv -o out/ disk.dmg" "rm -rf $work/one && $mwconv -q -o $work/one/ $work/disk.dmg" \
-  -n "7z x, then mwconv on each file" "$work/each.sh $work/disk.dmg $work/each $mwconv" \
+  -n "7z x, then mwconv on each file" "$work/each.sh $work/disk.dmg $work/each $mwconv $PWD/bench/convert_each.sh" \
   -n "7z x, then mwconv on the folder" "$work/folder.sh $work/disk.dmg $work/folder $mwconv"
 
 # Peak memory (maximum resident set), each way apart.

@@ -312,6 +312,10 @@ public:
         Handle a = open_handle(reader);
         archive_entry *e = nullptr;
         for (size_t i = 0; i <= companion_->entry; ++i) {
+            // Passing a member may mean decoding it (in a compressed tar):
+            // what is passed is taken from the budget, so that asking again
+            // and again cannot take the archive's size over and over.
+            if (e != nullptr) take(static_cast<uint64_t>(std::max<la_int64_t>(archive_entry_size(e), 0)));
             const int rc = archive_read_next_header(a.get(), &e);
             if (rc != ARCHIVE_OK && rc != ARCHIVE_WARN)
                 throw Error(Grade::kMember, "its AppleDouble companion cannot be read again: " + error_of(a.get()));
@@ -334,6 +338,15 @@ private:
         std::string path;
         uint64_t size = 0;
     };
+
+    // Takes `n` bytes from the archive's budget, or throws Error (kMember)
+    // when it has not as many left.
+    void take(uint64_t n) {
+        if (n > budget_)
+            throw Error(Grade::kMember, "reading its resource fork would decode more than an archive of " +
+                                            std::to_string(reader_.source->size()) + " bytes can hold; not read");
+        budget_ -= n;
+    }
 
     // The current entry of `a` decoded into a scratch file, `cap` bytes at
     // most, taken from the archive's budget.
