@@ -54,9 +54,9 @@ make_image() {
 # What a person does today: every file out with hcopy, then mwconv on each.
 cat > "$work/by_hand.sh" <<'SCRIPT'
 #!/usr/bin/env bash
-# by_hand.sh IMAGE FILE_LIST OUT MWCONV
+# by_hand.sh IMAGE FILE_LIST OUT MWCONV CONVERT_EACH
 set -u
-image=$1 list=$2 out=$3 mwconv=$4
+image=$1 list=$2 out=$3 mwconv=$4 convert_each=$5
 rm -rf "$out.files" "$out" && mkdir -p "$out.files" "$out"
 hmount "$image" >/dev/null
 while IFS= read -r path; do
@@ -65,11 +65,7 @@ while IFS= read -r path; do
   hcopy -r "$path" "$out.files/$rel"
 done < "$list"
 humount >/dev/null
-cd "$out.files"
-find . -type f | while IFS= read -r f; do
-  mkdir -p "$out/$(dirname "$f")"
-  "$mwconv" -q -o "$out/$f.txt" "$f" 2>/dev/null || true
-done
+"$convert_each" "$out.files" "$out" "$mwconv"
 SCRIPT
 chmod +x "$work/by_hand.sh"
 
@@ -88,7 +84,7 @@ for name in floppy harddisk; do
   echo "== $name: $(($(stat -c %s "$image") / 1024)) KB, $(wc -l < "$work/$name.files") files"
   hyperfine --ignore-failure --warmup 1 --runs "$runs" \
     -n "mwconv -o out/ $name.img" "rm -rf $work/one && $mwconv -q -o $work/one/ $image" \
-    -n "hcopy -r each file, then mwconv on each" "$work/by_hand.sh $image $work/$name.files $work/hand $mwconv"
+    -n "hcopy -r each file, then mwconv on each" "$work/by_hand.sh $image $work/$name.files $work/hand $mwconv $PWD/bench/convert_each.sh"
   # The same texts both ways (the image's own folder level aside).
   if diff -r "$work/one/$name.img" "$work/hand" >/dev/null; then
     echo "the texts written both ways are identical"

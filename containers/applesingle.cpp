@@ -163,6 +163,14 @@ bool apply_companion(const Source &source, Member &member) {
     }
 }
 
+std::unique_ptr<Source> companion_resource(std::shared_ptr<const Source> source) {
+    const Parsed p = parse(*source, Grade::kMember);
+    if (p.magic != kDoubleMagic && p.magic != kSingleMagic) throw Error(Grade::kMember, "not an AppleDouble file");
+    const Entry *e = find(p, kResourceFork);
+    if (e == nullptr) throw Error(Grade::kMember, "its AppleDouble file holds no resource fork");
+    return range(std::move(source), e->offset, e->length);
+}
+
 const Format &applesingle_format() {
     static const Format format{"AppleSingle", bid, open};
     return format;

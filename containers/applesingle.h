@@ -5,6 +5,7 @@
 // data file its type, creator and dates and are never members of their own.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,5 +27,10 @@ std::optional<std::vector<std::string>> companion_target(const std::vector<std::
 // resource fork's length.  False, `member` untouched, when `source` is not
 // one (a stray "._" file).
 bool apply_companion(const Source &source, Member &member);
+
+// The resource fork that the AppleDouble (or AppleSingle) file `source`
+// carries, as a range of it; throws Error (kMember) when it carries none
+// or its header is damaged.
+std::unique_ptr<Source> companion_resource(std::shared_ptr<const Source> source);
 
 }  // namespace containers

@@ -6,7 +6,10 @@
 //
 // AppleDouble companions ("._NAME", "__MACOSX/DIR/._NAME") are read in a
 // first pass over the headers and joined to their data files in the second;
-// they are not members of their own.
+// they are not members of their own.  A member's resource fork is its
+// companion's, decoded when asked for (an NDIF image's chunk table lies
+// there) through a reader of its own that goes to the companion's entry
+// again, whether it lies before or after the member.
 #include <algorithm>
 #include <clocale>
 #include <cstring>
@@ -268,7 +271,11 @@ public:
             if (archive_entry_birthtime_is_set(e)) member.created = archive_entry_birthtime(e);
             declared_ = archive_entry_size_is_set(e) ? static_cast<uint64_t>(std::max<la_int64_t>(archive_entry_size(e), 0)) : 0;
             member.data_length = declared_;
-            if (const auto c = companions_.find(joined(path)); c != companions_.end()) apply(c->second, member);
+            companion_.reset();
+            if (const auto c = companions_.find(joined(path)); c != companions_.end()) {
+                apply(c->second, member);
+                companion_ = c->second;
+            }
             if (!member.problem.empty()) {
                 // Told already.
             } else if (rc == ARCHIVE_FAILED) {
@@ -292,20 +299,31 @@ public:
         if (data_given_) throw Error(Grade::kMember, "its data was read already");
         data_given_ = true;
         const InLocale in(utf8_);
-        ScratchWriter out;
-        const uint64_t cap = sized_ ? declared_ : budget_;
-        std::vector<uint8_t> block(65536);
-        for (;;) {
-            const la_ssize_t n = archive_read_data(handle_.get(), block.data(), block.size());
-            if (n < 0) throw Error(Grade::kMember, error_of(handle_.get()));
-            if (n == 0) break;
-            if (out.written() + static_cast<uint64_t>(n) > cap)
-                throw Error(Grade::kMember, "holds more than the " + std::to_string(cap) + " bytes it may; not read");
-            out.write(block.data(), static_cast<size_t>(n));
+        std::shared_ptr<const Source> decoded = decode(handle_.get(), sized_ ? declared_ : budget_);
+        const uint64_t length = decoded->size();
+        return range(std::move(decoded), 0, length);
+    }
+
+    std::unique_ptr<Source> resource() override {
+        if (!companion_ || companion_->resource_length == 0)
+            throw Error(Grade::kMember, "it has no resource fork (no AppleDouble companion gives one)");
+        const InLocale in(utf8_);
+        Reader reader{reader_.source};
+        Handle a = open_handle(reader);
+        archive_entry *e = nullptr;
+        for (size_t i = 0; i <= companion_->entry; ++i) {
+            // Passing a member may mean decoding it (in a compressed tar):
+            // what is passed is taken from the budget, so that asking again
+            // and again cannot take the archive's size over and over.
+            if (e != nullptr) take(static_cast<uint64_t>(std::max<la_int64_t>(archive_entry_size(e), 0)));
+            const int rc = archive_read_next_header(a.get(), &e);
+            if (rc != ARCHIVE_OK && rc != ARCHIVE_WARN)
+                throw Error(Grade::kMember, "its AppleDouble companion cannot be read again: " + error_of(a.get()));
         }
-        budget_ -= out.written();
-        const uint64_t length = out.written();
-        return range(out.finish(), 0, length);
+        std::string note;
+        if (joined(entry_path(a.get(), e, note)) != companion_->path)
+            throw Error(Grade::kMember, "its AppleDouble companion is not where the archive listed it");
+        return companion_resource(decode(a.get(), std::min(companion_->size, budget_)));
     }
 
 private:
@@ -314,7 +332,38 @@ private:
         uint16_t flags = 0;
         std::optional<int64_t> created, modified;
         uint64_t resource_length = 0;
+        // Where the companion itself lies: its header's place among the
+        // archive's headers, its path and its declared size.
+        size_t entry = 0;
+        std::string path;
+        uint64_t size = 0;
     };
+
+    // Takes `n` bytes from the archive's budget, or throws Error (kMember)
+    // when it has not as many left.
+    void take(uint64_t n) {
+        if (n > budget_)
+            throw Error(Grade::kMember, "reading its resource fork would decode more than an archive of " +
+                                            std::to_string(reader_.source->size()) + " bytes can hold; not read");
+        budget_ -= n;
+    }
+
+    // The current entry of `a` decoded into a scratch file, `cap` bytes at
+    // most, taken from the archive's budget.
+    std::shared_ptr<const Source> decode(archive *a, uint64_t cap) {
+        ScratchWriter out;
+        std::vector<uint8_t> block(65536);
+        for (;;) {
+            const la_ssize_t n = archive_read_data(a, block.data(), block.size());
+            if (n < 0) throw Error(Grade::kMember, error_of(a));
+            if (n == 0) break;
+            if (out.written() + static_cast<uint64_t>(n) > cap)
+                throw Error(Grade::kMember, "holds more than the " + std::to_string(cap) + " bytes it may; not read");
+            out.write(block.data(), static_cast<size_t>(n));
+        }
+        budget_ -= out.written();
+        return out.finish();
+    }
 
     static void apply(const Finder &f, Member &m) {
         m.type = f.type;
@@ -334,22 +383,26 @@ private:
         // Passing a member decodes it: the pass stops where the members
         // passed claim more than the archive's budget.
         uint64_t passed = 0;
-        for (int rc; (rc = archive_read_next_header(a.get(), &e)) == ARCHIVE_OK || rc == ARCHIVE_WARN;) {
-            passed += static_cast<uint64_t>(std::max<la_int64_t>(archive_entry_size(e), 0));
+        for (size_t entry = 0;; ++entry) {
+            if (const int rc = archive_read_next_header(a.get(), &e); rc != ARCHIVE_OK && rc != ARCHIVE_WARN) break;
+            const uint64_t size = static_cast<uint64_t>(std::max<la_int64_t>(archive_entry_size(e), 0));
+            passed += size;
             if (passed > budget_) break;
             if (archive_entry_filetype(e) != AE_IFREG || companions_.size() >= kMostCompanions) continue;
             std::string note;
-            const auto target = companion_target(entry_path(a.get(), e, note));
+            const std::vector<std::string> path = entry_path(a.get(), e, note);
+            const auto target = companion_target(path);
             if (!target) continue;
             std::vector<uint8_t> head(kCompanionHead);
             const la_ssize_t n = archive_read_data(a.get(), head.data(), head.size());
             if (n <= 0) continue;
             head.resize(static_cast<size_t>(n));
             Member read;
-            if (!apply_companion(Prefix(std::move(head), static_cast<uint64_t>(std::max<la_int64_t>(archive_entry_size(e), n))), read))
-                continue;
-            companions_[joined(*target)] = Finder{read.type, read.creator, read.finder_flags, read.created, read.modified,
-                                                  read.resource_length};
+            if (!apply_companion(Prefix(std::move(head), std::max(size, static_cast<uint64_t>(n))), read)) continue;
+            // A companion of no declared size is capped by the budget alone.
+            const uint64_t cap = archive_entry_size_is_set(e) ? size : UINT64_MAX;
+            companions_[joined(*target)] = Finder{read.type,           read.creator, read.finder_flags, read.created,
+                                                  read.modified,       read.resource_length, entry, joined(path), cap};
         }
     }
 
@@ -357,6 +410,7 @@ private:
     Reader reader_;
     Handle handle_;
     std::map<std::string, Finder> companions_;
+    std::optional<Finder> companion_;  // the current member's
     uint64_t budget_;
     uint64_t declared_ = 0;
     size_t entries_ = 0;  // headers read, for a member without a name

@@ -10,9 +10,14 @@ namespace containers {
 
 namespace {
 
-// Decoded chunks kept: a volume's reads alternate between a few places
-// (a B-tree node, a fork's extent).
-constexpr size_t kKept = 4;
+// Decoded chunks are kept, the one read longest ago making room, while
+// they hold no more than this many bytes together (and two of them
+// whatever their size).  A walk over a volume goes back and forth between
+// the catalog's nodes and the forks it lists, which lie in the catalog's
+// order of names rather than on the disk's: a few dozen chunks of hdiutil's
+// 1 MiB spare decoding each chunk over again for every file it holds.
+constexpr size_t kKeptBytes = size_t{16} << 20;
+constexpr size_t kLeastKept = 2;
 
 class ChunkedDisk final : public Source {
 public:
@@ -60,40 +65,69 @@ private:
                 break;
         }
         std::lock_guard<std::mutex> lock(mutex_);
-        const std::vector<uint8_t> &bytes = decoded(c);
-        std::memcpy(out, bytes.data() + within, n);
+        std::memcpy(out, decoded(c) + within, n);
     }
 
-    // The chunk decoded, from the kept ones or anew; the oldest kept one
-    // makes room.
-    const std::vector<uint8_t> &decoded(const Chunk &c) const {
-        for (const Kept &k : kept_)
-            if (k.chunk == &c) return k.bytes;
+    // The chunk decoded, from the kept ones or anew.  A slot's memory is
+    // reused as it stands, never cleared: the decoder fills every byte of
+    // the chunk or the chunk is an error.
+    const uint8_t *decoded(const Chunk &c) const {
+        for (Kept &k : kept_)
+            if (k.chunk == &c) {
+                k.read = ++reads_;
+                return k.bytes.get();
+            }
         if (c.in_at > parent_->size() || c.in_length > parent_->size() - c.in_at)
             throw Error(Grade::kMember, "a compressed chunk lies past the end of the image");
-        Kept fresh{&c, std::vector<uint8_t>(static_cast<size_t>(c.length))};
+        const auto length = static_cast<size_t>(c.length);
+        Kept &slot = room_for(length);
+        slot.chunk = nullptr;
+        if (slot.capacity < length) {
+            slot.bytes.reset();
+            slot.bytes = std::make_unique_for_overwrite<uint8_t[]>(length);
+            held_ += length - slot.capacity;
+            slot.capacity = length;
+        }
         auto decoder = c.decoder(decoders::ByteInput(parent_, c.in_at, c.in_length));
         size_t got = 0;
-        for (size_t step; got < fresh.bytes.size() && (step = decoder->read(fresh.bytes.data() + got, fresh.bytes.size() - got)) > 0;)
-            got += step;
-        if (got < fresh.bytes.size())
+        for (size_t step; got < length && (step = decoder->read(slot.bytes.get() + got, length - got)) > 0;) got += step;
+        if (got < length)
             throw Error(Grade::kMember, "a compressed chunk gives " + std::to_string(got) + " bytes of the " +
                                             std::to_string(c.length) + " it declares");
-        if (kept_.size() == kKept) kept_.erase(kept_.begin());
-        kept_.push_back(std::move(fresh));
-        return kept_.back().bytes;
+        slot.chunk = &c;
+        slot.read = ++reads_;
+        return slot.bytes.get();
     }
 
     struct Kept {
-        const Chunk *chunk;
-        std::vector<uint8_t> bytes;
+        const Chunk *chunk = nullptr;  // null while being decoded, or after a decoding failed
+        std::unique_ptr<uint8_t[]> bytes;
+        size_t capacity = 0;
+        uint64_t read = 0;  // when it was last read, in reads_
     };
+
+    // A slot for a chunk of `length` bytes: a new one while the kept chunks
+    // leave room for it, else the one read longest ago, whose memory is
+    // reused when it is large enough and given back otherwise.
+    Kept &room_for(size_t length) const {
+        while (kept_.size() >= kLeastKept && held_ + length > kKeptBytes) {
+            const auto oldest = std::min_element(kept_.begin(), kept_.end(),
+                                                 [](const Kept &a, const Kept &b) { return a.read < b.read; });
+            if (oldest->capacity >= length) return *oldest;
+            held_ -= oldest->capacity;
+            kept_.erase(oldest);
+        }
+        kept_.emplace_back();
+        return kept_.back();
+    }
 
     std::shared_ptr<const Source> parent_;
     std::vector<Chunk> chunks_;
     uint64_t size_;
     mutable std::mutex mutex_;
     mutable std::vector<Kept> kept_;
+    mutable size_t held_ = 0;     // the kept slots' bytes
+    mutable uint64_t reads_ = 0;  // reads of decoded chunks so far
 };
 
 }  // namespace

@@ -261,6 +261,24 @@ TEST(DartImage, CorpusFastAndBestImagesHoldTheDiskTheyWereMadeFrom) {
     ASSERT_GE(source_disk.size(), 10u);
     for (const char *image : {"test1-images.img/test1-fast", "test1-images.img/test1-best", "test1-best"})
         EXPECT_EQ(disks[image], source_disk) << image;
+
+    // The bare image's companion (__MACOSX/._test1-best) gives it its Finder
+    // information and resource fork, as unar pairs them.
+    REQUIRE_PROGRAM("unar");
+    ScratchDir dir;
+    bool ok = false;
+    run_command("cd '" + dir.path() + "' && unar -q -o out '" + zip.string() + "'", &ok);
+    ASSERT_TRUE(ok);
+    const std::string unar_rsrc = slurp(dir.file("out/CiderPress2__dart__test1/test1-best.rsrc"));  // AppleDouble
+    auto archive = libarchive_format().open(source);
+    Member m;
+    while (archive->next(m) && m.path != std::vector<std::string>{"test1-best"}) {
+    }
+    ASSERT_EQ(m.path, std::vector<std::string>{"test1-best"});
+    EXPECT_EQ(m.type + m.creator, "DMd3DART");
+    ASSERT_GT(m.resource_length, 0u);
+    ASSERT_GE(unar_rsrc.size(), m.resource_length);
+    EXPECT_EQ(read_all(*archive->resource()), unar_rsrc.substr(unar_rsrc.size() - m.resource_length));
 }
 
 TEST(DartImage, DamagedChunksAreMemberErrorsNeverAHang) {
@@ -335,6 +353,40 @@ TEST(NdifImage, OnAnHfsVolumeItsResourceForkIsReadThroughTheVolume) {
         ASSERT_TRUE(members.count("Disk.img/" + path)) << path;
         EXPECT_EQ(members.at("Disk.img/" + path), fork) << path;
     }
+}
+
+// The Finder's "Compress" and many downloads keep the resource fork in an
+// AppleDouble companion beside the data fork ("._NAME", or under __MACOSX),
+// before or after it: the archive gives it as the member's resource fork.
+TEST(NdifImage, InAZipTheAppleDoubleCompanionCarriesTheChunkTable) {
+    REQUIRE_PROGRAM("hformat");
+    REQUIRE_PROGRAM("7z");
+    Volume v;
+    ASSERT_TRUE(v.build());
+    const auto [data, resource] = ndif_image(v.image, {0x02, 0x00, 0x83});
+    ScratchDir dir;
+    dir.write("data", data);
+    dir.write("companion", AppleBuilder(AppleBuilder::kDouble, 2).finder("rohd", "dCpy").resource(resource).build());
+    bool ok = false;
+    run_command("cd '" + dir.path() + "' && /usr/bin/python3 -c \"import zipfile\n"
+                "with zipfile.ZipFile('images.zip', 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                " for name, file in (('._Disk.img', 'companion'), ('Disk.img', 'data'), ('Old/Disk.img', 'data'),"
+                " ('__MACOSX/Old/._Disk.img', 'companion')): z.write(file, name)\"", &ok);
+    ASSERT_TRUE(ok);
+    // 7-Zip gives back the forks as they went in.
+    run_command("cd '" + dir.path() + "' && 7z x -y -oout images.zip", &ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(slurp(dir.file("out/Old/Disk.img")), data);
+    EXPECT_EQ(slurp(dir.file("out/__MACOSX/Old/._Disk.img")), slurp(dir.file("companion")));
+    std::string error;
+    const auto zip = open_file_source(dir.file("images.zip"), error);
+    if (recognise(*zip) == nullptr) GTEST_SKIP() << "built without libarchive: the zip is not read";
+    const auto members = walk(zip);
+    for (const char *image : {"Disk.img/", "Old/Disk.img/"})
+        for (const auto &[path, fork] : v.forks) {
+            ASSERT_TRUE(members.count(image + path)) << image << path;
+            EXPECT_TRUE(members.at(image + path) == fork) << image << path;
+        }
 }
 
 TEST(NdifImage, RefusedAndHostileChunksAreNamed) {

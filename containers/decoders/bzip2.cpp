@@ -1,7 +1,6 @@
 // bzip2 streams (UDIF's bzip2 chunks), through libbz2.
 #include <bzlib.h>
 
-#include <array>
 #include <string>
 
 #include "containers/decoders/methods.h"
@@ -22,11 +21,11 @@ public:
         stream_.avail_out = static_cast<unsigned>(n);
         while (stream_.avail_out > 0 && !ended_) {
             if (stream_.avail_in == 0) {
-                size_t got = 0;
-                for (int b; got < buffer_.size() && (b = input_.next()) >= 0;) buffer_[got++] = static_cast<char>(b);
-                if (got == 0) sit::damaged("bzip2", "the stream is cut short");
-                stream_.next_in = buffer_.data();
-                stream_.avail_in = static_cast<unsigned>(got);
+                const std::span<const uint8_t> in = input_.take();
+                if (in.empty()) sit::damaged("bzip2", "the stream is cut short");
+                // libbz2's API is neither const nor unsigned; it only reads.
+                stream_.next_in = const_cast<char *>(reinterpret_cast<const char *>(in.data()));
+                stream_.avail_in = static_cast<unsigned>(in.size());
             }
             const int status = BZ2_bzDecompress(&stream_);
             if (status == BZ_STREAM_END) ended_ = true;
@@ -38,7 +37,6 @@ public:
 private:
     ByteInput input_;
     bz_stream stream_{};
-    std::array<char, 16384> buffer_{};
     bool ended_ = false;
 };
 

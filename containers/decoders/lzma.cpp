@@ -3,7 +3,6 @@
 // capped, so a stream cannot ask for a dictionary beyond it.
 #include <lzma.h>
 
-#include <array>
 #include <string>
 
 #include "containers/decoders/methods.h"
@@ -27,11 +26,10 @@ public:
         while (stream_.avail_out > 0 && !ended_) {
             lzma_action action = LZMA_RUN;
             if (stream_.avail_in == 0 && !input_ended_) {
-                size_t got = 0;
-                for (int b; got < buffer_.size() && (b = input_.next()) >= 0;) buffer_[got++] = static_cast<uint8_t>(b);
-                input_ended_ = got == 0;
-                stream_.next_in = buffer_.data();
-                stream_.avail_in = got;
+                const std::span<const uint8_t> in = input_.take();
+                input_ended_ = in.empty();
+                stream_.next_in = in.data();
+                stream_.avail_in = in.size();
             }
             if (input_ended_) action = LZMA_FINISH;
             const lzma_ret status = lzma_code(&stream_, action);
@@ -45,7 +43,6 @@ public:
 private:
     ByteInput input_;
     lzma_stream stream_ = LZMA_STREAM_INIT;
-    std::array<uint8_t, 16384> buffer_{};
     bool ended_ = false, input_ended_ = false;
 };
 

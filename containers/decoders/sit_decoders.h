@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "containers/container.h"
@@ -21,6 +22,15 @@ public:
     int next() {
         if (pos_ == buffer_.size() && !refill()) return -1;
         return buffer_[pos_++];
+    }
+    // All the buffered bytes not yet read (refilled first when none are
+    // left), read at once: for decoders that hand their input to a library
+    // as it comes.  Empty at the end of the fork.
+    std::span<const uint8_t> take() {
+        if (pos_ == buffer_.size() && !refill()) return {};
+        const std::span<const uint8_t> run(buffer_.data() + pos_, buffer_.size() - pos_);
+        pos_ = buffer_.size();
+        return run;
     }
 
 private:

@@ -31,12 +31,19 @@ public:
     explicit Stored(ByteInput input) : input_(std::move(input)) {}
     size_t read(uint8_t *out, size_t n) override {
         size_t done = 0;
-        for (int b; done < n && (b = input_.next()) >= 0;) out[done++] = static_cast<uint8_t>(b);
+        while (done < n) {
+            if (held_.empty() && (held_ = input_.take()).empty()) break;
+            const size_t step = std::min(n - done, held_.size());
+            std::copy_n(held_.begin(), step, out + done);
+            held_ = held_.subspan(step);
+            done += step;
+        }
         return done;
     }
 
 private:
     ByteInput input_;
+    std::span<const uint8_t> held_;  // taken from the input, not yet given
 };
 
 }  // namespace

@@ -1,7 +1,6 @@
 // zlib streams (UDIF's zlib chunks), through zlib.
 #include <zlib.h>
 
-#include <array>
 
 #include "containers/decoders/methods.h"
 
@@ -21,11 +20,10 @@ public:
         stream_.avail_out = static_cast<uInt>(n);
         while (stream_.avail_out > 0 && !ended_) {
             if (stream_.avail_in == 0) {
-                size_t got = 0;
-                for (int b; got < buffer_.size() && (b = input_.next()) >= 0;) buffer_[got++] = static_cast<uint8_t>(b);
-                if (got == 0) sit::damaged("zlib", "the stream is cut short");
-                stream_.next_in = buffer_.data();
-                stream_.avail_in = static_cast<uInt>(got);
+                const std::span<const uint8_t> in = input_.take();
+                if (in.empty()) sit::damaged("zlib", "the stream is cut short");
+                stream_.next_in = const_cast<Bytef *>(in.data());  // zlib's API is not const; it only reads
+                stream_.avail_in = static_cast<uInt>(in.size());
             }
             const int status = inflate(&stream_, Z_NO_FLUSH);
             if (status == Z_STREAM_END) ended_ = true;
@@ -37,7 +35,6 @@ public:
 private:
     ByteInput input_;
     z_stream stream_{};
-    std::array<uint8_t, 16384> buffer_{};
     bool ended_ = false;
 };
 

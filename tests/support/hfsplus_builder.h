@@ -64,16 +64,26 @@ public:
         leaf_records_ = n;
         return *this;
     }
+    // A volume of `total` allocation blocks (512 unless told; the one-block
+    // bitmap maps 32768 at most) whose files start at block `first_data`
+    // (64 unless told: room for a catalog of some 60 nodes).
+    HfsPlusBuilder &blocks(uint32_t total, uint32_t first_data) {
+        total_blocks_ = total;
+        first_data_block_ = first_data;
+        return *this;
+    }
 
     std::string build() {
         assign_ids();
-        image_.assign(size_t{kTotalBlocks} * kBlock, '\0');
-        next_block_ = kFirstDataBlock;
+        if (total_blocks_ > kBlock * 8) return {};
+        image_.assign(size_t{total_blocks_} * kBlock, '\0');
+        next_block_ = first_data_block_;
         std::vector<Record> catalog = catalog_records();
         const std::string extents_tree = tree(extents_, 10, false);
         const std::string catalog_tree = tree(catalog, 516, true);
         const uint32_t catalog_block = kExtentsBlock + static_cast<uint32_t>(extents_tree.size() / kBlock);
-        if (catalog_block + catalog_tree.size() / kBlock > kFirstDataBlock) return {};  // too many records for this builder
+        if (catalog_block + catalog_tree.size() / kBlock > first_data_block_ || next_block_ > total_blocks_)
+            return {};  // too many records or bytes for the volume
         place(kExtentsBlock, extents_tree);
         place(catalog_block, catalog_tree);
         header(static_cast<uint32_t>(extents_tree.size()), catalog_block, static_cast<uint32_t>(catalog_tree.size()));
@@ -81,7 +91,7 @@ public:
     }
 
 private:
-    static constexpr uint32_t kTotalBlocks = 512, kAllocationBlock = 1, kExtentsBlock = 2, kFirstDataBlock = 64;
+    static constexpr uint32_t kAllocationBlock = 1, kExtentsBlock = 2;
     struct Record {
         uint32_t parent;
         std::vector<uint16_t> name;
@@ -307,8 +317,8 @@ private:
         put32(h, 32, static_cast<uint32_t>(files_.size()));
         put32(h, 36, static_cast<uint32_t>(folder_ids_.size()));
         put32(h, 40, kBlock);
-        put32(h, 44, kTotalBlocks);
-        put32(h, 48, kTotalBlocks - next_block_);
+        put32(h, 44, total_blocks_);
+        put32(h, 48, total_blocks_ - next_block_);
         put32(h, 52, next_block_);
         put32(h, 56, kBlock);
         put32(h, 60, kBlock);
@@ -323,7 +333,8 @@ private:
     std::vector<HfsPlusFile> files_;
     size_t leaf_records_ = 1000;
     std::map<std::string, uint32_t> folder_ids_;
-    uint32_t next_id_ = 16, next_block_ = kFirstDataBlock;
+    uint32_t total_blocks_ = 512, first_data_block_ = 64;
+    uint32_t next_id_ = 16, next_block_ = 64;
     std::vector<Record> extents_;
     std::string image_;
 };
