@@ -389,7 +389,7 @@ public:
         cr_.reset(cairo_create(surface_.get()));
         // The thread's own font map: fonts found and loaded for one document
         // serve the next that the same thread converts.
-        context_.reset(pango_font_map_create_context(pango_cairo_font_map_get_default()));
+        context_.reset(pango_font_map_create_context(pdf_font_map()));
         cairo_font_options_t *fo = cairo_font_options_create();
         cairo_font_options_set_hint_metrics(fo, CAIRO_HINT_METRICS_OFF);
         cairo_font_options_set_hint_style(fo, CAIRO_HINT_STYLE_NONE);
