@@ -19,11 +19,12 @@ std::string_view pdf_family(const mactext::FontFace *face);
 std::string_view pdf_family_of_number(int number);
 
 // The calling thread's font map (pango's for cairo), finding fonts in a
-// fontconfig configuration of our own that holds only the families above.
-// The machine's configuration, with its rules for every font it has, costs
-// pango a millisecond or more for each new font description; the families
-// here are asked for by their own names and need none of it.  Where no
-// family above is installed, the font map keeps the machine's configuration.
+// fontconfig configuration of our own: the folders that hold the families
+// above, without the machine's rules.  Those rules, written for every font
+// the machine has, made each new font description cost pango three times
+// the work; the families here are asked for by their own names and need
+// none of them.  Where no family above is installed, the font map keeps the
+// machine's configuration.
 PangoFontMap *pdf_font_map();
 
 }  // namespace render
