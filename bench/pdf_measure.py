@@ -149,15 +149,21 @@ def pdf_lines(pdf):
     for page in root.iter("{http://www.w3.org/1999/xhtml}page"):
         lines = []
         for line in page.iter("{http://www.w3.org/1999/xhtml}line"):
-            words = [w.text or "" for w in line.iter("{http://www.w3.org/1999/xhtml}word")]
-            y = float(line.get("yMin"))
-            # Pieces of one line that tabs set apart come as lines of their own.
-            same = [l for l in lines if abs(l["y"] - y) < 1.0]
+            words = [(float(w.get("xMin")), w.text or "") for w in line.iter("{http://www.w3.org/1999/xhtml}word")]
+            y, bottom = float(line.get("yMin")), float(line.get("yMax"))
+            # Pieces of one line come as lines of their own: those that tabs
+            # set apart (the same top), and a glyph much taller than the
+            # text beside it, such as the Apple logo (one box holds the other).
+            same = [l for l in lines if abs(l["y"] - y) < 1.0 or
+                    (l["y"] - 1 <= y and bottom <= l["bottom"] + 1) or (y - 1 <= l["y"] and l["bottom"] <= bottom + 1)]
             if same:
-                same[0]["words"] += words
+                same[0]["pieces"] += words
                 same[0]["x"] = min(same[0]["x"], float(line.get("xMin")))
+                same[0]["y"], same[0]["bottom"] = min(same[0]["y"], y), max(same[0]["bottom"], bottom)
             else:
-                lines.append({"y": y, "x": float(line.get("xMin")), "words": words})
+                lines.append({"y": y, "bottom": bottom, "x": float(line.get("xMin")), "pieces": words})
+        for l in lines:
+            l["words"] = [text for _, text in sorted(l.pop("pieces"), key=lambda w: w[0])]
         lines.sort(key=lambda l: (l["y"], l["x"]))
         pages.append(lines)
     return pages
