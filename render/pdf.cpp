@@ -878,11 +878,3 @@ bool to_pdf(std::FILE *stream, std::FILE *out, const RenderOptions &options) {
 }
 
 }  // namespace render
-
-#if defined(__SANITIZE_ADDRESS__)
-// fontconfig keeps its configuration and font sets for the process's life,
-// and so does pango's font map for the main thread: what LeakSanitizer sees
-// of them at exit is no leak of ours.
-extern "C" const char *__lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-extern "C" const char *__lsan_default_options() { return "print_suppressions=0"; }
-#endif

@@ -18,7 +18,8 @@ std::string_view pdf_family(const mactext::FontFace *face);
 // the table does not know is the application font's.
 std::string_view pdf_family_of_number(int number);
 
-// The calling thread's font map (pango's for cairo), finding fonts in a
+// The calling thread's font map (pango's for cairo, kept for the thread's
+// life), finding fonts in a
 // fontconfig configuration of our own: the folders that hold the families
 // above, without the machine's rules.  Those rules, written for every font
 // the machine has, made each new font description cost pango three times
