@@ -255,7 +255,8 @@ void draw_picture(cairo_t *cr, const Picture &picture, double x, double y, doubl
     cairo_translate(cr, x, y);
     cairo_scale(cr, w / frame.width(), h / frame.height());
     cairo_translate(cr, -frame.left, -frame.top);
-    PangoContext *text = pango_cairo_create_context(cr);
+    PangoContext *text = pango_font_map_create_context(pdf_font_map());
+    pango_cairo_update_context(cr, text);
     pango_context_set_round_glyph_positions(text, FALSE);
     CairoPicture drawer(cr, text);
     pict::JoinedBands bands(drawer);
