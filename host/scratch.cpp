@@ -13,7 +13,11 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <algorithm>
+#include <atomic>
+#include <memory>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 namespace kavrel {
@@ -62,155 +66,182 @@ int reopen_descriptor(int fd) {
     return ::open(self.c_str(), O_RDWR | O_CLOEXEC);
 }
 
+#endif
+
+#if defined(__GLIBC__)
+
 // Making a file costs the file system far more than writing a few kilobytes
-// to one (an inode is allocated and, on closing, freed again: around a
-// hundred microseconds on ext4 once many files were freed recently), and a
-// conversion uses half a dozen scratch streams.  So each thread keeps the
-// unnamed files it made and lends them out again.  A stream gets an open
-// file description of its own (reopened through /proc/self/fd) that holds
-// an open-file-description lock; the lock goes when the stream closes, and
-// the pool asks for it through its own descriptor, which no other thread
-// uses.  Where that cannot be done, each stream has a new file, as without
-// the pool.  The files have no name, so nothing of them outlives the
-// process.
-class FilePool {
+// to one (ext4 allocates an inode and journals it, and frees both again when
+// the file closes), and a conversion uses half a dozen scratch streams.  So
+// a thread keeps the unnamed files it made and lends each to one stream at a
+// time, through a stream of the C library's own kind (a cookie stream) that
+// reads and writes the file at its own position.  When the last stream on a
+// file closes, the file is emptied (truncated to nothing) before the thread
+// may lend it again: nothing a stream wrote stays on disk after it closed.
+// The files have no name, so nothing of them outlives the process.
+struct KeptFile {
+    KeptFile(std::string in, int descriptor) : folder(std::move(in)), fd(descriptor) {}
+    KeptFile(const KeptFile &) = delete;
+    KeptFile &operator=(const KeptFile &) = delete;
+    ~KeptFile() {
+        empty();  // so that closing writes nothing back to disk
+        ::close(fd);
+    }
+
+    bool empty() {
+        if (written.load() && ::ftruncate(fd, 0) == 0) written = false;
+        return !written.load();
+    }
+    bool lendable(const std::string &in) const { return streams.load() == 0 && !written.load() && folder == in; }
+
+    const std::string folder;
+    const int fd;
+    std::atomic<int> streams{0};       // open on it now
+    std::atomic<bool> written{false};  // since it was last emptied
+    std::unique_ptr<char[]> buffer;    // the stdio buffer of the stream it is lent to
+};
+
+// One stream on a kept file.  Streams may close on any thread, also after
+// the thread that lent them ended: each holds its file.
+struct Lent {
+    std::shared_ptr<KeptFile> file;
+    std::FILE *stream = nullptr;
+    off64_t at = 0;
+};
+
+// The streams lent, so that a second one can be opened on a stream's file.
+class LentStreams {
 public:
-    FilePool() = default;
-    FilePool(const FilePool &) = delete;
-    FilePool &operator=(const FilePool &) = delete;
-    ~FilePool() {
-        for (const Slot &slot : slots_) {
-            if (in_use(slot)) {
-                keep_for_good(slot.buffer);  // a stream still open keeps its file and its buffer
-            } else {
-                (void)::ftruncate(slot.file, 0);  // so that closing writes nothing back to disk
-                delete[] slot.buffer;
-            }
-            ::close(slot.file);
-        }
+    void add(std::FILE *f, Lent *lent) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        lent_[f] = lent;
     }
-
-    // A stream on an empty file in `folder`; null with errno set when no
-    // file can be made there.
-    std::FILE *open(const std::string &folder) {
-        if (Slot *slot = free_slot(folder)) {
-            const int fd = lend(*slot);
-            if (fd >= 0) {
-                lent_once_ = true;
-                if (slot->buffer == nullptr) slot->buffer = new char[kBufferSize];
-                return stream_of(fd, slot->buffer);
-            }
-            if (!lent_once_) give_up();  // this system cannot lend files: every stream gets a new one
-        }
-        const int fd = unnamed_file(folder);
-        return fd < 0 ? nullptr : stream_of(fd, nullptr);
+    void remove(std::FILE *f) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        lent_.erase(f);
     }
-
-    void release_free() {
-        std::erase_if(slots_, [](const Slot &slot) {
-            if (in_use(slot)) return false;
-            (void)::ftruncate(slot.file, 0);  // so that closing writes nothing back to disk
-            ::close(slot.file);
-            delete[] slot.buffer;
-            return true;
-        });
+    std::shared_ptr<KeptFile> file_of(std::FILE *f) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const auto it = lent_.find(f);
+        return it == lent_.end() ? nullptr : it->second->file;
     }
 
 private:
-    // More than a conversion holds open at once.
-    static constexpr size_t kMaxFiles = 16;
-    // A document of some megabytes passes through a scratch stream: in
-    // blocks of this size it takes a few hundred system calls, not thousands.
-    static constexpr size_t kBufferSize = 64 * 1024;
+    std::mutex mutex_;
+    std::unordered_map<std::FILE *, Lent *> lent_;
+};
 
-    struct Slot {
-        std::string folder;
-        int file;
-        char *buffer = nullptr;  // the stdio buffer of the stream lent out
-    };
+LentStreams &lent_streams() {
+    static auto *const streams = new LentStreams;  // never destroyed: streams may close while the process exits
+    return *streams;
+}
 
-    Slot *free_slot(const std::string &folder) {
-        if (!lending_) return nullptr;
-        for (Slot &slot : slots_)
-            if (slot.folder == folder && !in_use(slot) && empty(slot)) return &slot;
-        if (slots_.size() >= kMaxFiles) return nullptr;  // a thread holding this many gets unpooled ones
-        const int file = unnamed_file(folder);
-        if (file < 0) return nullptr;
-        slots_.push_back(Slot{folder, file});
-        return &slots_.back();
+ssize_t read_lent(void *cookie, char *buffer, size_t n) {
+    Lent &lent = *static_cast<Lent *>(cookie);
+    const ssize_t got = ::pread(lent.file->fd, buffer, std::min<size_t>(n, 16384), lent.at);
+    if (got > 0) lent.at += got;
+    return got;
+}
+
+// Short only when the file refuses (a full disk, a size limit), with errno
+// saying why: the C library then marks the stream's error.
+ssize_t write_lent(void *cookie, const char *data, size_t n) {
+    Lent &lent = *static_cast<Lent *>(cookie);
+    lent.file->written = true;
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t put = ::pwrite(lent.file->fd, data + done, n - done, lent.at);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) break;
+        done += static_cast<size_t>(put);
+        lent.at += put;
     }
+    return static_cast<ssize_t>(done);
+}
 
-    // The lock on the first byte that a lent stream's description holds.
-    static struct flock mark() {
-        struct flock lock {};
-        lock.l_type = F_WRLCK;
-        lock.l_whence = SEEK_SET;
-        lock.l_start = 0;
-        lock.l_len = 1;
-        return lock;
+int seek_lent(void *cookie, off64_t *offset, int whence) {
+    Lent &lent = *static_cast<Lent *>(cookie);
+    off64_t base = whence == SEEK_CUR ? lent.at : 0;
+    if (whence == SEEK_END) {
+        struct stat st;
+        if (::fstat(lent.file->fd, &st) != 0) return -1;
+        base = st.st_size;
     }
-
-    // A new description of the slot's file, at its start, marked as lent.
-    static int lend(const Slot &slot) {
-#ifdef F_OFD_SETLK
-        const int fd = reopen(slot);
-        if (fd < 0) return -1;
-        struct flock lock = mark();
-        if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) return fd;
-        ::close(fd);
-#else
-        (void)slot;
-#endif
+    if (*offset < -base) {
+        errno = EINVAL;
         return -1;
     }
+    lent.at = *offset = base + *offset;
+    return 0;
+}
 
-    static bool in_use(const Slot &slot) {
-#ifdef F_OFD_GETLK
-        struct flock lock = mark();
-        return ::fcntl(slot.file, F_OFD_GETLK, &lock) != 0 || lock.l_type != F_UNLCK;
-#else
-        (void)slot;
-        return true;
-#endif
+// The last stream on a file empties it, then lets it be lent again; no
+// stream can be added meanwhile, as a second one is opened from a first.
+int close_lent(void *cookie) {
+    const std::unique_ptr<Lent> lent(static_cast<Lent *>(cookie));
+    lent_streams().remove(lent->stream);
+    KeptFile &file = *lent->file;
+    for (int open = file.streams.load();;) {
+        if (open == 1) {
+            file.empty();
+            file.streams = 0;
+            return 0;
+        }
+        if (file.streams.compare_exchange_weak(open, open - 1)) return 0;
+    }
+}
+
+constexpr cookie_io_functions_t kLentIo{read_lent, write_lent, seek_lent, close_lent};
+
+// A document of some megabytes passes through a scratch stream: in blocks
+// of this size it takes a few hundred system calls, not thousands.
+constexpr size_t kBufferSize = 64 * 1024;
+
+// A stream on `file`, in `mode`; `buffered`: through the file's own buffer
+// (its first stream), else through one the C library makes.
+std::FILE *lend(const std::shared_ptr<KeptFile> &file, const char *mode, bool buffered) {
+    auto lent = std::make_unique<Lent>(Lent{file});
+    std::FILE *f = ::fopencookie(lent.get(), mode, kLentIo);
+    if (f == nullptr) return nullptr;
+    ++file->streams;
+    if (buffered) {
+        if (!file->buffer) file->buffer = std::make_unique<char[]>(kBufferSize);
+        std::setvbuf(f, file->buffer.get(), _IOFBF, kBufferSize);
+    }
+    lent->stream = f;
+    lent_streams().add(f, lent.release());
+    return f;
+}
+
+class FilePool {
+public:
+    // A stream on an empty file in `folder`; null with errno set when no
+    // file can be made there.
+    std::FILE *open(const std::string &folder) {
+        for (const std::shared_ptr<KeptFile> &file : files_)
+            if (file->lendable(folder)) return lend(file, "w+", true);
+        const int fd = unnamed_file(folder);
+        if (fd < 0) return nullptr;
+        auto file = std::make_shared<KeptFile>(folder, fd);
+        if (files_.size() < kMaxFiles) files_.push_back(file);  // past that, a file goes with its stream
+        return lend(file, "w+", true);
     }
 
-    void give_up() {
-        for (const Slot &slot : slots_) ::close(slot.file);
-        slots_.clear();
-        lending_ = false;
-    }
+    // Files still lent close with their last stream.
+    void release() { files_.clear(); }
 
-    static std::FILE *stream_of(int fd, char *buffer) { return stream_on_descriptor(fd, buffer, kBufferSize); }
+private:
+    // More than a conversion, its upload and its answer hold open at once.
+    static constexpr size_t kMaxFiles = 16;
 
-    // The buffer of a stream that outlives the thread that opened it stays
-    // for the rest of the process: nothing tells when the stream closes.
-    static void keep_for_good(char *buffer) {
-        static std::mutex mutex;
-        static auto *const kept = new std::vector<char *>;  // never destroyed, as the buffers
-        const std::lock_guard<std::mutex> lock(mutex);
-        kept->push_back(buffer);
-    }
-
-    static bool empty(const Slot &slot) {
-        struct stat st;
-        if (::fstat(slot.file, &st) != 0) return false;
-        if (st.st_size == 0) return true;
-        if (::ftruncate(slot.file, 0) != 0) return false;
-        settle_emptied(slot.file);
-        return true;
-    }
-
-    static int reopen(const Slot &slot) { return reopen_descriptor(slot.file); }
-
-    std::vector<Slot> slots_;
-    bool lending_ = true, lent_once_ = false;
+    std::vector<std::shared_ptr<KeptFile>> files_;
 };
 
 thread_local FilePool t_pool;
 
-#endif
+std::FILE *new_stream() { return t_pool.open(scratch_folder()); }
 
-#if defined(__GLIBC__)
+std::shared_ptr<KeptFile> kept_file_of(std::FILE *f) { return lent_streams().file_of(f); }
 
 // The stand-in for a scratch file that could not be made: it holds nothing.
 ssize_t read_nothing(void *, char *, size_t) { return 0; }
@@ -226,6 +257,24 @@ std::FILE *dead_stream() {
 }
 
 #else
+
+// Without cookie streams each stream has a file of its own, which goes when
+// the stream closes.
+std::FILE *new_stream() {
+    const int fd = unnamed_file(scratch_folder());
+    if (fd < 0) return nullptr;
+#if defined(_WIN32)
+    std::FILE *f = ::_fdopen(fd, "w+b");
+#else
+    std::FILE *f = ::fdopen(fd, "w+b");
+#endif
+    if (f == nullptr) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+    }
+    return f;
+}
 
 std::FILE *dead_stream() { return std::tmpfile(); }
 
@@ -245,14 +294,39 @@ std::FILE *stream_on_descriptor(int fd, char *buffer, size_t size) {
     return f;
 }
 
-std::FILE *open_own_scratch_stream() {
-    const int fd = unnamed_file(scratch_folder());
-    return fd < 0 ? nullptr : stream_on_descriptor(fd, nullptr, 0);
+std::FILE *try_scratch_stream() { return new_stream(); }
+
+std::FILE *reopen_scratch_stream(std::FILE *f) {
+#if defined(__GLIBC__)
+    if (const std::shared_ptr<KeptFile> file = kept_file_of(f)) return lend(file, "r", false);
+#else
+    (void)f;
+#endif
+    return nullptr;
+}
+
+bool empty_stream(std::FILE *f) {
+    std::fflush(f);  // a write it loses leaves the stream's error indicator set
+#if defined(__GLIBC__)
+    if (const std::shared_ptr<KeptFile> file = kept_file_of(f)) {
+        if (!file->empty()) return false;
+        std::rewind(f);
+        return true;
+    }
+#endif
+#if defined(_WIN32)
+    if (::_chsize(_fileno(f), 0) != 0) return false;
+#else
+    if (::ftruncate(fileno(f), 0) != 0) return false;
+    settle_emptied(fileno(f));
+#endif
+    std::rewind(f);
+    return true;
 }
 
 void release_scratch_files() {
-#if !defined(_WIN32)
-    t_pool.release_free();
+#if defined(__GLIBC__)
+    t_pool.release();
 #endif
 }
 
@@ -293,13 +367,7 @@ void settle_emptied(int fd) {
 }
 
 std::FILE *open_scratch_stream() {
-#if defined(_WIN32)
-    const int fd = unnamed_file(scratch_folder());
-    std::FILE *f = fd < 0 ? nullptr : ::_fdopen(fd, "w+b");
-    if (f == nullptr && fd >= 0) ::close(fd);
-#else
-    std::FILE *f = t_pool.open(scratch_folder());
-#endif
+    std::FILE *f = new_stream();
     if (f != nullptr) return f;
     record_scratch_failure(errno);
     f = dead_stream();
