@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <algorithm>
 #include <atomic>
 #include <memory>
@@ -94,6 +95,19 @@ struct KeptFile {
     }
     bool lendable(const std::string &in) const { return streams.load() == 0 && !written.load() && folder == in; }
 
+    // The last stream on the file empties it, then lets it be lent again; no
+    // stream can be added meanwhile, as a second one is opened from a first.
+    void leave() {
+        for (int open = streams.load();;) {
+            if (open == 1) {
+                empty();
+                streams = 0;
+                return;
+            }
+            if (streams.compare_exchange_weak(open, open - 1)) return;
+        }
+    }
+
     const std::string folder;
     const int fd;
     std::atomic<int> streams{0};       // open on it now
@@ -101,130 +115,22 @@ struct KeptFile {
     std::unique_ptr<char[]> buffer;    // the stdio buffer of the stream it is lent to
 };
 
-// One stream on a kept file.  Streams may close on any thread, also after
-// the thread that lent them ended: each holds its file.
-struct Lent {
-    std::shared_ptr<KeptFile> file;
-    std::FILE *stream = nullptr;
-    off64_t at = 0;
-};
-
-// The streams lent, so that a second one can be opened on a stream's file.
-class LentStreams {
-public:
-    void add(std::FILE *f, Lent *lent) {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        lent_[f] = lent;
-    }
-    void remove(std::FILE *f) {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        lent_.erase(f);
-    }
-    std::shared_ptr<KeptFile> file_of(std::FILE *f) {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        const auto it = lent_.find(f);
-        return it == lent_.end() ? nullptr : it->second->file;
-    }
-
-private:
-    std::mutex mutex_;
-    std::unordered_map<std::FILE *, Lent *> lent_;
-};
-
-LentStreams &lent_streams() {
-    static auto *const streams = new LentStreams;  // never destroyed: streams may close while the process exits
-    return *streams;
-}
-
-ssize_t read_lent(void *cookie, char *buffer, size_t n) {
-    Lent &lent = *static_cast<Lent *>(cookie);
-    const ssize_t got = ::pread(lent.file->fd, buffer, std::min<size_t>(n, 16384), lent.at);
-    if (got > 0) lent.at += got;
-    return got;
-}
-
-// Short only when the file refuses (a full disk, a size limit), with errno
-// saying why: the C library then marks the stream's error.
-ssize_t write_lent(void *cookie, const char *data, size_t n) {
-    Lent &lent = *static_cast<Lent *>(cookie);
-    lent.file->written = true;
-    size_t done = 0;
-    while (done < n) {
-        const ssize_t put = ::pwrite(lent.file->fd, data + done, n - done, lent.at);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) break;
-        done += static_cast<size_t>(put);
-        lent.at += put;
-    }
-    return static_cast<ssize_t>(done);
-}
-
-int seek_lent(void *cookie, off64_t *offset, int whence) {
-    Lent &lent = *static_cast<Lent *>(cookie);
-    off64_t base = whence == SEEK_CUR ? lent.at : 0;
-    if (whence == SEEK_END) {
-        struct stat st;
-        if (::fstat(lent.file->fd, &st) != 0) return -1;
-        base = st.st_size;
-    }
-    if (*offset < -base) {
-        errno = EINVAL;
-        return -1;
-    }
-    lent.at = *offset = base + *offset;
-    return 0;
-}
-
-// The last stream on a file empties it, then lets it be lent again; no
-// stream can be added meanwhile, as a second one is opened from a first.
-int close_lent(void *cookie) {
-    const std::unique_ptr<Lent> lent(static_cast<Lent *>(cookie));
-    lent_streams().remove(lent->stream);
-    KeptFile &file = *lent->file;
-    for (int open = file.streams.load();;) {
-        if (open == 1) {
-            file.empty();
-            file.streams = 0;
-            return 0;
-        }
-        if (file.streams.compare_exchange_weak(open, open - 1)) return 0;
-    }
-}
-
-constexpr cookie_io_functions_t kLentIo{read_lent, write_lent, seek_lent, close_lent};
-
-// A document of some megabytes passes through a scratch stream: in blocks
-// of this size it takes a few hundred system calls, not thousands.
-constexpr size_t kBufferSize = 64 * 1024;
-
-// A stream on `file`, in `mode`; `buffered`: through the file's own buffer
-// (its first stream), else through one the C library makes.
-std::FILE *lend(const std::shared_ptr<KeptFile> &file, const char *mode, bool buffered) {
-    auto lent = std::make_unique<Lent>(Lent{file});
-    std::FILE *f = ::fopencookie(lent.get(), mode, kLentIo);
-    if (f == nullptr) return nullptr;
-    ++file->streams;
-    if (buffered) {
-        if (!file->buffer) file->buffer = std::make_unique<char[]>(kBufferSize);
-        std::setvbuf(f, file->buffer.get(), _IOFBF, kBufferSize);
-    }
-    lent->stream = f;
-    lent_streams().add(f, lent.release());
-    return f;
-}
-
 class FilePool {
 public:
-    // A stream on an empty file in `folder`; null with errno set when no
-    // file can be made there.
-    std::FILE *open(const std::string &folder) {
+    // An empty file in `folder`, counted as lent to one stream; null with
+    // errno set when no file can be made there.
+    std::shared_ptr<KeptFile> take(const std::string &folder) {
         for (const std::shared_ptr<KeptFile> &file : files_)
-            if (file->lendable(folder)) return lend(file, "w+", true);
+            if (file->lendable(folder)) {
+                ++file->streams;
+                return file;
+            }
         const int fd = unnamed_file(folder);
         if (fd < 0) return nullptr;
         auto file = std::make_shared<KeptFile>(folder, fd);
         if (files_.size() < kMaxFiles) files_.push_back(file);  // past that, a file goes with its stream
-        return lend(file, "w+", true);
+        ++file->streams;
+        return file;
     }
 
     // Files still lent close with their last stream.
@@ -239,9 +145,203 @@ private:
 
 thread_local FilePool t_pool;
 
-std::FILE *new_stream() { return t_pool.open(scratch_folder()); }
+// Most working streams of a conversion hold a few kilobytes, read back at
+// once: those stay in memory, up to this size, and only a stream that grows
+// past it moves to a kept file.
+constexpr size_t kInMemory = 256 * 1024;
 
-std::shared_ptr<KeptFile> kept_file_of(std::FILE *f) { return lent_streams().file_of(f); }
+// One stream: its bytes in memory, or on a kept file.  Streams may close on
+// any thread, also after the thread that lent their file ended: each holds
+// its file.
+struct Lent {
+    explicit Lent(std::shared_ptr<KeptFile> on = nullptr) : file(std::move(on)) {}
+    std::shared_ptr<KeptFile> file;  // null while the bytes are in memory
+    std::string memory;
+    std::FILE *stream = nullptr;
+    off64_t at = 0;
+    // A block of the file as last read, which a write through this stream
+    // drops: the C library reads its buffer anew after every seek on a
+    // stream of this kind, and readers seek often.
+    std::unique_ptr<char[]> cache;
+    off64_t cache_at = 0;
+    size_t cache_length = 0;
+};
+
+// What a read gives at most: after a seek, the C library asks for a whole
+// buffer, of which a reader that seeks again uses little.
+constexpr size_t kReadBlock = 4 * 1024;
+// The block a file is read in.
+constexpr size_t kCacheBlock = 64 * 1024;
+
+// Moves a stream's bytes from memory to a kept file; false with errno set
+// when no file can take them.
+bool spill(Lent &lent) {
+    std::shared_ptr<KeptFile> file = t_pool.take(scratch_folder());
+    if (!file) return false;
+    file->written = true;
+    for (size_t done = 0; done < lent.memory.size();) {
+        const ssize_t put = ::pwrite(file->fd, lent.memory.data() + done, lent.memory.size() - done, static_cast<off_t>(done));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            const int saved = put < 0 ? errno : ENOSPC;
+            file->leave();
+            errno = saved;
+            return false;
+        }
+        done += static_cast<size_t>(put);
+    }
+    lent.file = std::move(file);
+    std::string().swap(lent.memory);
+    return true;
+}
+
+// The streams lent, so that a second one can be opened on a stream's file.
+class LentStreams {
+public:
+    void add(std::FILE *f, Lent *lent) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        lent_[f] = lent;
+    }
+    void remove(std::FILE *f) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        lent_.erase(f);
+    }
+    // The stream's own, which only its holder uses.
+    Lent *find(std::FILE *f) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const auto it = lent_.find(f);
+        return it == lent_.end() ? nullptr : it->second;
+    }
+
+private:
+    std::mutex mutex_;
+    std::unordered_map<std::FILE *, Lent *> lent_;
+};
+
+LentStreams &lent_streams() {
+    static auto *const streams = new LentStreams;  // never destroyed: streams may close while the process exits
+    return *streams;
+}
+
+// Reads the block of the file around the stream's position; false on a
+// read error (errno set).
+bool fill_cache(Lent &lent) {
+    if (!lent.cache) lent.cache = std::make_unique<char[]>(kCacheBlock);
+    const off64_t start = lent.at - lent.at % static_cast<off64_t>(kCacheBlock);
+    ssize_t got;
+    while ((got = ::pread(lent.file->fd, lent.cache.get(), kCacheBlock, start)) < 0 && errno == EINTR) {}
+    lent.cache_length = got < 0 ? 0 : static_cast<size_t>(got);
+    lent.cache_at = start;
+    return got >= 0;
+}
+
+ssize_t read_lent(void *cookie, char *buffer, size_t n) {
+    Lent &lent = *static_cast<Lent *>(cookie);
+    const char *from = lent.memory.data();  // holding the bytes from `start` to `end`
+    off64_t start = 0, end = static_cast<off64_t>(lent.memory.size());
+    if (lent.file) {
+        const bool cached = lent.at >= lent.cache_at && lent.at < lent.cache_at + static_cast<off64_t>(lent.cache_length);
+        if (!cached && !fill_cache(lent)) return -1;
+        from = lent.cache.get();
+        start = lent.cache_at;
+        end = start + static_cast<off64_t>(lent.cache_length);
+    }
+    if (lent.at >= end) return 0;
+    n = static_cast<size_t>(std::min<off64_t>(static_cast<off64_t>(std::min(n, kReadBlock)), end - lent.at));
+    std::memcpy(buffer, from + (lent.at - start), n);
+    lent.at += static_cast<off64_t>(n);
+    return static_cast<ssize_t>(n);
+}
+
+// Short only when no file takes the bytes (a full disk, a size limit): the
+// C library then marks the stream's error, and the failure is recorded for
+// the writing thread, as converters do not look at their writes.
+ssize_t write_lent(void *cookie, const char *data, size_t n) {
+    Lent &lent = *static_cast<Lent *>(cookie);
+    if (!lent.file) {
+        const size_t end = static_cast<size_t>(lent.at) + n;
+        if (end <= kInMemory) {
+            if (lent.memory.size() < end) lent.memory.resize(end);
+            std::memcpy(lent.memory.data() + lent.at, data, n);
+            lent.at += static_cast<off64_t>(n);
+            return static_cast<ssize_t>(n);
+        }
+        if (!spill(lent)) {
+            record_scratch_failure(errno);
+            return 0;
+        }
+    }
+    lent.file->written = true;
+    lent.cache_length = 0;
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t put = ::pwrite(lent.file->fd, data + done, n - done, lent.at);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            record_scratch_failure(put < 0 ? errno : ENOSPC);
+            break;
+        }
+        done += static_cast<size_t>(put);
+        lent.at += put;
+    }
+    return static_cast<ssize_t>(done);
+}
+
+int seek_lent(void *cookie, off64_t *offset, int whence) {
+    Lent &lent = *static_cast<Lent *>(cookie);
+    off64_t base = whence == SEEK_CUR ? lent.at : 0;
+    if (whence == SEEK_END) {
+        struct stat st;
+        if (lent.file && ::fstat(lent.file->fd, &st) != 0) return -1;
+        base = lent.file ? st.st_size : static_cast<off64_t>(lent.memory.size());
+    }
+    if (*offset < -base) {
+        errno = EINVAL;
+        return -1;
+    }
+    lent.at = *offset = base + *offset;
+    return 0;
+}
+
+int close_lent(void *cookie) {
+    const std::unique_ptr<Lent> lent(static_cast<Lent *>(cookie));
+    lent_streams().remove(lent->stream);
+    if (lent->file) lent->file->leave();
+    return 0;
+}
+
+constexpr cookie_io_functions_t kLentIo{read_lent, write_lent, seek_lent, close_lent};
+
+// A document of some megabytes passes through a scratch file: in blocks of
+// this size it takes a few hundred system calls, not thousands.
+constexpr size_t kBufferSize = 64 * 1024;
+
+// A stream on `lent` in `mode`, through `buffer` of kBufferSize bytes
+// (null: one the C library makes); null when none can be made, `lent`'s
+// file then left.
+std::FILE *open_lent(std::unique_ptr<Lent> lent, const char *mode, char *buffer) {
+    std::FILE *f = ::fopencookie(lent.get(), mode, kLentIo);
+    if (f == nullptr) {
+        if (lent->file) lent->file->leave();
+        return nullptr;
+    }
+    if (buffer != nullptr) std::setvbuf(f, buffer, _IOFBF, kBufferSize);
+    lent->stream = f;
+    lent_streams().add(f, lent.release());
+    return f;
+}
+
+// A working stream: in memory until it grows.
+std::FILE *new_stream() { return open_lent(std::make_unique<Lent>(), "w+", nullptr); }
+
+// A stream on a kept file from its start.
+std::FILE *new_file_stream() {
+    std::shared_ptr<KeptFile> file = t_pool.take(scratch_folder());
+    if (!file) return nullptr;
+    if (!file->buffer) file->buffer = std::make_unique<char[]>(kBufferSize);
+    char *buffer = file->buffer.get();
+    return open_lent(std::make_unique<Lent>(std::move(file)), "w+", buffer);
+}
 
 // The stand-in for a scratch file that could not be made: it holds nothing.
 ssize_t read_nothing(void *, char *, size_t) { return 0; }
@@ -276,6 +376,8 @@ std::FILE *new_stream() {
     return f;
 }
 
+std::FILE *new_file_stream() { return new_stream(); }
+
 std::FILE *dead_stream() { return std::tmpfile(); }
 
 #endif
@@ -294,22 +396,28 @@ std::FILE *stream_on_descriptor(int fd, char *buffer, size_t size) {
     return f;
 }
 
-std::FILE *try_scratch_stream() { return new_stream(); }
+std::FILE *try_scratch_stream() { return new_file_stream(); }
 
 std::FILE *reopen_scratch_stream(std::FILE *f) {
 #if defined(__GLIBC__)
-    if (const std::shared_ptr<KeptFile> file = kept_file_of(f)) return lend(file, "r", false);
+    Lent *lent = lent_streams().find(f);
+    if (lent == nullptr) return nullptr;
+    std::fflush(f);
+    if (!lent->file && !spill(*lent)) return nullptr;  // a second position needs a file to share
+    ++lent->file->streams;
+    return open_lent(std::make_unique<Lent>(lent->file), "r", nullptr);
 #else
     (void)f;
-#endif
     return nullptr;
+#endif
 }
 
 bool empty_stream(std::FILE *f) {
     std::fflush(f);  // a write it loses leaves the stream's error indicator set
 #if defined(__GLIBC__)
-    if (const std::shared_ptr<KeptFile> file = kept_file_of(f)) {
-        if (!file->empty()) return false;
+    if (Lent *lent = lent_streams().find(f)) {
+        if (lent->file && !lent->file->empty()) return false;
+        lent->memory.clear();
         std::rewind(f);
         return true;
     }
