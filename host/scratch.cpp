@@ -226,7 +226,7 @@ LentStreams &lent_streams() {
 // Reads the block of the file around the stream's position; false on a
 // read error (errno set).
 bool fill_cache(Lent &lent) {
-    if (!lent.cache) lent.cache = std::make_unique<char[]>(kCacheBlock);
+    if (!lent.cache) lent.cache = std::make_unique_for_overwrite<char[]>(kCacheBlock);
     const off64_t start = lent.at - lent.at % static_cast<off64_t>(kCacheBlock);
     ssize_t got;
     while ((got = ::pread(lent.file->fd, lent.cache.get(), kCacheBlock, start)) < 0 && errno == EINTR) {}
@@ -338,7 +338,7 @@ std::FILE *new_stream() { return open_lent(std::make_unique<Lent>(), "w+", nullp
 std::FILE *new_file_stream() {
     std::shared_ptr<KeptFile> file = t_pool.take(scratch_folder());
     if (!file) return nullptr;
-    if (!file->buffer) file->buffer = std::make_unique<char[]>(kBufferSize);
+    if (!file->buffer) file->buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
     char *buffer = file->buffer.get();
     return open_lent(std::make_unique<Lent>(std::move(file)), "w+", buffer);
 }

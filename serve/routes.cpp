@@ -137,7 +137,7 @@ std::string messages_name(const fs::path &root) {
 // stops every thread to flush its address translations, and the next
 // conversion faults the pages in again, which together cost a request a
 // fifth of its time.
-constexpr unsigned kTrimEvery = 32;
+constexpr unsigned kTrimEvery = 16;
 
 // Whatever way a conversion ends: its scratch files emptied (the upload and
 // the answer are emptied when their streams close), and freed pages given

@@ -53,10 +53,10 @@ public:
 };
 
 // The library's pool, whose threads each serve one connection at a time.
-// A thread keeps its scratch files from one request to the next (emptied
-// when each request ends), as making files costs the file system far more
-// than emptying them; when the connection ends they are closed, and the
-// pages the conversions freed are given back to the system.
+// A thread keeps its scratch files from one request to the next (empty
+// between requests), as making files costs the file system far more than
+// emptying them; when the connection ends they are closed, so that an idle
+// service holds no descriptor for them.
 class ConnectionPool : public httplib::ThreadPool {
 public:
     using httplib::ThreadPool::ThreadPool;
@@ -64,9 +64,6 @@ public:
         httplib::ThreadPool::enqueue([connection = std::move(connection)] {
             connection();
             release_thread_scratch();
-#if defined(__GLIBC__)
-            malloc_trim(0);
-#endif
         });
     }
 };
@@ -190,6 +187,10 @@ int run(const std::vector<std::string> &args) {
     // mapped and given back when freed, instead of the threshold rising to
     // the largest one freed and later ones fragmenting the arenas.
     mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    // Up to 1 MiB freed at the top of an arena stays for the next
+    // conversion, which would otherwise fault its pages in again (a DOCX's
+    // compressor alone takes a quarter of a megabyte); the rest is given
+    // back now and then (Routes).
     mallopt(M_TRIM_THRESHOLD, 1024 * 1024);
 #endif  // a client gone away is a failed write, not the end of the service
     std::unique_ptr<Library> library;
