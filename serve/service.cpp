@@ -187,11 +187,11 @@ int run(const std::vector<std::string> &args) {
     // mapped and given back when freed, instead of the threshold rising to
     // the largest one freed and later ones fragmenting the arenas.
     mallopt(M_MMAP_THRESHOLD, 256 * 1024);
-    // Up to 1 MiB freed at the top of an arena stays for the next
+    // Up to 512 KiB freed at the top of an arena stays for the next
     // conversion, which would otherwise fault its pages in again (a DOCX's
     // compressor alone takes a quarter of a megabyte); the rest is given
     // back now and then (Routes).
-    mallopt(M_TRIM_THRESHOLD, 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 512 * 1024);
 #endif  // a client gone away is a failed write, not the end of the service
     std::unique_ptr<Library> library;
     try {
