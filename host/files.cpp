@@ -1,10 +1,6 @@
 // Scratch streams, file helpers, memory and byte order.
 #if defined(_WIN32)
-#include <io.h>
-
 #include "host/wide.h"
-#else
-#include <unistd.h>
 #endif
 
 #include <cstdlib>
@@ -17,16 +13,6 @@
 #include "host/scratch.h"
 
 namespace {
-
-bool empty_file(FILE *f) {
-#if defined(_WIN32)
-    return ::_chsize(_fileno(f), 0) == 0;
-#else
-    if (::ftruncate(fileno(f), 0) != 0) return false;
-    kavrel::settle_emptied(fileno(f));
-    return true;
-#endif
-}
 
 FILE *open_by_name(const std::string &utf8) {
 #if defined(_WIN32)
@@ -68,10 +54,7 @@ void kavrel_set_output_name(const char *path) { t_output = OutputState{path ? pa
 
 FILE *kavrel_reopen_output(FILE *output) {
     if (t_output.name.empty()) {
-        std::fflush(output);
-        if (!empty_file(output)) return nullptr;
-        std::rewind(output);
-        return output;
+        return kavrel::empty_stream(output) ? output : nullptr;
     }
     kavrel::check_stream(output);
     std::fclose(output);

@@ -1,5 +1,6 @@
 // Scratch streams: seekable, readable and writable, with no name in the file
-// system (an unlinked temporary file in $TMPDIR), removed when closed.
+// system (memory, or an unlinked temporary file in $TMPDIR); nothing written
+// to one stays on disk once it is closed.
 #pragma once
 
 #include <cstddef>
@@ -8,26 +9,40 @@
 
 namespace kavrel {
 
-// Never null.  When no scratch file can be made at all, the stream refuses
-// every write and reads as empty, and the failure is recorded for the calling
-// thread (scratch_failure), so a converter runs to its end and the host
-// reports the failure instead of the process dying.
+// Never null.  Its bytes stay in memory while they are few (where the C
+// library has cookie streams), then go to a file.  When no scratch file can
+// be made for them, the stream refuses the writes that need one and reads
+// as what it kept, and the failure is recorded for the writing thread
+// (scratch_failure), so a converter runs to its end and the host reports
+// the failure instead of the process dying.
 std::FILE *open_scratch_stream();
 
-// A scratch stream on a file of its own, which no thread keeps or lends
-// again: for a stream that lives past what its thread does next (a
-// service's upload, held while the answer is sent).  Null with errno set
-// when no file can be made.
-std::FILE *open_own_scratch_stream();
+// A stream on a scratch file from its first byte, never held in memory (a
+// service's upload and answer); null with errno set when no file can be
+// made, for a caller that answers that failure itself.
+std::FILE *try_scratch_stream();
+
+// A second stream, for reading from its start with a position of its own,
+// on the file of `f`, a stream that the two functions above gave (one in
+// memory moves to a file first); null when `f` is no such stream or no file
+// can take its bytes.  Like a second stdio stream on a file, it may not see
+// what `f` writes after it read that part.
+std::FILE *reopen_scratch_stream(std::FILE *f);
+
+// Empties the file under `f` (flushed first) and rewinds `f`; false when the
+// file cannot be emptied.
+bool empty_stream(std::FILE *f);
 
 // A read-write stream on descriptor `fd`, buffered by `buffer` of `size`
 // bytes (null: the C library's own buffer); null when none can be made,
 // with `fd` closed and errno kept.
 std::FILE *stream_on_descriptor(int fd, char *buffer, size_t size);
 
-// Closes the files that the calling thread keeps to lend as scratch streams
-// again (those no stream holds now), so nothing of what they held stays on
-// disk until their next use.
+// A thread keeps the files of the scratch streams it opened and lends them
+// to its later streams, as making a file costs more than emptying one; a
+// file is emptied (truncated to nothing) when the last stream on it closes.
+// This closes the files that no stream holds now (the others close with
+// their streams), so that the thread holds no descriptor for them.
 void release_scratch_files();
 
 // The folder scratch files go in: $TMPDIR when set, else /tmp.

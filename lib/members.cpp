@@ -80,10 +80,11 @@ MemberOutcome failed(const std::string &name, const std::string &what) {
     return MemberOutcome{MemberOutcome::kFailed, kFailed, "mwconv: " + name + ": " + what};
 }
 
-// Converts one member into `output`.
+// Converts one member into `output`, or into the stream `into` when given
+// (`output` then only names it).
 MemberOutcome convert_member(const Plugin &plugin, const RunOptions &options, const std::vector<sys::FileId> &ids,
                              const std::string &name, const containers::Leaf &leaf, const std::string &output,
-                             const std::string &media_dir) {
+                             const std::string &media_dir, std::FILE *into = nullptr) {
     const containers::Member &m = leaf.member;
     if (!m.problem.empty()) return failed(name, m.problem);
     const bool macwrite_type = finder_says_macwrite(m);
@@ -98,10 +99,13 @@ MemberOutcome convert_member(const Plugin &plugin, const RunOptions &options, co
     }
     File in = scratch_copy(*leaf.data);
     if (!in) return failed(name, "cannot write a scratch file in " + kavrel::scratch_folder());
-    std::error_code ec;
-    fs::create_directories(sys::to_path(output).parent_path(), ec);
+    if (into == nullptr) {
+        std::error_code ec;
+        fs::create_directories(sys::to_path(output).parent_path(), ec);
+    }
     Job job{name, output, &ids, nullptr, media_dir};
     job.opened = in.get();
+    job.into = into;
     job.created = m.created;
     job.modified = m.modified;
     Outcome outcome = run_job(plugin, chosen, job);
@@ -184,6 +188,37 @@ bool convert_members(const Plugin &plugin, const RunOptions &options, const std:
         report(outcome);
     }
     return folder_like;
+}
+
+std::optional<bool> convert_wrapped(const Plugin &plugin, const RunOptions &options, const std::string &input,
+                                    const ContainerInput &container, std::FILE *into, const MemberReport &report) {
+    if (!options.member.empty() || !options.media_dir.empty()) return std::nullopt;
+    // Walked whole first: a second file or a folder makes it a folder.
+    containers::Walker walker(container.source, *container.format);
+    std::vector<containers::Leaf> leaves;
+    size_t files = 0;
+    for (containers::Leaf leaf; walker.next(leaf);) {
+        if (!leaf.path.empty() || (!leaf.damaged && ++files > 1)) return std::nullopt;
+        leaves.push_back(std::move(leaf));
+    }
+    if (files != 1) return std::nullopt;
+    bool written = false;
+    // What convert_members reports for the same leaves.
+    for (const containers::Leaf &leaf : leaves) {
+        const std::string name = shown(input, leaf, true);
+        if (leaf.damaged) {
+            report(MemberOutcome{MemberOutcome::kDamaged, kDamaged, "mwconv: " + name + ": " + leaf.member.problem});
+            continue;
+        }
+        if (!leaf.member.warning.empty())
+            report(MemberOutcome{MemberOutcome::kNote, kOk, "mwconv: " + name + ": " + leaf.member.warning});
+        const MemberOutcome outcome = convert_member(plugin, options, {}, name, leaf, "-", "", into);
+        written = outcome.kind == MemberOutcome::kConverted || outcome.kind == MemberOutcome::kDamaged;
+        report(outcome.kind == MemberOutcome::kOther
+                   ? MemberOutcome{MemberOutcome::kAlone, kNotADocument, "mwconv: " + name + ": not a MacWrite document"}
+                   : outcome);
+    }
+    return written;
 }
 
 Outcome convert_only_member(const Plugin &plugin, const RunOptions &options, const std::vector<sys::FileId> &ids,

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,15 @@ using MemberReport = std::function<void(const MemberOutcome &)>;
 bool convert_members(const Plugin &plugin, const RunOptions &options, const std::vector<sys::FileId> &ids,
                      const std::string &input, const ContainerInput &container, const std::string &folder,
                      const MemberReport &report);
+
+// The same for a container that wraps one file (a .hqx or .bin of one
+// document; damage past it aside), with no member asked for and no media
+// folder: its document converted into the stream `into`, its outcomes
+// reported as convert_members reports them; whether the document converted
+// (damaged or not).  Nothing, with nothing written or reported, for any
+// other container.
+std::optional<bool> convert_wrapped(const Plugin &plugin, const RunOptions &options, const std::string &input,
+                                    const ContainerInput &container, std::FILE *into, const MemberReport &report);
 
 // The one file that a container holds (a .hqx or .bin of one document)
 // converted to the run's output, as a bare document would be.

@@ -124,6 +124,19 @@ std::optional<ContainerRun> Library::convert_container(std::FILE *in, const std:
     return run;
 }
 
+std::optional<ContainerRun> Library::convert_wrapped(std::FILE *in, const std::string &name, std::FILE *out,
+                                                     const RunOptions &options) const {
+    if (!options.member.empty() || !options.media_dir.empty()) return std::nullopt;
+    const ContainerInput container = open_container(options, sys::reopen_for_reading(in));
+    if (!container) return std::nullopt;
+    ContainerRun run;
+    const std::optional<bool> written = mwconv::convert_wrapped(
+        *plugin_, options, name, container, out, [&run](const MemberOutcome &m) { run.members.push_back(m); });
+    if (!written) return std::nullopt;
+    run.written = *written;
+    return run;
+}
+
 std::vector<std::string> Library::identify_lines(std::FILE *in, const std::string &name, Status *status) const {
     Described d;
     std::string error;
@@ -187,6 +200,8 @@ std::vector<MemberInfo> Library::members(const std::string &path) const {
     }
     return out;
 }
+
+void empty_thread_scratch() { sys::empty_kept_scratch(); }
 
 void release_thread_scratch() {
     sys::release_kept_scratch();

@@ -66,6 +66,7 @@ struct MemberOutcome {
 struct ContainerRun {
     std::vector<MemberOutcome> members;
     bool folder_like = false;
+    bool written = false;  // convert_wrapped: its document converted into the stream
 };
 
 // What a document is called in messages and titles, and where its pictures
@@ -132,6 +133,12 @@ public:
     // name it `name` ("Disk.image/Folder/Letter").
     std::optional<ContainerRun> convert_container(std::FILE *in, const std::string &name, const std::string &folder,
                                                   const RunOptions &options) const;
+    // The same for a container that wraps one file (a .hqx or .bin of one
+    // document), with no member or media folder asked for: that document
+    // converted into `out` rather than into a folder; nothing, with nothing
+    // written, for any other file.
+    std::optional<ContainerRun> convert_wrapped(std::FILE *in, const std::string &name, std::FILE *out,
+                                                const RunOptions &options) const;
 
     // What `--identify --json` prints for a file or for bytes (its "file"
     // field `name`), as JSON text.
@@ -156,10 +163,14 @@ private:
 };
 
 // A thread that converts keeps its scratch files for its next conversion,
-// as making files costs more than emptying them; this closes them now, so
-// that nothing of the conversions it ran stays on disk or holds a
-// descriptor (a service whose uploads must not outlive their requests, on
-// threads that live on, calls it after each request).
+// as making files costs more than emptying them.  A scratch stream's file
+// is emptied when the stream closes; empty_thread_scratch empties the rest
+// (the named file an import writes), so that nothing of the conversions the
+// thread ran stays on disk while it keeps the files open (a service whose
+// uploads must not outlive their requests calls it after each request).
+// release_thread_scratch closes and removes them, so that the thread holds
+// no descriptor for them (a service calls it when a connection ends).
+void empty_thread_scratch();
 void release_thread_scratch();
 
 // The conversion names of the command's --from and --to ("html", "macwrite5").

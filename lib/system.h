@@ -70,7 +70,9 @@ std::FILE *open_named_scratch(const std::string &folder, std::string &path);
 // now (null when it was lost), stays readable, and the name will not be used
 // again by this conversion.
 void release_named_scratch(std::FILE *&f, const std::string &path);
-// Removes the named scratch file that the thread keeps for its next import.
+// Empties the named scratch file that the thread keeps for its next import.
+void empty_kept_scratch();
+// Removes it.
 void release_kept_scratch();
 
 // What an output path leads to.

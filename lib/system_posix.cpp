@@ -40,6 +40,7 @@ bool is_folder(std::FILE *f) {
 }
 
 std::FILE *reopen_for_reading(std::FILE *f) {
+    if (std::FILE *scratch = kavrel::reopen_scratch_stream(f)) return scratch;
     const int fd = ::fcntl(fileno(f), F_DUPFD_CLOEXEC, 0);
     if (fd < 0) return nullptr;
     std::FILE *copy = ::fdopen(fd, "rb");
@@ -163,6 +164,12 @@ std::FILE *open_named_scratch(const std::string &folder, std::string &path) {
 }
 
 void release_named_scratch(std::FILE *&, const std::string &) {}
+
+void empty_kept_scratch() {
+    struct stat st;
+    if (t_named.fd < 0 || ::fstat(t_named.fd, &st) != 0 || st.st_size == 0) return;
+    if (::ftruncate(t_named.fd, 0) != 0) t_named.drop();
+}
 
 void release_kept_scratch() { t_named.drop(); }
 

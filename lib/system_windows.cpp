@@ -155,6 +155,7 @@ void release_named_scratch(std::FILE *&f, const std::string &path) {
 }
 
 // Each import has a file of its own, removed when it is done.
+void empty_kept_scratch() {}
 void release_kept_scratch() {}
 
 Target target_kind(const std::string &path) {

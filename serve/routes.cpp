@@ -130,17 +130,32 @@ std::string messages_name(const fs::path &root) {
     return name;
 }
 
-// Closes the conversion's scratch files, whatever way the conversion ends,
-// and gives back the pages its allocations freed: the pool's threads share a
-// few arenas, each of which would otherwise keep the holes of the largest
-// documents it met, and a long-running service creep up.
-struct ScratchReleased {
-    ~ScratchReleased() {
-        release_thread_scratch();
+// Every this many conversions, the pages that conversions freed are given
+// back to the system: the pool's threads share a few arenas, each of which
+// would otherwise keep the holes of the largest documents it met, and a
+// long-running service creep up.  Not after each one: giving pages back
+// stops every thread to flush its address translations, and the next
+// conversion faults the pages in again, which together cost a request a
+// fifth of its time.
+constexpr unsigned kTrimEvery = 16;
+
+// Whatever way a conversion ends: its scratch files emptied (the upload and
+// the answer are emptied when their streams close), and freed pages given
+// back now and then.
+class AfterConversion {
+public:
+    explicit AfterConversion(std::atomic<unsigned> &finished) : finished_(finished) {}
+    AfterConversion(const AfterConversion &) = delete;
+    AfterConversion &operator=(const AfterConversion &) = delete;
+    ~AfterConversion() {
+        empty_thread_scratch();
 #if defined(__GLIBC__)
-        malloc_trim(0);
+        if (++finished_ % kTrimEvery == 0) malloc_trim(0);
 #endif
     }
+
+private:
+    std::atomic<unsigned> &finished_;
 };
 
 }  // namespace
@@ -204,7 +219,7 @@ void Routes::convert(const Request &req, Response &res, const ContentReader &rea
     Upload upload;
     if (!take_upload(req, res, reader, upload, static_cast<bool>(admission))) return;
     const auto place = admission.convert();
-    const ScratchReleased released;
+    const AfterConversion after(finished_);
     if (convert_container(upload, options, res)) return;
     if (!options.member.empty()) return problem(res, 400, "Bad request", "member needs a container");
     std::rewind(upload.file.get());
@@ -212,7 +227,7 @@ void Routes::convert(const Request &req, Response &res, const ContentReader &rea
 }
 
 void Routes::convert_document(Upload &upload, const RunOptions &options, Response &res) {
-    sys::File out(kavrel::open_own_scratch_stream());
+    sys::File out(kavrel::try_scratch_stream());
     if (!out) return problem(res, 507, "Insufficient storage", "cannot write a scratch file in " + kavrel::scratch_folder());
     std::string damaged;
     Naming naming;
@@ -228,11 +243,36 @@ void Routes::convert_document(Upload &upload, const RunOptions &options, Respons
     send_stream(res, std::move(out), content_type(options.to, options.macbinary));
 }
 
+// What the members of a converted container came to.
+struct Tally {
+    size_t converted = 0, documents_refused = 0;
+    std::string damaged, messages;
+};
+
+Tally tally(const ContainerRun &run) {
+    Tally t;
+    for (const MemberOutcome &m : run.members) {
+        if (m.kind == MemberOutcome::kConverted || m.kind == MemberOutcome::kDamaged) ++t.converted;
+        if (m.kind == MemberOutcome::kFailed) ++t.documents_refused;
+        if (m.kind == MemberOutcome::kDamaged) t.damaged = m.message;
+        if (!m.message.empty()) t.messages += m.message + "\n";
+    }
+    return t;
+}
+
+// The answer for a container of which nothing converted.
+void nothing_converted(Response &res, const std::string &name, Tally &t) {
+    if (!t.messages.empty()) t.messages.pop_back();
+    problem(res, 422, t.documents_refused == 0 ? "Not a MacWrite document" : "Not converted",
+            t.messages.empty() ? "mwconv: " + name + ": no MacWrite document in it" : t.messages);
+}
+
 // A container is converted into a scratch folder as the command's -o
 // converts it, then sent as a zip (or, for the one document of a wrapper or
 // the member asked for, as that document).  False when it is no container.
 bool Routes::convert_container(Upload &upload, const RunOptions &options, Response &res) {
     if (!open_container(options, sys::reopen_for_reading(upload.file.get()))) return false;
+    if (convert_wrapped(upload, options, res)) return true;
     const fs::path folder = scratch_.make();
     if (folder.empty()) {
         problem(res, 507, "Insufficient storage", "cannot make a scratch folder in " + kavrel::scratch_folder());
@@ -254,24 +294,15 @@ bool Routes::convert_container(Upload &upload, const RunOptions &options, Respon
         problem(res, 500, "Internal error", "mwconv: " + name + ": the container could not be opened again");
         return true;
     }
-    size_t converted = 0, documents_refused = 0;
-    std::string damaged, messages;
-    for (const MemberOutcome &m : run->members) {
-        if (m.kind == MemberOutcome::kConverted || m.kind == MemberOutcome::kDamaged) ++converted;
-        if (m.kind == MemberOutcome::kFailed) ++documents_refused;
-        if (m.kind == MemberOutcome::kDamaged) damaged = m.message;
-        if (!m.message.empty()) messages += m.message + "\n";
-    }
+    Tally t = tally(*run);
     if (!options.member.empty() && run->members.empty()) {
         scratch_.remove(folder);
         problem(res, 404, "No such member", "mwconv: " + name + ": no member " + options.member);
         return true;
     }
-    if (converted == 0) {
+    if (t.converted == 0) {
         scratch_.remove(folder);
-        if (!messages.empty()) messages.pop_back();
-        problem(res, 422, documents_refused == 0 ? "Not a MacWrite document" : "Not converted",
-                messages.empty() ? "mwconv: " + name + ": no MacWrite document in it" : messages);
+        nothing_converted(res, name, t);
         return true;
     }
     const std::string extension = output_extension(options.to);
@@ -286,13 +317,13 @@ bool Routes::convert_container(Upload &upload, const RunOptions &options, Respon
             problem(res, 500, "Internal error", "mwconv: " + name + ": the converted document went missing");
             return true;
         }
-        if (!damaged.empty()) res.set_header("Mwconv-Damaged", header_text(damaged));
+        if (!t.damaged.empty()) res.set_header("Mwconv-Damaged", header_text(t.damaged));
         res.set_header("Content-Disposition", attachment(download));
         send_stream(res, std::move(out), content_type(options.to, options.macbinary));
         return true;
     }
     std::vector<ZipText> texts;
-    if (!messages.empty()) texts.push_back(ZipText{messages_name(root), messages});
+    if (!t.messages.empty()) texts.push_back(ZipText{messages_name(root), t.messages});
     res.set_header("Content-Disposition", attachment(download_name(upload.name, "zip")));
     res.set_chunked_content_provider(
         "application/zip",
@@ -305,12 +336,40 @@ bool Routes::convert_container(Upload &upload, const RunOptions &options, Respon
     return true;
 }
 
+// A container that wraps one document is converted straight into a
+// scratch stream, without a folder: making files and folders costs the file
+// system far more than the conversion.  False, with nothing answered, for
+// any other container.
+bool Routes::convert_wrapped(Upload &upload, const RunOptions &options, Response &res) {
+    sys::File out(kavrel::try_scratch_stream());
+    if (!out) return false;  // the folder's way answers why
+    const std::string name = upload.name.empty() ? "-" : upload.name;
+    std::optional<ContainerRun> run;
+    try {
+        run = library_.convert_wrapped(upload.file.get(), name, out.get(), options);
+    } catch (const Error &e) {
+        problem(res, status_of(e.status()), title_of(e.status()), e.what());
+        return true;
+    }
+    if (!run) return false;
+    upload.file.reset();
+    Tally t = tally(*run);
+    if (!run->written) {  // the document's own outcome decides, not damage past it
+        nothing_converted(res, name, t);
+        return true;
+    }
+    if (!t.damaged.empty()) res.set_header("Mwconv-Damaged", header_text(t.damaged));
+    res.set_header("Content-Disposition", attachment(download_name(upload.name, output_extension(options.to))));
+    send_stream(res, std::move(out), content_type(options.to, options.macbinary));
+    return true;
+}
+
 void Routes::identify(const Request &req, Response &res, const ContentReader &reader) {
     Gate::Admission admission = gate_.admit();
     Upload upload;
     if (!take_upload(req, res, reader, upload, static_cast<bool>(admission))) return;
     const auto place = admission.convert();
-    const ScratchReleased released;
+    const AfterConversion after(finished_);
     try {
         std::string body;
         for (const std::string &line : library_.identify_lines(upload.file.get(), upload.name.empty() ? "-" : upload.name))

@@ -3,6 +3,7 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <filesystem>
 #include <mutex>
 #include <set>
@@ -44,11 +45,13 @@ private:
     void identify(const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader);
     void convert_document(Upload &upload, const RunOptions &options, httplib::Response &res);
     bool convert_container(Upload &upload, const RunOptions &options, httplib::Response &res);
+    bool convert_wrapped(Upload &upload, const RunOptions &options, httplib::Response &res);
 
     const Library &library_;
     const Settings &settings_;
     Gate gate_;
     ScratchFolders scratch_;
+    std::atomic<unsigned> finished_{0};  // conversions, for giving freed pages back
 };
 
 }  // namespace mwconv::serve

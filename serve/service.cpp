@@ -52,11 +52,27 @@ public:
     }
 };
 
+// The library's pool, whose threads each serve one connection at a time.
+// A thread keeps its scratch files from one request to the next (empty
+// between requests), as making files costs the file system far more than
+// emptying them; when the connection ends they are closed, so that an idle
+// service holds no descriptor for them.
+class ConnectionPool : public httplib::ThreadPool {
+public:
+    using httplib::ThreadPool::ThreadPool;
+    void enqueue(std::function<void()> connection) override {
+        httplib::ThreadPool::enqueue([connection = std::move(connection)] {
+            connection();
+            release_thread_scratch();
+        });
+    }
+};
+
 bool is_html(const httplib::Response &res) { return res.get_header_value("Content-Type").rfind("text/html", 0) == 0; }
 
 void configure(httplib::Server &server, const Settings &settings) {
     const size_t threads = settings.jobs + settings.queue + 8;  // the rest answer 503s, health checks and pages
-    server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+    server.new_task_queue = [threads] { return new ConnectionPool(threads); };
     server.set_default_headers(kEveryAnswer);
     server.set_read_timeout(settings.timeout, 0);
     server.set_write_timeout(settings.timeout, 0);
@@ -171,6 +187,11 @@ int run(const std::vector<std::string> &args) {
     // mapped and given back when freed, instead of the threshold rising to
     // the largest one freed and later ones fragmenting the arenas.
     mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    // Up to 512 KiB freed at the top of an arena stays for the next
+    // conversion, which would otherwise fault its pages in again (a DOCX's
+    // compressor alone takes a quarter of a megabyte); the rest is given
+    // back now and then (Routes).
+    mallopt(M_TRIM_THRESHOLD, 512 * 1024);
 #endif  // a client gone away is a failed write, not the end of the service
     std::unique_ptr<Library> library;
     try {

@@ -14,7 +14,7 @@ struct Intake {
     bool too_large = false, timed_out = false, no_scratch = false;
 
     bool open() {
-        upload.file.reset(kavrel::open_own_scratch_stream());
+        upload.file.reset(kavrel::try_scratch_stream());
         no_scratch = !upload.file;
         return !no_scratch;
     }

@@ -1,10 +1,16 @@
 // The host library: records, tags written on change only, tables.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
+
+#if defined(__linux__)
+#include <sys/stat.h>
+#endif
 
 #include "host/kavrel.h"
 #include "host/stream_writer.h"
@@ -183,6 +189,78 @@ TEST(ScratchStreams, EveryStreamIsEmptyAndItsOwnWhateverItsFileHeldBefore) {
     std::fclose(from_thread);
     std::fclose(after);
 }
+
+// A stream that outgrows memory moves to a file: every byte stays, and a
+// read after a seek or an overwrite sees what was written last.
+TEST(ScratchStreams, AStreamThatOutgrowsMemoryKeepsEveryByteThroughSeeksAndOverwrites) {
+    std::FILE *f = kavrel::open_scratch_stream();
+    std::string expected;
+    for (int i = 0; expected.size() < 600 * 1024; ++i) expected += std::to_string(i) + ",";
+    std::fwrite(expected.data(), 1, expected.size(), f);
+    char got[20];
+    for (long at : {5L, 300000L, 70000L, 599000L}) {
+        std::fseek(f, at, SEEK_SET);
+        ASSERT_EQ(std::fread(got, 1, 8, f), 8u);
+        EXPECT_EQ(std::string(got, 8), expected.substr(static_cast<size_t>(at), 8)) << at;
+    }
+    std::fseek(f, 70001, SEEK_SET);  // inside the block read a moment ago
+    std::fputs("XYZ", f);
+    expected.replace(70001, 3, "XYZ");
+    std::fseek(f, 69995, SEEK_SET);
+    ASSERT_EQ(std::fread(got, 1, 20, f), 20u);
+    EXPECT_EQ(std::string(got, 20), expected.substr(69995, 20));
+    std::fseek(f, 0, SEEK_END);
+    EXPECT_EQ(std::ftell(f), static_cast<long>(expected.size()));
+    EXPECT_EQ(contents(f), expected);
+    std::fclose(f);
+}
+
+#if defined(__linux__)
+
+// The sizes of the unnamed scratch files that this process holds open.
+std::vector<long long> held_scratch_sizes() {
+    std::vector<long long> sizes;
+    const std::string folder = kavrel::scratch_folder() + "/";
+    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        const std::string target = std::filesystem::read_symlink(entry.path(), ec).string();
+        const std::string deleted = " (deleted)";
+        if (ec || target.rfind(folder, 0) != 0 || target.size() < deleted.size() ||
+            target.compare(target.size() - deleted.size(), deleted.size(), deleted) != 0)
+            continue;
+        struct stat st;
+        if (::stat(entry.path().c_str(), &st) == 0) sizes.push_back(st.st_size);
+    }
+    return sizes;
+}
+
+// A thread keeps its scratch files open to lend them again, but nothing a
+// stream wrote stays in them once the last stream on the file closed; a
+// second stream reads the first's bytes at a position of its own.
+TEST(ScratchStreams, ASecondStreamReadsAtItsOwnPlaceAndTheFileIsEmptiedWhenTheLastCloses) {
+    kavrel::release_scratch_files();
+    const std::string text = std::string(100000, 'a') + "end";
+    std::FILE *first = kavrel::open_scratch_stream();
+    std::fwrite(text.data(), 1, text.size(), first);
+    std::FILE *second = kavrel::reopen_scratch_stream(first);
+    ASSERT_NE(second, nullptr);
+    std::fseek(first, 5, SEEK_SET);
+    EXPECT_EQ(contents(second), text);
+    EXPECT_EQ(std::fgetc(first), 'a');
+    EXPECT_EQ(std::ftell(first), 6);
+    std::fclose(first);
+    const auto held = held_scratch_sizes();
+    EXPECT_NE(std::find(held.begin(), held.end(), static_cast<long long>(text.size())), held.end());
+    EXPECT_EQ(contents(second), text);
+    std::fclose(second);
+    const auto after = held_scratch_sizes();
+    EXPECT_FALSE(after.empty());
+    EXPECT_EQ(std::count(after.begin(), after.end(), 0LL), static_cast<long>(after.size()));
+    kavrel::release_scratch_files();
+    EXPECT_TRUE(held_scratch_sizes().empty());
+}
+
+#endif
 
 TEST(CharacterTables, ImportTablesFollowTheMacFonts) {
     EXPECT_EQ(MAC2INT[0x41], 0x0041);

@@ -3,6 +3,7 @@ and nothing left behind by requests that go wrong."""
 
 import io
 import json
+import os
 import signal
 import socket
 import threading
@@ -157,6 +158,39 @@ def test_bad_requests_get_their_status_and_leave_nothing(service, seeds, corpus)
     settled = lambda: s.counts()[0] <= before[0] and s.counts()[1] == before[1] and not s.scratch_left()
     assert settle(settled), (before, s.counts(), s.scratch_left())
     assert s.upload("/convert?to=html", document, name="last")[0] == 200
+
+
+def scratch_held(s):
+    """The sizes of the files in the service's scratch folder that it holds open."""
+    folder = str(Path(os.environ.get("MWCONV_SERVE_TMPDIR", s.scratch)).resolve()) + "/"
+    sizes = []
+    for fd in Path(f"/proc/{s.process.pid}/fd").iterdir():
+        try:
+            if os.readlink(fd).startswith(folder):
+                sizes.append(os.stat(fd).st_size)
+        except OSError:
+            pass  # closed meanwhile
+    return sizes
+
+
+def test_scratch_files_kept_between_a_connections_requests_hold_nothing(service, seeds, corpus):
+    """A thread keeps its scratch files from one request on its connection to
+    the next: once each answer is out they are empty, and they close with the
+    connection."""
+    s = service("-j", "2")
+    connection = s.connect()
+    requests = [("macwrite2-disk", (seeds / "macwrite2-disk").read_bytes(), "html"),
+                ("macwrite5-example", (seeds / "macwrite5-example").read_bytes(), "docx"),
+                ("MacWrite 4.5.image", (corpus / "containers" / "MacWrite 4.5.image").read_bytes(), "rtf")]
+    for name, data, to in requests:
+        body, content_type = form(name, data)
+        connection.request("POST", f"/convert?to={to}", body, {"Content-Type": content_type})
+        response = connection.getresponse()
+        assert response.status == 200 and response.read()
+        # The answer has arrived; the request ends as its last bytes leave.
+        assert settle(lambda: scratch_held(s) and not any(scratch_held(s))), scratch_held(s)
+    connection.close()
+    assert settle(lambda: not scratch_held(s) and not s.scratch_left()), (scratch_held(s), s.scratch_left())
 
 
 def test_a_full_queue_is_answered_503(service, seeds):
