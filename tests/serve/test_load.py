@@ -104,7 +104,8 @@ def test_load_is_flat_and_faster_than_a_command_per_request(service, documents, 
               f"{max(m for m, _ in samples)} KiB, descriptors {min(f for _, f in samples)}-{max(f for _, f in samples)}, "
               f"first conversion {first}, after {s.counts()}; processor time a request: service {service_cost * 1000:.2f} ms, "
               f"command {command_cost * 1000:.2f} ms ({command_cost / service_cost:.1f} times)")
-    # About ten times, with the scratch folder on ext4 as on tmpfs (docs/serve.md,
-    # Figures); a machine shared with other work slows both unevenly, so this
-    # asks for four times.
-    assert command_cost > 4 * service_cost
+    # About five times since the command no longer loads the PDF renderer's
+    # libraries at its start, with the scratch folder on ext4 as on tmpfs
+    # (docs/serve.md, Figures); a machine shared with other work slows both
+    # unevenly, so this asks for three times.
+    assert command_cost > 3 * service_cost
