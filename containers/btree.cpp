@@ -113,4 +113,29 @@ std::unique_ptr<std::vector<std::string>> folder_path(const Folders &folders, ui
     return path;
 }
 
+void CatalogVolume::open_trees(const std::function<std::unique_ptr<Tree>()> &extents_tree,
+                               const std::function<std::unique_ptr<Tree>()> &catalog) {
+    try {
+        if (const std::unique_ptr<Tree> tree = extents_tree()) load_overflow(*tree);
+    } catch (const Error &e) {
+        damage_.push_back(e.what());
+    }
+    catalog_ = catalog();
+    try {
+        load_folders();
+    } catch (const Error &) {
+        // The walk over the files meets the same damage at the same place
+        // and reports it; the folders before it are kept.
+    }
+    walk_ = std::make_unique<LeafWalk>(*catalog_);
+}
+
+bool CatalogVolume::next(Member &member) {
+    Record r;
+    while (walk_->next(r)) {
+        if (file_member(r, member)) return true;
+    }
+    return disk::walk_end(damage_);
+}
+
 }  // namespace containers::btree

@@ -91,4 +91,33 @@ using Folders = std::unordered_map<uint32_t, Folder>;
 std::unique_ptr<std::vector<std::string>> folder_path(const Folders &folders, uint32_t id, std::string &warning,
                                                       const std::function<bool(uint32_t)> &hidden = {});
 
+// A volume whose files are the leaf records of a catalog tree (HFS, HFS
+// Plus): opened as its extents-overflow tree, then its catalog (whose
+// extents may continue in the first), then the catalog's folders; listed
+// file by file, the damage met at open told once after every file.
+class CatalogVolume : public Container {
+public:
+    bool next(Member &member) final;
+
+protected:
+    // Called by the volume's constructor; the catalog is made once the
+    // extents tree is read.  Without the extents tree
+    // (`extents_tree` throws, or gives null when the volume has none), the
+    // forks that need it cannot be read, the others can: its damage is
+    // noted.  Damage in the folders is met again, and told, by the walk.
+    void open_trees(const std::function<std::unique_ptr<Tree>()> &extents_tree,
+                    const std::function<std::unique_ptr<Tree>()> &catalog);
+
+    virtual void load_overflow(const Tree &tree) = 0;
+    virtual void load_folders() = 0;
+    // The member of catalog record `r`; false for a record that is no file.
+    virtual bool file_member(const Record &r, Member &member) = 0;
+
+    std::unique_ptr<Tree> catalog_;
+    std::vector<std::string> damage_;  // found at open, told at the walk's end
+
+private:
+    std::unique_ptr<LeafWalk> walk_;  // over the catalog's leaves, member by member
+};
+
 }  // namespace containers::btree

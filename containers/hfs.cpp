@@ -110,7 +110,7 @@ bool catalog_key(const uint8_t *key, size_t key_length, uint32_t &parent, std::s
     return true;
 }
 
-class HfsVolume final : public Container {
+class HfsVolume final : public btree::CatalogVolume {
 public:
     explicit HfsVolume(std::shared_ptr<const Source> source) {
         geometry_.source = std::move(source);
@@ -125,33 +125,18 @@ public:
         if (geometry_.block_size == 0 || geometry_.block_size % 512 != 0)
             throw Error(Grade::kFatal, "the HFS volume has a bad allocation block size");
 
-        // The extents tree first (its own extents are all in the MDB), then
-        // the catalog, whose extents may continue in it.  Without the
-        // extents tree, the forks that need it cannot be read; the others can.
-        try {
-            load_overflow(btree::Tree(btree_file(kExtentsFileId, extent_record(mdb + 134), be32(mdb + 130), "the extents tree"),
-                                      "the extents tree", btree::Keys::kHfs));
-        } catch (const Error &e) {
-            damage_.push_back(e.what());
-        }
-        catalog_ = std::make_unique<btree::Tree>(
-            btree_file(kCatalogFileId, extent_record(mdb + 150), be32(mdb + 146), "the catalog"), "the catalog",
-            btree::Keys::kHfs);
-        try {
-            load_folders();
-        } catch (const Error &) {
-            // The walk over the files meets the same damage at the same
-            // place and reports it; the folders before it are kept.
-        }
-        walk_ = std::make_unique<btree::LeafWalk>(*catalog_);
-    }
-
-    bool next(Member &member) override {
-        btree::Record r;
-        while (walk_->next(r)) {
-            if (file_member(r, member)) return true;
-        }
-        return disk::walk_end(damage_);  // the damage met on the way, after every file
+        // The extents tree's own extents are all in the MDB.
+        open_trees(
+            [&] {
+                return std::make_unique<btree::Tree>(
+                    btree_file(kExtentsFileId, extent_record(mdb + 134), be32(mdb + 130), "the extents tree"),
+                    "the extents tree", btree::Keys::kHfs);
+            },
+            [&] {
+                return std::make_unique<btree::Tree>(
+                    btree_file(kCatalogFileId, extent_record(mdb + 150), be32(mdb + 146), "the catalog"), "the catalog",
+                    btree::Keys::kHfs);
+            });
     }
 
     std::unique_ptr<Source> data() override {
@@ -183,7 +168,7 @@ private:
         return extents(geometry_.source, std::move(list), length);
     }
 
-    void load_overflow(const btree::Tree &tree) {
+    void load_overflow(const btree::Tree &tree) override {
         btree::LeafWalk walk(tree);
         btree::Record r;
         while (walk.next(r)) {
@@ -193,7 +178,7 @@ private:
         }
     }
 
-    void load_folders() {
+    void load_folders() override {
         btree::LeafWalk walk(*catalog_);
         btree::Record r;
         while (walk.next(r)) {
@@ -211,7 +196,7 @@ private:
         return std::move(*btree::folder_path(folders_, id, warning));
     }
 
-    bool file_member(const btree::Record &r, Member &member) {
+    bool file_member(const btree::Record &r, Member &member) override {
         if (r.data_length < 102) return false;
         const uint8_t *file = r.data;
         uint32_t parent;
@@ -238,10 +223,7 @@ private:
 
     Geometry geometry_;
     Overflow overflow_, resource_overflow_;
-    std::unique_ptr<btree::Tree> catalog_;
     btree::Folders folders_;
-    std::vector<std::string> damage_;  // found at open, told at the walk's end
-    std::unique_ptr<btree::LeafWalk> walk_;  // over the catalog's leaves, member by member
     // The data fork of the member listed last, and where its resource fork lies.
     std::vector<Extent> fork_;
     uint64_t length_ = 0;

@@ -134,7 +134,7 @@ bool is_folder_link(const uint8_t *file) {
     return std::memcmp(file + 48, "fdrp", 4) == 0 && std::memcmp(file + 52, "MACS", 4) == 0;
 }
 
-class HfsPlusVolume final : public Container {
+class HfsPlusVolume final : public btree::CatalogVolume {
 public:
     explicit HfsPlusVolume(std::shared_ptr<const Source> source) {
         geometry_.source = std::move(source);
@@ -147,36 +147,19 @@ public:
         if (geometry_.block_size < 512 || (geometry_.block_size & (geometry_.block_size - 1)) != 0)
             throw Error(Grade::kFatal, "the HFS Plus volume has a bad allocation block size");
 
-        // The extents tree first (its own extents are all in the header),
-        // then the catalog, whose extents may continue in it.
-        // Without the extents tree, the forks that need it cannot be read;
-        // the others can.
+        // The extents tree's own extents are all in the header.
         const Fork extents_file = fork_data(header + 192);
-        try {
-            if (extents_file.length != 0)
-                load_overflow(btree::Tree(btree_file(kExtentsFileId, extents_file, "the extents tree"),
-                                          "the extents tree", btree::Keys::kHfsPlus));
-        } catch (const Error &e) {
-            damage_.push_back(e.what());
-        }
-        catalog_ = std::make_unique<btree::Tree>(btree_file(kCatalogFileId, fork_data(header + 272), "the catalog"),
-                                                 "the catalog", btree::Keys::kHfsPlus);
-        try {
-            load_folders();
-        } catch (const Error &) {
-            // The walk over the files meets the same damage at the same
-            // place and reports it; the folders before it are kept.
-        }
-        walk_ = std::make_unique<btree::LeafWalk>(*catalog_);
-    }
-
-    bool next(Member &member) override {
-        btree::Record r;
-        while (walk_->next(r)) {
-            if (file_member(r, member)) return true;
-        }
-        // The damage met at open, told once after every file listed.
-        return disk::walk_end(damage_);
+        open_trees(
+            [&] {
+                return extents_file.length == 0
+                           ? nullptr
+                           : std::make_unique<btree::Tree>(btree_file(kExtentsFileId, extents_file, "the extents tree"),
+                                                           "the extents tree", btree::Keys::kHfsPlus);
+            },
+            [&] {
+                return std::make_unique<btree::Tree>(btree_file(kCatalogFileId, fork_data(header + 272), "the catalog"),
+                                                     "the catalog", btree::Keys::kHfsPlus);
+            });
     }
 
     std::unique_ptr<Source> data() override { return fork(0); }
@@ -210,7 +193,7 @@ private:
         return extents(geometry_.source, std::move(list), fork.length);
     }
 
-    void load_overflow(const btree::Tree &tree) {
+    void load_overflow(const btree::Tree &tree) override {
         btree::LeafWalk walk(tree);
         btree::Record r;
         while (walk.next(r)) {
@@ -221,7 +204,7 @@ private:
         }
     }
 
-    void load_folders() {
+    void load_folders() override {
         // Inodes by their number, with the folder they were met in: which
         // folder is the private one is known once the walk is done.
         std::unordered_map<uint32_t, std::pair<uint32_t, std::vector<uint8_t>>> inodes;
@@ -262,7 +245,7 @@ private:
         return true;
     }
 
-    bool file_member(const btree::Record &r, Member &member) {
+    bool file_member(const btree::Record &r, Member &member) override {
         uint32_t parent;
         std::string name;
         if (record_type(r) != kFileRecord || r.data_length < kFileLength || !catalog_key(r, parent, name)) return false;
@@ -313,13 +296,10 @@ private:
 
     Geometry geometry_;
     Overflow overflow_;
-    std::unique_ptr<btree::Tree> catalog_;
-    std::unique_ptr<btree::LeafWalk> walk_;
     btree::Folders folders_;
     std::vector<uint32_t> private_;
     std::unordered_map<uint32_t, std::vector<uint8_t>> inodes_;
     Listed forks_[2];  // data and resource fork of the member listed last
-    std::vector<std::string> damage_;  // found at open, told at the walk's end
 };
 
 // Where an HFS wrapper keeps its embedded HFS Plus volume, as a byte range;
