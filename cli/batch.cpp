@@ -131,7 +131,7 @@ std::string count(const Planned &p, Tally &tally, bool quiet) {
 
 void run_one(const Plugin &plugin, const Options &options, const std::vector<sys::FileId> &ids, Planned &p,
              const MemberReport &report) {
-    if (const ContainerInput container = open_container(options, p.input.path)) {
+    if (const ContainerInput container = open_container(options, p.input.path, p.input.companion)) {
         p.container = convert_members(plugin, options, ids, p.input.path, container,
                         sys::utf8_of(sys::to_path(options.output) / sys::to_path(p.input.relative)), report);
         return;
@@ -206,8 +206,9 @@ int run_conversions(const Plugin &plugin, const Options &options) {
         const std::vector<sys::FileId> ids = identities({InputFile{given[0], "", false}});
         Job job{given[0], options.output, &ids, nullptr, ""};
         job.media_dir = options.media_dir;
-        read_companion(expand_inputs({given[0]}).front().companion, job);
-        const ContainerInput container = open_container(options, given[0]);
+        const std::string companion = expand_inputs({given[0]}).front().companion;
+        read_companion(companion, job);
+        const ContainerInput container = open_container(options, given[0], companion);
         const Outcome outcome =
             container ? convert_only_member(plugin, options, ids, given[0], container) : run_job(plugin, options, job);
         if (!outcome.message.empty()) std::fprintf(stderr, "%s\n", outcome.message.c_str());

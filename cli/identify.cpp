@@ -30,7 +30,7 @@ int identify_files(const Plugin &plugin, const Options &options) {
             continue;
         }
         if (d.id.generation == MACWRITE_NONE) {
-            if (const ContainerInput container = open_container(options, input.path)) {
+            if (const ContainerInput container = open_container(options, input.path, input.companion)) {
                 worst = worse(static_cast<Status>(worst),
                               static_cast<Status>(identify_members(plugin, options, input.path, container,
                                                                    [](const std::string &line) { std::printf("%s\n", line.c_str()); })));

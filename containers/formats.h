@@ -27,6 +27,9 @@ const Format &refused_format();       // UDIF where built without its libraries:
 // resource fork holds one is an NDIF image, opened from both forks, before
 // its data fork is offered to the other formats.
 bool is_ndif(const Source &resource);
+// Whether the Finder's type or creator marks `member` as a Disk Copy 6 image:
+// only then is its resource fork read for a chunk table.
+bool has_ndif_type(const Member &member);
 std::unique_ptr<Container> open_ndif(std::shared_ptr<const Source> data, std::shared_ptr<const Source> resource);
 
 // The format that bids highest for `source`, or null when none bids.

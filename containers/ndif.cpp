@@ -93,6 +93,10 @@ bool is_ndif(const Source &resource) {
     }
 }
 
+bool has_ndif_type(const Member &member) {
+    return member.type == "rohd" || member.type == "dimg" || member.creator == "dCpy";
+}
+
 std::unique_ptr<Container> open_ndif(std::shared_ptr<const Source> data, std::shared_ptr<const Source> resource) {
     std::optional<std::vector<uint8_t>> table;
     try {

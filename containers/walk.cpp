@@ -40,10 +40,12 @@ struct Walker::Inner {
     std::string shown;
 };
 
-Walker::Walker(std::shared_ptr<const Source> source, const Format &format, bool list_containers)
+Walker::Walker(std::shared_ptr<const Source> source, const Format &format, bool list_containers,
+               std::shared_ptr<const Source> resource)
     : list_containers_(list_containers), budget_(std::max(kFloor, kMostExpansion * source->size())) {
     Leaf failure;
-    if (!open([&] { return format.open(source); }, format, {}, "", failure)) pending_ = std::make_unique<Leaf>(std::move(failure));
+    if (!open([&] { return opened(format, source, resource); }, format, {}, "", failure))
+        pending_ = std::make_unique<Leaf>(std::move(failure));
 }
 
 Walker::~Walker() = default;
@@ -151,10 +153,8 @@ std::unique_ptr<Container> Walker::opened(const Format &format, std::shared_ptr<
 }
 
 const Format *Walker::ndif_of(Container &container, const Member &member, std::shared_ptr<const Source> &resource) {
-    // Disk Copy 6 marks its images by type; no other member's resource fork
-    // (which StuffIt would decode) is read.
-    const bool image_type = member.type == "rohd" || member.type == "dimg" || member.creator == "dCpy";
-    if (member.resource_length == 0 || !image_type) return nullptr;
+    // No other member's resource fork (which StuffIt would decode) is read.
+    if (member.resource_length == 0 || !has_ndif_type(member)) return nullptr;
     try {
         resource = container.resource();
     } catch (const Error &) {

@@ -38,8 +38,10 @@ struct Leaf {
 class Walker {
 public:
     // Walks `source`, a container of `format`; `list_containers` gives the
-    // containers inside as members too.
-    Walker(std::shared_ptr<const Source> source, const Format &format, bool list_containers = false);
+    // containers inside as members too.  An NDIF image is walked over its
+    // data fork `source` and its `resource` fork.
+    Walker(std::shared_ptr<const Source> source, const Format &format, bool list_containers = false,
+           std::shared_ptr<const Source> resource = nullptr);
     ~Walker();
     // The next member, or false at the end.  A container that cannot be
     // read on ends with a Leaf whose member.problem says why (its path that

@@ -121,8 +121,33 @@ MemberOutcome convert_member(const Plugin &plugin, const RunOptions &options, co
 
 }  // namespace
 
-ContainerInput open_container(const RunOptions &options, const std::string &path) {
+namespace {
+
+// The resource fork of an NDIF image that `companion` describes, or null.
+std::shared_ptr<const containers::Source> ndif_resource(const std::string &companion) {
+    if (companion.empty()) return nullptr;
+    std::string error;
+    std::shared_ptr<const containers::Source> source = containers::file_source(sys::open_file(companion, "rb"), error);
+    containers::Member m;
+    if (!source || !containers::apply_companion(*source, m) || !containers::has_ndif_type(m)) return nullptr;
+    try {
+        std::shared_ptr<const containers::Source> resource = containers::companion_resource(source);
+        if (containers::is_ndif(*resource)) return resource;
+    } catch (const containers::Error &) {
+        // No resource fork to be had: the data fork is offered as any file's.
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+ContainerInput open_container(const RunOptions &options, const std::string &path, const std::string &companion) {
     if (path == "-" || options.from == From::Text || options.from == From::Stream) return {};
+    if (auto resource = ndif_resource(companion)) {
+        std::string error;
+        if (auto source = containers::file_source(sys::open_file(path, "rb"), error))
+            return ContainerInput{std::move(source), &containers::ndif_format(), std::move(resource)};
+    }
     return open_container(options, sys::open_file(path, "rb"));
 }
 
@@ -145,7 +170,7 @@ ContainerInput open_container(const RunOptions &options, std::FILE *file) {
 bool convert_members(const Plugin &plugin, const RunOptions &options, const std::vector<sys::FileId> &ids,
                      const std::string &input, const ContainerInput &container, const std::string &folder,
                      const MemberReport &report) {
-    containers::Walker walker(container.source, *container.format);
+    containers::Walker walker(container.source, *container.format, false, container.resource);
     const std::string extension = std::string(".") + output_extension(options.to);
     bool folder_like = false;
     std::set<std::string> warned;
@@ -194,7 +219,7 @@ std::optional<bool> convert_wrapped(const Plugin &plugin, const RunOptions &opti
                                     const ContainerInput &container, std::FILE *into, const MemberReport &report) {
     if (!options.member.empty() || !options.media_dir.empty()) return std::nullopt;
     // Walked whole first: a second file or a folder makes it a folder.
-    containers::Walker walker(container.source, *container.format);
+    containers::Walker walker(container.source, *container.format, false, container.resource);
     std::vector<containers::Leaf> leaves;
     size_t files = 0;
     for (containers::Leaf leaf; walker.next(leaf);) {
@@ -223,7 +248,7 @@ std::optional<bool> convert_wrapped(const Plugin &plugin, const RunOptions &opti
 
 Outcome convert_only_member(const Plugin &plugin, const RunOptions &options, const std::vector<sys::FileId> &ids,
                             const std::string &input, const ContainerInput &container) {
-    containers::Walker walker(container.source, *container.format);
+    containers::Walker walker(container.source, *container.format, false, container.resource);
     containers::Leaf leaf, second;
     if (!walker.next(leaf)) return Outcome{kNotADocument, "mwconv: " + input + ": an empty " + container.format->name};
     const bool more = walker.next(second);
@@ -246,7 +271,7 @@ Outcome convert_only_member(const Plugin &plugin, const RunOptions &options, con
 int identify_members(const Plugin &plugin, const RunOptions &options, const std::string &input,
                      const ContainerInput &container, const std::function<void(const std::string &)> &print) {
     // An inventory: the containers inside are listed too, before their members.
-    containers::Walker walker(container.source, *container.format, true);
+    containers::Walker walker(container.source, *container.format, true, container.resource);
     Status worst = kOk;
     for (containers::Leaf leaf; walker.next(leaf);) {
         const containers::Member &m = leaf.member;

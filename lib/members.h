@@ -20,12 +20,15 @@ namespace mwconv {
 struct ContainerInput {
     std::shared_ptr<const containers::Source> source;
     const containers::Format *format = nullptr;
+    std::shared_ptr<const containers::Source> resource = nullptr;  // an NDIF image's, from its companion
     explicit operator bool() const { return format != nullptr; }
 };
 
 // The container at `path`, or none: for a file that is no container, for
-// standard input, and when the run reads text or the internal stream.
-ContainerInput open_container(const RunOptions &options, const std::string &path);
+// standard input, and when the run reads text or the internal stream.  A
+// file whose AppleDouble `companion` marks it as an NDIF image and carries
+// its chunk table is that image, whatever its data fork alone looks like.
+ContainerInput open_container(const RunOptions &options, const std::string &path, const std::string &companion = "");
 // The same for a file open for reading, which the container then owns (null
 // when it is none, and the stream is closed).
 ContainerInput open_container(const RunOptions &options, std::FILE *file);

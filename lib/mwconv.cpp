@@ -104,7 +104,8 @@ void Library::convert_file(const std::string &input, const std::string &output, 
 
 std::optional<ContainerRun> Library::convert_container(const std::string &path, const std::string &folder,
                                                        const RunOptions &options) const {
-    const ContainerInput container = open_container(options, path);
+    const std::filesystem::path file = sys::to_path(path);
+    const ContainerInput container = open_container(options, path, companion_of(file.parent_path(), file));
     if (!container) return std::nullopt;
     ContainerRun run;
     std::vector<sys::FileId> ids(1);

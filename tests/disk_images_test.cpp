@@ -429,13 +429,24 @@ TEST(DiskImagesCli, ADocumentInEveryImageConvertsAsTheBareDocument) {
     const auto [data, resource] = ndif_image(v.image, {0x02, 0x00, 0x83});
     dir.write("disk.bin", macbinary("rohd", data, resource));
     dir.write("disk.dart", dart_image(v.image, true));
+    // NDIF unzipped on disk: the chunk table in the AppleDouble companion,
+    // beside the image or under __MACOSX (compressed from the first chunk,
+    // so that the data fork alone reads as nothing).
+    const auto [packed, table] = ndif_image(v.image, {0x83, 0x02});
+    const std::string companion = AppleBuilder(AppleBuilder::kDouble, 2).finder("rohd", "dCpy").resource(table).build();
+    for (const char *folder : {"unzipped/Old", "unzipped/__MACOSX/Old"}) std::filesystem::create_directories(dir.file(folder));
+    dir.write("unzipped/Disk.img", packed);
+    dir.write("unzipped/._Disk.img", companion);
+    dir.write("unzipped/Old/Disk.img", packed);
+    dir.write("unzipped/__MACOSX/Old/._Disk.img", companion);
     std::string inputs;
-    for (const char *name : {"images.zip", "disk.bin", "disk.dart"}) inputs += " '" + dir.file(name) + "'";
+    for (const char *name : {"images.zip", "disk.bin", "disk.dart", "unzipped"}) inputs += " '" + dir.file(name) + "'";
     const RunResult r = run_mwconv(dir, "-q -o '" + dir.file("out") + "/'" + inputs);
     EXPECT_EQ(r.status, 0) << r.err;
     const std::string text = slurp(dir.file("Memo.txt"));
     for (const char *out : {"out/images.zip/disk.dmg/Letters/Memo.txt", "out/disk.bin/Letters/Memo.txt",
-                            "out/disk.dart/Letters/Memo.txt"})
+                            "out/disk.dart/Letters/Memo.txt", "out/Disk.img/Letters/Memo.txt",
+                            "out/Old/Disk.img/Letters/Memo.txt"})
         EXPECT_EQ(slurp(dir.file(out)), text) << out;
 }
 
