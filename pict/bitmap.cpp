@@ -3,6 +3,7 @@
 // what is left of the picture before anything is allocated.
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "pict/bitmap.h"
 
@@ -188,6 +189,16 @@ void lay(const Transfer &t, Rgb source, int dark, bool one_bit, uint8_t *out) {
     out[3] = static_cast<uint8_t>(cover);
 }
 
+// What each of an indexed map's (up to 256) pixel values lays down: worked
+// out once for the map rather than once a pixel.
+std::vector<std::array<uint8_t, 4>> laid_values(const MapHeader &m, const Palette &palette, const Transfer &t) {
+    const bool one_bit = !m.pixmap;
+    std::vector<std::array<uint8_t, 4>> laid(size_t{1} << m.pixel_size);
+    for (size_t i = 0; i < laid.size(); ++i)
+        lay(t, palette[i], one_bit ? static_cast<int>(i) * 255 : darkness(palette[i]), one_bit, laid[i].data());
+    return laid;
+}
+
 // The source rectangle's pixels as the transfer mode lays them down.
 void decode(const MapHeader &m, const RowShape &shape, const std::vector<uint8_t> &rows, const Palette &palette,
             const Rect &src, const Transfer &t, Image &out) {
@@ -200,6 +211,18 @@ void decode(const MapHeader &m, const RowShape &shape, const std::vector<uint8_t
     out.inverts = t.op == Op::Xor;
     const bool one_bit = !m.pixmap;
     size_t o = 0;
+    if (m.pixel_size <= 8) {
+        const auto laid = laid_values(m, palette, t);
+        const int bits = m.pixel_size, per_byte = 8 / bits, mask = (1 << bits) - 1;
+        for (int y = top; y < bottom; ++y) {
+            const uint8_t *row = rows.data() + static_cast<size_t>(y - b.top) * shape.bytes;
+            for (int i = left - b.left; i < right - b.left; ++i, o += 4) {
+                const int value = row[i / per_byte] >> (8 - bits * (i % per_byte + 1)) & mask;
+                std::memcpy(out.rgba.data() + o, laid[static_cast<size_t>(value)].data(), 4);
+            }
+        }
+        return;
+    }
     for (int y = top; y < bottom; ++y) {
         const uint8_t *row = rows.data() + static_cast<size_t>(y - b.top) * shape.bytes;
         for (int x = left; x < right; ++x, o += 4) {

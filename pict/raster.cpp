@@ -1,6 +1,8 @@
 // A picture made of bitmaps alone, laid on white at its frame's size, as one
 // PNG: formats that take no SVG can show such a picture exactly.
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 #include "pict/pict.h"
 
@@ -41,14 +43,21 @@ public:
         if (!bitmaps_only || d.empty()) return;
         const int top = std::max(d.top, frame_.top), bottom = std::min(d.bottom, frame_.bottom);
         const int left = std::max(d.left, frame_.left), right = std::min(d.right, frame_.right);
+        if (left >= right) return;
+        // The source column of each canvas column, worked out once.
+        std::vector<long> columns(static_cast<size_t>(right - left));
+        for (int x = left; x < right; ++x) columns[static_cast<size_t>(x - left)] = static_cast<long>(x - d.left) * src.width / d.width();
         for (int y = top; y < bottom; ++y) {
             const long sy = static_cast<long>(y - d.top) * src.height / d.height();
-            for (int x = left; x < right; ++x) {
-                const long sx = static_cast<long>(x - d.left) * src.width / d.width();
-                const uint8_t *p = src.rgba.data() + (sy * src.width + sx) * 4;
+            uint8_t *q = canvas.rgba.data() +
+                         (static_cast<size_t>(y - frame_.top) * static_cast<size_t>(canvas.width) + static_cast<size_t>(left - frame_.left)) * 4;
+            for (size_t i = 0; i < columns.size(); ++i, q += 4) {
+                const uint8_t *p = src.rgba.data() + (sy * src.width + columns[i]) * 4;
                 if (p[3] == 0) continue;
-                uint8_t *q = canvas.rgba.data() +
-                             (static_cast<size_t>(y - frame_.top) * static_cast<size_t>(canvas.width) + static_cast<size_t>(x - frame_.left)) * 4;
+                if (p[3] == 255 && !src.inverts) {  // what the blend below gives for an opaque pixel
+                    std::memcpy(q, p, 3);
+                    continue;
+                }
                 for (int k = 0; k < 3; ++k) {
                     const int ink = src.inverts ? 255 - q[k] : p[k];
                     q[k] = static_cast<uint8_t>((ink * p[3] + q[k] * (255 - p[3]) + 127) / 255);
