@@ -126,10 +126,18 @@ private:
     locale_t locale_;
 };
 
-// The thread's locale is `locale` while this lives.
+// One for the process, made at first use and never changed: a locale made
+// and freed at every call had the C library load and free its conversions
+// each time, from every thread at once.
+const Utf8Locale &utf8_locale() {
+    static const Utf8Locale locale;
+    return locale;
+}
+
+// The thread's locale is the UTF-8 one while this lives.
 class InLocale {
 public:
-    explicit InLocale(const Utf8Locale &locale) : previous_(locale.get() != locale_t{} ? uselocale(locale.get()) : locale_t{}) {}
+    InLocale() : previous_(utf8_locale().get() != locale_t{} ? uselocale(utf8_locale().get()) : locale_t{}) {}
     ~InLocale() {
         if (previous_ != locale_t{}) uselocale(previous_);
     }
@@ -141,10 +149,7 @@ private:
 };
 #else
 // On Windows libarchive reads names into wide characters, whatever the locale.
-struct Utf8Locale {};
-struct InLocale {
-    explicit InLocale(const Utf8Locale &) {}
-};
+struct InLocale {};
 #endif
 
 // The entry's path; `note` says how a name that is not UTF-8 was read.  A
@@ -216,8 +221,7 @@ int bid(const Source &source, const uint8_t *head, size_t length) {
     // it says why it cannot be read, rather than calling it no document.
     if (libarchive_missing() != nullptr) return 1;
     try {
-        const Utf8Locale utf8;
-        const InLocale in(utf8);
+        const InLocale in;
         Reader reader{std::shared_ptr<const Source>(std::shared_ptr<const Source>{}, &source)};
         Handle a = open_handle(reader);
         archive_entry *e = nullptr;
@@ -234,7 +238,7 @@ class Archive final : public Container {
 public:
     explicit Archive(std::shared_ptr<const Source> source)
         : reader_{source}, budget_(std::max(kFloor, kMostExpansion * source->size())) {
-        const InLocale in(utf8_);
+        const InLocale in;
         read_companions(source);
         handle_ = open_handle(reader_);
     }
@@ -242,7 +246,7 @@ public:
     bool next(Member &member) override {
         data_given_ = false;
         if (ended_) return false;
-        const InLocale in(utf8_);
+        const InLocale in;
         for (;;) {
             archive_entry *e = nullptr;
             const int rc = archive_read_next_header(handle_.get(), &e);
@@ -298,7 +302,7 @@ public:
         if (!problem_.empty()) throw Error(Grade::kMember, problem_);
         if (data_given_) throw Error(Grade::kMember, "its data was read already");
         data_given_ = true;
-        const InLocale in(utf8_);
+        const InLocale in;
         std::shared_ptr<const Source> decoded = decode(handle_.get(), sized_ ? declared_ : budget_);
         const uint64_t length = decoded->size();
         return range(std::move(decoded), 0, length);
@@ -307,7 +311,7 @@ public:
     std::unique_ptr<Source> resource() override {
         if (!companion_ || companion_->resource_length == 0)
             throw Error(Grade::kMember, "it has no resource fork (no AppleDouble companion gives one)");
-        const InLocale in(utf8_);
+        const InLocale in;
         Reader reader{reader_.source};
         Handle a = open_handle(reader);
         archive_entry *e = nullptr;
@@ -406,7 +410,6 @@ private:
         }
     }
 
-    Utf8Locale utf8_;
     Reader reader_;
     Handle handle_;
     std::map<std::string, Finder> companions_;
