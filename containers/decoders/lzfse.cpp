@@ -191,8 +191,10 @@ void unpack_counts(const uint8_t *p, size_t n, std::array<uint16_t, kAllCounts> 
     if (n == 0) return;  // no tables: a block without literals or matches
     uint64_t at = 0;     // in bits
     for (uint16_t &count : counts) {
+        // The next 14 bits lie in three bytes at most; those past the end read as zeros.
         uint32_t v = 0;
-        for (int i = 0; i < 14 && (at + i) / 8 < n; ++i) v |= uint32_t(p[(at + i) / 8] >> ((at + i) % 8) & 1) << i;
+        for (size_t i = 0; i < 3 && at / 8 + i < n; ++i) v |= uint32_t{p[at / 8 + i]} << 8 * i;
+        v >>= at % 8;
         int length;
         if ((v & 1) == 0) length = 2, count = static_cast<uint16_t>(v >> 1 & 1);
         else if ((v & 2) == 0) length = 3, count = static_cast<uint16_t>(2 + (v >> 2 & 1));
@@ -272,14 +274,24 @@ private:
         return step;
     }
 
-    // Byte by byte: a match may overlap the bytes it writes.
+    // A match may overlap the bytes it writes.  Its first `distance` bytes
+    // come from the window; the rest repeat them, and are copied from this
+    // step's own start in runs that double, each a whole number of repeats.
     size_t copy_match(uint8_t *out, size_t n) {
         const auto step = static_cast<size_t>(std::min<uint64_t>(n, match_left_));
-        for (size_t i = 0; i < step; ++i) {
-            const uint8_t b = window_[(written_ - distance_) % kWindow];
-            window_[written_++ % kWindow] = b;
-            out[i] = b;
+        const auto head = static_cast<size_t>(std::min<uint64_t>(step, distance_));
+        for (size_t done = 0; done < head;) {
+            const auto from = static_cast<size_t>((written_ - distance_ + done) % kWindow);
+            const size_t run = std::min(head - done, kWindow - from);
+            std::memcpy(out + done, window_.data() + from, run);
+            done += run;
         }
+        for (size_t done = head; done < step;) {
+            const size_t run = std::min(done, step - done);
+            std::memcpy(out + done, out, run);
+            done += run;
+        }
+        keep(out, step);
         match_left_ -= step;
         return step;
     }
