@@ -264,6 +264,7 @@ TEST(UdifImage, DamagedLzfseStreamsAreMemberErrorsNamingTheProblem) {
     EXPECT_NE(error(s.stream.substr(0, 300)).find("cut short"), std::string::npos);
     EXPECT_NE(error(s.stream.substr(0, s.stream.size() - 4)).find("without its end block"), std::string::npos);
     EXPECT_NE(error(lzfse_sample(true, 127).stream).find("distance table's counts add up to 255, not 256"), std::string::npos);
+    // One literal, then a match 1000 bytes back.
     const std::string reach = std::string("\xE1" "a" "\x07\xE8\x03", 5) + std::string("\x06\0\0\0\0\0\0\0", 8);
     EXPECT_NE(error("bvxn" + le32(4) + le32(static_cast<uint32_t>(reach.size())) + reach + "bvx$").find("before the start"),
               std::string::npos);
