@@ -94,6 +94,7 @@ private:
         if (got < length)
             throw Error(Grade::kMember, "a compressed chunk gives " + std::to_string(got) + " bytes of the " +
                                             std::to_string(c.length) + " it declares");
+        decoder->finish();
         slot.chunk = &c;
         slot.read = ++reads_;
         return slot.bytes.get();

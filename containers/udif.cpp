@@ -1,7 +1,7 @@
 // UDIF disk images (.dmg): a 512-byte "koly" trailer at the end locates an
 // XML property list whose "blkx" entries each describe one partition of the
 // disk: a name and a "mish" block table, its chunks stored, zero-filled or
-// compressed (zlib, bzip2, ADC, LZMA; LZFSE is recognised and refused).
+// compressed (zlib, bzip2, ADC, LZFSE, LZMA).
 //
 // The disk the tables describe is opened as any disk is (a partition map,
 // a volume): its files are the image's own, as for a DiskCopy image.  A
@@ -91,10 +91,7 @@ bool chunk_of(const uint8_t *e, const Partition &p, const Trailer &t, uint64_t t
         case 0x80000005: c.kind = Chunk::Kind::kDecoded, c.decoder = decoders::zlib_decoder; break;
         case 0x80000006: c.kind = Chunk::Kind::kDecoded, c.decoder = decoders::bzip2_decoder; break;
         case 0x80000008: c.kind = Chunk::Kind::kDecoded, c.decoder = decoders::lzma_decoder; break;
-        case 0x80000007:
-            c.kind = Chunk::Kind::kRefused;
-            c.refused = "LZFSE chunks (type 0x80000007): mwconv does not decode LZFSE";
-            break;
+        case 0x80000007: c.kind = Chunk::Kind::kDecoded, c.decoder = decoders::lzfse_decoder; break;
         default: {
             char hex[16];
             std::snprintf(hex, sizeof hex, "0x%08X", type);

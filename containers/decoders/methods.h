@@ -23,6 +23,9 @@ std::unique_ptr<Decoder> dart_rle_decoder(ByteInput input);
 // DART's "best" compression: LZSS over a 4 KB window with an adaptive
 // Huffman code (the LZHUF scheme).
 std::unique_ptr<Decoder> lzhuf_decoder(ByteInput input);
+// LZFSE (UDIF): entropy-coded LZ77 blocks, LZVN blocks and stored ones, with
+// matches over a 256 KiB window.
+std::unique_ptr<Decoder> lzfse_decoder(ByteInput input);
 
 #ifdef MWCONV_HAVE_UDIF
 // Through the libraries that do them: zlib, libbz2, liblzma.

@@ -1,8 +1,8 @@
 // Writes fuzzing seeds of the disk image formats into DIR: an MFS volume, an
 // HFS volume (when hfsutils is installed), each also in a DiskCopy 4.2 image
 // and behind a partition map, HFS Plus volumes (raw, wrapped, on a GPT disk),
-// a Compact Pro archive, DART, UDIF and NDIF images, and the refused
-// wrappers.  Volumes are cut
+// a Compact Pro archive, DART, UDIF and NDIF images, LZFSE streams, and the
+// refused wrappers.  Volumes are cut
 // after their directories, where a fuzzer's inputs end:
 //   make_disk_seeds DIR
 #include <cstdio>
@@ -13,6 +13,7 @@
 #include "tests/support/dart_builder.h"
 #include "tests/support/disk_builder.h"
 #include "tests/support/hfsplus_builder.h"
+#include "tests/support/lzfse_builder.h"
 #include "tests/support/mw5_builder.h"
 #ifdef MWCONV_HAVE_UDIF
 #include "tests/support/ndif_builder.h"
@@ -99,6 +100,9 @@ int main(int argc, char **argv) {
     std::string udif(1024, '\0');
     udif.replace(512, 4, "koly");
     write(dir, "udif.dmg", udif);
+    // Bare LZFSE streams for its decoder: every kind of block.
+    write(dir, "stored-plain.lzfse", lzfse_sample(true).stream);
+    write(dir, "lzvn-packed.lzfse", lzfse_sample(false).stream);
     std::string dart(4 + 80 + 64, '\0');
     dart[1] = 1;
     put16(dart, 2, 800);
