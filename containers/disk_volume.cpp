@@ -109,26 +109,35 @@ std::string utf16_name(const uint8_t *bytes, size_t units, bool big_endian) {
 
 namespace {
 
-// The volume format that bids highest for `source`, or null.
-const Format *volume_format(const Source &source) {
+enum class Holds { VolumeOrTable, Volume };
+
+// The format that bids highest for `source`, or null: a volume, or on a
+// whole disk also a partition table.  A partition holds a volume only: a
+// table there could name its own disk again, and a walk of it would never end.
+const Format *volume_format(const Source &source, Holds holds = Holds::VolumeOrTable) {
     std::vector<uint8_t> head(kHead);
     head.resize(source.read_at(0, head.data(), head.size()));
     const Format *best = nullptr;
     int best_bid = 0;
     for (const Format *f : {&mfs_format(), &hfs_format(), &hfsplus_format(), &partition_map_format(), &gpt_format()}) {
+        if (holds == Holds::Volume && (f == &partition_map_format() || f == &gpt_format())) continue;
         const int bid = f->bid(source, head.data(), head.size());
         if (bid > best_bid) best = f, best_bid = bid;
     }
     return best;
 }
 
-}  // namespace
-
-std::unique_ptr<Container> open_volume(std::shared_ptr<const Source> source, const char **name) {
-    const Format *format = volume_format(*source);
+std::unique_ptr<Container> open_as(std::shared_ptr<const Source> source, Holds holds, const char **name = nullptr) {
+    const Format *format = volume_format(*source, holds);
     if (format == nullptr) return nullptr;
     if (name != nullptr) *name = format->name;
     return format->open(std::move(source));
+}
+
+}  // namespace
+
+std::unique_ptr<Container> open_volume(std::shared_ptr<const Source> source, const char **name) {
+    return open_as(std::move(source), Holds::VolumeOrTable, name);
 }
 
 namespace {
@@ -140,7 +149,7 @@ public:
         // Partitions that hold nothing mwconv reads are passed over here, so
         // that the folders per partition are known before the first member.
         for (Partition &p : partitions)
-            if (p.expected || volume_format(*range(source_, p.offset, p.length)) != nullptr)
+            if (p.expected || volume_format(*range(source_, p.offset, p.length), Holds::Volume) != nullptr)
                 partitions_.push_back(std::move(p));
     }
 
@@ -179,7 +188,7 @@ private:
         const Partition &p = partitions_[next_++];
         const std::string which = std::string("partition \"") + p.name + "\": ";
         try {
-            volume_ = open_volume(range(source_, p.offset, p.length));
+            volume_ = open_as(range(source_, p.offset, p.length), Holds::Volume);
             if (volume_ == nullptr && p.expected) failures_ += (failures_.empty() ? "" : "; ") + which + "no volume found";
         } catch (const Error &e) {
             failures_ += (failures_.empty() ? "" : "; ") + which + e.what();
