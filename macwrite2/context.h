@@ -96,6 +96,10 @@ void emit_lost_areas(ImportContext &ctx);
 // document's; blocks that follow one another in the file make one string.
 std::vector<std::string> find_lost_text(ImportContext &ctx);
 
+// Writes text found outside any area in the plain style, as a paragraph of
+// its own.
+void emit_found_text(ImportContext &ctx, const std::string &text);
+
 // Whether block n is in the file and holds nothing but zeros.
 bool block_of_zeros(ImportContext &ctx, long n);
 

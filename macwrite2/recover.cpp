@@ -175,7 +175,7 @@ std::string ChainDamage::summary() const {
     if (lost_document_chain) text += "; the document chain (styles and directory) does not hold together";
     if (directory_cut) text += "; the directory is cut short";
     if (broken_chains > 0) text += "; " + count(broken_chains, "chain breaks", "chains break") + ", and what lay past the break is lost";
-    if (lost_zones > 0) text += "; " + count(lost_zones, "text zone has lost its block list", "text zones have lost their block lists") +
+    if (lost_zones > 0) text += "; " + count(lost_zones, "text area has lost its block list", "text areas have lost their block lists") +
                                  " in whole or part";
     if (lost_pictures > 0) text += "; " + count(lost_pictures, "picture is", "pictures are") + " lost in whole or part";
     if (zeroed_blocks > 0) text += "; " + count(zeroed_blocks, "text block holds", "text blocks hold") + " zeros where text stood";

@@ -23,13 +23,14 @@ struct ChainDamage {
     int32_t lost_pictures = 0;       // pictures whose chain is lost or cut
     int32_t areas = 0;               // text areas read
     int32_t found_areas = 0;         // of them, found by their structure
-    int32_t found_blocks = 0;        // text blocks found outside any area
+    int32_t found_blocks = 0;        // text blocks found outside any area: text that no area reached
     bool lost_first_block = false;   // zeros where the signature and page setup stand
     bool lost_document_chain = false;   // its tables do not hold together
     bool directory_cut = false;      // fewer pages or frames than the document has
 
     bool damaged() const {
-        return broken_chains > 0 || lost_blocks > 0 || zeroed_blocks > 0 || lost_zones > 0 || lost_pictures > 0 || lost_first_block ||
+        return broken_chains > 0 || lost_blocks > 0 || zeroed_blocks > 0 || lost_zones > 0 || lost_pictures > 0 || found_blocks > 0 ||
+               lost_first_block ||
                lost_document_chain || directory_cut;
     }
     std::string summary() const;

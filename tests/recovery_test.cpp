@@ -20,6 +20,7 @@
 #include "tests/support/bytes_io.h"
 #include "tests/support/corpus.h"
 #include "tests/support/mw22_builder.h"
+#include "tests/support/mw2_builder.h"
 #include "tests/support/mw2disk_builder.h"
 #include "tests/support/mw5_builder.h"
 
@@ -229,13 +230,27 @@ TEST(Recovery, DamagedDocumentsKeepTheirWordsAndInventNone) {
     EXPECT_EQ(sectors.silent + cuts[50].silent + cuts[75].silent + cuts[90].silent, 0);
 }
 
-// Every block of a MacWrite II document as the application writes it, zeroed
-// in turn, and the document cut at every tenth: a copy that loses words says
-// it is damaged, shows no word that is not the document's (a word that a lost
-// block cuts leaves a part of itself), and keeps the words of every block
-// that is still whole.
-TEST(Recovery, MacWriteIIOnDiskKeepsEveryBlockThatSurvives) {
-    for (const Bytes &doc : {full_disk_document().build(), long_disk_document().build()}) {
+// A MacWrite II document of the layout of in-memory record sizes: forty
+// paragraphs in one area, and a second area.
+Bytes builder_document_ii_memory() {
+    Mw2Builder doc;
+    doc.char_style(3, 12);
+    doc.para_format(0);
+    std::string text;
+    for (int i = 0; i < 40; ++i) text += "Paragraph " + std::to_string(i) + " of the older layout, with words enough to fill blocks.\r";
+    const auto length = static_cast<int32_t>(text.size());
+    doc.area({text, {{0, length}}, {{0, length}}});
+    doc.area({"Closing words\r", {{0, 14}}, {{0, 14}}, 200, 1});
+    return doc.build();
+}
+
+// Every block of a MacWrite II document, zeroed in turn, and the document cut
+// at every tenth: a copy that loses words says it is damaged, shows no word
+// that is not the document's (a word that a lost block cuts leaves a part of
+// itself), and keeps the words of every block that is still whole.  Two
+// documents as the application writes them, one of the other layout.
+TEST(Recovery, MacWriteIIKeepsEveryBlockThatSurvives) {
+    for (const Bytes &doc : {full_disk_document().build(), long_disk_document().build(), builder_document_ii_memory()}) {
         SCOPED_TRACE(doc.size());
         const Text sound = text_of(doc, import_macwrite_ii);
         ASSERT_EQ(sound.result, kConverted);
@@ -274,8 +289,8 @@ TEST(Recovery, MacWriteIIOnDiskKeepsEveryBlockThatSurvives) {
         }
         std::printf("%zu bytes, one block zeroed: %.1f %% of the words kept on average, %.1f %% at least\n", doc.size(),
                     100 * sum / double(blocks), 100 * least);
-        // A block holds a fiftieth of the long document's text and an eighth
-        // of the short one's main text.
+        // A block holds a fiftieth of the long document's text, a twentieth of
+        // the other layout's, and an eighth of the short one's main text.
         EXPECT_GE(least, doc.size() > 10000 ? 0.97 : 0.85);
         for (int tenth = 2; tenth <= 9; ++tenth) {
             const double share = kept_share(doc.substr(0, doc.size() * tenth / 10), "cut at " + std::to_string(tenth * 10) + " %");
