@@ -397,7 +397,7 @@ void write_lost_text(ImportContext &ctx, Writer &w) {
     if (ctx.overdrawn()) return;
     for (std::string &text : find_lost_text(ctx)) {
         // Blocks apart in the file need not follow one another in the text.
-        if (text.back() != '\r') text += '\r';
+        if (!text.empty() && text.back() != '\r') text += '\r';
         Zone z;
         z.text = std::move(text);
         z.chars = {{0, -1}};

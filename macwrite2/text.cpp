@@ -86,16 +86,13 @@ void emit_block(ImportContext &ctx, TextArea &area, const uint8_t *text, size_t 
     }
 }
 
-// A reference to block 0, or of no characters, is an entry of the list
-// lost (the application writes none), and a block outside the file has no
-// text to give; a count beyond the block is cut to the block.  A block that
-// the file's end cuts gives what it holds, and zeros where text stands are
-// text lost; each is counted.
+// A reference to block 0 or of no characters has no text to give (the area
+// counts it as an entry lost), and a block outside the file none either; a
+// count beyond the block is cut to the block.  A block that the file's end
+// cuts gives what it holds, and zeros where text stands are text lost; each
+// is counted.
 size_t read_text_block(ImportContext &ctx, uint16_t block, int16_t count, uint8_t *text) {
-    if (block == 0 || count <= 0) {
-        ++ctx.damage.lost_zones;
-        return 0;
-    }
+    if (block == 0 || count <= 0) return 0;
     const long at = (static_cast<long>(block) - 1) * kBlockSize + ctx.mac_binary_offset;
     if (at >= ctx.file_length || std::fseek(ctx.in, at, SEEK_SET) != 0) {
         ++ctx.damage.lost_blocks;
@@ -116,7 +113,7 @@ void emit_found_text(ImportContext &ctx, const std::string &text) {
     raz_formats(&ctx.pf, ctx.out);
     TextArea area{Cursor({}), Cursor({}), Cursor({})};
     emit_block(ctx, area, reinterpret_cast<const uint8_t *>(text.data()), text.size());
-    if (text.back() != code::kParagraphEnd) write_byte(ctx, area, code::kParagraphEnd);
+    if (!text.empty() && text.back() != code::kParagraphEnd) write_byte(ctx, area, code::kParagraphEnd);
 }
 
 void emit_text_area(ImportContext &ctx, long first_block) {
@@ -136,7 +133,14 @@ void emit_text_area(ImportContext &ctx, long first_block) {
     TextArea area{Cursor(std::move(blocks)), Cursor(std::move(char_runs)), Cursor(std::move(para_runs))};
     uint8_t ref[kTextBlockRefSize];
     uint8_t text[kBlockSize];
+    bool entry_lost = false;
     while (area.blocks.read(ref, sizeof ref) == sizeof ref) {
+        // The application never writes an entry of block 0 or of no
+        // characters: such an entry is a part of the list lost.
+        if (!entry_lost && (kavrel::be16(ref) == 0 || kavrel::be16s(ref + 2) <= 0)) {
+            entry_lost = true;
+            ++ctx.damage.lost_zones;
+        }
         const size_t count = read_text_block(ctx, kavrel::be16(ref), kavrel::be16s(ref + 2), text);
         if (!ctx.spend(static_cast<long long>(count))) return;
         emit_block(ctx, area, text, count);
