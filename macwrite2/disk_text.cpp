@@ -48,6 +48,7 @@ struct Zone {
     std::string text;
     std::vector<Run> chars, paras;
     std::vector<Token> tokens;
+    bool cut = false;   // the chain ends before a list does
 };
 
 const uint8_t *bytes_of(const std::string &s) { return reinterpret_cast<const uint8_t *>(s.data()); }
@@ -55,11 +56,12 @@ const uint8_t *bytes_of(const std::string &s) { return reinterpret_cast<const ui
 // A run list: a word not read, the list's 16-bit byte length, then entries
 // of a format index and a character count.  Runs of no characters change
 // nothing.
-std::vector<Run> read_runs(Cursor &chain) {
+std::vector<Run> read_runs(Cursor &chain, bool &cut) {
     std::vector<Run> runs;
     int16_t unused = 0, size = 0;
     if (!chain.read_be16(unused) || !chain.read_be16(size) || size <= 0) return runs;
     const std::string list = chain.take(static_cast<uint16_t>(size));
+    cut = cut || list.size() < static_cast<size_t>(size);
     uint32_t start = 0;
     for (size_t at = 0; at + kRunSize <= list.size(); at += kRunSize) {
         const uint32_t length = be32(bytes_of(list) + at + 2);
@@ -76,6 +78,7 @@ void read_tokens(Cursor &chain, Zone &z) {
     int16_t flag = 0, size = 0;
     if (!chain.read_be16(flag) || flag != 0 || !chain.read_be16(size) || size <= 0) return;
     const std::string list = chain.take(static_cast<uint16_t>(size));
+    z.cut = z.cut || list.size() < static_cast<size_t>(size);
     uint32_t at = 0;
     for (size_t i = 0; i + kTokenSize <= list.size(); i += kTokenSize) {
         at += be16(bytes_of(list) + i + 2);
@@ -84,7 +87,10 @@ void read_tokens(Cursor &chain, Zone &z) {
     for (auto t = z.tokens.rbegin(); t != z.tokens.rend(); ++t) {
         if (t->kind != kPictureMark) continue;
         const std::string r = chain.take(kPictureRecordSize);
-        if (r.size() != kPictureRecordSize) return;
+        if (r.size() != kPictureRecordSize) {
+            z.cut = true;
+            return;
+        }
         t->picture_block = be16(bytes_of(r) + 2);
         for (int k = 0; k < 4; ++k) t->rect[k] = be16s(bytes_of(r) + 8 + 2 * k);
     }
@@ -139,9 +145,10 @@ Zone read_zone(ImportContext &ctx, int first_block) {
     if (listed < length) ++ctx.damage.lost_zones;
     // The zone's length bounds its text: blocks past it hold nothing of it.
     if (static_cast<size_t>(length) < z.text.size()) z.text.resize(static_cast<size_t>(length));
-    z.chars = read_runs(chain);
-    z.paras = read_runs(chain);
+    z.chars = read_runs(chain, z.cut);
+    z.paras = read_runs(chain, z.cut);
     read_tokens(chain, z);
+    if (z.cut) ++ctx.damage.cut_lists;
     return z;
 }
 

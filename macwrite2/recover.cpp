@@ -166,25 +166,28 @@ std::vector<std::string> find_lost_text(ImportContext &ctx) {
     return runs;
 }
 
+// Short enough for an identification's 160 characters in the common cases;
+// what could not be read is missing, which the message around it says.
 std::string ChainDamage::summary() const {
     const auto count = [](int32_t n, const char *one, const char *many) {
         return std::to_string(n) + " " + (n == 1 ? one : many);
     };
     std::string text = "read " + count(areas, "text area", "text areas");
-    if (lost_first_block) text += "; the first block (signature and page setup) is lost";
-    if (lost_document_chain) text += "; the document chain (styles and directory) does not hold together";
-    if (directory_cut) text += "; the directory is cut short";
-    if (broken_chains > 0) text += "; " + count(broken_chains, "chain breaks", "chains break") + ", and what lay past the break is lost";
-    if (lost_zones > 0) text += "; " + count(lost_zones, "text area has lost its block list", "text areas have lost their block lists") +
-                                 " in whole or part";
-    if (lost_pictures > 0) text += "; " + count(lost_pictures, "picture is", "pictures are") + " lost in whole or part";
-    if (zeroed_blocks > 0) text += "; " + count(zeroed_blocks, "text block holds", "text blocks hold") + " zeros where text stood";
-    if (lost_blocks > 0) text += "; " + count(lost_blocks, "text block lies", "text blocks lie") + " wholly or partly outside the file";
-    if (found_areas > 0)
-        text += "; " + count(found_areas, "text area", "text areas") + " found without the directory, after the others";
-    if (found_blocks > 0)
-        text += "; " + count(found_blocks, "text block", "text blocks") +
-                " found outside any text area, after the others, in file order and without their styles";
+    const auto add = [&](bool what, const std::string &said) {
+        if (what) text += "; " + said;
+    };
+    add(lost_first_block, "the first block (signature and page setup) is lost");
+    add(lost_document_chain, "the document chain does not hold together");
+    add(directory_cut, "the directory is cut short");
+    add(broken_chains > 0, count(broken_chains, "chain breaks", "chains break"));
+    add(lost_zones > 0, count(lost_zones, "text area lost its block list", "text areas lost their block lists"));
+    add(cut_lists > 0, count(cut_lists, "text area's chain ends inside its styles or notes",
+                             "text areas' chains end inside their styles or notes"));
+    add(lost_pictures > 0, count(lost_pictures, "picture is lost", "pictures are lost"));
+    add(zeroed_blocks > 0, count(zeroed_blocks, "text block holds zeros", "text blocks hold zeros"));
+    add(lost_blocks > 0, count(lost_blocks, "text block lies outside the file", "text blocks lie outside the file"));
+    add(found_areas > 0, count(found_areas, "text area", "text areas") + " found without the directory, after the others");
+    add(found_blocks > 0, count(found_blocks, "text block", "text blocks") + " found outside any area, after the others, in file order");
     return text;
 }
 

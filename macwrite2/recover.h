@@ -21,6 +21,7 @@ struct ChainDamage {
     int32_t zeroed_blocks = 0;       // text blocks that hold zeros where text stands
     int32_t lost_zones = 0;          // zones whose chain or block list is lost
     int32_t lost_pictures = 0;       // pictures whose chain is lost or cut
+    int32_t cut_lists = 0;           // zones whose chain ends inside their runs or tokens
     int32_t areas = 0;               // text areas read
     int32_t found_areas = 0;         // of them, found by their structure
     int32_t found_blocks = 0;        // text blocks found outside any area: text that no area reached
@@ -29,9 +30,8 @@ struct ChainDamage {
     bool directory_cut = false;      // fewer pages or frames than the document has
 
     bool damaged() const {
-        return broken_chains > 0 || lost_blocks > 0 || zeroed_blocks > 0 || lost_zones > 0 || lost_pictures > 0 || found_blocks > 0 ||
-               lost_first_block ||
-               lost_document_chain || directory_cut;
+        return broken_chains > 0 || lost_blocks > 0 || zeroed_blocks > 0 || lost_zones > 0 || lost_pictures > 0 ||
+               cut_lists > 0 || found_blocks > 0 || lost_first_block || lost_document_chain || directory_cut;
     }
     std::string summary() const;
 };
