@@ -113,6 +113,16 @@ ChainBytes read_block_chain(ImportContext &ctx, long first_block, bool mark) {
     return chain;
 }
 
+bool block_of_zeros(ImportContext &ctx, long n) {
+    uint8_t block[kBlockSize];
+    if (n < 1 || n > ctx.block_count() || std::fseek(ctx.in, (n - 1) * kBlockSize + ctx.mac_binary_offset, SEEK_SET) != 0)
+        return false;
+    const size_t got = std::fread(block, 1, kBlockSize, ctx.in);
+    for (size_t i = 0; i < got; ++i)
+        if (block[i] != 0) return false;
+    return got > 0;
+}
+
 std::string copy_block_chain(ImportContext &ctx, long first_block) {
     ChainBytes chain = read_block_chain(ctx, first_block, true);
     if (!chain.ended) ++ctx.damage.broken_chains;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -78,10 +79,29 @@ struct ChainBytes {
 };
 ChainBytes read_block_chain(ImportContext &ctx, long first_block, bool mark);
 
+// Calls `found` for each block from `first` on that no chain of the document
+// has taken and that `holds` accepts, in block order.  What `holds` reads is
+// taken from a search budget of its own, so that the search of a file full
+// of decoys ends soon and leaves the document's own budget whole.
+void search_unused_blocks(ImportContext &ctx, long first, const std::function<bool(long)> &holds,
+                          const std::function<void(long)> &found);
+
 // After a damaged directory or chain: writes the text areas whose chains no
 // chain of the document reaches any more, found by their first block's
 // structure, in block order.
 void emit_lost_areas(ImportContext &ctx);
+
+// After the areas found: the text of blocks that no area takes, whose bytes
+// are text up to the zeros that fill a text block, taken as the
+// document's; blocks that follow one another in the file make one string.
+std::vector<std::string> find_lost_text(ImportContext &ctx);
+
+// Writes text found outside any area in the plain style, as a paragraph of
+// its own.
+void emit_found_text(ImportContext &ctx, const std::string &text);
+
+// Whether block n is in the file and holds nothing but zeros.
+bool block_of_zeros(ImportContext &ctx, long n);
 
 // Rebuilds the output so that each note call carries its note's text.
 void relink_notes(ImportContext &ctx);

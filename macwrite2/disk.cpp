@@ -135,23 +135,30 @@ bool read_records(Cursor &chain, int size, Record &&each) {
     return true;
 }
 
+enum class FrameRead { Read, PageEnds, Lost };
+
 // A frame record: 76 bytes, 12 more for a frame of kind -3, 3 more when
 // byte 74 is set; its last byte says whether the page's frames go on (0,
-// 1) or end (2).  A record whose kind or box does not hold ends the page.
-bool read_frame(Cursor &chain, bool first, Frame &frame, bool &last) {
+// 1) or end (2).  A record whose kind or box does not hold ends the page;
+// one that the chain cuts short, or whose kind, box or second half is
+// zeros, is a record lost.
+FrameRead read_frame(Cursor &chain, bool first, Frame &frame, bool &last) {
     const size_t at = chain.position();
     uint8_t r[kFrameSize];
-    if (chain.read(r, sizeof r) != sizeof r) return false;
+    if (chain.read(r, sizeof r) != sizeof r) return FrameRead::Lost;
     const auto kind = static_cast<int8_t>(r[0]);
     const int16_t top = be16s(r + 28), left = be16s(r + 30), bottom = be16s(r + 32), right = be16s(r + 34);
     if ((kind != 3 && kind != -3) || top > bottom || left > right || (bottom <= 0 && right <= 0)) {
         chain.seek(at);
-        return false;
+        bool zeros = true;
+        for (int i = 32; i < kFrameSize; ++i) zeros = zeros && r[i] == 0;
+        zeros = zeros || kind == 0 || (top == 0 && left == 0 && bottom == 0 && right == 0);
+        return zeros ? FrameRead::Lost : FrameRead::PageEnds;
     }
     size_t size = kFrameSize + (kind == -3 ? 12 : 0) + (r[74] != 0 ? 3 : 0);
     chain.seek(at + size - 1);
     uint8_t flag = 0;
-    if (chain.read(&flag, 1) != 1) return false;
+    if (chain.read(&flag, 1) != 1) return FrameRead::Lost;
     last = flag >= 2;
     frame = Frame{};
     if (!first) {
@@ -161,14 +168,20 @@ bool read_frame(Cursor &chain, bool first, Frame &frame, bool &last) {
     // A frame that marks where a page breaks names a page, not a zone.
     const bool page_break = (r[44] | r[45] | r[46]) != 0;
     frame.first_block = page_break ? 0 : be16(r + 26);
-    return true;
+    return FrameRead::Read;
 }
 
-bool read_page(Cursor &chain, std::vector<Frame> &frames) {
-    if (chain.take(kPageHeaderSize).size() != kPageHeaderSize) return false;
+// A page's frames; `lost` when the page is cut short.
+bool read_page(Cursor &chain, std::vector<Frame> &frames, bool &lost) {
+    if (chain.take(kPageHeaderSize).size() != kPageHeaderSize) {
+        lost = true;
+        return false;
+    }
     for (bool last = false; !last;) {
         Frame f;
-        if (!read_frame(chain, frames.empty(), f, last)) break;
+        const FrameRead read = read_frame(chain, frames.empty(), f, last);
+        lost = read == FrameRead::Lost;
+        if (read != FrameRead::Read) break;
         frames.push_back(f);
     }
     return !frames.empty();
@@ -192,11 +205,13 @@ bool read_document_chain(Cursor &chain, Document &doc) {
         return false;
     // Pages 0 and 1 (left and right master pages), then one a page.
     const size_t pages = 2 + static_cast<size_t>(doc.page_count);
-    while (doc.pages.size() < pages) {
+    bool lost = false;
+    while (doc.pages.size() < pages && !lost) {
         std::vector<Frame> frames;
-        if (!read_page(chain, frames)) break;
+        if (!read_page(chain, frames, lost)) break;
         doc.pages.push_back(std::move(frames));
     }
+    doc.directory_cut = lost || doc.pages.size() < pages;
     return !doc.pages.empty();
 }
 

@@ -81,6 +81,7 @@ struct Document {
     int columns = 1;
     int column_gap = 0;                      // twips
     int page_count = 1;                      // the directory has a page of frames for each
+    bool directory_cut = false;              // fewer pages, or a page cut short
 };
 
 // Whether the document's first bytes are those of the on-disk layout.

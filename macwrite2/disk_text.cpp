@@ -1,6 +1,7 @@
 // The on-disk layout's text zones, written to the stream: the header and
 // the footer, then the main text with each note at its call.
 #include <algorithm>
+#include <cstring>
 
 #include "catalogue/catalogue.h"
 #include "host/bytes.h"
@@ -47,6 +48,7 @@ struct Zone {
     std::string text;
     std::vector<Run> chars, paras;
     std::vector<Token> tokens;
+    bool cut = false;   // the chain ends before a list does
 };
 
 const uint8_t *bytes_of(const std::string &s) { return reinterpret_cast<const uint8_t *>(s.data()); }
@@ -54,11 +56,12 @@ const uint8_t *bytes_of(const std::string &s) { return reinterpret_cast<const ui
 // A run list: a word not read, the list's 16-bit byte length, then entries
 // of a format index and a character count.  Runs of no characters change
 // nothing.
-std::vector<Run> read_runs(Cursor &chain) {
+std::vector<Run> read_runs(Cursor &chain, bool &cut) {
     std::vector<Run> runs;
     int16_t unused = 0, size = 0;
     if (!chain.read_be16(unused) || !chain.read_be16(size) || size <= 0) return runs;
     const std::string list = chain.take(static_cast<uint16_t>(size));
+    cut = cut || list.size() < static_cast<size_t>(size);
     uint32_t start = 0;
     for (size_t at = 0; at + kRunSize <= list.size(); at += kRunSize) {
         const uint32_t length = be32(bytes_of(list) + at + 2);
@@ -75,6 +78,7 @@ void read_tokens(Cursor &chain, Zone &z) {
     int16_t flag = 0, size = 0;
     if (!chain.read_be16(flag) || flag != 0 || !chain.read_be16(size) || size <= 0) return;
     const std::string list = chain.take(static_cast<uint16_t>(size));
+    z.cut = z.cut || list.size() < static_cast<size_t>(size);
     uint32_t at = 0;
     for (size_t i = 0; i + kTokenSize <= list.size(); i += kTokenSize) {
         at += be16(bytes_of(list) + i + 2);
@@ -83,14 +87,19 @@ void read_tokens(Cursor &chain, Zone &z) {
     for (auto t = z.tokens.rbegin(); t != z.tokens.rend(); ++t) {
         if (t->kind != kPictureMark) continue;
         const std::string r = chain.take(kPictureRecordSize);
-        if (r.size() != kPictureRecordSize) return;
+        if (r.size() != kPictureRecordSize) {
+            z.cut = true;
+            return;
+        }
         t->picture_block = be16(bytes_of(r) + 2);
         for (int k = 0; k < 4; ++k) t->rect[k] = be16s(bytes_of(r) + 8 + 2 * k);
     }
 }
 
-// The characters of one block reference: at most a block's worth; a block
-// outside the file has none, and is counted.
+// The characters of one block reference: at most a block's worth.  A block
+// outside the file has none, one that the file's end cuts gives what it
+// holds, and zeros where text stands (text holds none) are a lost block
+// whose zeros write nothing; each is counted.
 void append_block(ImportContext &ctx, uint16_t block, uint16_t count, std::string &text) {
     if (block == 0 || count == 0) return;
     const long at = (static_cast<long>(block) - 1) * kBlockSize + ctx.mac_binary_offset;
@@ -100,25 +109,59 @@ void append_block(ImportContext &ctx, uint16_t block, uint16_t count, std::strin
     }
     ctx.use_block(block);
     char bytes[kBlockSize];
-    const size_t got = std::fread(bytes, 1, std::min<size_t>(count, kBlockSize), ctx.in);
+    const size_t want = std::min<size_t>(count, kBlockSize);
+    const size_t got = std::fread(bytes, 1, want, ctx.in);
+    if (got < want) ++ctx.damage.lost_blocks;
+    if (std::memchr(bytes, 0, got) != nullptr) ++ctx.damage.zeroed_blocks;
     if (ctx.spend(static_cast<long long>(got))) text.append(bytes, got);
 }
 
+// A zone's chain: its text length, its block list, whose counts add up to
+// at least that length, then the runs and tokens.  A chain whose first
+// block is zeros, or a list that falls short of the length, is a zone that
+// lost its list: the text blocks it named are left to the search.
 Zone read_zone(ImportContext &ctx, int first_block) {
     ++ctx.damage.areas;
     Zone z;
+    if (block_of_zeros(ctx, first_block)) {
+        ctx.use_block(first_block);
+        ++ctx.damage.lost_zones;
+        return z;
+    }
     Cursor chain(copy_block_chain(ctx, first_block));
     int32_t length = 0, size = 0;
-    if (!chain.read_be32(length) || !chain.read_be32(size) || size < 0) return z;
+    if (!chain.read_be32(length) || !chain.read_be32(size)) return z;
+    if (size < 0 || length < 0) {
+        ++ctx.damage.lost_zones;
+        return z;
+    }
     const std::string refs = chain.take(size);
-    for (size_t at = 0; at + 4 <= refs.size() && !ctx.overdrawn(); at += 4)
-        append_block(ctx, be16(bytes_of(refs) + at), be16(bytes_of(refs) + at + 2), z.text);
+    int64_t listed = 0;
+    for (size_t at = 0; at + 4 <= refs.size() && !ctx.overdrawn(); at += 4) {
+        const uint16_t block = be16(bytes_of(refs) + at), count = be16(bytes_of(refs) + at + 2);
+        if (block != 0) listed += std::min<int64_t>(count, kBlockSize);
+        append_block(ctx, block, count, z.text);
+    }
+    if (listed < length) ++ctx.damage.lost_zones;
     // The zone's length bounds its text: blocks past it hold nothing of it.
-    if (length >= 0 && static_cast<size_t>(length) < z.text.size()) z.text.resize(static_cast<size_t>(length));
-    z.chars = read_runs(chain);
-    z.paras = read_runs(chain);
+    if (static_cast<size_t>(length) < z.text.size()) z.text.resize(static_cast<size_t>(length));
+    z.chars = read_runs(chain, z.cut);
+    z.paras = read_runs(chain, z.cut);
     read_tokens(chain, z);
+    if (z.cut) ++ctx.damage.cut_lists;
     return z;
+}
+
+// Marks the blocks of a zone that is not written (a header for the other
+// pages) as the document's, so that the search after damage does not take
+// them for lost text.
+void claim_zone(ImportContext &ctx, int first_block) {
+    if (ctx.block_used(first_block)) return;
+    Cursor chain(read_block_chain(ctx, first_block, true).data);
+    int32_t length = 0, size = 0;
+    if (!chain.read_be32(length) || !chain.read_be32(size) || size < 0) return;
+    const std::string refs = chain.take(size);
+    for (size_t at = 0; at + 4 <= refs.size(); at += 4) ctx.use_block(be16(bytes_of(refs) + at));
 }
 
 class Writer {
@@ -132,12 +175,21 @@ public:
             if (next_para < z.paras.size() && z.paras[next_para].start == i) set_para(z.paras[next_para++].index);
             while (next_token < z.tokens.size() && z.tokens[next_token].at < i) ++next_token;
             const Token *token = next_token < z.tokens.size() && z.tokens[next_token].at == i ? &z.tokens[next_token] : nullptr;
-            byte(static_cast<uint8_t>(z.text[i]), token, main);
+            // Text holds no zeros: a run of them is text lost, which parts
+            // the words on either side with a space rather than joining them.
+            const bool lost = z.text[i] == 0 && i > 0 && z.text[i - 1] != 0;
+            byte(static_cast<uint8_t>(lost ? ' ' : z.text[i]), token, main);
             if (ctx_.overdrawn()) return;
         }
     }
 
     void set_notes(std::vector<Zone> notes) { notes_ = std::move(notes); }
+
+    // Notes that no call of the main text took (their calls were lost with
+    // it), each as a note at the end of what was read.
+    void uncalled_notes() {
+        while (static_cast<size_t>(calls_) < notes_.size() && !ctx_.overdrawn()) note_call();
+    }
 
 private:
     void set_char(int16_t index) {
@@ -228,11 +280,15 @@ private:
         set_para(p);
     }
 
+    // A picture whose record or chain is lost, or whose chain holds less
+    // than its size, is counted; what there is of it is still inserted.
     void picture(const Token &t) {
-        if (t.picture_block == 0) return;
-        const std::string data = read_block_chain(ctx_, t.picture_block, true).data;
+        const bool zeros = t.picture_block == 0 || block_of_zeros(ctx_, t.picture_block);
+        const ChainBytes chain = zeros ? ChainBytes{} : read_block_chain(ctx_, t.picture_block, true);
+        const std::string &data = chain.data;
+        const uint32_t size = data.size() < 4 ? 0 : be32(bytes_of(data));
+        if (!chain.ended || size == 0 || size > data.size() - 4) ++ctx_.damage.lost_pictures;
         if (data.size() < 4) return;
-        const uint32_t size = be32(bytes_of(data));
         std::string body;
         for (int16_t v : t.rect) {
             body += static_cast<char>(static_cast<uint16_t>(v) >> 8);
@@ -337,19 +393,23 @@ bool zone_at(ImportContext &ctx, long block) {
     return zone_list_holds(ctx, chain.take(size), length);
 }
 
-// After a damaged document chain: the zones that no frame names any more,
-// in block order, on a search budget of their own.
-void write_lost_zones(ImportContext &ctx, Writer &w) {
-    long long search = 4LL * ctx.file_length + 65536;
-    for (long block = 4; block <= ctx.block_count() && search >= 0 && !ctx.overdrawn(); ++block) {
-        if (ctx.block_used(block)) continue;
-        const long long before = ctx.read_budget;
-        const bool found = zone_at(ctx, block);
-        search -= before - ctx.read_budget;
-        ctx.read_budget = before;
-        if (!found) continue;
-        ++ctx.damage.found_areas;
-        w.zone(read_zone(ctx, static_cast<int>(block)), false);
+// After damage: the zones that no frame names any more, then the text
+// blocks that no zone takes, in block order and in the plain style.
+void write_lost_text(ImportContext &ctx, Writer &w) {
+    search_unused_blocks(ctx, 4, [&](long block) { return zone_at(ctx, block); },
+                         [&](long block) {
+                             ++ctx.damage.found_areas;
+                             w.zone(read_zone(ctx, static_cast<int>(block)), false);
+                         });
+    if (ctx.overdrawn()) return;
+    for (std::string &text : find_lost_text(ctx)) {
+        // Blocks apart in the file need not follow one another in the text.
+        if (!text.empty() && text.back() != '\r') text += '\r';
+        Zone z;
+        z.text = std::move(text);
+        z.chars = {{0, -1}};
+        z.paras = {{0, -1}};
+        w.zone(z, false);
     }
 }
 
@@ -369,7 +429,12 @@ void write_document(ImportContext &ctx, const Document &doc) {
     w.set_notes(std::move(notes));
     if (doc.pages.size() > 2 && !doc.pages[2].empty() && doc.pages[2][0].first_block != 0)
         w.zone(read_zone(ctx, doc.pages[2][0].first_block), true);
-    if (ctx.damage.damaged() && !ctx.overdrawn()) write_lost_zones(ctx, w);
+    if (!ctx.damage.damaged() || ctx.overdrawn()) return;
+    for (const std::vector<Frame> &frames : doc.pages)
+        for (const Frame &f : frames)
+            if (f.first_block != 0) claim_zone(ctx, f.first_block);
+    write_lost_text(ctx, w);
+    w.uncalled_notes();
 }
 
 }  // namespace
@@ -378,7 +443,8 @@ int32_t import(ImportContext &ctx, const uint8_t *head) {
     Document doc;
     read_page_setup(head, doc);
     Cursor chain(copy_block_chain(ctx, kDocumentChainBlock));
-    if (!read_document_chain(chain, doc)) ++ctx.damage.broken_chains;
+    if (!read_document_chain(chain, doc)) ctx.damage.lost_document_chain = true;
+    ctx.damage.directory_cut = doc.directory_cut;
     write_document(ctx, doc);
     if (ctx.overdrawn()) return kImportTooMuchText;
     return ctx.damage.damaged() ? kConvertedDamaged : kConverted;

@@ -56,10 +56,13 @@ void walk_group(ImportContext &ctx, Cursor &chain) {
         chain.skip(first_block == 0 ? 15 : 3);
         if (first_block == 0) continue;
         // A text area past the end of the file (or before its start) is
-        // empty; the group's later records are still read, so the groups
-        // after it stay in step.
+        // lost, its text blocks left to the search; the group's later
+        // records are still read, so the groups after it stay in step.
         const auto at_block = static_cast<uint32_t>((first_block - 1) * kBlockSize + ctx.mac_binary_offset);
-        if (static_cast<uint32_t>(ctx.file_length) < at_block) continue;
+        if (static_cast<uint32_t>(ctx.file_length) < at_block) {
+            ++ctx.damage.lost_zones;
+            continue;
+        }
         emit_text_area(ctx, first_block);
         if (ctx.overdrawn()) return;
     }
@@ -114,10 +117,16 @@ int32_t import(std::FILE *input, std::FILE *output, ChainDamage &damage) {
         damage = ctx.damage;
         return rc;
     }
+    ctx.damage.lost_document_chain = block_of_zeros(ctx, kDocumentChainBlock);
     Cursor chain(copy_block_chain(ctx, kDocumentChainBlock));
     read_tables(ctx, chain);
     walk_directory(ctx, chain);
     if (ctx.damage.damaged() && !ctx.overdrawn()) emit_lost_areas(ctx);
+    // This layout's directory cannot tell a record lost from one without
+    // an area, so text that no area reaches is searched for in every
+    // document: in a sound one there is none.
+    if (!ctx.overdrawn())
+        for (const std::string &text : find_lost_text(ctx)) emit_found_text(ctx, text);
     // A document that reads its text over and over has no sensible output to
     // cut short: it is refused whole.
     if (ctx.overdrawn()) return kImportTooMuchText;

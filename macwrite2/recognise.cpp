@@ -22,9 +22,11 @@ constexpr int32_t kLongestList = 1 << 24;
 
 // Block 3 opens the document chain with a 32-bit length (of the skipped
 // section, or of the font-name table) that a document of at most 24-bit
-// positions keeps below 2^24; the chain's link may be damaged.
-bool opens_document_chain(const uint8_t *doc, size_t length, bool whole) {
-    if (length < kChainAt + kBlockSize) return false;
+// positions keeps below 2^24; the chain's link may be damaged.  Behind the
+// on-disk signature, a copy cut inside block 3 is still a document (a
+// damaged one); otherwise the block must be whole.
+bool opens_document_chain(const uint8_t *doc, size_t length, bool whole, size_t block_bytes = kBlockSize) {
+    if (length < kChainAt + block_bytes) return false;
     const int32_t first = static_cast<int32_t>(kavrel::be32(doc + kChainAt));
     return first >= 0 && first < kLongestList && (!whole || first < static_cast<int32_t>(length));
 }
@@ -38,7 +40,7 @@ bool zeros(const uint8_t *bytes, size_t n) {
 }  // namespace
 
 Layout layout_of(const uint8_t *doc, size_t length, bool whole) {
-    if (disk::has_signature(doc, length)) return opens_document_chain(doc, length, whole) ? Layout::Disk : Layout::None;
+    if (disk::has_signature(doc, length)) return opens_document_chain(doc, length, whole, 4) ? Layout::Disk : Layout::None;
     if (length >= kBlockSize && zeros(doc, kBlockSize)) return opens_document_chain(doc, length, whole) ? Layout::Lost : Layout::None;
     if (length < 4 || (doc[1] != kSignature && doc[3] != kSignature)) return Layout::None;
     const uint16_t word = kavrel::be16(doc);

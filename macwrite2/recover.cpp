@@ -1,6 +1,13 @@
-// Text areas that a damaged directory no longer names: each is found by its
-// chain's structure (a block list of text blocks that hold text, then two
-// run lists), so that bytes that do not hold together give nothing.
+// What a damaged document still holds beyond its directory: text areas that
+// the directory no longer names, each found by its chain's structure (a
+// block list of text blocks that hold text, then two run lists), and text
+// blocks that no area takes any more, found by their bytes.  Bytes that do
+// not hold together give nothing.
+#include <cctype>
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "host/bytes.h"
 #include "macwrite2/context.h"
 #include "macwrite2/layout.h"
@@ -82,24 +89,106 @@ bool area_chain_at(ImportContext &ctx, long block) {
            runs_hold(char_runs) && runs_hold(para_runs) && blocks_hold(ctx, blocks);
 }
 
+// Bytes of MacWrite II text: printable characters and the control bytes
+// that the text holds (fields, note marks, pictures, tabs, breaks, optional
+// hyphens).
+bool text_byte(uint8_t b) {
+    switch (b) {
+    case 2: case 3: case 4: case 5: case 7: case 9: case 0x0B: case 0x0D: case 0x0E: case 0x15: case 0x17: case 0x1A: case 0x1F:
+        return true;
+    default: return b >= 0x20 && b != 0x7F;
+    }
+}
+
+// A text block that no area takes: text from its first byte, with at least
+// a letter or a digit, then nothing but the zeros a text block is filled
+// with.  Chain blocks open with lengths and end with a link, style tables
+// and pictures hold zeros and binary bytes amid their data: none of them
+// passes.
+bool lost_text_at(ImportContext &ctx, long block, std::string &text) {
+    uint8_t bytes[kBlockSize];
+    const long at = (block - 1) * kBlockSize + ctx.mac_binary_offset;
+    if (std::fseek(ctx.in, at, SEEK_SET) != 0) return false;
+    const size_t got = std::fread(bytes, 1, sizeof bytes, ctx.in);
+    ctx.spend(static_cast<long long>(got));
+    size_t end = 0;
+    bool letters = false;
+    for (; end < got && bytes[end] != 0; ++end) {
+        if (!text_byte(bytes[end])) return false;
+        letters = letters || std::isalnum(bytes[end]) != 0 || bytes[end] >= 0x80;
+    }
+    for (size_t i = end; i < got; ++i)
+        if (bytes[i] != 0) return false;
+    if (!letters) return false;
+    text.assign(reinterpret_cast<const char *>(bytes), end);
+    return true;
+}
+
 }  // namespace
 
 // The search reads chains and text blocks that may prove to be no area's:
 // it reads on a budget of its own, as large as the document's, and stops
 // when that is spent, so that a file full of decoys neither takes long nor
 // costs the document its own text.
-void emit_lost_areas(ImportContext &ctx) {
+void search_unused_blocks(ImportContext &ctx, long first, const std::function<bool(long)> &holds,
+                          const std::function<void(long)> &found) {
     long long search = 4LL * ctx.file_length + 65536;
-    for (long block = 1; block <= ctx.block_count() && search >= 0 && !ctx.overdrawn(); ++block) {
+    for (long block = first; block <= ctx.block_count() && search >= 0 && !ctx.overdrawn(); ++block) {
         if (ctx.block_used(block)) continue;
         const long long before = ctx.read_budget;
-        const bool found = area_chain_at(ctx, block);
+        const bool holds_one = holds(block);
         search -= before - ctx.read_budget;
         ctx.read_budget = before;
-        if (!found) continue;
-        ++ctx.damage.found_areas;
-        emit_text_area(ctx, block);
+        if (holds_one) found(block);
     }
+}
+
+void emit_lost_areas(ImportContext &ctx) {
+    search_unused_blocks(ctx, 1, [&](long block) { return area_chain_at(ctx, block); },
+                         [&](long block) {
+                             ++ctx.damage.found_areas;
+                             emit_text_area(ctx, block);
+                         });
+}
+
+std::vector<std::string> find_lost_text(ImportContext &ctx) {
+    std::vector<std::string> runs;
+    std::string text;
+    long last = -1;
+    search_unused_blocks(ctx, kDocumentChainBlock, [&](long block) { return lost_text_at(ctx, block, text); },
+                         [&](long block) {
+                             ctx.use_block(block);
+                             ++ctx.damage.found_blocks;
+                             if (runs.empty() || block != last + 1) runs.emplace_back();
+                             runs.back() += text;
+                             last = block;
+                         });
+    return runs;
+}
+
+// Short enough for an identification's 160 characters in the common cases;
+// what could not be read is missing, which the message around it says.
+std::string ChainDamage::summary() const {
+    const auto count = [](int32_t n, const char *one, const char *many) {
+        return std::to_string(n) + " " + (n == 1 ? one : many);
+    };
+    std::string text = "read " + count(areas, "text area", "text areas");
+    const auto add = [&](bool what, const std::string &said) {
+        if (what) text += "; " + said;
+    };
+    add(lost_first_block, "the first block (signature and page setup) is lost");
+    add(lost_document_chain, "the document chain does not hold together");
+    add(directory_cut, "the directory is cut short");
+    add(broken_chains > 0, count(broken_chains, "chain breaks", "chains break"));
+    add(lost_zones > 0, count(lost_zones, "text area lost its block list", "text areas lost their block lists"));
+    add(cut_lists > 0, count(cut_lists, "text area's chain ends inside its styles or notes",
+                             "text areas' chains end inside their styles or notes"));
+    add(lost_pictures > 0, count(lost_pictures, "picture is lost", "pictures are lost"));
+    add(zeroed_blocks > 0, count(zeroed_blocks, "text block holds zeros", "text blocks hold zeros"));
+    add(lost_blocks > 0, count(lost_blocks, "text block lies outside the file", "text blocks lie outside the file"));
+    add(found_areas > 0, count(found_areas, "text area", "text areas") + " found without the directory, after the others");
+    add(found_blocks > 0, count(found_blocks, "text block", "text blocks") + " found outside any area, after the others, in file order");
+    return text;
 }
 
 }  // namespace macwrite2

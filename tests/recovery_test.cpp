@@ -1,6 +1,8 @@
 // Recovery of damaged documents, measured as a benchmark: the real documents
 // of the corpus and builder documents, cut short at 50, 75 and 90 % of their
-// length and with each 512-byte sector zeroed in turn.  What is measured is
+// length and with each 512-byte sector zeroed in turn; MacWrite II documents
+// as the application writes them, with each 256-byte block zeroed in turn
+// and cut at every tenth of their length.  What is measured is
 // the share of the sound document's words that each damaged copy keeps, the
 // words it shows that the sound document does not have, and recovered
 // paragraphs out of their order.  The figures are printed and held to what
@@ -18,6 +20,8 @@
 #include "tests/support/bytes_io.h"
 #include "tests/support/corpus.h"
 #include "tests/support/mw22_builder.h"
+#include "tests/support/mw2_builder.h"
+#include "tests/support/mw2disk_builder.h"
 #include "tests/support/mw5_builder.h"
 
 namespace {
@@ -31,8 +35,8 @@ struct Text {
     std::string text;
 };
 
-Text text_of(const Bytes &document) {
-    const Converted c = convert(import_macwrite_5, document);
+Text text_of(const Bytes &document, ConverterFn import = import_macwrite_5) {
+    const Converted c = convert(import, document);
     std::FILE *stream = stream_of(c.output);
     std::FILE *out = kavrel::open_scratch_stream();
     render::to_text(stream, out);
@@ -224,6 +228,76 @@ TEST(Recovery, DamagedDocumentsKeepTheirWordsAndInventNone) {
     EXPECT_LE(double(sectors.out_of_order), 0.005 * double(sectors.placed));
     EXPECT_LE(double(cut_out_of_order), 0.25 * double(cut_placed));
     EXPECT_EQ(sectors.silent + cuts[50].silent + cuts[75].silent + cuts[90].silent, 0);
+}
+
+// A MacWrite II document of the layout of in-memory record sizes: forty
+// paragraphs in one area, and a second area.
+Bytes builder_document_ii_memory() {
+    Mw2Builder doc;
+    doc.char_style(3, 12);
+    doc.para_format(0);
+    std::string text;
+    for (int i = 0; i < 40; ++i) text += "Paragraph " + std::to_string(i) + " of the older layout, with words enough to fill blocks.\r";
+    const auto length = static_cast<int32_t>(text.size());
+    doc.area({text, {{0, length}}, {{0, length}}});
+    doc.area({"Closing words\r", {{0, 14}}, {{0, 14}}, 200, 1});
+    return doc.build();
+}
+
+// Every block of a MacWrite II document, zeroed in turn, and the document cut
+// at every tenth: a copy that loses words says it is damaged, shows no word
+// that is not the document's (a word that a lost block cuts leaves a part of
+// itself), and keeps the words of every block that is still whole.  Two
+// documents as the application writes them, one of the other layout.
+TEST(Recovery, MacWriteIIKeepsEveryBlockThatSurvives) {
+    for (const Bytes &doc : {full_disk_document().build(), long_disk_document().build(), builder_document_ii_memory()}) {
+        SCOPED_TRACE(doc.size());
+        const Text sound = text_of(doc, import_macwrite_ii);
+        ASSERT_EQ(sound.result, kConverted);
+        // The header for left-hand pages is the document's too, though a sound
+        // conversion shows the right-hand pages' one.
+        std::vector<std::string> vocabulary = words(sound.text);
+        vocabulary.push_back("Left");
+        const long total = static_cast<long>(words(sound.text).size());
+        const auto kept_share = [&](const Bytes &damaged, const std::string &what) {
+            const Text got = text_of(damaged, import_macwrite_ii);
+            std::map<std::string, long> have;
+            for (const std::string &w : words(sound.text)) ++have[w];
+            long kept = 0;
+            for (const std::string &w : words(got.text)) {
+                if (have[w] > 0) {
+                    --have[w];
+                    ++kept;
+                }
+                const bool part = std::any_of(vocabulary.begin(), vocabulary.end(),
+                                              [&](const std::string &v) { return v.find(w) != std::string::npos; });
+                EXPECT_TRUE(part) << what << ": \"" << w << "\" is no word of the document";
+            }
+            if (kept < total) {
+                EXPECT_EQ(got.result, kConvertedDamaged) << what << " lost words and said nothing";
+            }
+            return double(kept) / double(total);
+        };
+        double least = 1, sum = 0;
+        const size_t blocks = doc.size() / 256;
+        for (size_t b = 0; b < blocks; ++b) {
+            Bytes zeroed = doc;
+            std::fill(zeroed.begin() + static_cast<long>(b * 256), zeroed.begin() + static_cast<long>(b * 256 + 256), '\0');
+            const double share = kept_share(zeroed, "block " + std::to_string(b + 1) + " zeroed");
+            least = std::min(least, share);
+            sum += share;
+        }
+        std::printf("%zu bytes, one block zeroed: %.1f %% of the words kept on average, %.1f %% at least\n", doc.size(),
+                    100 * sum / double(blocks), 100 * least);
+        // A block holds a fiftieth of the long document's text, a twentieth of
+        // the other layout's, and an eighth of the short one's main text.
+        EXPECT_GE(least, doc.size() > 10000 ? 0.97 : 0.85);
+        for (int tenth = 2; tenth <= 9; ++tenth) {
+            const double share = kept_share(doc.substr(0, doc.size() * tenth / 10), "cut at " + std::to_string(tenth * 10) + " %");
+            std::printf("  cut at %d %%: %.1f %% of the words kept\n", tenth * 10, 100 * share);
+            EXPECT_GE(share, tenth / 10.0 - 0.1) << "cut at " << tenth * 10 << " %";
+        }
+    }
 }
 
 }  // namespace
