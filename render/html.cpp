@@ -133,8 +133,6 @@ std::string escaped(std::string_view utf8) {
     return out;
 }
 
-constexpr int kTwipsPerPoint = 20;
-
 // A length in twips in `unit` (`per_unit` twips each), to three decimals.
 std::string length(int twips, int per_unit, const char *unit) {
     const long magnitude = twips < 0 ? -static_cast<long>(twips) : twips;
