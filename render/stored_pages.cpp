@@ -90,7 +90,7 @@ private:
         if (page_at_ >= 0 && place.page > page_at_) {
             // A page of the author's starts here: one break however many
             // pages the stored page skips, none after a break the text made.
-            if (!broken_) out_.page_break();
+            if (!broken_) out_.stored_page_break();
             broken_ = true;
             room_ = room(top - header(place.page), place.page);
         } else if (carried_ && place.page == page_at_) {
@@ -119,7 +119,7 @@ private:
         const int next = place.page + 1;
         if (header(next) + tail > bottom(next)) return;  // more than one page more: it flows on
         if (fitted == 0) {
-            if (!broken_) out_.page_break();
+            if (!broken_) out_.stored_page_break();
             broken_ = true;
             room_ = 0;
         }

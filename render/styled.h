@@ -181,10 +181,13 @@ public:
     // text into the flow: where a paragraph or picture is placed on a later
     // page than the one before it, a page break before it and, as space
     // before it, the room above it on that page (its stored top less the
-    // header's room).  Outputs whose pages a word processor lays out want
-    // it; one that places every paragraph itself, and outputs without
-    // pages, do not.
+    // header's room).  Outputs whose pages a word processor or a browser
+    // lays out want it; one that places every paragraph itself, and outputs
+    // without pages, do not.
     virtual bool follows_stored_pages() const { return false; }
+    // The page break that starts a stored page, between paragraphs: an
+    // output may show it apart from the breaks the author typed.
+    virtual void stored_page_break() { page_break(); }
     virtual void end_document() = 0;
 };
 
