@@ -360,6 +360,46 @@ double original_scale(const std::string &document) {
 // Every corpus document, and the one that LibreOffice prints in its place
 // when it cannot read it: the same document without its MacBinary header,
 // or our own MacWrite 4.6/5 export of it.
+// Where the author's page put the next paragraph: its page, its top
+// (points) and its lines' heights, as the stream's LAID insert says.
+std::string laid(int page, int top, std::initializer_list<int> lines) {
+    std::string body = "LAID" + be16s({page, top});
+    for (int h : lines) body += static_cast<char>(h);
+    std::string s = "\\";
+    s += static_cast<char>(kavrel::code::kInsert);
+    for (int shift = 24; shift >= 0; shift -= 8) s += static_cast<char>((body.size() >> shift) & 0xFF);
+    return s + body;
+}
+
+// The page of geometry_document (720 points of text, a header of 18 on
+// every page but the first): a page the author's starts with a paragraph
+// breaks before it, with the room above it; a paragraph whose first line
+// did not fit starts the next page; one whose last lines ran over is not
+// split, and the paragraph after those lines follows them.  Text shows none
+// of it.
+TEST(Geometry, OutputsWithPagesStartThePagesTheAuthorsStarted) {
+    const std::string stream = geometry_document::page() + laid(0, 0, {16}) + "one\r" + laid(1, 50, {16}) +
+                               "two\r" + laid(1, 700, {16, 16}) + "three\r" + laid(2, 34, {16}) + "four\r" +
+                               laid(2, 710, {16}) + "five\r" + laid(3, 34, {16}) + "six\r";
+    const std::string body = entry(zip_entries(docx_of(stream)), "word/document.xml");
+    const auto starts = [&](const char *text) {
+        const size_t at = body.find(std::string(">") + text + "<");
+        const size_t p = body.rfind("<w:p>", at);
+        return at == std::string::npos ? std::string("missing") : body.substr(p, at - p);
+    };
+    EXPECT_NE(starts("two").find("<w:pageBreakBefore/><w:spacing w:before=\"640\""), std::string::npos) << body;
+    EXPECT_NE(starts("five").find("<w:pageBreakBefore/>"), std::string::npos) << body;
+    for (const char *text : {"one", "three", "four", "six"})
+        EXPECT_EQ(starts(text).find("pageBreakBefore"), std::string::npos) << text << ": " << body;
+    const std::string html = html_of(stream);
+    size_t breaks = 0;
+    for (size_t at = html.find("<div class=\"mw-page-start\"></div>\n<p"); at != std::string::npos;
+         at = html.find("<div class=\"mw-page-start\"></div>\n<p", at + 1))
+        ++breaks;
+    EXPECT_EQ(breaks, 2u) << html;
+    EXPECT_EQ(text_of(stream), "one\ntwo\nthree\nfour\nfive\nsix\n");
+}
+
 TEST(Geometry, LibreOfficeAndChromiumPrintOurPagesAsTheOriginals) {
     if (!fs::is_directory(corpus_dir())) GTEST_SKIP() << "no corpus at " << corpus_dir();
     REQUIRE_PROGRAM("soffice");
