@@ -211,6 +211,8 @@ public:
         return package.close() && body_written && media_.ok();
     }
 
+    bool follows_stored_pages() const override { return true; }
+
     void page_setup(const PageSetup &page) override { page_ = page; }
 
     void begin_block(Block kind, int note_number) override {

@@ -133,8 +133,6 @@ std::string escaped(std::string_view utf8) {
     return out;
 }
 
-constexpr int kTwipsPerPoint = 20;
-
 // A length in twips in `unit` (`per_unit` twips each), to three decimals.
 std::string length(int twips, int per_unit, const char *unit) {
     const long magnitude = twips < 0 ? -static_cast<long>(twips) : twips;
@@ -191,7 +189,9 @@ enum Feature : unsigned {
     kTabs = 1 << 6,
     // A picture drawn in the page: its text names families of its own.
     kDrawings = 1 << 7,
-    kEveryFeature = (1 << 8) - 1,
+    // The pages the author's layout starts, kept in print.
+    kStoredPages = 1 << 8,
+    kEveryFeature = (1 << 9) - 1,
 };
 
 // Declarations that undo, for a paragraph of CSS `css`, what `base` (the
@@ -407,6 +407,8 @@ constexpr Rule kRules[] = {
     {kPageBreaks, "@media screen{.mw-page-break{border-top:1px dashed #bbb;margin:0.5em 0}}\n"},
     {kPictures, ".mw-picture svg,.mw-picture img{vertical-align:top;max-width:100%;height:auto}\n"},
     {kTabs, ".mw-tab{display:inline-block;tab-size:0;text-indent:0}\n"},
+    // MacWrite moves no line to keep a paragraph's lines together.
+    {kStoredPages, "@media print{.mw-page-start{break-after:page}p{orphans:1;widows:1}}\n"},
 };
 
 // The substitutes that LibreOffice prints the Mac families with, by their
@@ -482,6 +484,7 @@ struct Flow {
     size_t segment_content = 0;    // its length as kSegmentLimit counts it
     double segment_start = 0;      // where it starts, in points from the margin
     double line_start = 0;         // where the paragraph's first line starts, likewise
+    double indent = 0;             // where its other lines start, likewise
     double segment_width = 0;      // how wide it is, estimated, as far as `unmeasured`
     bool measured = true;          // false once the position is lost
     // Text whose width is not yet added, and where each of its runs ends
@@ -500,7 +503,10 @@ public:
         : page_(out, attributes.collecting()), attributes_(attributes), options_(options) {}
 
     // The head, once the page is known.
+    bool follows_stored_pages() const override { return !options_.fragment; }
+
     void page_setup(const PageSetup &page) override {
+        page_said_ = page.said && !options_.fragment;
         if (options_.fragment || attributes_.collecting()) return;
         page_.sink.put("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>" + escaped(options_.title) +
                        "</title>\n" + style_element(page, attributes_.sheet()) + "</head>\n<body>\n");
@@ -546,6 +552,7 @@ public:
         f.paragraph_css = paragraph_css(style);
         f.tabs = style.tabs;
         f.line_start = static_cast<double>(style.left_indent + style.first_indent) / kTwipsPerPoint;
+        f.indent = static_cast<double>(style.left_indent) / kTwipsPerPoint;
         f.in_paragraph = true;
         f.p_written = false;
         f.paragraph_empty = true;
@@ -611,6 +618,14 @@ public:
         }
     }
 
+    // A page the author's layout starts: a new page in print; on screen
+    // the text flows on as the window is wide.
+    void stored_page_break() override {
+        open_main();
+        use(kStoredPages);
+        flow_->sink.put("<div class=\"mw-page-start\"></div>\n");
+    }
+
     void note_call(int number, const CharStyle &style) override {
         set_run(style);
         const std::string n = std::to_string(number);
@@ -661,6 +676,12 @@ private:
         return "<a href=\"#mw-ref-" + n + "\">[" + n + "]</a>";
     }
 
+    // A picture's frame is in points, as the page is: it prints at its size
+    // in the document, and on screen keeps its size beside the text.
+    std::string picture_size(const Picture &p) const {
+        return page_said_ ? " style=\"width:" + std::to_string(p.width) + "pt\"" : "";
+    }
+
     std::string picture_html(const Picture &p) const {
         const std::string name = picture_placeholder(p.number);
         const std::string label = name.substr(1, name.size() - 2);
@@ -668,9 +689,9 @@ private:
         if (!options_.media_dir.empty())
             return "<img src=\"" + escaped(options_.media_dir) + "/picture" + std::to_string(p.number) +
                    ".svg\" width=\"" + std::to_string(p.width) + "\" height=\"" + std::to_string(p.height) +
-                   "\" alt=\"" + label + "\">";
+                   "\" alt=\"" + label + "\"" + picture_size(p) + ">";
         std::string svg = p.svg();
-        svg.insert(4, " role=\"img\" aria-label=\"" + label + "\"");
+        svg.insert(4, " role=\"img\" aria-label=\"" + label + "\"" + picture_size(p));
         return svg;
     }
 
@@ -691,9 +712,15 @@ private:
     static double next_stop(Flow &f) {
         measure(f);
         const double end = f.segment_start + f.segment_width;
+        double stop = (static_cast<int>(end / kDefaultTabPoints) + 1) * kDefaultTabPoints;
         for (const TabStop &t : f.tabs)
-            if (t.column * kPointsPerColumn > end) return t.column * kPointsPerColumn;
-        return (static_cast<int>(end / kDefaultTabPoints) + 1) * kDefaultTabPoints;
+            if (t.column * kPointsPerColumn > end) {
+                stop = t.column * kPointsPerColumn;
+                break;
+            }
+        // The indent that a hanging first line starts left of is a stop of
+        // its own, as in MacWrite and the word processors.
+        return f.line_start < f.indent && end < f.indent ? std::min(stop, f.indent) : stop;
     }
 
     // Writes the paragraph's <p> if it waits, in the font of `first` (null:
@@ -808,6 +835,7 @@ private:
     static constexpr size_t kKnownStyles = 8;
     std::vector<std::pair<std::pair<CharStyle, Font>, Markup>> markups_;
     Flow page_, footer_, notes_;
+    bool page_said_ = false;  // the stream gave the page: lengths are the printed page's
     const Attributes &attributes_;
     std::optional<Flow> block_flow_;  // the header or footer being read
     Flow *flow_ = &page_;

@@ -242,6 +242,8 @@ public:
         flow_ = &main_;
     }
 
+    bool follows_stored_pages() const override { return true; }
+
     void page_setup(const PageSetup &page) override { page_ = page; }
 
     void begin_paragraph(const ParagraphStyle &style) override {

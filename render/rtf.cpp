@@ -176,6 +176,8 @@ public:
 
     // The header and footer stand at the margins, against the text, as
     // MacWrite prints them inside the printable page.
+    bool follows_stored_pages() const override { return true; }
+
     void page_setup(const PageSetup &page) override {
         const auto n = [](int v) { return std::to_string(v); };
         std::string c = "\\paperw" + n(page.width) + "\\paperh" + n(page.height) + "\\margl" + n(page.left) +

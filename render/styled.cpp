@@ -2,12 +2,14 @@
 
 #include <deque>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "host/kavrel.h"
 #include "host/stream_codes.h"
 #include "host/stream_reader.h"
 #include "pict/pict.h"
+#include "render/stored_pages.h"
 
 namespace render {
 
@@ -322,7 +324,9 @@ private:
 }  // namespace
 
 void read_styled(std::FILE *stream, StyledListener &listener) {
-    StyledReader reader(listener);
+    std::unique_ptr<StyledListener> pages;
+    if (listener.follows_stored_pages()) pages = following_stored_pages(listener);
+    StyledReader reader(pages ? *pages : listener);
     kavrel::stream::Reader events(stream);
     Event ev;
     for (;;) {

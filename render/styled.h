@@ -43,6 +43,7 @@ struct TabStop {
 
 // Lengths in twips (1/20 point).
 inline constexpr int kTwipsPerInch = 1440;
+inline constexpr int kTwipsPerPoint = 20;
 
 // A tab stop where the document measures it, in twips from the page's
 // left margin.
@@ -176,6 +177,17 @@ public:
     virtual void picture(const Picture &picture) = 0;
     // Just before the paragraph or picture it places, between paragraphs.
     virtual void placement(const Placement &place) { (void)place; }
+    // Whether the reader turns the pages the document stores for its main
+    // text into the flow: where a paragraph or picture is placed on a later
+    // page than the one before it, a page break before it and, as space
+    // before it, the room above it on that page (its stored top less the
+    // header's room).  Outputs whose pages a word processor or a browser
+    // lays out want it; one that places every paragraph itself, and outputs
+    // without pages, do not.
+    virtual bool follows_stored_pages() const { return false; }
+    // The page break that starts a stored page, between paragraphs: an
+    // output may show it apart from the breaks the author typed.
+    virtual void stored_page_break() { page_break(); }
     virtual void end_document() = 0;
 };
 
