@@ -312,6 +312,7 @@ TEST(MacWrite2DiskOracle, LibmwawReadsWhatWeRead) {
     runs.columns(1, 0);
     runs.title_page(false);
     expect_same_reading(runs.build(), "runs.mw2");
+    expect_same_reading(long_disk_document().build(), "long.mw2");
 }
 
 // mwaw2text's lines against ours: fields and pictures aside (libmwaw shows
