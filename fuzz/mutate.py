@@ -14,9 +14,9 @@ behind, or an output more than 64 times its input (inputs under 512 bytes
 count as 512: a MacWrite document's frame alone is about 500 bytes).  The
 count of recovered documents is printed: the damage must reach recovery.
 
-Containers (seeds named "container-..." or kept in a "containers" folder:
-archives, disk images, BinHex...) are damaged the same way and converted into
-an output folder, which must hold everything written: a file anywhere else
+Containers (seeds named "container-..." or kept in a folder whose name starts
+with "containers": archives, disk images, BinHex...) are damaged the same way
+and converted into an output folder, which must hold everything written: a file anywhere else
 fails the case, and so does a link inside it.
 
 The seed is printed; `--seed S --only I` replays case I alone.
@@ -68,7 +68,7 @@ def damage(data, rng):
 
 
 def is_container(path):
-    return os.path.basename(path).startswith("container-") or os.path.basename(os.path.dirname(path)) == "containers"
+    return os.path.basename(path).startswith("container-") or os.path.basename(os.path.dirname(path)).startswith("containers")
 
 
 def folder_size(folder):
