@@ -502,9 +502,10 @@ public:
     HtmlRenderer(std::FILE *out, const RenderOptions &options, const Attributes &attributes)
         : page_(out, attributes.collecting()), attributes_(attributes), options_(options) {}
 
-    // The head, once the page is known.
+    // A fragment has no pages of its own to follow.
     bool follows_stored_pages() const override { return !options_.fragment; }
 
+    // The head, once the page is known.
     void page_setup(const PageSetup &page) override {
         page_said_ = page.said && !options_.fragment;
         if (options_.fragment || attributes_.collecting()) return;
